@@ -1,0 +1,41 @@
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "core/platform/platform.h"
+
+namespace kvn {
+
+double hostTimeMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) * 1e-6;
+}
+
+uint32_t processorCount() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1u : uint32_t(n);
+}
+
+void* allocPages(size_t bytes) {
+    if (bytes == 0) bytes = 1;
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void freePages(void* pages, size_t bytes) {
+    if (pages) munmap(pages, bytes == 0 ? 1 : bytes);
+}
+
+void* openLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+
+void* findSymbol(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+
+const char* envText(const char* name) { return std::getenv(name); }
+
+bool envPresent(const char* name) { return std::getenv(name) != nullptr; }
+
+}  // namespace kvn

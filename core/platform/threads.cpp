@@ -1,0 +1,73 @@
+#include <atomic>
+#include <cerrno>
+
+#include "core/platform/platform.h"
+
+namespace kvn {
+namespace {
+
+std::atomic<int> g_thread_fault_countdown{-1};
+
+struct Trampoline {
+    ThreadBody body;
+    void* arg;
+};
+
+void* runTrampoline(void* raw) {
+    Trampoline t = *static_cast<Trampoline*>(raw);
+    delete static_cast<Trampoline*>(raw);
+    t.body(t.arg);
+    return nullptr;
+}
+
+bool injectedFaultFires() {
+    int left = g_thread_fault_countdown.load();
+    while (left >= 0) {
+        if (g_thread_fault_countdown.compare_exchange_weak(left, left - 1)) return left == 0;
+    }
+    return false;
+}
+
+Error errorFromPthread(int code) {
+    switch (code) {
+        case EAGAIN: return Error::ThreadQuotaExceeded;
+        case ENOMEM: return Error::SystemResources;
+        case EPERM: return Error::LockedMemoryLimitExceeded;
+        default: return Error::Unexpected;
+    }
+}
+
+}  // namespace
+
+void injectThreadStartFailure(int after) { g_thread_fault_countdown.store(after); }
+
+Error startThread(Thread* thread, ThreadBody body, void* arg, size_t stack_size) {
+    thread->started = false;
+    if (injectedFaultFires()) return Error::Unexpected;
+
+    auto* trampoline = new (std::nothrow) Trampoline{body, arg};
+    if (!trampoline) return Error::OutOfMemory;
+
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        delete trampoline;
+        return Error::Unexpected;
+    }
+    int rc = pthread_attr_setstacksize(&attr, stack_size);
+    if (rc == 0) rc = pthread_create(&thread->id, &attr, runTrampoline, trampoline);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete trampoline;
+        return errorFromPthread(rc);
+    }
+    thread->started = true;
+    return Error::None;
+}
+
+void joinThread(Thread* thread) {
+    if (!thread->started) return;
+    pthread_join(thread->id, nullptr);
+    thread->started = false;
+}
+
+}  // namespace kvn
