@@ -187,15 +187,17 @@ TEST(BringUp, DeviceIndexChoices) {
     }
 }
 
-TEST(BringUp, TransferQueueLineWithProfilePhases) {
+TEST(BringUp, ProfileSwitches) {
     inChildProcess([] {
         setenv("KVN_VK_PROFILE_PHASES", "", 1);
+        setenv("KVN_VK_PROFILE_DECODE", "", 1);
         testing::internal::CaptureStderr();
         ASSERT_TRUE(ensureVulkanContext());
         // Lavapipe's one family does graphics, compute and transfer (0x7) and more.
         const std::string printed = testing::internal::GetCapturedStderr();
         EXPECT_EQ(printed.rfind("[VK_INIT] transfer queue: qf=0 flags=0x", 0), 0u) << printed;
         EXPECT_NE(printed.find(" dedicated=false\n"), std::string::npos) << printed;
+        EXPECT_TRUE(vulkanContext().decode_profiling);
     });
 }
 

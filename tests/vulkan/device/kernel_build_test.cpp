@@ -85,6 +85,10 @@ TEST(KernelModules, MissingRequiredModuleFailsBringUpAndEmptiesEverything) {
     });
 }
 
+constexpr char kCreateShaderModule[] = "vkCreateShaderModule";
+constexpr char kCreateSetLayout[] = "vkCreateDescriptorSetLayout";
+constexpr char kCreatePipelineLayout[] = "vkCreatePipelineLayout";
+
 // Counting stand-ins for the create and destroy calls of a build, with a
 // switch that makes one create call fail.
 struct BuildCalls {
@@ -105,26 +109,18 @@ struct BuildCalls {
     };
     static inline std::vector<PipelineRequest> pipelines;
 
-    static VkResult createModule(VkDevice d, const VkShaderModuleCreateInfo* i, const VkAllocationCallbacks* a,
-                                 VkShaderModule* out) {
-        if (failing == "vkCreateShaderModule") return VK_ERROR_OUT_OF_HOST_MEMORY;
-        const VkResult r = real.vkCreateShaderModule(d, i, a, out);
+    // Stand-in for a create call of the form (device, info, allocator, out).
+    template <auto Real, const char* Name, typename Info, typename Object>
+    static VkResult create(VkDevice d, const Info* i, const VkAllocationCallbacks* a, Object* out) {
+        if (failing == Name) return VK_ERROR_OUT_OF_HOST_MEMORY;
+        const VkResult r = (real.*Real)(d, i, a, out);
         live_objects += r == VK_SUCCESS;
         return r;
     }
-    static VkResult createSetLayout(VkDevice d, const VkDescriptorSetLayoutCreateInfo* i,
-                                    const VkAllocationCallbacks* a, VkDescriptorSetLayout* out) {
-        if (failing == "vkCreateDescriptorSetLayout") return VK_ERROR_OUT_OF_HOST_MEMORY;
-        const VkResult r = real.vkCreateDescriptorSetLayout(d, i, a, out);
-        live_objects += r == VK_SUCCESS;
-        return r;
-    }
-    static VkResult createPipelineLayout(VkDevice d, const VkPipelineLayoutCreateInfo* i,
-                                         const VkAllocationCallbacks* a, VkPipelineLayout* out) {
-        if (failing == "vkCreatePipelineLayout") return VK_ERROR_OUT_OF_HOST_MEMORY;
-        const VkResult r = real.vkCreatePipelineLayout(d, i, a, out);
-        live_objects += r == VK_SUCCESS;
-        return r;
+    template <auto Real, typename Object>
+    static void destroy(VkDevice d, Object o, const VkAllocationCallbacks* a) {
+        live_objects -= o != VK_NULL_HANDLE;
+        (real.*Real)(d, o, a);
     }
     static VkResult createPipelines(VkDevice d, VkPipelineCache c, uint32_t n, const VkComputePipelineCreateInfo* i,
                                     const VkAllocationCallbacks* a, VkPipeline* out) {
@@ -140,34 +136,17 @@ struct BuildCalls {
         live_objects += r == VK_SUCCESS;
         return r;
     }
-    static void destroyModule(VkDevice d, VkShaderModule o, const VkAllocationCallbacks* a) {
-        live_objects -= o != VK_NULL_HANDLE;
-        real.vkDestroyShaderModule(d, o, a);
-    }
-    static void destroySetLayout(VkDevice d, VkDescriptorSetLayout o, const VkAllocationCallbacks* a) {
-        live_objects -= o != VK_NULL_HANDLE;
-        real.vkDestroyDescriptorSetLayout(d, o, a);
-    }
-    static void destroyPipelineLayout(VkDevice d, VkPipelineLayout o, const VkAllocationCallbacks* a) {
-        live_objects -= o != VK_NULL_HANDLE;
-        real.vkDestroyPipelineLayout(d, o, a);
-    }
-    static void destroyPipeline(VkDevice d, VkPipeline o, const VkAllocationCallbacks* a) {
-        live_objects -= o != VK_NULL_HANDLE;
-        real.vkDestroyPipeline(d, o, a);
-    }
-
     static void install() {
         VulkanFunctions& vk = vulkanContext().vk;
         real = vk;
-        vk.vkCreateShaderModule = createModule;
-        vk.vkCreateDescriptorSetLayout = createSetLayout;
-        vk.vkCreatePipelineLayout = createPipelineLayout;
+        vk.vkCreateShaderModule = create<&VulkanFunctions::vkCreateShaderModule, kCreateShaderModule>;
+        vk.vkCreateDescriptorSetLayout = create<&VulkanFunctions::vkCreateDescriptorSetLayout, kCreateSetLayout>;
+        vk.vkCreatePipelineLayout = create<&VulkanFunctions::vkCreatePipelineLayout, kCreatePipelineLayout>;
         vk.vkCreateComputePipelines = createPipelines;
-        vk.vkDestroyShaderModule = destroyModule;
-        vk.vkDestroyDescriptorSetLayout = destroySetLayout;
-        vk.vkDestroyPipelineLayout = destroyPipelineLayout;
-        vk.vkDestroyPipeline = destroyPipeline;
+        vk.vkDestroyShaderModule = destroy<&VulkanFunctions::vkDestroyShaderModule>;
+        vk.vkDestroyDescriptorSetLayout = destroy<&VulkanFunctions::vkDestroyDescriptorSetLayout>;
+        vk.vkDestroyPipelineLayout = destroy<&VulkanFunctions::vkDestroyPipelineLayout>;
+        vk.vkDestroyPipeline = destroy<&VulkanFunctions::vkDestroyPipeline>;
     }
 };
 
