@@ -26,7 +26,8 @@ bool validByteplaneStride(int32_t stride) {
 }
 
 bool validScGroupSize(float sc_group_size) {
-    // Written so that NaN fails every comparison and is refused.
+    // "> 0" refuses -0 as well as 0; the product is taken in single
+    // precision, as every writer and reader computes the chunk size.
     return std::isfinite(sc_group_size) && sc_group_size > 0.0f && sc_group_size <= kMaxScGroupSize &&
            sc_group_size * kChunkUnit >= 1.0f;
 }
