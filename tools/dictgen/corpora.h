@@ -20,6 +20,8 @@ void writeUuid(Corpus& c);   // random version-4 form
 std::string_view pickNoun(Corpus& c);
 std::string_view pickCity(Corpus& c);
 std::string_view pickDomain(Corpus& c);
+// Writes one sample of markup re-indented by nesting depth, with a random indent unit.
+void writeIndented(Corpus& c, SampleWriter sample);
 
 // ---- kinds ------------------------------------------------------------------
 

@@ -15,7 +15,7 @@ class Corpus {
 public:
     explicit Corpus(uint64_t seed) : state_(seed) {}
 
-    uint64_t next();                    // splitmix64
+    uint64_t next();  // splitmix64
     uint64_t below(uint64_t n) { return next() % n; }
     uint64_t between(uint64_t low, uint64_t high) { return low + below(high - low + 1); }
     bool chance(unsigned percent) { return below(100) < percent; }

@@ -6,12 +6,48 @@ namespace dictgen {
 namespace {
 
 constexpr std::string_view selectors[] = {
-    "body",       "html",         "a",           "a:hover",      "p",          "h1",         "h2",
-    "h3",         "ul",           "li",          "img",          "button",     "input",      "table",
-    ".container", ".header",      ".footer",     ".nav",         ".nav-item",  ".nav-link",  ".btn",
-    ".btn-primary", ".card",      ".card-body",  ".row",         ".col",       ".content",   ".sidebar",
-    ".title",     ".logo",        ".menu",       ".active",      ".hidden",    ".wrapper",   ".modal",
-    "#main",      "#header",      ".form-control", ".text-center", ".list-item", "*",        "::before",
+    "body",
+    "html",
+    "a",
+    "a:hover",
+    "p",
+    "h1",
+    "h2",
+    "h3",
+    "ul",
+    "li",
+    "img",
+    "button",
+    "input",
+    "table",
+    ".container",
+    ".header",
+    ".footer",
+    ".nav",
+    ".nav-item",
+    ".nav-link",
+    ".btn",
+    ".btn-primary",
+    ".card",
+    ".card-body",
+    ".row",
+    ".col",
+    ".content",
+    ".sidebar",
+    ".title",
+    ".logo",
+    ".menu",
+    ".active",
+    ".hidden",
+    ".wrapper",
+    ".modal",
+    "#main",
+    "#header",
+    ".form-control",
+    ".text-center",
+    ".list-item",
+    "*",
+    "::before",
 };
 constexpr std::string_view pseudo[] = {":hover", ":focus", ":active", ":first-child", ":last-child", "::after"};
 
@@ -28,8 +64,9 @@ constexpr Property properties[] = {
     {"color", {"#333", "#fff", "#000", "inherit"}},
     {"background-color", {"#fff", "#f5f5f5", "transparent", "#007bff"}},
     {"background", {"none", "#fff", "rgba(0, 0, 0, 0.5)", "url(\"../images/bg.png\") no-repeat center"}},
-    {"font-family", {"-apple-system, BlinkMacSystemFont, \"Segoe UI\", Roboto, \"Helvetica Neue\", Arial, sans-serif",
-                     "\"Helvetica Neue\", Helvetica, Arial, sans-serif", "inherit", "monospace"}},
+    {"font-family",
+     {"-apple-system, BlinkMacSystemFont, \"Segoe UI\", Roboto, \"Helvetica Neue\", Arial, sans-serif",
+      "\"Helvetica Neue\", Helvetica, Arial, sans-serif", "inherit", "monospace"}},
     {"font-size", {"14px", "16px", "1rem", "1.25rem"}},
     {"font-weight", {"400", "700", "bold", "normal"}},
     {"line-height", {"1.5", "1.2", "normal", "24px"}},
@@ -78,8 +115,10 @@ void rule(Corpus& c, bool minified, std::string_view indent) {
         if (!minified) c << indent;
         declaration(c, properties[index], minified);
     }
-    if (minified) c << "}\n";
-    else c << indent << "}\n\n";
+    if (minified)
+        c << "}\n";
+    else
+        c << indent << "}\n\n";
 }
 
 void mediaQuery(Corpus& c, bool minified) {

@@ -22,9 +22,9 @@ void csv(Corpus& c) {
 
 void config(Corpus& c) {
     if (c.chance(50)) {
-        c << '[' << pickNoun(c) << "]\nname = " << pickNoun(c) << "\nenabled = true\nport = "
-          << c.pickNumber({80, 443, 3000, 5432, 8080}) << "\nhost = " << pickDomain(c) << "\ntimeout = "
-          << c.between(1, 120) << "\n\n";
+        c << '[' << pickNoun(c) << "]\nname = " << pickNoun(c)
+          << "\nenabled = true\nport = " << c.pickNumber({80, 443, 3000, 5432, 8080}) << "\nhost = " << pickDomain(c)
+          << "\ntimeout = " << c.between(1, 120) << "\n\n";
     } else {
         c << "version: '3'\nservices:\n  " << pickNoun(c) << ":\n    image: " << pickNoun(c) << ":latest\n"
           << "    ports:\n      - \"" << c.pickNumber({80, 3000, 8080}) << ':' << c.pickNumber({80, 3000, 8080})
@@ -65,7 +65,8 @@ void writeGeneralSample(Corpus& c) {
     switch (c.below(12)) {
         case 0: writeJsonSample(c); break;
         case 1: writeHtmlSample(c); break;
-        case 2: case 3: writeTextSample(c); break;
+        case 2:
+        case 3: writeTextSample(c); break;
         case 4: writeXmlSample(c); break;
         case 5: writeCssSample(c); break;
         case 6: writeJsSample(c); break;

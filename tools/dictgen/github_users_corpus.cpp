@@ -6,9 +6,10 @@
 namespace dictgen {
 namespace {
 
-constexpr std::string_view url_fields[] = {"followers", "following{/other_user}", "gists{/gist_id}",
-                                           "starred{/owner}{/repo}", "subscriptions", "organizations",
-                                           "repos", "events{/privacy}", "received_events"};
+constexpr std::string_view url_fields[] = {
+    "followers",      "following{/other_user}", "gists{/gist_id}", "starred{/owner}{/repo}",
+    "subscriptions",  "organizations",          "repos",           "events{/privacy}",
+    "received_events"};
 
 std::string login(Corpus& c) {
     Corpus name(c.next());

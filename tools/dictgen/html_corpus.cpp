@@ -6,8 +6,8 @@ namespace dictgen {
 namespace {
 
 constexpr std::string_view containers[] = {"container", "wrapper", "content", "main-content", "page", "row"};
-constexpr std::string_view blocks[] = {"card", "card-body", "col-md-6", "col-lg-4", "section", "item",
-                                       "list-item", "media", "panel", "box", "widget", "entry-content"};
+constexpr std::string_view blocks[] = {"card",      "card-body", "col-md-6", "col-lg-4", "section", "item",
+                                       "list-item", "media",     "panel",    "box",      "widget",  "entry-content"};
 constexpr std::string_view buttons[] = {"btn btn-primary", "btn btn-secondary", "btn btn-outline", "button"};
 constexpr std::string_view inputs[] = {"text", "email", "password", "search", "checkbox", "submit", "hidden"};
 
@@ -15,6 +15,7 @@ void link(Corpus& c) {
     std::string_view noun = pickNoun(c);
     c << "<a href=\"/" << noun;
     if (c.chance(40)) c << '/' << pickNoun(c);
+    if (c.chance(30)) c << (c.chance(50) ? "/index.html" : ".html");
     c << "\">" << noun << "</a>";
 }
 
@@ -78,7 +79,7 @@ void cards(Corpus& c) {
     for (uint64_t i = c.between(2, 4); i; --i) {
         c << "<div class=\"" << c.pick(blocks) << "\">\n<div class=\"card\">\n<h3 class=\"card-title\">";
         writeTitle(c);
-        c << "</h3>\n<p class=\"card-text\">";
+        c << "</h3>\n<p class=\"card-text\"><span class=\"" << c.pick(blocks) << "\">" << pickNoun(c) << "</span> ";
         writeSentence(c);
         c << "</p>\n<a href=\"#\" class=\"" << c.pick(buttons) << "\">Read more</a>\n</div>\n</div>\n";
     }
@@ -114,9 +115,7 @@ void footer(Corpus& c) {
     c << "</ul>\n</div>\n</footer>\n<script src=\"/js/main.js\"></script>\n</body>\n</html>\n";
 }
 
-}  // namespace
-
-void writeHtmlSample(Corpus& c) {
+void page(Corpus& c) {
     head(c);
     c << "<body class=\"" << pickNoun(c) << "\">\n";
     navigation(c);
@@ -132,6 +131,10 @@ void writeHtmlSample(Corpus& c) {
     c << "</main>\n";
     footer(c);
 }
+
+}  // namespace
+
+void writeHtmlSample(Corpus& c) { writeIndented(c, page); }
 
 const std::string_view html_core =
     "<div class=\"container\">\n<div class=\"row\">\n<div class=\"col\">\n<p></p>\n</div>\n</div>\n</div>\n"

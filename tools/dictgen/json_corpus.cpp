@@ -11,9 +11,9 @@ constexpr std::string_view currencies[] = {"USD", "EUR", "GBP", "JPY"};
 constexpr std::string_view categories[] = {"books", "electronics", "clothing", "home", "sports", "toys", "food"};
 constexpr std::string_view methods[] = {"GET", "GET", "POST", "PUT", "DELETE", "PATCH"};
 constexpr std::string_view paths[] = {"users", "orders", "products", "items", "accounts", "events", "posts"};
-constexpr std::string_view packages[] = {"react",   "lodash",  "express", "axios",   "typescript", "webpack",
-                                         "eslint",  "jest",    "moment",  "chalk",   "dotenv",     "uuid",
-                                         "prettier", "vue",    "next",    "babel-loader", "cors",    "mongoose"};
+constexpr std::string_view packages[] = {"react",    "lodash", "express", "axios",        "typescript", "webpack",
+                                         "eslint",   "jest",   "moment",  "chalk",        "dotenv",     "uuid",
+                                         "prettier", "vue",    "next",    "babel-loader", "cors",       "mongoose"};
 
 unsigned indentOf(Corpus& c) {
     static constexpr unsigned indents[] = {2, 2, 2, 4, 0, 0};
@@ -110,8 +110,10 @@ void listResponse(Corpus& c) {
     w.key("self");
     url(w, path, page);
     w.key("next");
-    if (c.chance(70)) url(w, path, page + 1);
-    else w.literal("null");
+    if (c.chance(70))
+        url(w, path, page + 1);
+    else
+        w.literal("null");
     w.endObject();
     w.endObject();
     c << '\n';
@@ -222,8 +224,11 @@ void errorResponse(Corpus& c) {
 
 void writeJsonSample(Corpus& c) {
     switch (c.below(8)) {
-        case 0: case 1: case 2: listResponse(c); break;
-        case 3: case 4: logLines(c); break;
+        case 0:
+        case 1:
+        case 2: listResponse(c); break;
+        case 3:
+        case 4: logLines(c); break;
         case 5: geoFeatures(c); break;
         case 6: packageManifest(c); break;
         default: errorResponse(c); break;
@@ -233,8 +238,10 @@ void writeJsonSample(Corpus& c) {
 const std::string_view json_core =
     "{\"id\":1,\"type\":\"object\",\"name\":\"\",\"title\":\"\",\"description\":\"\",\"value\":null,"
     "\"status\":\"active\",\"enabled\":true,\"count\":0,\"items\":[],\"data\":{},\"error\":null,"
-    "\"message\":\"success\",\"success\":true,\"code\":200,\"url\":\"https://\",\"created_at\":\"2024-01-01T00:00:00Z\","
-    "\"updated_at\":\"2024-01-01T00:00:00.000Z\",\"user_id\":\"\",\"email\":\"\",\"tags\":[\"\"],\"version\":\"1.0.0\"}\n"
+    "\"message\":\"success\",\"success\":true,\"code\":200,\"url\":\"https://"
+    "\",\"created_at\":\"2024-01-01T00:00:00Z\","
+    "\"updated_at\":\"2024-01-01T00:00:00.000Z\",\"user_id\":\"\",\"email\":\"\",\"tags\":[\"\"],\"version\":\"1.0.0\"}"
+    "\n"
     "{\n  \"id\": \"\",\n  \"type\": \"\",\n  \"name\": \"\",\n  \"value\": 0,\n  \"enabled\": false,\n"
     "  \"items\": [\n    {\n      \"id\": 1,\n      \"name\": \"\"\n    },\n    {\n      \"id\": 2,\n"
     "      \"name\": null\n    }\n  ],\n  \"metadata\": {}\n}\n"

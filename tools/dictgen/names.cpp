@@ -5,29 +5,29 @@ namespace dictgen {
 namespace {
 
 constexpr std::string_view first_names[] = {
-    "James", "Mary",   "John",    "Patricia", "Robert", "Jennifer", "Michael", "Linda",  "David",  "Elizabeth",
-    "William", "Susan", "Richard", "Jessica", "Joseph", "Sarah",    "Thomas",  "Karen",  "Daniel", "Emily",
-    "Maria", "Anna",   "Laura",   "Peter",    "Paul",   "Mark",     "Lucas",   "Sofia",  "Chen",   "Wei",
-    "Yuki",  "Hiro",   "Priya",   "Arjun",    "Fatima", "Omar",     "Lena",    "Jonas",  "Emma",   "Noah",
+    "James",   "Mary",  "John",    "Patricia", "Robert", "Jennifer", "Michael", "Linda", "David",  "Elizabeth",
+    "William", "Susan", "Richard", "Jessica",  "Joseph", "Sarah",    "Thomas",  "Karen", "Daniel", "Emily",
+    "Maria",   "Anna",  "Laura",   "Peter",    "Paul",   "Mark",     "Lucas",   "Sofia", "Chen",   "Wei",
+    "Yuki",    "Hiro",  "Priya",   "Arjun",    "Fatima", "Omar",     "Lena",    "Jonas", "Emma",   "Noah",
 };
 constexpr std::string_view last_names[] = {
-    "Smith",  "Johnson", "Williams", "Brown",  "Jones",  "Garcia", "Miller", "Davis",    "Rodriguez", "Martinez",
-    "Wilson", "Anderson", "Taylor",  "Thomas", "Moore",  "Martin", "Lee",    "Thompson", "White",     "Harris",
-    "Clark",  "Lewis",   "Walker",   "Hall",   "Young",  "King",   "Wright", "Lopez",    "Hill",      "Scott",
-    "Green",  "Adams",   "Baker",    "Nelson", "Mueller", "Schmidt", "Rossi", "Kim",     "Wang",      "Singh",
+    "Smith",  "Johnson",  "Williams", "Brown",  "Jones",   "Garcia",  "Miller", "Davis",    "Rodriguez", "Martinez",
+    "Wilson", "Anderson", "Taylor",   "Thomas", "Moore",   "Martin",  "Lee",    "Thompson", "White",     "Harris",
+    "Clark",  "Lewis",    "Walker",   "Hall",   "Young",   "King",    "Wright", "Lopez",    "Hill",      "Scott",
+    "Green",  "Adams",    "Baker",    "Nelson", "Mueller", "Schmidt", "Rossi",  "Kim",      "Wang",      "Singh",
 };
 constexpr std::string_view cities[] = {
-    "New York", "London",  "Paris",     "Berlin",  "Tokyo",   "San Francisco", "Seattle", "Chicago",
-    "Toronto",  "Sydney",  "Amsterdam", "Madrid",  "Rome",    "Vienna",        "Boston",  "Austin",
-    "Dublin",   "Zurich",  "Stockholm", "Oslo",    "Munich",  "Barcelona",     "Denver",  "Singapore",
+    "New York", "London", "Paris",     "Berlin", "Tokyo",  "San Francisco", "Seattle", "Chicago",
+    "Toronto",  "Sydney", "Amsterdam", "Madrid", "Rome",   "Vienna",        "Boston",  "Austin",
+    "Dublin",   "Zurich", "Stockholm", "Oslo",   "Munich", "Barcelona",     "Denver",  "Singapore",
 };
 constexpr std::string_view domains[] = {
     "example.com", "example.org", "example.net", "mail.com", "gmail.com", "company.com", "test.org", "service.io",
 };
 constexpr std::string_view login_parts[] = {
-    "dev",   "code",  "data",  "cloud", "web",   "net",  "byte",  "pixel", "hack",  "tech",
-    "alpha", "beta",  "star",  "moon",  "river", "stone", "fox",  "wolf",  "blue",  "red",
-    "ops",   "labs",  "bot",   "craft", "works", "smith", "io",   "dot",   "max",   "sam",
+    "dev",   "code", "data", "cloud", "web",   "net",   "byte", "pixel", "hack", "tech",
+    "alpha", "beta", "star", "moon",  "river", "stone", "fox",  "wolf",  "blue", "red",
+    "ops",   "labs", "bot",  "craft", "works", "smith", "io",   "dot",   "max",  "sam",
 };
 
 }  // namespace

@@ -8,10 +8,18 @@ namespace {
 constexpr std::string_view log_levels[] = {"INFO", "INFO", "INFO", "DEBUG", "WARN", "ERROR"};
 constexpr std::string_view log_sources[] = {"main", "server", "worker-1", "scheduler", "db", "http"};
 constexpr std::string_view log_messages[] = {
-    "Starting server on port 8080",     "Connection established",     "Request completed in ",
-    "Loaded configuration from ",       "Retrying in 5 seconds",      "Cache miss for key ",
-    "User logged in: ",                 "Shutting down gracefully",   "Processed batch of ",
-    "Connection refused, retrying",     "Writing output to ",         "Task finished with status ",
+    "Starting server on port 8080",
+    "Connection established",
+    "Request completed in ",
+    "Loaded configuration from ",
+    "Retrying in 5 seconds",
+    "Cache miss for key ",
+    "User logged in: ",
+    "Shutting down gracefully",
+    "Processed batch of ",
+    "Connection refused, retrying",
+    "Writing output to ",
+    "Task finished with status ",
 };
 
 // Hard-wraps text at 72 columns, as READMEs and mail bodies do.
@@ -37,8 +45,10 @@ void wrapped(Corpus& c, unsigned sentences) {
 void prose(Corpus& c) {
     for (uint64_t i = c.between(1, 3); i; --i) {
         unsigned sentences = unsigned(c.between(2, 6));
-        if (c.chance(40)) wrapped(c, sentences);
-        else writeParagraph(c, sentences);
+        if (c.chance(40))
+            wrapped(c, sentences);
+        else
+            writeParagraph(c, sentences);
         c << "\n\n";
     }
 }

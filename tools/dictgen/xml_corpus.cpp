@@ -6,10 +6,13 @@ namespace dictgen {
 namespace {
 
 constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-constexpr std::string_view group_ids[] = {"org.apache.commons", "com.google.guava", "org.slf4j", "junit",
+constexpr std::string_view group_ids[] = {"org.apache.commons",  "com.google.guava",           "org.slf4j",  "junit",
                                           "org.springframework", "com.fasterxml.jackson.core", "org.mockito"};
 
-void pageUrl(Corpus& c) { c << "https://www." << pickDomain(c) << '/'; writeSlug(c); }
+void pageUrl(Corpus& c) {
+    c << "https://www." << pickDomain(c) << '/';
+    writeSlug(c);
+}
 
 void rss(Corpus& c) {
     c << xml_declaration << "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\">\n<channel>\n<title>";
@@ -33,7 +36,7 @@ void rss(Corpus& c) {
 }
 
 void atom(Corpus& c) {
-    c << xml_declaration << "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n<title>";
+    c << xml_declaration << "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:lang=\"en\">\n<title>";
     writeTitle(c);
     c << "</title>\n<link href=\"https://www." << pickDomain(c) << "/feed.xml\" rel=\"self\"/>\n<updated>";
     c.isoTimestamp() << "</updated>\n<id>urn:uuid:";
@@ -69,9 +72,9 @@ void pom(Corpus& c) {
          "    <maven.compiler.source>17</maven.compiler.source>\n"
          "    <maven.compiler.target>17</maven.compiler.target>\n  </properties>\n  <dependencies>\n";
     for (uint64_t i = c.between(1, 4); i; --i) {
-        c << "    <dependency>\n      <groupId>" << c.pick(group_ids) << "</groupId>\n      <artifactId>"
-          << pickNoun(c) << "</artifactId>\n      <version>" << c.between(1, 6) << '.' << c.between(0, 20) << '.'
-          << c.between(0, 9) << "</version>\n";
+        c << "    <dependency>\n      <groupId>" << c.pick(group_ids) << "</groupId>\n      <artifactId>" << pickNoun(c)
+          << "</artifactId>\n      <version>" << c.between(1, 6) << '.' << c.between(0, 20) << '.' << c.between(0, 9)
+          << "</version>\n";
         if (c.chance(40)) c << "      <scope>test</scope>\n";
         c << "    </dependency>\n";
     }
@@ -100,8 +103,12 @@ void xsl(Corpus& c) {
     writeTitle(c);
     c << "</h2>\n<table border=\"1\">\n<xsl:for-each select=\"catalog/" << item << "\">\n"
       << "<xsl:sort select=\"title\"/>\n<tr>\n<td><xsl:value-of select=\"title\"/></td>\n"
-         "<td><xsl:value-of select=\"" << pickNoun(c) << "\"/></td>\n</tr>\n</xsl:for-each>\n</table>\n"
-         "</body>\n</html>\n</xsl:template>\n<xsl:template match=\"" << item << "\">\n"
+         "<td><xsl:value-of select=\""
+      << pickNoun(c)
+      << "\"/></td>\n</tr>\n</xsl:for-each>\n</table>\n"
+         "</body>\n</html>\n</xsl:template>\n<xsl:template match=\""
+      << item
+      << "\">\n"
          "<xsl:if test=\"price &gt; 10\">\n<xsl:apply-templates/>\n</xsl:if>\n</xsl:template>\n"
          "</xsl:stylesheet>\n";
 }
@@ -122,11 +129,13 @@ void sitemap(Corpus& c) {
 
 void writeXmlSample(Corpus& c) {
     switch (c.below(8)) {
-        case 0: case 1: rss(c); break;
-        case 2: case 3: atom(c); break;
+        case 0:
+        case 1: writeIndented(c, rss); break;
+        case 2:
+        case 3: writeIndented(c, atom); break;
         case 4: pom(c); break;
-        case 5: opml(c); break;
-        case 6: xsl(c); break;
+        case 5: writeIndented(c, opml); break;
+        case 6: writeIndented(c, xsl); break;
         default: sitemap(c); break;
     }
 }
