@@ -45,9 +45,7 @@ void writeGithubUserSample(Corpus& c) {
     }
     w.key("type").string("User");
     w.key("site_admin").literal("false");
-    w.key("name").openString();
-    writeFullName(c);
-    w.closeString();
+    w.key("name").stringFrom(writeFullName);
     w.key("company").literal("null");
     w.key("blog").string("");
     w.key("location").string(pickCity(c));

@@ -122,11 +122,17 @@ void asyncFetch(Corpus& c) {
       << "    console.error('" << name << " failed:', error);\n    return null;\n  }\n}\n\n";
 }
 
+// A PascalCase name for a class or an interface.
+std::string typeName(Corpus& c) {
+    Corpus title(c.next());
+    writeTitle(title);
+    std::string name = title.text();
+    std::erase(name, ' ');
+    return name;
+}
+
 void classDeclaration(Corpus& c) {
-    Corpus name(c.next());
-    writeTitle(name);
-    std::string type = name.text();
-    std::erase(type, ' ');
+    std::string type = typeName(c);
     Indent member = topLevel(c).inner();
     c << "class " << type << (c.chance(40) ? " extends Component" : "") << " {\n"
       << member << "constructor(" << c.pick(names) << ") {\n";
@@ -145,10 +151,7 @@ void domHandler(Corpus& c) {
 }
 
 void typeScript(Corpus& c) {
-    Corpus name(c.next());
-    writeTitle(name);
-    std::string type = name.text();
-    std::erase(type, ' ');
+    std::string type = typeName(c);
     c << "export interface " << type << " {\n";
     for (uint64_t i = c.between(2, 5); i; --i)
         c << "  " << (c.chance(15) ? "readonly " : "") << c.pick(names) << (c.chance(25) ? "?" : "") << ": "

@@ -35,12 +35,8 @@ void person(JsonWriter& w, Corpus& c) {
     uint64_t id = c.between(1, 99999);
     w.beginObject();
     w.key("id").number(id);
-    w.key("name").openString();
-    writeFullName(c);
-    w.closeString();
-    w.key("username").openString();
-    writeLogin(c);
-    w.closeString();
+    w.key("name").stringFrom(writeFullName);
+    w.key("username").stringFrom(writeLogin);
     w.key("email").openString();
     writeLogin(c);
     c << '@' << pickDomain(c);
@@ -67,12 +63,8 @@ void product(JsonWriter& w, Corpus& c) {
     w.key("id").number(c.between(1, 99999));
     w.key("sku").openString().hex(8);
     w.closeString();
-    w.key("title").openString();
-    writeTitle(c);
-    w.closeString();
-    w.key("description").openString();
-    writeSentence(c);
-    w.closeString();
+    w.key("title").stringFrom(writeTitle);
+    w.key("description").stringFrom(writeSentence);
     w.key("price").decimal(c.between(99, 99999), 2);
     w.key("currency").string(c.pick(currencies));
     w.key("quantity").number(c.between(0, 20));
@@ -126,18 +118,14 @@ void logLines(Corpus& c) {
         w.key("timestamp");
         timestamp(w);
         w.key("level").string(c.pick(levels));
-        w.key("message").openString();
-        writeSentence(c);
-        w.closeString();
+        w.key("message").stringFrom(writeSentence);
         w.key("service").string(c.pick({"api", "auth", "worker", "gateway", "billing"}));
         w.key("method").string(c.pick(methods));
         w.key("path").openString() << "/api/v1/" << c.pick(paths) << '/' << c.between(1, 9999);
         w.closeString();
         w.key("status").number(c.pickNumber({200, 200, 201, 204, 400, 404, 500}));
         w.key("duration_ms").number(c.between(1, 900));
-        w.key("request_id").openString();
-        writeUuid(c);
-        w.closeString();
+        w.key("request_id").stringFrom(writeUuid);
         w.endObject();
         c << '\n';
     }
@@ -174,14 +162,10 @@ void geoFeatures(Corpus& c) {
 void packageManifest(Corpus& c) {
     JsonWriter w(c, 2);
     w.beginObject();
-    w.key("name").openString();
-    writeSlug(c);
-    w.closeString();
+    w.key("name").stringFrom(writeSlug);
     w.key("version").openString() << c.between(0, 4) << '.' << c.between(0, 20) << '.' << c.between(0, 9);
     w.closeString();
-    w.key("description").openString();
-    writeSentence(c);
-    w.closeString();
+    w.key("description").stringFrom(writeSentence);
     w.key("main").string("index.js");
     w.key("scripts").beginObject();
     w.key("start").string("node index.js");

@@ -52,6 +52,12 @@ JsonWriter& JsonWriter::string(std::string_view text) {
     return *this;
 }
 
+JsonWriter& JsonWriter::stringFrom(SampleWriter write) {
+    write(openString());
+    closeString();
+    return *this;
+}
+
 JsonWriter& JsonWriter::number(uint64_t value) {
     beforeValue();
     out_ << value;

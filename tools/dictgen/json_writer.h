@@ -24,6 +24,9 @@ public:
     JsonWriter& decimal(uint64_t value, unsigned decimals);
     JsonWriter& literal(std::string_view text);  // true, false, null, -12.5
 
+    // A string value whose text the writer produces.
+    JsonWriter& stringFrom(SampleWriter write);
+
     // Starts a string value and leaves it open for the caller to fill.
     Corpus& openString();
     void closeString() { out_ << '"'; }
