@@ -2,6 +2,10 @@
 
 #include <new>
 
+#include "vulkan/device/events.h"
+#include "vulkan/device/host_import.h"
+#include "vulkan/device/stream_staging.h"
+#include "vulkan/device/submission.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -94,6 +98,63 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     ctx.streams[index] = std::move(s);
     *out = index + 1;
     return 0;
+}
+
+int32_t procStreamDestroy(StreamHandle stream) {
+    VulkanContext& ctx = vulkanContext();
+    LockGuard guard(ctx.registry_lock);
+    if (stream == 0 || stream > ctx.streams.size() || !ctx.streams[stream - 1].live) return 0;
+    StreamRecord& s = ctx.streams[stream - 1];
+    destroyStreamStaging(s);
+    runDeferredReleases(s);
+    destroyChain(s.transient_pools);
+    destroyChain(s.cached_pools);
+    destroyCommandObjects(ctx, s);
+    s = StreamRecord{};
+    return 0;
+}
+
+StreamRecord* streamRecord(StreamHandle stream) {
+    VulkanContext& ctx = vulkanContext();
+    if (stream == 0 || stream > ctx.streams.size()) return nullptr;
+    StreamRecord& s = ctx.streams[stream - 1];
+    return s.live ? &s : nullptr;
+}
+
+int32_t streamBegin(StreamRecord& s) {
+    if (s.compute_begun) return 0;
+    if (int32_t r = beginCommandBuffer(s.compute_cb, "reset streamBegin"); r != 0) return r;
+    s.compute_begun = true;
+    writeProfileStartStamp(s.compute_cb);
+    return 0;
+}
+
+int32_t streamBeginAux(StreamRecord& s) {
+    if (s.aux_begun) return 0;
+    if (!s.hasAuxSet()) return -1;
+    if (int32_t r = beginCommandBuffer(s.aux_cb, "reset streamBeginAux"); r != 0) return r;
+    s.aux_begun = true;
+    return 0;
+}
+
+int32_t streamBeginTransfer(StreamRecord& s) {
+    if (s.transfer_begun) return 0;
+    if (int32_t r = beginCommandBuffer(s.transfer_cb, "reset streamBeginTransfer"); r != 0) return r;
+    s.transfer_begun = true;
+    return 0;
+}
+
+int32_t streamBeginXferD2H(StreamRecord& s) {
+    if (s.d2h_begun) return 0;
+    if (!s.hasAuxSet()) return -1;
+    if (int32_t r = beginCommandBuffer(s.d2h_cb, "reset streamBeginXferD2H"); r != 0) return r;
+    s.d2h_begun = true;
+    return 0;
+}
+
+void runDeferredReleases(StreamRecord& s) {
+    for (const DeferredRelease& release : s.deferred_releases) releaseImport(release.buffer, release.memory, release.slot);
+    s.deferred_releases.clear();
 }
 
 }  // namespace kvn
