@@ -9,7 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include <vector>
+
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace kvn::test {
 
@@ -78,6 +81,26 @@ inline void expectOnlyContextSlots() {
     EXPECT_NE(ops.ctxSetCurrent, nullptr);
     EXPECT_NE(ops.ctxGetCurrent, nullptr);
     EXPECT_EQ(ops.timestamp_period, 1.0f);
+}
+
+// The operations table after bring-up; for bodies run by inChildProcess.
+// A failed bring-up ends the child at once: its table is empty.
+inline const GpuOpsTable& readyOps() {
+    if (!ensureVulkanContext()) {
+        std::fputs("bring-up failed\n", stderr);
+        std::_Exit(1);
+    }
+    return gpuOps();
+}
+
+// `n` bytes of real text (a large system header, repeated as needed).
+inline std::vector<uint8_t> realBytes(size_t n, size_t skip = 0) {
+    std::ifstream file("/usr/include/vulkan/vulkan_core.h", std::ios::binary);
+    std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.empty()) ADD_FAILURE() << "no sample text";
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n && !text.empty(); ++i) bytes[i] = text[(skip + i) % text.size()];
+    return bytes;
 }
 
 }  // namespace kvn::test
