@@ -15,7 +15,7 @@ int64_t liveQuery(EventHandle event) {
     if (low == 0 || low > kEventQueries) return -1;
     VulkanContext& ctx = vulkanContext();
     LockGuard guard(ctx.event_lock);
-    return ctx.event_live[low - 1] ? low - 1 : -1;
+    return ctx.event_live[low - 1] ? int64_t{low} - 1 : -1;
 }
 
 void recordTimestamp(VkCommandBuffer cb, uint32_t query, uint32_t count, VkPipelineStageFlagBits stage) {
