@@ -43,21 +43,38 @@ void destroySemaphore(const VulkanContext& ctx, VkSemaphore& semaphore) {
     semaphore = VK_NULL_HANDLE;
 }
 
+// Each stream records from pools of its own: a command pool may be used by
+// one thread at a time, and streams run on their callers' threads.
+bool createCommandPool(const VulkanContext& ctx, uint32_t family, VkCommandPool* out) {
+    const VkCommandPoolCreateInfo info{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO, nullptr,
+                                       VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT, family};
+    if (ctx.vk.vkCreateCommandPool(ctx.device, &info, nullptr, out) == VK_SUCCESS) return true;
+    *out = VK_NULL_HANDLE;
+    return false;
+}
+
+void destroyCommandPool(const VulkanContext& ctx, VkCommandPool& pool) {
+    if (pool) ctx.vk.vkDestroyCommandPool(ctx.device, pool, nullptr);
+    pool = VK_NULL_HANDLE;
+}
+
 void destroyAuxSet(const VulkanContext& ctx, StreamRecord& s) {
     destroyFence(ctx, s.d2h_fence);
     destroyFence(ctx, s.aux_fence);
     destroySemaphore(ctx, s.compute_to_d2h);
     destroySemaphore(ctx, s.compute_to_aux);
-    freeCommandBuffer(ctx, ctx.transfer_pool, s.d2h_cb);
-    freeCommandBuffer(ctx, ctx.compute_pool, s.aux_cb);
+    freeCommandBuffer(ctx, s.transfer_pool, s.d2h_cb);
+    freeCommandBuffer(ctx, s.compute_pool, s.aux_cb);
 }
 
 void destroyCommandObjects(const VulkanContext& ctx, StreamRecord& s) {
     destroyAuxSet(ctx, s);
     destroySemaphore(ctx, s.transfer_done);
-    freeCommandBuffer(ctx, ctx.transfer_pool, s.transfer_cb);
+    freeCommandBuffer(ctx, s.transfer_pool, s.transfer_cb);
     destroyFence(ctx, s.compute_fence);
-    freeCommandBuffer(ctx, ctx.compute_pool, s.compute_cb);
+    freeCommandBuffer(ctx, s.compute_pool, s.compute_cb);
+    destroyCommandPool(ctx, s.transfer_pool);
+    destroyCommandPool(ctx, s.compute_pool);
 }
 
 }  // namespace
@@ -65,22 +82,25 @@ void destroyCommandObjects(const VulkanContext& ctx, StreamRecord& s) {
 int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
-    if (!out || !vk.vkFreeCommandBuffers || !vk.vkDestroyFence || !vk.vkCreateSemaphore || !vk.vkDestroySemaphore)
+    if (!out || !vk.vkFreeCommandBuffers || !vk.vkDestroyFence || !vk.vkCreateSemaphore || !vk.vkDestroySemaphore ||
+        !vk.vkDestroyCommandPool)
         return -1;
     LockGuard guard(ctx.registry_lock);
 
     StreamRecord s;
-    const bool core = allocateCommandBuffer(ctx, ctx.compute_pool, &s.compute_cb) &&
+    const bool core = createCommandPool(ctx, ctx.compute_family, &s.compute_pool) &&
+                      createCommandPool(ctx, ctx.transfer_family, &s.transfer_pool) &&
+                      allocateCommandBuffer(ctx, s.compute_pool, &s.compute_cb) &&
                       createFence(ctx, &s.compute_fence) &&
-                      allocateCommandBuffer(ctx, ctx.transfer_pool, &s.transfer_cb) &&
+                      allocateCommandBuffer(ctx, s.transfer_pool, &s.transfer_cb) &&
                       createSemaphore(ctx, &s.transfer_done);
     if (!core) {
         destroyCommandObjects(ctx, s);
         return -1;
     }
     // A stream without the auxiliary set still works, without aux mode.
-    if (allocateCommandBuffer(ctx, ctx.compute_pool, &s.aux_cb)) {
-        const bool aux = allocateCommandBuffer(ctx, ctx.transfer_pool, &s.d2h_cb) &&
+    if (allocateCommandBuffer(ctx, s.compute_pool, &s.aux_cb)) {
+        const bool aux = allocateCommandBuffer(ctx, s.transfer_pool, &s.d2h_cb) &&
                          createSemaphore(ctx, &s.compute_to_aux) && createSemaphore(ctx, &s.compute_to_d2h) &&
                          createFence(ctx, &s.aux_fence) && createFence(ctx, &s.d2h_fence);
         if (!aux) destroyAuxSet(ctx, s);

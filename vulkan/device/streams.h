@@ -59,6 +59,10 @@ inline constexpr uint32_t kStreamCachedSets = 21;  // one per decode kernel
 struct StreamRecord {
     bool live = false;
 
+    // The stream's own command pools (compute family, transfer family).
+    VkCommandPool compute_pool = VK_NULL_HANDLE;
+    VkCommandPool transfer_pool = VK_NULL_HANDLE;
+
     // Compute part, and the transfer part whose submission signals
     // transfer_done for the compute submission to wait on.
     VkCommandBuffer compute_cb = VK_NULL_HANDLE;

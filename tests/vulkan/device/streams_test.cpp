@@ -188,7 +188,7 @@ TEST(Streams, AuxRoadWithAndWithoutDeviceToHostWork) {
             ASSERT_EQ(ops.streamCreate(&plain, 0), 0);
             StreamRecord& p = *streamRecord(plain);
             const VulkanContext& ctx = vulkanContext();
-            ctx.vk.vkFreeCommandBuffers(ctx.device, ctx.compute_pool, 1, &p.aux_cb);
+            ctx.vk.vkFreeCommandBuffers(ctx.device, p.compute_pool, 1, &p.aux_cb);
             p.aux_cb = VK_NULL_HANDLE;
             std::vector<uint32_t> out(256, 0);
             ASSERT_EQ(launchAddWords(add, a, b, 256, 5, plain), 0);
