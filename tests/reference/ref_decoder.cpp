@@ -36,7 +36,7 @@ struct Reader {
 };
 
 // Reads one stream header and its data, yielding at most max_symbols symbols.
-std::vector<uint8_t> readStream(Reader& r, uint32_t max_symbols) {
+std::vector<uint8_t> readStream(Reader& r, uint32_t max_symbols, uint32_t* huffman_streams) {
     const uint32_t b0 = r.at(0), b1 = r.at(1), b2 = r.at(2);
     const bool short_form = b0 & KVN_STREAM_SHORT_FORM;
     const uint32_t type = b0 >> KVN_STREAM_TYPE_SHIFT & KVN_STREAM_TYPE_MASK;
@@ -61,6 +61,7 @@ std::vector<uint8_t> readStream(Reader& r, uint32_t max_symbols) {
         r.skip(KVN_STREAM_HUFF_HDR_BYTES);
     }
     if (type == KVN_STREAM_HUFFMAN) {
+        ++*huffman_streams;
         symbols.assign(std::min(count, max_symbols), 0);
         huffDecode(r.p + r.pos, uint32_t(std::min<uint64_t>(coded, r.left())),
                    uint32_t(symbols.size()), symbols.data());
@@ -244,14 +245,14 @@ ParsedSubChunk parseSubChunk(const uint8_t* body, uint32_t body_len, uint32_t ra
         s.prefix_len = KVN_FRAME_PREFIX_BYTES;
         r.skip(KVN_FRAME_PREFIX_BYTES);
     }
-    s.literals = readStream(r, KVN_STREAM_MAX_SYMBOLS);
-    s.tokens = readStream(r, KVN_STREAM_MAX_SYMBOLS);
+    s.literals = readStream(r, KVN_STREAM_MAX_SYMBOLS, &s.huffman_streams);
+    s.tokens = readStream(r, KVN_STREAM_MAX_SYMBOLS, &s.huffman_streams);
     if (raw_len > KVN_HALF_SIZE) s.token_split = r.u16();
     const uint32_t count = r.u16();
     if (count == KVN_OFF16_SPLIT) {
         s.off16_split = true;
-        const auto high = readStream(r, KVN_OFF16_MAX_ENTRIES);
-        const auto low = readStream(r, KVN_OFF16_MAX_ENTRIES);
+        const auto high = readStream(r, KVN_OFF16_MAX_ENTRIES, &s.huffman_streams);
+        const auto low = readStream(r, KVN_OFF16_MAX_ENTRIES, &s.huffman_streams);
         for (size_t k = 0; k < std::min(high.size(), low.size()); ++k)
             s.off16.push_back(uint16_t(low[k] | high[k] << 8));
     } else {

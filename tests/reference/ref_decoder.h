@@ -28,6 +28,7 @@ struct ParsedSubChunk {
     std::vector<uint16_t> off16;
     std::vector<uint32_t> off32_first, off32_second;
     std::vector<uint8_t> lengths;
+    uint32_t huffman_streams = 0;  // how many of the streams were Huffman-coded
 };
 
 // Locates and decodes the streams of a sub-chunk body of body_len bytes
