@@ -28,7 +28,7 @@ struct FrameOptions {
     uint8_t level_code = 1;  // 3 and up: the chunks may carry Huffman streams
     uint8_t block_size_code = 2;
     uint8_t byte_plane_stride = 0;
-    float sc_group_size = 1.0f;
+    float sc_group_size = 0.25f;
     bool content_size = true;
     std::optional<int64_t> content_size_value;  // written instead of the content length
     std::optional<uint32_t> dict_id;

@@ -14,7 +14,7 @@
 namespace kvn::ref {
 
 struct EncodeOptions {
-    float sc_group_size = 1.0f;  // chunk fraction of the frame
+    float sc_group_size = 0.25f;  // chunk fraction of the frame (the default one)
     bool huffman = false;        // level code 3 and up: Huffman-code the streams that shrink
     LzParams lz;
     bool fill_chunks = false;    // write single-byte chunks as byte-fill records

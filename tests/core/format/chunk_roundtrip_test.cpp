@@ -130,6 +130,7 @@ TEST(RoundTripBlock, ChunkSizeTableMatchesRecords) {
 // The encoder's output exercises every stream feature the decoders must know.
 TEST(RoundTripBlock, EncoderEmitsEveryStreamFeature) {
     ref::EncodeOptions enc;
+    enc.sc_group_size = 1.0f;
     enc.huffman = true;
     enc.fill_chunks = true;
     // Text brings many near matches (split off16), the repetitive part far ones.
@@ -176,6 +177,7 @@ TEST(RoundTripBlock, DictionaryShortensFrame) {
     const auto& d = corpus().dictionary;
     std::vector<uint8_t> input(d.begin() + 2000, d.begin() + 30000);
     ref::EncodeOptions enc;
+    enc.sc_group_size = 1.0f;
     const size_t plain = ref::encodeBlock(input, enc).payload.size();
     enc.lz.dictionary = d;
     const auto block = ref::encodeBlock(input, enc);
