@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/format/byte_order.h"
+#include "core/format/size_math.h"
+
 namespace kvn {
 namespace {
-
-uint32_t readLe32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
 
 // Byte 1's low bits must be 1 or 2 on chunk 0; later chunks are only held to
 // the upper bound, as every reader of this format has done.
@@ -30,10 +27,6 @@ uint32_t chunksPerItem(float sc_group_size, uint32_t n, bool prefix_bit) {
 
 }  // namespace
 
-uint64_t chunkCount(uint64_t raw_size, uint32_t chunk_size) {
-    return raw_size / chunk_size + (raw_size % chunk_size != 0);
-}
-
 Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t chunk_size,
                  float sc_group_size, uint64_t dst_base, std::span<KvnChunkDesc> descs,
                  ChunkWalk* walk) {
@@ -44,7 +37,7 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
     if (len < KVN_CHUNK_HDR_BYTES) return Error::Truncated;
     if (!chunkHeaderValid(p[0], p[1], true)) return Error::InvalidInternalHeader;
 
-    const uint64_t n = chunkCount(raw_size, chunk_size);
+    const uint64_t n = ceilDiv(raw_size, chunk_size);
     const bool prefix_bit = (p[0] & KVN_CHUNK_HDR0_PREFIX_AREA) != 0;
     uint64_t records_end = len;
     if (prefix_bit && n > 1) {
@@ -80,7 +73,7 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
             pos += m;
         } else {
             if (records_end - pos < KVN_SIZE_HDR_BYTES) return Error::BadChunkHeader;
-            const uint32_t word = readLe32(p + pos);
+            const uint32_t word = loadLe32(p + pos);
             const uint32_t mode = (word >> KVN_SIZE_HDR_MODE_SHIFT) & KVN_SIZE_HDR_MODE_MASK;
             if (mode == KVN_CHUNK_MODE_FILL) {
                 if (records_end - pos < KVN_SIZE_HDR_BYTES + 1) return Error::BadChunkHeader;
@@ -112,7 +105,7 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
 uint32_t chunkSubChunkCount(const KvnChunkDesc& desc, uint32_t subchunk_size) {
     if (desc.flags != 0 || desc.decomp_size == 0) return 1;
     const uint32_t s = subchunk_size ? subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
-    return desc.decomp_size / s + (desc.decomp_size % s != 0);
+    return uint32_t(ceilDiv(desc.decomp_size, s));
 }
 
 uint64_t subChunkStarts(std::span<const KvnChunkDesc> descs, uint32_t subchunk_size,

@@ -17,9 +17,6 @@ struct ChunkWalk {
     uint64_t prefix_area_off = 0;  // payload offset of that area
 };
 
-// ceil(raw_size / chunk_size); chunk_size must not be 0.
-uint64_t chunkCount(uint64_t raw_size, uint32_t chunk_size);
-
 // Walks the block payload that decodes to raw_size bytes in chunks of
 // chunk_size (1..262144) and fills descs[0 .. chunk_count). dst_base is the
 // decoded offset of the block in the output buffer; sc_group_size is the

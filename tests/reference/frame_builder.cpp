@@ -1,38 +1,40 @@
 #include "frame_builder.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "ref_decoder.h"
+#include "core/format/frame_header.h"
+#include "core/format/frame_walk.h"
+#include "core/format/frame_builder.h"  // header bytes as the frame tests write them
+#include "core/integrity/merkle.h"
+#include "core/integrity/xxh32.h"
 
 namespace kvn::ref {
 namespace {
 
-template <typename T>
-void appendLe(std::vector<uint8_t>& out, T v, int bytes = sizeof(T)) {
-    const uint64_t u = uint64_t(v);
-    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(u >> (8 * i)));
+void appendLe24(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 3; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 }  // namespace
 
-std::vector<uint8_t> FrameBuilder::header() const {
+std::vector<uint8_t> FrameBuilder::header(uint64_t content_len) const {
     const FrameOptions& o = options_;
-    uint8_t flags = 0;
-    if (o.content_size) flags |= kFlagContentSize;
-    if (o.checksum) flags |= kFlagChecksum;
-    if (o.dict_id) flags |= kFlagDictId;
-    if (o.merkle_root) flags |= kFlagMerkleRoot;
-    if (o.chunk_table) flags |= kFlagChunkTable;
-    std::vector<uint8_t> h = {0x31, 0x4E, 0x56, 0x4B, o.version, flags, o.codec, o.level_code,
-                              o.block_size_code};
-    uint32_t f;
-    std::memcpy(&f, &o.sc_group_size, 4);
-    appendLe(h, f);
-    h.push_back(o.byte_plane_stride);
-    if (o.content_size) appendLe(h, o.content_size_value.value_or(int64_t(content_len_hint_)));
-    if (o.dict_id) appendLe(h, *o.dict_id);
-    return h;
+    test::HeaderFields f;
+    f.flags = 0;
+    if (o.content_size) f.flags |= kFrameContentSize;
+    if (o.checksum) f.flags |= kFrameChecksum;
+    if (o.dict_id) f.flags |= kFrameDictId;
+    if (o.merkle_root) f.flags |= kFrameMerkleRoot;
+    if (o.chunk_table) f.flags |= kFrameChunkTable;
+    f.version = o.version;
+    f.codec = o.codec;
+    f.level_code = o.level_code;
+    f.block_size_code = o.block_size_code;
+    f.sc_group_size = o.sc_group_size;
+    f.byte_plane_stride = o.byte_plane_stride;
+    f.content_size = uint64_t(o.content_size_value.value_or(int64_t(content_len)));
+    f.dict_id = o.dict_id.value_or(0);
+    return test::frameHeaderBytes(f);
 }
 
 FrameBuilder& FrameBuilder::codedBlock(const EncodedBlock& b) {
@@ -42,19 +44,19 @@ FrameBuilder& FrameBuilder::codedBlock(const EncodedBlock& b) {
 }
 
 FrameBuilder& FrameBuilder::storedBlock(std::span<const uint8_t> raw) {
-    return block(kBlockStoredBit | uint32_t(raw.size()), uint32_t(raw.size()), raw);
+    return block(kBlockStored | uint32_t(raw.size()), uint32_t(raw.size()), raw);
 }
 
 FrameBuilder& FrameBuilder::skipBlock(std::span<const uint8_t> raw) {
-    return block(kBlockSkipBit | uint32_t(raw.size()), uint32_t(raw.size()), raw);
+    return block(kBlockSkip | uint32_t(raw.size()), uint32_t(raw.size()), raw);
 }
 
 FrameBuilder& FrameBuilder::block(uint32_t word, uint32_t raw_size, std::span<const uint8_t> payload) {
     block_offsets_.push_back(body_.size());
-    appendLe(body_, word);
-    appendLe(body_, raw_size);
+    test::appendLe32(body_, word);
+    test::appendLe32(body_, raw_size);
     body_.insert(body_.end(), payload.begin(), payload.end());
-    if (!(word & kBlockSkipBit)) counted_raw_ += raw_size;
+    if (!(word & kBlockSkip)) counted_raw_ += raw_size;
     return *this;
 }
 
@@ -64,20 +66,18 @@ FrameBuilder& FrameBuilder::bytes(std::span<const uint8_t> raw) {
 }
 
 std::vector<uint8_t> FrameBuilder::finish(std::span<const uint8_t> content, bool end_mark) const {
-    FrameBuilder self = *this;
-    self.content_len_hint_ = content.size();
-    std::vector<uint8_t> out = self.header();
+    std::vector<uint8_t> out = header(content.size());
     out.insert(out.end(), body_.begin(), body_.end());
-    if (end_mark) appendLe(out, uint32_t(0));
-    const uint32_t chunk = chunkSizeFor(options_.sc_group_size);
-    if (options_.chunk_table) {
+    if (end_mark) test::appendLe32(out, 0);
+    const uint64_t chunk = frameChunkSize(options_.sc_group_size);
+    if (options_.chunk_table && chunk) {
         // One entry per chunk of the counted blocks, as the reader counts them.
-        const uint64_t entries = chunk ? (counted_raw_ + chunk - 1) / chunk : 0;
-        for (uint64_t i = 0; i < entries; ++i) appendLe(out, i < table_.size() ? table_[i] : 0u, 3);
+        const uint64_t entries = chunkTableLength(counted_raw_, chunk) / kChunkTableEntrySize;
+        for (uint64_t i = 0; i < entries; ++i) appendLe24(out, i < table_.size() ? table_[i] : 0);
     }
-    if (options_.checksum) appendLe(out, referenceXxh32(content.data(), content.size()));
+    if (options_.checksum) test::appendLe32(out, xxh32(content.data(), content.size()));
     if (options_.merkle_root)
-        appendLe(out, referenceMerkleRoot(content.data(), content.size(), chunk));
+        test::appendLe32(out, chunkMerkleRoot(content.data(), content.size(), std::max<uint64_t>(chunk, 1)).root);
     return out;
 }
 
@@ -86,7 +86,7 @@ std::vector<uint8_t> compressFrame(std::span<const uint8_t> input, const EncodeO
     frame.sc_group_size = enc.sc_group_size;
     frame.level_code = enc.huffman ? std::max<uint8_t>(frame.level_code, 3) : frame.level_code;
     const bool coded = input.size() > 128;
-    frame.chunk_table = frame.chunk_table && coded && chunkSizeFor(enc.sc_group_size) >= 65536;
+    frame.chunk_table = frame.chunk_table && coded && frameChunkSize(enc.sc_group_size) >= 65536;
     FrameBuilder builder(frame);
     if (coded)
         builder.codedBlock(encodeBlock(input, enc));

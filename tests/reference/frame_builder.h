@@ -12,16 +12,6 @@
 
 namespace kvn::ref {
 
-// Frame header flags.
-inline constexpr uint8_t kFlagContentSize = 0x01;
-inline constexpr uint8_t kFlagChecksum = 0x02;
-inline constexpr uint8_t kFlagDictId = 0x08;
-inline constexpr uint8_t kFlagMerkleRoot = 0x20;
-inline constexpr uint8_t kFlagChunkTable = 0x40;
-inline constexpr uint32_t kBlockSkipBit = 0x40000000u;
-inline constexpr uint32_t kBlockStoredBit = 0x80000000u;
-inline constexpr uint32_t kFrameFixedHeader = 14;
-
 struct FrameOptions {
     uint8_t version = 2;
     uint8_t codec = 1;
@@ -54,16 +44,16 @@ public:
     std::vector<uint8_t> finish(std::span<const uint8_t> content, bool end_mark = true) const;
 
     // Offset of block i's 8-byte header in the finished frame.
-    uint64_t blockOffset(size_t i) const { return header().size() + block_offsets_.at(i); }
-    std::vector<uint8_t> header() const;
+    uint64_t blockOffset(size_t i) const { return header(0).size() + block_offsets_.at(i); }
 
 private:
+    std::vector<uint8_t> header(uint64_t content_len) const;
+
     FrameOptions options_;
     std::vector<uint8_t> body_;
     std::vector<uint64_t> block_offsets_;
     std::vector<uint32_t> table_;
     uint64_t counted_raw_ = 0;
-    uint64_t content_len_hint_ = 0;
 };
 
 // One frame in the form the GPU encoder writes: header and end mark for an

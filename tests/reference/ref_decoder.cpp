@@ -1,12 +1,15 @@
 #include "ref_decoder.h"
 
-#include <xxhash.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "core/format/byte_order.h"
 #include "core/format/chunk_walk.h"
-#include "frame_builder.h"
+#include "core/format/frame_header.h"
+#include "core/format/frame_walk.h"
+#include "core/format/size_math.h"
+#include "core/integrity/merkle.h"
+#include "core/integrity/xxh32.h"
 #include "kernels/format_constants.h"
 #include "ref_huffman.h"
 
@@ -310,7 +313,7 @@ void decodeChunks(std::span<const uint8_t> payload, std::span<const KvnChunkDesc
 
 Error decodeBlock(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t chunk_size,
                   float sc_group_size, std::span<uint8_t> out, uint64_t out_off, Dictionary dict) {
-    std::vector<KvnChunkDesc> descs(std::min<uint64_t>(chunkCount(raw_size, chunk_size),
+    std::vector<KvnChunkDesc> descs(std::min<uint64_t>(ceilDiv(raw_size, chunk_size),
                                                        KVN_MAX_CHUNKS_PER_BLOCK));
     ChunkWalk walk;
     if (Error e = walkChunks(payload, raw_size, chunk_size, sc_group_size, out_off, descs, &walk);
@@ -322,16 +325,6 @@ Error decodeBlock(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t 
     return Error::None;
 }
 
-namespace {
-
-uint32_t le32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-}  // namespace
-
 DecodedFrame decodeFrame(std::span<const uint8_t> frame, Dictionary dict) {
     DecodedFrame result;
     auto fail = [&](Error e) {
@@ -341,81 +334,52 @@ DecodedFrame decodeFrame(std::span<const uint8_t> frame, Dictionary dict) {
     };
     const uint8_t* f = frame.data();
     const uint64_t n = frame.size();
-    if (n < kFrameFixedHeader) return fail(Error::Truncated);
-    if (le32(f) != 0x4B564E31u) return fail(Error::BadMagic);
-    const uint8_t flags = f[5];
-    float sc;
-    std::memcpy(&sc, f + 9, 4);
-    if (!(sc > 0.0f) || sc > 65536.0f || sc * 262144.0f < 1.0f) return fail(Error::BadScGroupSize);
-    const uint32_t chunk = chunkSizeFor(sc);
-    uint64_t pos = kFrameFixedHeader;
-    int64_t content_size = -1;
-    if (flags & kFlagContentSize) {
-        if (n < pos + 8) return fail(Error::Truncated);
-        std::memcpy(&content_size, f + pos, 8);
-        pos += 8;
-    }
-    if (flags & kFlagDictId) pos += 4;
+    const FrameHeader header = parseFrameHeader(f, n);
+    if (header.error != Error::None) return fail(header.error);
+    const uint64_t chunk = frameChunkSize(header.sc_group_size);
 
     std::vector<uint8_t>& out = result.bytes;
-    out.reserve(content_size > 0 ? size_t(content_size) : 0);
-    while (n - pos >= 4) {
-        const uint32_t word = le32(f + pos);
-        if (word == 0) {
-            pos += 4;
+    uint64_t pos = header.header_length;
+    while (n - pos >= kEndMarkSize) {
+        if (loadLe32(f + pos) == 0) {
+            pos += kEndMarkSize;
             break;
         }
-        if (n - pos < 8) return fail(Error::InvalidBlockHeader);
-        const uint32_t raw = le32(f + pos + 4);
-        const uint32_t len = word & 0x3FFFFFFF;
-        pos += 8;
-        if (len == 0 && !(word & kBlockSkipBit)) break;
-        if (n - pos < len) return fail(Error::BlockDataTruncated);
-        const std::span<const uint8_t> payload(f + pos, len);
-        pos += len;
-        if (word & kBlockSkipBit) continue;
+        if (n - pos < kBlockHeaderSize) return fail(Error::InvalidBlockHeader);
+        const BlockHeader block = readBlockHeader(f + pos);
+        pos += kBlockHeaderSize;
+        if (endsFrame(block)) break;
+        if (n - pos < block.payload_length) return fail(Error::BlockDataTruncated);
+        const std::span<const uint8_t> payload(f + pos, block.payload_length);
+        pos += block.payload_length;
+        if (block.skip) continue;
         const uint64_t at = out.size();
-        if (word & kBlockStoredBit) {
-            if (len < raw) return fail(Error::BlockDataTruncated);
-            out.insert(out.end(), payload.begin(), payload.begin() + raw);
+        if (block.stored) {
+            if (block.payload_length < block.raw_size) return fail(Error::BlockDataTruncated);
+            out.insert(out.end(), payload.begin(), payload.begin() + block.raw_size);
             continue;
         }
-        out.resize(at + raw);
-        if (Error e = decodeBlock(payload, raw, chunk, sc, out, at, dict); e != Error::None)
+        out.resize(at + block.raw_size);
+        if (Error e = decodeBlock(payload, block.raw_size, uint32_t(chunk), header.sc_group_size, out,
+                                  at, dict);
+            e != Error::None)
             return fail(e);
     }
-    if (content_size >= 0 && uint64_t(content_size) != out.size()) return fail(Error::SizeMismatch);
-    if (flags & kFlagChunkTable) pos += 3 * chunkCount(out.size(), chunk);
-    if (flags & kFlagChecksum) {
-        if (n < pos + 4) return fail(Error::Truncated);
-        if (le32(f + pos) != referenceXxh32(out.data(), out.size())) return fail(Error::ChecksumMismatch);
-        pos += 4;
+    if (header.has_content_size && header.content_size != out.size()) return fail(Error::SizeMismatch);
+    if (header.has_chunk_table) pos += chunkTableLength(out.size(), chunk);
+    if (header.has_checksum) {
+        if (n < pos + kTrailerSize) return fail(Error::Truncated);
+        if (loadLe32(f + pos) != xxh32(out.data(), out.size())) return fail(Error::ChecksumMismatch);
+        pos += kTrailerSize;
     }
-    if (flags & kFlagMerkleRoot) {
-        if (n < pos + 4) return fail(Error::Truncated);
-        if (le32(f + pos) != referenceMerkleRoot(out.data(), out.size(), chunk))
+    if (header.has_merkle_root) {
+        if (n < pos + kTrailerSize) return fail(Error::Truncated);
+        if (loadLe32(f + pos) != chunkMerkleRoot(out.data(), out.size(), chunk).root)
             return fail(Error::ChecksumMismatch);
-        pos += 4;
+        pos += kTrailerSize;
     }
     result.frame_len = pos;
     return result;
-}
-
-uint32_t referenceXxh32(const uint8_t* data, uint64_t len) { return XXH32(data, len, 0); }
-
-uint32_t referenceMerkleRoot(const uint8_t* data, uint64_t len, uint64_t leaf_size) {
-    std::vector<uint8_t> leaves;
-    for (uint64_t start = 0; start < len; start += leaf_size) {
-        const uint64_t end = std::min(start + leaf_size, len);
-        uint32_t leaf = 0;
-        for (uint64_t o = start; o + 4 <= end; o += 4) {
-            uint32_t w;
-            std::memcpy(&w, data + o, 4);
-            leaf += (uint32_t(o) + 0x9E3779B1u) * w;
-        }
-        for (int i = 0; i < 4; ++i) leaves.push_back(uint8_t(leaf >> (8 * i)));
-    }
-    return XXH32(leaves.data(), leaves.size(), 0);
 }
 
 }  // namespace kvn::ref

@@ -66,8 +66,4 @@ struct DecodedFrame {
 // its content size, checksum and Merkle root.
 DecodedFrame decodeFrame(std::span<const uint8_t> frame, Dictionary dict);
 
-// Independent references for the trailers (libxxhash).
-uint32_t referenceXxh32(const uint8_t* data, uint64_t len);
-uint32_t referenceMerkleRoot(const uint8_t* data, uint64_t len, uint64_t leaf_size);
-
 }  // namespace kvn::ref

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "core/format/frame_header.h"
 #include "kernels/format_constants.h"
 
 namespace kvn::ref {
@@ -20,19 +21,15 @@ bool singleByte(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-uint32_t chunkSizeFor(float sc_group_size) {
-    return uint32_t(std::min<uint64_t>(chunkValue(sc_group_size), KVN_CHUNK_UNIT));
-}
-
 uint32_t subChunksPerGroup(float sc_group_size) {
-    const uint32_t sub = std::min(chunkSizeFor(sc_group_size), KVN_SUBCHUNK_SIZE);
+    const uint32_t sub = std::min(uint32_t(frameChunkSize(sc_group_size)), KVN_SUBCHUNK_SIZE);
     const uint64_t v = chunkValue(sc_group_size);
     return uint32_t(std::max<uint64_t>(1, (v + sub - 1) / sub));
 }
 
 EncodedBlock encodeBlock(std::span<const uint8_t> input, const EncodeOptions& options) {
     if (input.size() < KVN_FRAME_PREFIX_BYTES) throw std::invalid_argument("block below 8 bytes");
-    const uint32_t chunk = chunkSizeFor(options.sc_group_size);
+    const uint32_t chunk = uint32_t(frameChunkSize(options.sc_group_size));
     const uint32_t sub = std::min(chunk, KVN_SUBCHUNK_SIZE);
     const uint64_t n = (input.size() + chunk - 1) / chunk;
 

@@ -26,9 +26,6 @@ struct EncodedBlock {
     uint64_t raw_size = 0;
 };
 
-// min(trunc(f * 262144) in single precision, 262144).
-uint32_t chunkSizeFor(float sc_group_size);
-
 // Sub-chunks per LZ group: max(1, ceil(trunc(f * 262144) / sub-chunk size)).
 uint32_t subChunksPerGroup(float sc_group_size);
 

@@ -4,6 +4,7 @@
 
 #include "chunk_test_data.h"
 #include "core/format/chunk_walk.h"
+#include "core/format/frame_header.h"
 #include "reference/reference_codec.h"
 
 namespace kvn {
@@ -167,7 +168,7 @@ TEST(EncodeBlock, GroupGeometry) {
     const Case cases[] = {{0.25f, 65536, 1}, {0.5f, 131072, 1}, {1.0f, 262144, 2},
                           {4.0f, 262144, 8}, {1.0f / 262144, 1, 1}};
     for (const Case& c : cases) {
-        EXPECT_EQ(ref::chunkSizeFor(c.f), c.chunk) << c.f;
+        EXPECT_EQ(frameChunkSize(c.f), c.chunk) << c.f;
         EXPECT_EQ(ref::subChunksPerGroup(c.f), c.per_group) << c.f;
     }
 }

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "chunk_test_data.h"
+#include "core/format/frame_header.h"
 #include "reference/reference_codec.h"
 
 namespace kvn {
@@ -28,7 +29,7 @@ TEST(FrameBuilder, SmallInputIsOneStoredBlock) {
     opts.chunk_table = true;  // not written for a stored frame
     const Bytes frame = ref::compressFrame(input, {}, opts);
     ASSERT_EQ(frame.size(), 22u + 8 + 128 + 4);
-    EXPECT_EQ(frame[5], ref::kFlagContentSize);
+    EXPECT_EQ(frame[5], kFrameContentSize);
     EXPECT_EQ(Bytes(frame.begin() + 22, frame.begin() + 30), (Bytes{128, 0, 0, 0x80, 128, 0, 0, 0}));
     EXPECT_EQ(ref::decodeFrame(frame, {}).bytes, input);
 }

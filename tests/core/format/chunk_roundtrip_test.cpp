@@ -7,6 +7,8 @@
 
 #include "chunk_test_data.h"
 #include "core/format/chunk_walk.h"
+#include "core/format/frame_header.h"
+#include "core/format/size_math.h"
 #include "reference/reference_codec.h"
 
 namespace kvn {
@@ -16,21 +18,22 @@ using ref::Dictionary;
 
 enum class Data { Text, Random, Repetitive };
 
-struct Corpus {
-    std::vector<uint8_t> text = test::machineText(1200000);
-    std::vector<uint8_t> random = test::randomBytes(700000, 7);
-    std::vector<uint8_t> repetitive = test::repetitiveBytes(1200000, 11);
-    // The dictionary is text the input starts with, so it has something to match.
-    std::vector<uint8_t> dictionary = test::machineText(40000);
-
-    const std::vector<uint8_t>& get(Data d) const {
-        return d == Data::Text ? text : d == Data::Random ? random : repetitive;
-    }
-};
-
-const Corpus& corpus() {
-    static const Corpus c;
-    return c;
+// Built on first use: each test process reads only the data it needs.
+const std::vector<uint8_t>& corpusText() {
+    static const auto bytes = test::machineText(1200000);
+    return bytes;
+}
+const std::vector<uint8_t>& corpusRepetitive() {
+    static const auto bytes = test::repetitiveBytes(1200000, 11);
+    return bytes;
+}
+// Dictionary text; inputs that use it start their groups with some of it.
+const std::vector<uint8_t>& corpusDictionary() {
+    static const auto bytes = test::machineText(40000);
+    return bytes;
+}
+std::vector<uint8_t> corpus(Data d) {
+    return d == Data::Text ? corpusText() : d == Data::Random ? test::randomBytes(700000, 7) : corpusRepetitive();
 }
 
 struct Case {
@@ -51,7 +54,7 @@ class RoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(RoundTrip, FrameDecodesToInput) {
     const Case& c = GetParam();
-    std::vector<uint8_t> input = corpus().get(c.data);
+    std::vector<uint8_t> input = corpus(c.data);
     ref::EncodeOptions enc;
     enc.sc_group_size = c.fraction;
     enc.huffman = c.huffman;
@@ -59,11 +62,11 @@ TEST_P(RoundTrip, FrameDecodesToInput) {
     enc.lz.insert_in_matches = true;
     Dictionary dict;
     if (c.dictionary) {
-        const auto& d = corpus().dictionary;
+        const auto& d = corpusDictionary();
         enc.lz.dictionary = d;
         dict = {d.data(), uint32_t(d.size())};
         // Every group opens with dictionary text.
-        const uint32_t group = ref::chunkSizeFor(c.fraction) * std::max(1u, uint32_t(c.fraction));
+        const uint32_t group = uint32_t(frameChunkSize(c.fraction)) * std::max(1u, uint32_t(c.fraction));
         for (size_t at = 0; at + 4000 < input.size(); at += group)
             std::copy(d.begin() + 1000, d.begin() + 5000, input.begin() + at);
     }
@@ -99,14 +102,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip, testing::ValuesIn(allCases()), case
 // The chunk-size table holds each record's length; the entries add up to the
 // payload without the chunk-prefix area.
 TEST(RoundTripBlock, ChunkSizeTableMatchesRecords) {
-    const auto& input = corpus().text;
+    const auto& input = corpusText();
     for (float f : {0.25f, 1.0f}) {
         ref::EncodeOptions enc;
         enc.sc_group_size = f;
         enc.huffman = true;
         const auto block = ref::encodeBlock(input, enc);
-        const uint32_t chunk = ref::chunkSizeFor(f);
-        const uint64_t n = chunkCount(input.size(), chunk);
+        const uint32_t chunk = uint32_t(frameChunkSize(f));
+        const uint64_t n = ceilDiv(input.size(), chunk);
         ASSERT_EQ(block.record_sizes.size(), n);
         const uint64_t records = std::accumulate(block.record_sizes.begin(), block.record_sizes.end(), uint64_t(0));
         EXPECT_EQ(records, block.payload.size() - 8 * (n - 1));
@@ -134,12 +137,12 @@ TEST(RoundTripBlock, EncoderEmitsEveryStreamFeature) {
     enc.huffman = true;
     enc.fill_chunks = true;
     // Text brings many near matches (split off16), the repetitive part far ones.
-    std::vector<uint8_t> input(corpus().text.begin(), corpus().text.begin() + 600000);
-    input.insert(input.end(), corpus().repetitive.begin(), corpus().repetitive.begin() + 600000);
+    std::vector<uint8_t> input(corpusText().begin(), corpusText().begin() + 600000);
+    input.insert(input.end(), corpusRepetitive().begin(), corpusRepetitive().begin() + 600000);
     std::fill(input.begin() + 262144, input.begin() + 2 * 262144, uint8_t(0x5A));  // one fill chunk
     const auto block = ref::encodeBlock(input, enc);
-    const uint32_t chunk = ref::chunkSizeFor(1.0f);
-    std::vector<KvnChunkDesc> descs(chunkCount(input.size(), chunk));
+    const uint32_t chunk = uint32_t(frameChunkSize(1.0f));
+    std::vector<KvnChunkDesc> descs(ceilDiv(input.size(), chunk));
     ChunkWalk walk;
     ASSERT_EQ(walkChunks(block.payload, input.size(), chunk, 1.0f, 0, descs, &walk), Error::None);
 
@@ -174,7 +177,7 @@ TEST(RoundTripBlock, EncoderEmitsEveryStreamFeature) {
 
 // A dictionary only helps when the parse finds matches in it.
 TEST(RoundTripBlock, DictionaryShortensFrame) {
-    const auto& d = corpus().dictionary;
+    const auto& d = corpusDictionary();
     std::vector<uint8_t> input(d.begin() + 2000, d.begin() + 30000);
     ref::EncodeOptions enc;
     enc.sc_group_size = 1.0f;
@@ -183,7 +186,7 @@ TEST(RoundTripBlock, DictionaryShortensFrame) {
     const auto block = ref::encodeBlock(input, enc);
     EXPECT_LT(block.payload.size() * 4, plain);
     std::vector<uint8_t> out(input.size());
-    ASSERT_EQ(ref::decodeBlock(block.payload, input.size(), ref::chunkSizeFor(1.0f), 1.0f, out, 0,
+    ASSERT_EQ(ref::decodeBlock(block.payload, input.size(), uint32_t(frameChunkSize(1.0f)), 1.0f, out, 0,
                                {d.data(), uint32_t(d.size())}),
               Error::None);
     EXPECT_TRUE(out == input);

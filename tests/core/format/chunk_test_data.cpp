@@ -1,19 +1,14 @@
 #include "chunk_test_data.h"
 
+#include "core/integrity/sample_data.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 namespace kvn::test {
 namespace {
-
-void appendFile(std::vector<uint8_t>& out, const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    out.insert(out.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void appendManPage(std::vector<uint8_t>& out, const std::filesystem::path& path) {
     const std::string cmd = "zcat '" + path.string() + "' 2>/dev/null";
@@ -35,12 +30,9 @@ std::vector<uint8_t> machineText(size_t size) {
         if (e.path().extension() == ".gz") pages.push_back(e.path());
     std::sort(pages.begin(), pages.end());
     for (size_t i = 0; i < pages.size() && out.size() < size / 2; ++i) appendManPage(out, pages[i]);
-    std::vector<fs::path> headers;
-    for (const auto& e : fs::directory_iterator("/usr/include", ec))
-        if (e.path().extension() == ".h") headers.push_back(e.path());
-    std::sort(headers.begin(), headers.end());
-    for (size_t i = 0; i < headers.size() && out.size() < size; ++i) appendFile(out, headers[i]);
-    out.resize(std::min(out.size(), size));
+    out.resize(std::min(out.size(), size / 2));
+    const std::vector<uint8_t> headers = systemHeaderBytes(size - out.size());
+    out.insert(out.end(), headers.begin(), headers.end());
     return out;
 }
 
