@@ -107,6 +107,11 @@
 // A half count equal to this is followed by the real count as a u16.
 #define KVN_OFF32_COUNT_ESCAPE 4095u
 #define KVN_OFF32_ENTRY_BYTES 3u
+// Values above KVN_OFF32_SHORT_MAX take a fourth byte: the third byte is then
+// at least KVN_OFF32_LONG_MARK and w = (first three bytes) + (fourth << 22).
+#define KVN_OFF32_SHORT_MAX 0xBFFFFFu
+#define KVN_OFF32_LONG_MARK 0xC0u
+#define KVN_OFF32_LONG_SHIFT 22u
 
 // ---- Tokens --------------------------------------------------------------
 #define KVN_TOKEN_LONG_LITERALS 0u

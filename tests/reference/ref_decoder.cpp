@@ -77,9 +77,9 @@ void readOff32(Reader& r, uint32_t count, std::vector<uint32_t>& out) {
     for (uint32_t i = 0; i < count; ++i) {
         if (r.left() < KVN_OFF32_ENTRY_BYTES) return;
         uint32_t w = r.at(0) | r.at(1) << 8 | r.at(2) << 16;
-        if (r.at(2) >= 0xC0) {  // long form of values above 0xBFFFFF
+        if (r.at(2) >= KVN_OFF32_LONG_MARK) {
             if (r.left() < 4) return;
-            w += r.at(3) << 22;
+            w += r.at(3) << KVN_OFF32_LONG_SHIFT;
             r.skip(1);
         }
         r.skip(3);

@@ -63,13 +63,13 @@ void appendLength(std::vector<uint8_t>& lengths, uint32_t v) {
 }
 
 void appendOff32(std::vector<uint8_t>& out, uint32_t w) {
-    if (w <= 0xBFFFFF) {
+    if (w <= KVN_OFF32_SHORT_MAX) {
         appendLe24(out, w);
         return;
     }
     appendLe16(out, w);
-    out.push_back(uint8_t(0xC0 | ((w >> 16) & 0x3F)));
-    out.push_back(uint8_t((w >> 22) - 3));
+    out.push_back(uint8_t(KVN_OFF32_LONG_MARK | ((w >> 16) & 0x3F)));
+    out.push_back(uint8_t((w >> KVN_OFF32_LONG_SHIFT) - 3));
 }
 
 void appendStream(std::vector<uint8_t>& out, const uint8_t* data, uint32_t count,

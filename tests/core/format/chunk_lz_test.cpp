@@ -289,3 +289,50 @@ TEST(SubChunkForms, ShortHuffmanHeader) {
 
 }  // namespace
 }  // namespace kvn
+
+namespace kvn {
+namespace {
+
+// With a dictionary, a match in a chunk's second sub-chunk that reaches into
+// its first reads the output: only sources before the work item's first chunk
+// read the dictionary.
+TEST(LzDictionary, LaterSubChunkMatchesReadTheChunk) {
+    const Bytes first = test::randomBytes(131072, 12), dict = test::randomBytes(1000, 13);
+    ref::SubChunkStreams second;  // 60 bytes copied from 100 bytes back
+    second.raw_len = 60;
+    second.tokens = {0x20, 0xF8, 0xF8, 0xF8, 0xD8};
+    second.off16 = {100};
+    const Bytes body = cat({be24(0x800000 | 131072), first, ref::encodeSubChunk(second, false)});
+    KvnChunkDesc descs[2] = {};
+    descs[0].decomp_size = 16;  // a first chunk, so the coded one is not frame-first
+    descs[0].comp_size = 16;
+    descs[0].src_off = uint32_t(body.size());
+    descs[0].flags = KVN_CHUNK_KIND_STORED;
+    descs[1].comp_size = uint32_t(body.size());
+    descs[1].decomp_size = 131072 + 60;
+    descs[1].dst_off = 16;
+    Bytes payload = cat({body, Bytes(16, 0x33)});
+    Bytes out(16 + 131072 + 60, kUnwritten);
+    for (uint32_t per_item : {1u, 2u}) {
+        ref::decodeChunks(payload, descs, per_item, KVN_SUBCHUNK_SIZE, out, {dict.data(), uint32_t(dict.size())});
+        EXPECT_EQ(Bytes(out.end() - 60, out.end()), Bytes(first.end() - 100, first.end() - 40)) << per_item;
+    }
+}
+
+// A frame's first sub-chunk shorter than its 8 raw bytes: the copy stops at
+// the sub-chunk and its payload (the buffer is exactly the output's size).
+TEST(LzFrameFirst, RawBytesClippedToShortSubChunk) {
+    ref::SubChunkStreams s;
+    s.raw_len = 5;
+    s.raw8 = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Bytes sub = ref::encodeSubChunk(s, false);
+    KvnChunkDesc d{};
+    d.comp_size = uint32_t(sub.size());
+    d.decomp_size = 5;
+    auto out = std::make_unique<uint8_t[]>(5);
+    ref::decodeChunks(sub, std::span(&d, 1), 1, KVN_SUBCHUNK_SIZE, std::span(out.get(), 5), {});
+    EXPECT_EQ(Bytes(out.get(), out.get() + 5), (Bytes{1, 2, 3, 4, 5}));
+}
+
+}  // namespace
+}  // namespace kvn
