@@ -21,6 +21,17 @@ bool singleByte(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
+EncodeOptions encodeOptionsForLevel(int level, float sc_group_size) {
+    static constexpr uint32_t kHashBits[] = {14, 16, 15, 15};
+    if (level < 1 || level > 4) throw std::invalid_argument("the greedy parse serves levels 1 to 4");
+    EncodeOptions o;
+    o.sc_group_size = sc_group_size;
+    o.huffman = level >= 3;
+    o.lz.hash_bits = kHashBits[level - 1];
+    o.lz.insert_in_matches = level % 2 == 0;
+    return o;
+}
+
 uint32_t subChunksPerGroup(float sc_group_size) {
     const uint32_t sub = std::min(uint32_t(frameChunkSize(sc_group_size)), KVN_SUBCHUNK_SIZE);
     const uint64_t v = chunkValue(sc_group_size);

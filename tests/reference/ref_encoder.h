@@ -26,6 +26,11 @@ struct EncodedBlock {
     uint64_t raw_size = 0;
 };
 
+// The settings of the GPU encoder's greedy parse at levels 1 to 4: hash bits
+// 14, 16, 15, 15; inserts inside matches at levels 2 and 4; Huffman streams
+// from level 3.
+EncodeOptions encodeOptionsForLevel(int level, float sc_group_size);
+
 // Sub-chunks per LZ group: max(1, ceil(trunc(f * 262144) / sub-chunk size)).
 uint32_t subChunksPerGroup(float sc_group_size);
 

@@ -25,6 +25,7 @@
 //                                 the assembled sub-chunk (header + body);
 //                                 every form can be forced for tests
 //   huffCodeLengths / huffCanonicalCodes / huffEncode   (ref_huffman.h)
+//   encodeOptionsForLevel(level, sc)   the GPU encoder's settings, levels 1-4
 //   encodeBlock(input, EncodeOptions)   (ref_encoder.h)
 //                                 chunk records + chunk-prefix area + table sizes
 //   FrameBuilder, compressFrame   (frame_builder.h) frames, well-formed or not

@@ -55,11 +55,8 @@ class RoundTrip : public testing::TestWithParam<Case> {};
 TEST_P(RoundTrip, FrameDecodesToInput) {
     const Case& c = GetParam();
     std::vector<uint8_t> input = corpus(c.data);
-    ref::EncodeOptions enc;
-    enc.sc_group_size = c.fraction;
-    enc.huffman = c.huffman;
-    enc.lz.hash_bits = 15;
-    enc.lz.insert_in_matches = true;
+    // Levels 2 and 4: the two parse settings with inserts, without and with Huffman.
+    ref::EncodeOptions enc = ref::encodeOptionsForLevel(c.huffman ? 4 : 2, c.fraction);
     Dictionary dict;
     if (c.dictionary) {
         const auto& d = corpusDictionary();
@@ -98,6 +95,19 @@ std::vector<Case> allCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip, testing::ValuesIn(allCases()), caseName);
+
+TEST(RoundTripBlock, EveryGreedyLevel) {
+    const auto& input = corpusText();
+    size_t previous = SIZE_MAX;
+    for (int level = 1; level <= 4; ++level) {
+        const auto frame = ref::compressFrame(input, ref::encodeOptionsForLevel(level, 0.25f), {});
+        const auto decoded = ref::decodeFrame(frame, {});
+        ASSERT_EQ(decoded.error, Error::None) << level;
+        EXPECT_TRUE(decoded.bytes == input) << level;
+        if (level == 3) EXPECT_LT(frame.size(), previous);  // Huffman streams pay
+        previous = frame.size();
+    }
+}
 
 // The chunk-size table holds each record's length; the entries add up to the
 // payload without the chunk-prefix area.
