@@ -9,8 +9,8 @@
 namespace kvn {
 namespace {
 
-// Byte 1's low bits must be 1 or 2 on chunk 0; later chunks are only held to
-// the upper bound, as every reader of this format has done.
+// Byte 1's low bits must be 1 or 2 on chunk 0; later chunks are held only to
+// the upper bound (0 has always been accepted there).
 bool chunkHeaderValid(uint8_t b0, uint8_t b1, bool first) {
     uint32_t version = b1 & KVN_CHUNK_HDR1_VERSION_MASK;
     if ((b0 & KVN_CHUNK_HDR0_MAGIC_MASK) != KVN_CHUNK_HDR0_MAGIC) return false;
