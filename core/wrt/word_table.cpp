@@ -10,8 +10,6 @@
 namespace kvn {
 namespace {
 
-constexpr size_t kSlotBytes = size_t{kWordTableSlots} * sizeof(uint32_t);
-
 // Grows a malloc'd array by about half again so that appends stay amortised.
 template <typename T>
 bool growArray(T** array, size_t* capacity, size_t needed, size_t first_capacity) {
@@ -38,6 +36,7 @@ WordTable& WordTable::operator=(WordTable&& other) noexcept {
     if (this != &other) {
         wordTableDeinit(this);
         slots = std::exchange(other.slots, nullptr);
+        slot_mask = std::exchange(other.slot_mask, 0);
         arena = std::exchange(other.arena, nullptr);
         arena_size = std::exchange(other.arena_size, 0);
         arena_capacity = std::exchange(other.arena_capacity, 0);
@@ -52,30 +51,44 @@ WordTable& WordTable::operator=(WordTable&& other) noexcept {
 
 WordTable::~WordTable() { wordTableDeinit(this); }
 
-Error wordTableInit(WordTable* table) {
+uint32_t wordTableSlotsFor(uint64_t text_bytes) {
+    const uint64_t most_words = text_bytes / 4 + 1;
+    uint32_t slots = 4096;
+    while (slots < kWordTableMaxSlots && slots < 2 * most_words) slots *= 2;
+    return slots;
+}
+
+Error wordTableInit(WordTable* table, uint32_t slot_count) {
     wordTableDeinit(table);
-    // Whole pages arrive zeroed and are only committed where a slot is used.
-    table->slots = static_cast<uint32_t*>(allocPages(kSlotBytes));
+    // Probes land anywhere in the array: huge pages spare most TLB misses.
+    table->slots = static_cast<uint32_t*>(allocHugePages(size_t{slot_count} * sizeof(uint32_t)));
     if (!table->slots) return Error::OutOfMemory;
+    table->slot_mask = slot_count - 1;
+    // Fresh pages read as zero, but a probe that reads a page before any
+    // insert writes it maps the shared zero page, and the later write fault
+    // then stops every thread of the process for a TLB flush. One write per
+    // page up front commits the pages (zeroed by the system) without that.
+    for (size_t i = 0; i < slot_count; i += 4096 / sizeof(uint32_t)) table->slots[i] = 0;
     table->live = true;
     return Error::None;
 }
 
 void wordTableDeinit(WordTable* table) {
-    freePages(table->slots, kSlotBytes);
+    if (table->slots) freePages(table->slots, (size_t{table->slot_mask} + 1) * sizeof(uint32_t));
     std::free(table->arena);
     std::free(table->records);
     table->slots = nullptr;
     table->arena = nullptr;
     table->records = nullptr;
+    table->slot_mask = 0;
     table->arena_size = table->arena_capacity = 0;
     table->record_count = table->record_capacity = 0;
     table->live = false;
 }
 
 Error wordTableInsert(WordTable* table, const uint8_t* word, uint32_t length, uint32_t* index) {
-    uint32_t h = wrtWordHash(word, length) & kWordTableSlotMask;
-    for (uint32_t slot; (slot = table->slots[h]) != 0; h = (h + 1) & kWordTableSlotMask) {
+    uint32_t h = wrtWordHash(word, length) & table->slot_mask;
+    for (uint32_t slot; (slot = table->slots[h]) != 0; h = (h + 1) & table->slot_mask) {
         if (sameWord(*table, slot - 1, word, length)) {
             *index = slot - 1;
             return Error::None;
@@ -99,8 +112,8 @@ Error wordTableInsert(WordTable* table, const uint8_t* word, uint32_t length, ui
 }
 
 int64_t wordTableFind(const WordTable& table, const uint8_t* word, uint32_t length) {
-    uint32_t h = wrtWordHash(word, length) & kWordTableSlotMask;
-    for (uint32_t slot; (slot = table.slots[h]) != 0; h = (h + 1) & kWordTableSlotMask)
+    uint32_t h = wrtWordHash(word, length) & table.slot_mask;
+    for (uint32_t slot; (slot = table.slots[h]) != 0; h = (h + 1) & table.slot_mask)
         if (sameWord(table, slot - 1, word, length)) return slot - 1;
     return -1;
 }

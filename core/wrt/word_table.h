@@ -1,6 +1,6 @@
 // The hash table in which the WRT encoder counts the words of a text, keyed
-// by the lower-cased word. Open addressing with linear probing over a fixed
-// slot array that is never more than half full.
+// by the lower-cased word. Open addressing with linear probing over a slot
+// array that is never more than half full.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,7 @@
 
 namespace kvn {
 
-inline constexpr uint32_t kWordTableSlots = 0x800000;
-inline constexpr uint32_t kWordTableSlotMask = kWordTableSlots - 1;
+inline constexpr uint32_t kWordTableMaxSlots = 0x800000;
 inline constexpr uint32_t kWordTableMaxRecords = 0x400000;
 
 struct WordRecord {
@@ -22,6 +21,7 @@ struct WordRecord {
 
 struct WordTable {
     uint32_t* slots = nullptr;  // record index + 1, 0 = empty
+    uint32_t slot_mask = 0;     // slot count - 1
     uint8_t* arena = nullptr;   // lower-cased words back to back
     size_t arena_size = 0;
     size_t arena_capacity = 0;
@@ -46,8 +46,17 @@ inline uint32_t wrtWordHash(const uint8_t* word, uint32_t length) {
     return h;
 }
 
-// Allocates the zeroed slot array; the table is empty and live afterwards.
-Error wordTableInit(WordTable* table);
+// Slots for a table that counts the words of `text_bytes` bytes of text:
+// twice the most distinct words those bytes can hold (a word takes three
+// letters and a separator), as a power of two, at most kWordTableMaxSlots.
+// Such a table is never more than half full, and below the maximum it can
+// never reach kWordTableMaxRecords, so its counts are those of the largest
+// table while it clears and probes far less memory.
+uint32_t wordTableSlotsFor(uint64_t text_bytes);
+
+// Allocates `slot_count` zeroed slots (a power of two up to
+// kWordTableMaxSlots); the table is empty and live afterwards.
+Error wordTableInit(WordTable* table, uint32_t slot_count);
 void wordTableDeinit(WordTable* table);
 
 // Finds or adds a lower-cased word of 3..32 bytes. `DictFull` once the table
