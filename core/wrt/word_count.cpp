@@ -11,7 +11,6 @@ namespace {
 
 struct CountRange {
     WordTable table;
-    uint32_t slot_count;  // enough for every word this table will hold after its merges
     const uint8_t* text;
     size_t text_size;
     size_t start;
@@ -20,7 +19,7 @@ struct CountRange {
 
 void countWordsThread(void* arg) {
     auto* range = static_cast<CountRange*>(arg);
-    range->table.status = wordTableInit(&range->table, range->slot_count);
+    range->table.status = wordTableInit(&range->table);
     if (range->table.status == Error::None)
         range->table.status = countWords(&range->table, range->text, range->text_size, range->start, range->end);
 }
@@ -74,10 +73,6 @@ Error countTextWords(const uint8_t* text, size_t n, uint32_t processors, WordTab
     wrtCountRangeStarts(text, n, workers, starts);
     CountRange ranges[kWrtMaxWorkers];
     for (uint32_t i = 0; i < workers; ++i) {
-        // Table i ends up with ranges [i, i + span): the merges below fold in
-        // the next lowest-set-bit(i) tables, and table 0 takes all of them.
-        uint32_t span = i == 0 ? workers : std::min(i & (0u - i), workers - i);
-        ranges[i].slot_count = wordTableSlotsFor(starts[i + span] - starts[i]);
         ranges[i].text = text;
         ranges[i].text_size = n;
         ranges[i].start = starts[i];

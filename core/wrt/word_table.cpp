@@ -23,9 +23,47 @@ bool growArray(T** array, size_t* capacity, size_t needed, size_t first_capacity
     return true;
 }
 
+// Allocates an empty slot array of `count` slots (a power of two).
+Error allocateSlots(WordTable* table, uint32_t count) {
+    // Probes land anywhere in the array: huge pages spare most TLB misses.
+    auto* slots = static_cast<uint32_t*>(allocHugePages(size_t{count} * sizeof(uint32_t)));
+    if (!slots) return Error::OutOfMemory;
+    // Fresh pages read as zero, but a probe that reads a page before any
+    // insert writes it maps the shared zero page, and the later write fault
+    // then stops every thread of the process for a TLB flush. One write per
+    // page up front commits the pages (zeroed by the system) without that.
+    for (size_t i = 0; i < count; i += 4096 / sizeof(uint32_t)) slots[i] = 0;
+    table->slots = slots;
+    table->slot_mask = count - 1;
+    return Error::None;
+}
+
+void freeSlots(WordTable* table) {
+    if (table->slots) freePages(table->slots, (size_t{table->slot_mask} + 1) * sizeof(uint32_t));
+    table->slots = nullptr;
+    table->slot_mask = 0;
+}
+
+// Doubles the slot array and places every record again.
+Error growSlots(WordTable* table) {
+    WordTable grown;
+    if (Error e = allocateSlots(&grown, (table->slot_mask + 1) * 2); e != Error::None) return e;
+    for (uint32_t r = 0; r < table->record_count; ++r) {
+        const WordRecord& record = table->records[r];
+        uint32_t h = wrtWordHash(table->word(record), record.length) & grown.slot_mask;
+        while (grown.slots[h] != 0) h = (h + 1) & grown.slot_mask;
+        grown.slots[h] = r + 1;
+    }
+    freeSlots(table);
+    table->slots = std::exchange(grown.slots, nullptr);
+    table->slot_mask = std::exchange(grown.slot_mask, 0);
+    return Error::None;
+}
+
 bool sameWord(const WordTable& table, uint32_t index, const uint8_t* word, uint32_t length) {
     const WordRecord& r = table.records[index];
-    return r.length == length && std::memcmp(table.arena + r.arena_offset, word, length) == 0;
+    if (r.length != length) return false;
+    return std::memcmp(table.arena + r.arena_offset, word, length) == 0;
 }
 
 }  // namespace
@@ -51,36 +89,20 @@ WordTable& WordTable::operator=(WordTable&& other) noexcept {
 
 WordTable::~WordTable() { wordTableDeinit(this); }
 
-uint32_t wordTableSlotsFor(uint64_t text_bytes) {
-    const uint64_t most_words = text_bytes / 4 + 1;
-    uint32_t slots = 4096;
-    while (slots < kWordTableMaxSlots && slots < 2 * most_words) slots *= 2;
-    return slots;
-}
-
-Error wordTableInit(WordTable* table, uint32_t slot_count) {
+Error wordTableInit(WordTable* table) {
     wordTableDeinit(table);
-    // Probes land anywhere in the array: huge pages spare most TLB misses.
-    table->slots = static_cast<uint32_t*>(allocHugePages(size_t{slot_count} * sizeof(uint32_t)));
-    if (!table->slots) return Error::OutOfMemory;
-    table->slot_mask = slot_count - 1;
-    // Fresh pages read as zero, but a probe that reads a page before any
-    // insert writes it maps the shared zero page, and the later write fault
-    // then stops every thread of the process for a TLB flush. One write per
-    // page up front commits the pages (zeroed by the system) without that.
-    for (size_t i = 0; i < slot_count; i += 4096 / sizeof(uint32_t)) table->slots[i] = 0;
-    table->live = true;
-    return Error::None;
+    Error e = allocateSlots(table, kWordTableFirstSlots);
+    if (e == Error::None) table->live = true;
+    return e;
 }
 
 void wordTableDeinit(WordTable* table) {
-    if (table->slots) freePages(table->slots, (size_t{table->slot_mask} + 1) * sizeof(uint32_t));
+    freeSlots(table);
     std::free(table->arena);
     std::free(table->records);
     table->slots = nullptr;
     table->arena = nullptr;
     table->records = nullptr;
-    table->slot_mask = 0;
     table->arena_size = table->arena_capacity = 0;
     table->record_count = table->record_capacity = 0;
     table->live = false;
@@ -95,6 +117,11 @@ Error wordTableInsert(WordTable* table, const uint8_t* word, uint32_t length, ui
         }
     }
     if (table->record_count >= kWordTableMaxRecords) return Error::DictFull;
+    if (size_t{table->record_count} + 1 > (size_t{table->slot_mask} + 1) / 2) {
+        if (Error e = growSlots(table); e != Error::None) return e;
+        h = wrtWordHash(word, length) & table->slot_mask;
+        while (table->slots[h] != 0) h = (h + 1) & table->slot_mask;
+    }
 
     size_t record_capacity = table->record_capacity;
     if (!growArray(&table->arena, &table->arena_capacity, table->arena_size + length, size_t{1} << 16) ||

@@ -1,6 +1,9 @@
 // The hash table in which the WRT encoder counts the words of a text, keyed
 // by the lower-cased word. Open addressing with linear probing over a slot
-// array that is never more than half full.
+// array that is never more than half full: it starts small and doubles up to
+// kWordTableMaxSlots, where the record limit keeps it half full. A text with
+// few distinct words so keeps its table in cache, and the counts are those a
+// table of the largest size would give.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 
 namespace kvn {
 
+inline constexpr uint32_t kWordTableFirstSlots = 0x10000;
 inline constexpr uint32_t kWordTableMaxSlots = 0x800000;
 inline constexpr uint32_t kWordTableMaxRecords = 0x400000;
 
@@ -46,21 +50,12 @@ inline uint32_t wrtWordHash(const uint8_t* word, uint32_t length) {
     return h;
 }
 
-// Slots for a table that counts the words of `text_bytes` bytes of text:
-// twice the most distinct words those bytes can hold (a word takes three
-// letters and a separator), as a power of two, at most kWordTableMaxSlots.
-// Such a table is never more than half full, and below the maximum it can
-// never reach kWordTableMaxRecords, so its counts are those of the largest
-// table while it clears and probes far less memory.
-uint32_t wordTableSlotsFor(uint64_t text_bytes);
-
-// Allocates `slot_count` zeroed slots (a power of two up to
-// kWordTableMaxSlots); the table is empty and live afterwards.
-Error wordTableInit(WordTable* table, uint32_t slot_count);
+// Allocates the first, zeroed slot array; the table is empty and live afterwards.
+Error wordTableInit(WordTable* table);
 void wordTableDeinit(WordTable* table);
 
 // Finds or adds a lower-cased word of 3..32 bytes. `DictFull` once the table
-// holds its maximum number of records.
+// holds its maximum number of records; `OutOfMemory` when it cannot grow.
 Error wordTableInsert(WordTable* table, const uint8_t* word, uint32_t length, uint32_t* index);
 
 // The record index of a word, or -1 when the table does not hold it.

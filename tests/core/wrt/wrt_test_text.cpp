@@ -71,7 +71,7 @@ std::vector<std::string> generatedWords(size_t count) {
 
 WrtDictionary dictionaryOf(const std::vector<std::string>& words, uint32_t one_byte_count) {
     WrtDictionary dictionary;
-    EXPECT_EQ(wordTableInit(&dictionary.table, wordTableSlotsFor(kWrtMaxWords * 4)), Error::None);
+    EXPECT_EQ(wordTableInit(&dictionary.table), Error::None);
     dictionary.selection.indices.reset(new uint32_t[std::max<size_t>(words.size(), 1)]);
     for (size_t i = 0; i < words.size(); ++i) {
         uint32_t index = 0;
