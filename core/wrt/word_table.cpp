@@ -62,8 +62,7 @@ Error growSlots(WordTable* table) {
 
 bool sameWord(const WordTable& table, uint32_t index, const uint8_t* word, uint32_t length) {
     const WordRecord& r = table.records[index];
-    if (r.length != length) return false;
-    return std::memcmp(table.arena + r.arena_offset, word, length) == 0;
+    return r.length == length && std::memcmp(table.arena + r.arena_offset, word, length) == 0;
 }
 
 }  // namespace
@@ -100,7 +99,6 @@ void wordTableDeinit(WordTable* table) {
     freeSlots(table);
     std::free(table->arena);
     std::free(table->records);
-    table->slots = nullptr;
     table->arena = nullptr;
     table->records = nullptr;
     table->arena_size = table->arena_capacity = 0;

@@ -13,14 +13,6 @@ namespace {
 using test::Bytes;
 using test::bytesOf;
 
-// Words 0..40 so that word 40 has a two-byte code; "the" is word 5, "last" word 41.
-std::vector<std::string> decodeWords() {
-    std::vector<std::string> words = {"abc", "def", "ghi", "jkl", "mno", "the"};
-    for (const std::string& w : test::generatedWords(35)) words.push_back("zz" + w);
-    words.push_back("last");
-    return words;
-}
-
 struct Stream {
     std::vector<WrtSegment> segments;
     Bytes input;
@@ -34,7 +26,8 @@ Stream oneSegment(std::string_view tokens, uint16_t decoded) {
 }
 
 Error decodeStream(const Stream& s, Bytes* out, uint32_t threads = 1, uint32_t words = 42) {
-    std::vector<std::string> all = decodeWords();
+    // The first `words` of the token words: "the" is word 5, "two" word 40.
+    std::vector<std::string> all = test::codeWords();
     all.resize(words);
     WrtSectionBlob section = test::sectionOf(s.decoded_size, all, std::min<uint32_t>(words, 40), s.segments);
     WrtDecodeState state;
@@ -51,8 +44,8 @@ TEST(WrtDecode, TokenMeanings) {
         {"\x06\x06\x85", "THE"},
         {"\x04\x06\x85", "THE"},                 // the last flag counts
         {"\x06\x03x\x85", "xthe"},               // so does an escape
-        {"\x03\xB0\xA8\x81", "\xB0last"},        // escaped pair-lead byte, then word 41
-        {"\x04\xA8\x81\x85", "Lastthe"},
+        {"\x03\xB0\xA8\x80", "\xB0two"},         // escaped pair-lead byte, then word 40
+        {"\x04\xA8\x80\x85", "Twothe"},
         {"\x85\x04", "the"},                     // a flag left at the end is dropped
         {std::string("\x00\x7F", 2), std::string("\x00\x7F", 2)},
     };
@@ -77,9 +70,9 @@ TEST(WrtDecode, DamagedStreamsAreRefusedUntouched) {
     } cases[] = {
         {"escape as the last byte", oneSegment("ab\x03", 3)},
         {"escape at a segment end", segments2("a\x03", 2, "bc", 2)},
-        {"pair lead as the last byte", oneSegment("ab\xA8", 6)},
-        {"pair lead at a segment end", segments2("\xA8", 4, "\x81", 0)},
-        {"pair lead before a byte below 0x80", oneSegment("\xA8\x01", 4)},
+        {"pair lead as the last byte", oneSegment("ab\xA8", 5)},
+        {"pair lead at a segment end", segments2("\xA8", 3, "\x80", 0)},
+        {"pair lead before a byte below 0x80", oneSegment("\xA8\x01", 3)},
         {"one-byte code beyond the words", oneSegment("\x85", 3), 5},
         {"two-byte code beyond the words", oneSegment("\xA8\x82", 3)},
         {"lead byte above the last code", oneSegment("\xC8\x80", 3)},

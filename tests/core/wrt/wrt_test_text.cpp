@@ -69,6 +69,17 @@ std::vector<std::string> generatedWords(size_t count) {
     return words;
 }
 
+std::vector<std::string> codeWords() {
+    std::vector<std::string> words = {"abc", "def", "iphone", "and", "for", "the"};
+    for (const std::string& w : generatedWords(kWrtMaxWords)) {
+        if (words.size() == kWrtOneByteWords) words.push_back("two");
+        if (words.size() == kWrtMaxWords - 1) break;
+        words.push_back("zz" + w);
+    }
+    words.push_back("last");
+    return words;
+}
+
 WrtDictionary dictionaryOf(const std::vector<std::string>& words, uint32_t one_byte_count) {
     WrtDictionary dictionary;
     EXPECT_EQ(wordTableInit(&dictionary.table), Error::None);

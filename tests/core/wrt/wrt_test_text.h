@@ -23,6 +23,10 @@ Bytes bytesOf(std::string_view text);
 // in ascending byte order.
 std::vector<std::string> generatedWords(size_t count);
 
+// 4136 words in code order for token tests: "the" is word 5, "iphone" word 2,
+// "two" word 40 (the first two-byte code) and "last" word 4135 (the last one).
+std::vector<std::string> codeWords();
+
 // A dictionary whose code order is `words` (the first `one_byte_count` have
 // one-byte codes), as selection would leave it.
 WrtDictionary dictionaryOf(const std::vector<std::string>& words, uint32_t one_byte_count);

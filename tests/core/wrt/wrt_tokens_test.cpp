@@ -12,19 +12,6 @@ namespace {
 using test::Bytes;
 using test::bytesOf;
 
-// 4136 words in code order: "the" is word 5 and "two" word 40 (the first
-// two-byte code), "last" word 4135 (the last one).
-std::vector<std::string> tokenWords() {
-    std::vector<std::string> words = {"abc", "def", "iphone", "and", "for", "the"};
-    for (const std::string& w : test::generatedWords(kWrtMaxWords)) {
-        if (words.size() == kWrtOneByteWords) words.push_back("two");
-        if (words.size() == kWrtMaxWords - 1) break;
-        words.push_back("zz" + w);
-    }
-    words.push_back("last");
-    return words;
-}
-
 Bytes encodeOneSegment(const WrtDictionary& dictionary, const Bytes& text, WrtSegment* segment) {
     Bytes area(kWrtSegmentArea);
     EXPECT_EQ(wrtEncodeSegment(dictionary, text.data(), text.size(), 0, area.data(), segment), Error::None);
@@ -33,7 +20,7 @@ Bytes encodeOneSegment(const WrtDictionary& dictionary, const Bytes& text, WrtSe
 }
 
 TEST(WrtTokens, TokenTable) {
-    const std::vector<std::string> words = tokenWords();
+    const std::vector<std::string> words = test::codeWords();
     ASSERT_EQ(words.size(), kWrtMaxWords);
     const WrtDictionary dictionary = test::dictionaryOf(words, kWrtOneByteWords);
     const std::string run33(33, 'a'), run32 = "abc" + std::string(29, 'q');
