@@ -1,15 +1,8 @@
 #include "core/wrt/wrt_format.h"
 
+#include "core/format/byte_order.h"
+
 namespace kvn {
-namespace {
-
-uint32_t loadU32(const uint8_t* at) {
-    uint32_t v;
-    std::memcpy(&v, at, 4);
-    return v;
-}
-
-}  // namespace
 
 Error writeWrtSection(uint64_t decoded_size, const WrtSelection& selection, const uint8_t* candidate_lengths,
                       const uint8_t* candidate_words, const WrtSegment* segments, uint32_t segment_count,
@@ -25,8 +18,8 @@ Error writeWrtSection(uint64_t decoded_size, const WrtSelection& selection, cons
 Error parseSection(const uint8_t* section, size_t size, WrtDecodeState* state) {
     freeWrtDecodeState(state);
     if (size < 16) return Error::BadFrame;
-    uint32_t word_count = loadU32(section + 8);
-    uint32_t one_byte_count = loadU32(section + 12);
+    uint32_t word_count = loadLe32(section + 8);
+    uint32_t one_byte_count = loadLe32(section + 12);
     if (word_count > kWrtMaxWords || one_byte_count > word_count) return Error::BadFrame;
 
     std::unique_ptr<uint32_t[]> offsets;
@@ -47,11 +40,11 @@ Error parseSection(const uint8_t* section, size_t size, WrtDecodeState* state) {
         at += size_t{1} + length;
     }
     if (size - at < 4) return Error::BadFrame;
-    uint32_t segment_count = loadU32(section + at);
+    uint32_t segment_count = loadLe32(section + at);
     if (segment_count > kWrtMaxSegments) return Error::BadFrame;
     if (size - at - 4 != size_t{4} * segment_count) return Error::BadFrame;
 
-    std::memcpy(&state->decoded_size, section, 8);
+    state->decoded_size = loadLe64(section);
     state->word_count = word_count;
     state->one_byte_count = one_byte_count;
     state->word_offsets = std::move(offsets);

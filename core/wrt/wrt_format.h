@@ -10,6 +10,7 @@
 #include <new>
 
 #include "core/errors.h"
+#include "core/format/size_math.h"
 
 namespace kvn {
 
@@ -47,7 +48,7 @@ inline size_t wrtSegmentStart(const uint8_t* text, size_t n, size_t k) {
     return at;
 }
 
-inline uint64_t wrtSegmentCount(uint64_t n) { return (n + WRT_SEGMENT_SIZE - 1) / WRT_SEGMENT_SIZE; }
+inline uint64_t wrtSegmentCount(uint64_t n) { return ceilDiv(n, WRT_SEGMENT_SIZE); }
 
 // ---- records -------------------------------------------------------------
 
