@@ -101,13 +101,19 @@ TEST(WrtDecode, DamagedStreamsAreRefusedUntouched) {
     }
 }
 
-TEST(WrtDecode, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
+// The real text, transformed, with its parsed section.
+struct EncodedRealText : ::testing::Test {
+    void SetUp() override {
+        ASSERT_EQ(wrtEncodeCpu(text.data(), text.size(), &encoded, 2), Error::None);
+        ASSERT_TRUE(encoded.applied);
+        ASSERT_EQ(parseSection(encoded.section.bytes.get(), encoded.section.size, &state), Error::None);
+    }
     const Bytes& text = test::realText();
     WrtEncodeOutput encoded;
-    ASSERT_EQ(wrtEncodeCpu(text.data(), text.size(), &encoded, 1), Error::None);
-    ASSERT_TRUE(encoded.applied);
     WrtDecodeState state;
-    ASSERT_EQ(parseSection(encoded.section.bytes.get(), encoded.section.size, &state), Error::None);
+};
+
+TEST_F(EncodedRealText, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
     // Make the last byte of the stream a dangling escape.
     Bytes damaged(encoded.text.get(), encoded.text.get() + encoded.text_size);
     damaged.back() = WRT_ESCAPE;
@@ -116,7 +122,7 @@ TEST(WrtDecode, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
     EXPECT_EQ(out, Bytes(text.size(), 0xEE));
 }
 
-TEST(WrtDecode, RangesAndThreads) {
+TEST(WrtDecode, EmptyRangesDecodeNothing) {
     // Three segments over up to 16 threads: empty ranges decode nothing.
     Stream s = {{{3, 3}, {0, 0}, {2, 3}}, bytesOf("abc\x06\x85"), 6, 6};
     for (uint32_t threads : {0u, 1u, 2u, 16u, 20u, 200u}) {
@@ -124,13 +130,9 @@ TEST(WrtDecode, RangesAndThreads) {
         EXPECT_EQ(decodeStream(s, &out, threads), Error::None) << threads;
         EXPECT_EQ(out, bytesOf("abcTHE")) << threads;
     }
-    // A range whose thread cannot be started runs on the calling thread.
-    const Bytes& text = test::realText();
-    WrtEncodeOutput encoded;
-    ASSERT_EQ(wrtEncodeCpu(text.data(), text.size(), &encoded, 2), Error::None);
-    ASSERT_TRUE(encoded.applied);
-    WrtDecodeState state;
-    ASSERT_EQ(parseSection(encoded.section.bytes.get(), encoded.section.size, &state), Error::None);
+}
+
+TEST_F(EncodedRealText, RangeWhoseThreadCannotStartRunsOnTheCaller) {
     for (int after : {0, 5, 9, 13}) {  // starts 0..6 check the tokens, 7..13 write
         Bytes out(text.size());
         injectThreadStartFailure(after);
