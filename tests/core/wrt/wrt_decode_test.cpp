@@ -102,7 +102,7 @@ TEST(WrtDecode, DamagedStreamsAreRefusedUntouched) {
 }
 
 // The real text, transformed, with its parsed section.
-struct EncodedRealText : ::testing::Test {
+struct WrtDecodeRealText : ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(wrtEncodeCpu(text.data(), text.size(), &encoded, 2), Error::None);
         ASSERT_TRUE(encoded.applied);
@@ -113,7 +113,7 @@ struct EncodedRealText : ::testing::Test {
     WrtDecodeState state;
 };
 
-TEST_F(EncodedRealText, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
+TEST_F(WrtDecodeRealText, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
     // Make the last byte of the stream a dangling escape.
     Bytes damaged(encoded.text.get(), encoded.text.get() + encoded.text_size);
     damaged.back() = WRT_ESCAPE;
@@ -132,7 +132,7 @@ TEST(WrtDecode, EmptyRangesDecodeNothing) {
     }
 }
 
-TEST_F(EncodedRealText, RangeWhoseThreadCannotStartRunsOnTheCaller) {
+TEST_F(WrtDecodeRealText, RangeWhoseThreadCannotStartRunsOnTheCaller) {
     for (int after : {0, 5, 9, 13}) {  // starts 0..6 check the tokens, 7..13 write
         Bytes out(text.size());
         injectThreadStartFailure(after);
