@@ -1,6 +1,5 @@
 #include "core/wrt/wrt_decode.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "core/wrt/wrt_workers.h"
@@ -115,8 +114,7 @@ void wrtDecodeRangeThread(void* arg) {
 Error wrtDecodeCpu(const WrtDecodeState& state, const uint8_t* input, size_t input_size, uint8_t* output,
                    size_t output_size, uint32_t threads) {
     const uint64_t segment_count = state.segment_count;
-    // Empty ranges would only cost thread starts.
-    const uint32_t range_count = uint32_t(std::clamp<uint64_t>(segment_count, 1, wrtWorkerCount(threads)));
+    const uint32_t range_count = wrtSegmentRanges(threads, segment_count);
     DecodeRange ranges[kWrtMaxWorkers];
     uint32_t next = 0;
     uint64_t encoded_sum = 0, decoded_sum = 0;

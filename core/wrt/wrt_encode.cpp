@@ -118,7 +118,7 @@ Error wrtEncodeCpu(const uint8_t* text, size_t n, WrtEncodeOutput* out, uint32_t
     SegmentAreas areas(segment_count);
     if (!segments || !areas.bytes) return Error::OutOfMemory;
 
-    const uint32_t workers = processors < 2 ? 1 : wrtWorkerCount(processors);
+    const uint32_t workers = processors < 2 ? 1 : wrtSegmentRanges(processors, segment_count);
     SegmentRange ranges[kWrtMaxWorkers];
     for (uint32_t j = 0; j < workers; ++j) {
         ranges[j] = SegmentRange{&dictionary, text, n, segments.get(), areas.bytes,

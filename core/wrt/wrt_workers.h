@@ -14,6 +14,15 @@ inline constexpr uint32_t kWrtMaxWorkers = 16;
 // Threads for a WRT step on a machine with `processors` logical processors.
 inline uint32_t wrtWorkerCount(uint32_t processors) { return std::clamp(processors, 1u, kWrtMaxWorkers); }
 
+// Ranges over `segment_count` segments for `threads` threads: each range
+// gets at least kWrtMinSegmentsPerRange segments (64 KiB of text), below
+// which starting a thread costs more than it saves. The split never changes
+// what the ranges produce.
+inline constexpr uint64_t kWrtMinSegmentsPerRange = 16;
+inline uint32_t wrtSegmentRanges(uint32_t threads, uint64_t segment_count) {
+    return uint32_t(std::clamp<uint64_t>(segment_count / kWrtMinSegmentsPerRange, 1, wrtWorkerCount(threads)));
+}
+
 // What to do with a range whose thread cannot be started.
 enum class UnstartedRange {
     RunHere,  // the calling thread runs it after range 0

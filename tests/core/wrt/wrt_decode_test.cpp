@@ -122,8 +122,7 @@ TEST_F(WrtDecodeRealText, DamageInALaterRangeLeavesEarlierRangesUnwritten) {
     EXPECT_EQ(out, Bytes(text.size(), 0xEE));
 }
 
-TEST(WrtDecode, EmptyRangesDecodeNothing) {
-    // Three segments over up to 16 threads: empty ranges decode nothing.
+TEST(WrtDecode, FewSegmentsManyThreads) {
     Stream s = {{{3, 3}, {0, 0}, {2, 3}}, bytesOf("abc\x06\x85"), 6, 6};
     for (uint32_t threads : {0u, 1u, 2u, 16u, 20u, 200u}) {
         Bytes out(6);
