@@ -46,6 +46,7 @@
 //   - A match source before the work item's first chunk (group_base) reads
 //     the dictionary: byte len - (group_base - q), or 0 further back. Without
 //     a dictionary, sources before the output start skip the match.
+//   - The 8 raw bytes are copied only up to the sub-chunk's size and payload.
 //   - Chunk prefixes are applied only when chunk 0 announces the area.
 #pragma once
 
