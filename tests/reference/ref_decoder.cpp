@@ -90,11 +90,11 @@ void readOff32(Reader& r, uint32_t count, std::vector<uint32_t>& out) {
 class SequenceDecoder {
 public:
     SequenceDecoder(const ParsedSubChunk& s, uint32_t literal_mode, std::span<uint8_t> out,
-                    uint64_t end, uint64_t group_base, Dictionary dict)
-        : s_(s), delta_(literal_mode == KVN_LITMODE_DELTA), out_(out), end_(end),
-          group_base_(group_base), dict_(dict) {}
+                    uint64_t end, Dictionary dict)
+        : s_(s), delta_(literal_mode == KVN_LITMODE_DELTA), out_(out), end_(end), dict_(dict) {}
 
     void run(uint64_t base, uint32_t raw_len) {
+        base_ = base;
         p_ = base + s_.prefix_len;
         const uint32_t ntok = uint32_t(s_.tokens.size());
         uint32_t first_end = ntok;
@@ -156,8 +156,8 @@ private:
         for (uint64_t i = 0; i < len && p_ + i < end_; ++i) {
             const int64_t q = src + int64_t(i);
             uint8_t b;
-            if (dict_.data && q < int64_t(group_base_)) {
-                const uint64_t back = uint64_t(int64_t(group_base_) - q);
+            if (dict_.data && q < int64_t(base_)) {
+                const uint64_t back = uint64_t(int64_t(base_) - q);
                 b = back <= dict_.len ? dict_.data[dict_.len - back] : 0;
             } else {
                 b = out_[q];
@@ -200,8 +200,8 @@ private:
     const bool delta_;
     std::span<uint8_t> out_;
     const uint64_t end_;
-    const uint64_t group_base_;
     const Dictionary dict_;
+    uint64_t base_ = 0;
     uint64_t p_ = 0;
     int64_t rep_ = KVN_INITIAL_REPEAT_DISTANCE;
     uint64_t lit_ = 0, len_ = 0, o16_ = 0;
@@ -209,7 +209,7 @@ private:
 
 void decodeCodedChunk(std::span<const uint8_t> chunk, uint64_t decoded, uint64_t dst,
                       bool frame_first, uint32_t subchunk_size, std::span<uint8_t> out,
-                      uint64_t group_base, Dictionary dict) {
+                      Dictionary dict) {
     const uint64_t s_max = subchunk_size ? subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
     Reader r{chunk.data(), chunk.size()};
     uint64_t base = dst;
@@ -230,7 +230,7 @@ void decodeCodedChunk(std::span<const uint8_t> chunk, uint64_t decoded, uint64_t
             const bool first = frame_first && j == 0;
             const ParsedSubChunk parsed = parseSubChunk(body, len, raw, first);
             if (first) std::memcpy(out.data() + base, body, std::min({KVN_FRAME_PREFIX_BYTES, raw, len}));
-            decodeSequence(parsed, mode, raw, out, base, group_base, dict);
+            decodeSequence(parsed, mode, raw, out, base, dict);
         }
         r.skip(len);
         base += raw;
@@ -272,15 +272,14 @@ ParsedSubChunk parseSubChunk(const uint8_t* body, uint32_t body_len, uint32_t ra
 }
 
 void decodeSequence(const ParsedSubChunk& streams, uint32_t literal_mode, uint32_t raw_len,
-                    std::span<uint8_t> out, uint64_t base, uint64_t group_base, Dictionary dict) {
+                    std::span<uint8_t> out, uint64_t base, Dictionary dict) {
     const uint64_t end = std::min<uint64_t>(base + raw_len, out.size());
-    SequenceDecoder(streams, literal_mode, out, end, group_base, dict).run(base, raw_len);
+    SequenceDecoder(streams, literal_mode, out, end, dict).run(base, raw_len);
 }
 
 void decodeChunks(std::span<const uint8_t> payload, std::span<const KvnChunkDesc> descs,
-                  uint32_t chunks_per_item, uint32_t subchunk_size, std::span<uint8_t> out,
+                  uint32_t subchunk_size, std::span<uint8_t> out,
                   Dictionary dict) {
-    const uint32_t per_item = std::max(chunks_per_item, 1u);
     for (size_t i = 0; i < descs.size(); ++i) {
         const KvnChunkDesc& d = descs[i];
         if (d.dst_off >= out.size()) continue;
@@ -300,9 +299,7 @@ void decodeChunks(std::span<const uint8_t> payload, std::span<const KvnChunkDesc
                 const auto chunk = payload.subspan(
                     d.src_off, std::min<uint64_t>(d.comp_size, payload.size() - d.src_off));
                 const bool frame_first = (d.flags & KVN_CHUNK_FLAG_FRAME_FIRST) || d.dst_off == 0;
-                const uint64_t group_base = descs[i - i % per_item].dst_off;
-                decodeCodedChunk(chunk, decoded, d.dst_off, frame_first, subchunk_size, out,
-                                 group_base, dict);
+                decodeCodedChunk(chunk, decoded, d.dst_off, frame_first, subchunk_size, out, dict);
                 break;
             }
             default:
@@ -319,7 +316,7 @@ Error decodeBlock(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t 
     if (Error e = walkChunks(payload, raw_size, chunk_size, sc_group_size, out_off, descs, &walk);
         e != Error::None)
         return e;
-    decodeChunks(payload, std::span(descs).first(walk.chunk_count), walk.chunks_per_item,
+    decodeChunks(payload, std::span(descs).first(walk.chunk_count),
                  KVN_SUBCHUNK_SIZE, out, dict);
     applyChunkPrefixes(payload, walk, raw_size, chunk_size, out.data() + out_off);
     return Error::None;

@@ -38,19 +38,15 @@ ParsedSubChunk parseSubChunk(const uint8_t* body, uint32_t body_len, uint32_t ra
                              bool frame_first);
 
 // Runs the LZ sequence of a parsed sub-chunk into out at base (raw_len bytes).
-// The 8 raw bytes of a frame-first sub-chunk are not copied here. group_base
-// is the decoded offset of the first chunk of the work item: sources before it
-// read the dictionary.
+// The 8 raw bytes of a frame-first sub-chunk are not copied here. With a
+// dictionary, sources before base read the dictionary.
 void decodeSequence(const ParsedSubChunk& streams, uint32_t literal_mode, uint32_t raw_len,
-                    std::span<uint8_t> out, uint64_t base, uint64_t group_base,
-                    Dictionary dict);
+                    std::span<uint8_t> out, uint64_t base, Dictionary dict);
 
 // Decodes every chunk of descs (payload offsets into payload) into out, the
-// frame's output buffer. chunks_per_item consecutive chunks form one work
-// item (the dictionary lies before the item's first chunk).
+// frame's output buffer.
 void decodeChunks(std::span<const uint8_t> payload, std::span<const KvnChunkDesc> descs,
-                  uint32_t chunks_per_item, uint32_t subchunk_size, std::span<uint8_t> out,
-                  Dictionary dict);
+                  uint32_t subchunk_size, std::span<uint8_t> out, Dictionary dict);
 
 // Walks, decodes and patches one compressed block into out at out_off.
 Error decodeBlock(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t chunk_size,

@@ -39,6 +39,9 @@ public:
         const uint32_t prefix = frame_first ? std::min(KVN_FRAME_PREFIX_BYTES, length) : 0;
         s_.raw8.assign(g_ + b, g_ + b + prefix);
         anchor_ = cur_ = b + prefix;
+        // A decoder reads the dictionary for every source before the sub-chunk,
+        // so with a dictionary no other match may reach back past it.
+        lowest_src_ = p_.dictionary.empty() ? 0 : b;
         recent_ = KVN_INITIAL_REPEAT_DISTANCE;
         const uint64_t e1 = b + std::min<uint32_t>(length, KVN_HALF_SIZE);
         parseHalf(b, e1, group_first, s_.off32_first);
@@ -81,15 +84,16 @@ private:
             if (word(q) == word(p) && p - q >= floor) c = {true, false, p, q, 4};
         } else {
             const uint32_t t = table_[hashes[k]];
-            if (t != kEmpty && t < p && p - t >= floor && word(t) == word(p))
+            if (t != kEmpty && t < p && t >= lowest_src_ && p - t >= floor && word(t) == word(p))
                 c = {true, false, p, t, 4};
         }
         if (c.found) return c;
         const uint64_t r = recent_;
-        if (r >= floor && p >= r && p + 4 <= end && at(p + 1) == at(p + 1 - r) &&
-            at(p + 2) == at(p + 2 - r) && at(p + 3) == at(p + 3 - r))
+        if (r >= floor && p >= r && p + 1 - r >= lowest_src_ && p + 4 <= end &&
+            at(p + 1) == at(p + 1 - r) && at(p + 2) == at(p + 2 - r) && at(p + 3) == at(p + 3 - r))
             return {true, false, p + 1, p + 1 - r, 3};
-        if (floor <= 8 && p >= 8 && word(p - 8) == word(p)) return {true, false, p, p - 8, 4};
+        if (floor <= 8 && p >= 8 && p - 8 >= lowest_src_ && word(p - 8) == word(p))
+            return {true, false, p, p - 8, 4};
         if (dict_allowed && !dict_table_.empty()) {
             const auto& d = p_.dictionary;
             const uint32_t e = dict_table_[hashes[k]];
@@ -130,7 +134,8 @@ private:
                 continue;
             }
             uint64_t start = c.start, src = c.src;
-            while (start > anchor_ && src > 0 && at(start - 1) == srcAt(c, src - 1)) {
+            const uint64_t src_floor = c.dict ? 0 : lowest_src_;
+            while (start > anchor_ && src > src_floor && at(start - 1) == srcAt(c, src - 1)) {
                 --start;
                 --src;
             }
@@ -216,6 +221,7 @@ private:
     std::vector<uint32_t> table_, dict_table_;
     SubChunkStreams s_;
     uint64_t anchor_ = 0, cur_ = 0, recent_ = 0;
+    uint64_t lowest_src_ = 0;  // first position a non-dictionary match may copy from
 };
 
 }  // namespace

@@ -6,12 +6,12 @@
 //                                 XXH32 checksum and Merkle root
 //   decodeBlock(payload, raw, chunk_size, sc, out, out_off, dict)
 //                                 host chunk walk + decodeChunks + chunk prefixes
-//   decodeChunks(payload, descs, chunks_per_item, subchunk_size, out, dict)
+//   decodeChunks(payload, descs, subchunk_size, out, dict)
 //                                 what the LZ kernels do with a KvnChunkDesc array
 //   parseSubChunk(body, len, raw_len, frame_first)
 //                                 stream location + Huffman decode: the contents
 //                                 the decoded-stream scratch must hold
-//   decodeSequence(parsed, literal_mode, raw_len, out, base, group_base, dict)
+//   decodeSequence(parsed, literal_mode, raw_len, out, base, dict)
 //                                 the LZ sequence of one sub-chunk
 //   huffBuildLut(nibbles), huffDecode(coded, len, count, out)   (ref_huffman.h)
 //                                 the 1024-entry table, entry for entry, and
@@ -43,9 +43,10 @@
 //   - off32 entries whose third byte is 0xC0 or more take a fourth byte
 //     (w = low 24 bits + byte3 << 22), the form the encoder writes above
 //     0xBFFFFF.
-//   - A match source before the work item's first chunk (group_base) reads
-//     the dictionary: byte len - (group_base - q), or 0 further back. Without
-//     a dictionary, sources before the output start skip the match.
+//   - With a dictionary, a match source q before the sub-chunk's base reads
+//     dictionary byte len - (base - q), or 0 further back; the encoder keeps
+//     every other match source inside the current sub-chunk. Without a
+//     dictionary, sources before the output start skip the match.
 //   - The 8 raw bytes are copied only up to the sub-chunk's size and payload.
 //   - Chunk prefixes are applied only when chunk 0 announces the area.
 #pragma once

@@ -31,7 +31,7 @@ Bytes decodeStreams(const ref::SubChunkStreams& s, bool frame_first) {
     const auto parsed = ref::parseSubChunk(sub.data() + 3, uint32_t(sub.size() - 3), s.raw_len, frame_first);
     Bytes out(s.raw_len, 0);
     std::copy(s.raw8.begin(), s.raw8.end(), out.begin());
-    ref::decodeSequence(parsed, KVN_LITMODE_PLAIN, s.raw_len, out, 0, 0, {});
+    ref::decodeSequence(parsed, KVN_LITMODE_PLAIN, s.raw_len, out, 0, {});
     return out;
 }
 

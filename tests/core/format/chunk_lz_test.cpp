@@ -45,8 +45,7 @@ TEST_P(LzSequence, Decodes) {
     const ref::Dictionary dict{c.dictionary.empty() ? nullptr : c.dictionary.data(),
                                uint32_t(c.dictionary.size())};
     const uint64_t base = c.history.size() - c.streams.prefix_len;
-    ref::decodeSequence(c.streams, c.literal_mode, c.raw_len + c.streams.prefix_len, out, base,
-                        base, dict);
+    ref::decodeSequence(c.streams, c.literal_mode, c.raw_len + c.streams.prefix_len, out, base, dict);
     EXPECT_EQ(Bytes(out.begin() + c.history.size(), out.end()), c.expected);
 }
 
@@ -126,7 +125,7 @@ TEST(LzOff32, LongFormReachesFarBack) {
 
     Bytes out(w + 20, 0);
     for (uint32_t i = 0; i < 29; ++i) out[i] = uint8_t(i + 1);
-    ref::decodeSequence(parsed, KVN_LITMODE_PLAIN, 20, out, w, w, {});
+    ref::decodeSequence(parsed, KVN_LITMODE_PLAIN, 20, out, w, {});
     EXPECT_EQ(Bytes(out.begin() + w, out.end()), iota(20, 1));
 }
 
@@ -147,7 +146,7 @@ Bytes decodeChunk(const Bytes& body, uint32_t size, uint32_t dst = 16) {
     d.decomp_size = size;
     d.dst_off = dst;
     Bytes out(dst + size, kUnwritten);
-    ref::decodeChunks(body, std::span(&d, 1), 1, KVN_SUBCHUNK_SIZE, out, {});
+    ref::decodeChunks(body, std::span(&d, 1), KVN_SUBCHUNK_SIZE, out, {});
     return Bytes(out.begin() + dst, out.end());
 }
 
@@ -296,12 +295,15 @@ namespace {
 // With a dictionary, a match in a chunk's second sub-chunk that reaches into
 // its first reads the output: only sources before the work item's first chunk
 // read the dictionary.
-TEST(LzDictionary, LaterSubChunkMatchesReadTheChunk) {
+// With a dictionary, every sub-chunk sees the dictionary right before its own
+// base: a later sub-chunk's source 4 bytes back reads the dictionary's last
+// bytes, not its neighbour's output.
+TEST(LzDictionary, LaterSubChunkReadsTheDictionaryBeforeItsBase) {
     const Bytes first = test::randomBytes(131072, 12), dict = test::randomBytes(1000, 13);
-    ref::SubChunkStreams second;  // 60 bytes copied from 100 bytes back
-    second.raw_len = 60;
-    second.tokens = {0x20, 0xF8, 0xF8, 0xF8, 0xD8};
-    second.off16 = {100};
+    ref::SubChunkStreams second;  // 4 bytes from 4 bytes back, then 60 more at that distance
+    second.raw_len = 64;
+    second.tokens = {0x20, 0xF8, 0xF8, 0xF8, 0xF8};
+    second.off16 = {4};
     const Bytes body = cat({be24(0x800000 | 131072), first, ref::encodeSubChunk(second, false)});
     KvnChunkDesc descs[2] = {};
     descs[0].decomp_size = 16;  // a first chunk, so the coded one is not frame-first
@@ -309,14 +311,15 @@ TEST(LzDictionary, LaterSubChunkMatchesReadTheChunk) {
     descs[0].src_off = uint32_t(body.size());
     descs[0].flags = KVN_CHUNK_KIND_STORED;
     descs[1].comp_size = uint32_t(body.size());
-    descs[1].decomp_size = 131072 + 60;
+    descs[1].decomp_size = 131072 + 64;
     descs[1].dst_off = 16;
     Bytes payload = cat({body, Bytes(16, 0x33)});
-    Bytes out(16 + 131072 + 60, kUnwritten);
-    for (uint32_t per_item : {1u, 2u}) {
-        ref::decodeChunks(payload, descs, per_item, KVN_SUBCHUNK_SIZE, out, {dict.data(), uint32_t(dict.size())});
-        EXPECT_EQ(Bytes(out.end() - 60, out.end()), Bytes(first.end() - 100, first.end() - 40)) << per_item;
-    }
+    Bytes out(16 + 131072 + 64, kUnwritten);
+    ref::decodeChunks(payload, descs, KVN_SUBCHUNK_SIZE, out, {dict.data(), uint32_t(dict.size())});
+    Bytes want;
+    for (int k = 0; k < 16; ++k) want.insert(want.end(), dict.end() - 4, dict.end());
+    EXPECT_EQ(Bytes(out.end() - 64, out.end()), want);
+    EXPECT_EQ(Bytes(out.begin() + 16, out.end() - 64), first);
 }
 
 // A frame's first sub-chunk shorter than its 8 raw bytes: the copy stops at
@@ -330,7 +333,7 @@ TEST(LzFrameFirst, RawBytesClippedToShortSubChunk) {
     d.comp_size = uint32_t(sub.size());
     d.decomp_size = 5;
     auto out = std::make_unique<uint8_t[]>(5);
-    ref::decodeChunks(sub, std::span(&d, 1), 1, KVN_SUBCHUNK_SIZE, std::span(out.get(), 5), {});
+    ref::decodeChunks(sub, std::span(&d, 1), KVN_SUBCHUNK_SIZE, std::span(out.get(), 5), {});
     EXPECT_EQ(Bytes(out.get(), out.get() + 5), (Bytes{1, 2, 3, 4, 5}));
 }
 
