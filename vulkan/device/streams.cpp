@@ -141,35 +141,35 @@ StreamRecord* streamRecord(StreamHandle stream) {
     return s.live ? &s : nullptr;
 }
 
+namespace {
+
+// Begins `cb` when `begun` is clear; every recording operation calls this first.
+int32_t beginOnce(VkCommandBuffer cb, bool& begun, const char* trace_label) {
+    if (begun) return 0;
+    if (int32_t r = beginCommandBuffer(cb, trace_label); r != 0) return r;
+    begun = true;
+    return 0;
+}
+
+}  // namespace
+
 int32_t streamBegin(StreamRecord& s) {
-    if (s.compute_begun) return 0;
-    if (int32_t r = beginCommandBuffer(s.compute_cb, "reset streamBegin"); r != 0) return r;
-    s.compute_begun = true;
-    writeProfileStartStamp(s.compute_cb);
+    const bool was_begun = s.compute_begun;
+    if (int32_t r = beginOnce(s.compute_cb, s.compute_begun, "reset streamBegin"); r != 0) return r;
+    if (!was_begun) writeProfileStartStamp(s.compute_cb);
     return 0;
 }
 
 int32_t streamBeginAux(StreamRecord& s) {
-    if (s.aux_begun) return 0;
-    if (!s.hasAuxSet()) return -1;
-    if (int32_t r = beginCommandBuffer(s.aux_cb, "reset streamBeginAux"); r != 0) return r;
-    s.aux_begun = true;
-    return 0;
+    return s.hasAuxSet() ? beginOnce(s.aux_cb, s.aux_begun, "reset streamBeginAux") : -1;
 }
 
 int32_t streamBeginTransfer(StreamRecord& s) {
-    if (s.transfer_begun) return 0;
-    if (int32_t r = beginCommandBuffer(s.transfer_cb, "reset streamBeginTransfer"); r != 0) return r;
-    s.transfer_begun = true;
-    return 0;
+    return beginOnce(s.transfer_cb, s.transfer_begun, "reset streamBeginTransfer");
 }
 
 int32_t streamBeginXferD2H(StreamRecord& s) {
-    if (s.d2h_begun) return 0;
-    if (!s.hasAuxSet()) return -1;
-    if (int32_t r = beginCommandBuffer(s.d2h_cb, "reset streamBeginXferD2H"); r != 0) return r;
-    s.d2h_begun = true;
-    return 0;
+    return s.hasAuxSet() ? beginOnce(s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : -1;
 }
 
 void runDeferredReleases(StreamRecord& s) {
