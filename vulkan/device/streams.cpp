@@ -1,7 +1,5 @@
 #include "vulkan/device/streams.h"
 
-#include <new>
-
 #include "vulkan/device/events.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/stream_staging.h"
@@ -107,14 +105,16 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     }
     s.live = true;
 
+    // Records are used without the lock by their streams' threads, so the
+    // array never grows past the room reserved at bring-up: moving it would
+    // pull live records from under them.
     size_t index = 0;
     while (index < ctx.streams.size() && ctx.streams[index].live) ++index;
-    try {
-        if (index == ctx.streams.size()) ctx.streams.emplace_back();
-    } catch (const std::bad_alloc&) {
+    if (index == ctx.streams.capacity()) {
         destroyCommandObjects(ctx, s);
         return -1;
     }
+    if (index == ctx.streams.size()) ctx.streams.emplace_back();
     ctx.streams[index] = std::move(s);
     *out = index + 1;
     return 0;

@@ -104,6 +104,22 @@ TEST(Streams, HandlesFollowTheProbeStreamAndAreReused) {
     });
 }
 
+TEST(Streams, StreamCountStopsAtTheReservedRoom) {
+    inChildProcess([] {
+        const GpuOpsTable& ops = readyOps();
+        StreamRecord* const first_record = &vulkanContext().streams[0];
+        std::vector<uint64_t> streams;
+        uint64_t stream = 0;
+        while (ops.streamCreate(&stream, 0) == 0) streams.push_back(stream);
+        EXPECT_EQ(streams.size(), kReservedStreams - 1);  // the probe stream holds the first
+        EXPECT_EQ(&vulkanContext().streams[0], first_record);
+        EXPECT_EQ(ops.streamDestroy(streams[100]), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        EXPECT_EQ(stream, streams[100]);
+        for (uint64_t s : streams) EXPECT_EQ(ops.streamDestroy(s), 0);
+    });
+}
+
 TEST(Streams, UploadOnlyStreamChainsTransferToCompute) {
     inChildProcess([] {
         const GpuOpsTable& ops = readyOps();
