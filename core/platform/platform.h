@@ -65,10 +65,19 @@ private:
 double hostTimeMs();
 uint32_t processorCount();
 
+// Gives the processor to another runnable thread (for spin waits).
+void yieldThread();
+
 // ---- whole pages ---------------------------------------------------------
 
 void* allocPages(size_t bytes);  // zeroed; nullptr on failure
 void freePages(void* pages, size_t bytes);
+
+// A stack for user-space context switching: `bytes` usable bytes above one
+// inaccessible guard page, so an overflow faults instead of overwriting the
+// neighbouring stack. Returns the lowest usable address, nullptr on failure.
+void* allocGuardedStack(size_t bytes);
+void freeGuardedStack(void* stack, size_t bytes);
 
 // ---- dynamic loading -----------------------------------------------------
 
