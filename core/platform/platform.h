@@ -76,8 +76,8 @@ void freePages(void* pages, size_t bytes);
 // A stack for user-space context switching: `bytes` usable bytes above one
 // inaccessible guard page, so an overflow faults instead of overwriting the
 // neighbouring stack. Returns the lowest usable address, nullptr on failure.
+// Callers keep such stacks for reuse; they are never unmapped.
 void* allocGuardedStack(size_t bytes);
-void freeGuardedStack(void* stack, size_t bytes);
 
 // ---- dynamic loading -----------------------------------------------------
 

@@ -47,13 +47,6 @@ void* allocGuardedStack(size_t bytes) {
     return static_cast<char*>(p) + page;
 }
 
-void freeGuardedStack(void* stack, size_t bytes) {
-    if (!stack) return;
-    size_t page = pageSize();
-    bytes = (bytes + page - 1) / page * page;
-    munmap(static_cast<char*>(stack) - page, bytes + page);
-}
-
 void* openLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
 
 void* findSymbol(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }

@@ -17,7 +17,8 @@ struct ThreadCoordinates {
 };
 
 namespace detail {
-extern thread_local const ThreadCoordinates* current_thread;
+// constinit: no dynamic initialisation, so reads need no TLS wrapper call.
+extern thread_local constinit const ThreadCoordinates* current_thread;
 }
 
 inline const ThreadCoordinates& currentThread() { return *detail::current_thread; }
