@@ -16,7 +16,8 @@ namespace kvn {
     X(UnsupportedVersion) X(BadCodec) X(BadBlockSize) X(BadScGroupSize) X(BadContentSize)      \
     X(CorruptSection) X(Corrupt) X(BadLevel) X(DestinationTooSmall) X(GpuPipelineFailed)       \
     X(DictFull) X(ShardOverflow) X(AllocatorCreateFailed) X(BufferTooSmall) X(TooShort)        \
-    X(BadDecoderType) X(BadChunkType)
+    X(BadDecoderType) X(BadChunkType)                                                          \
+    X(DictionaryCollision)
 
 enum class Error : uint16_t {
     None = 0,

@@ -1,0 +1,63 @@
+#include "core/dict/dictionary_list.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace kvn {
+namespace {
+
+std::atomic<int> g_alloc_failure_countdown{-1};
+
+bool injectedFailure() {
+    int left = g_alloc_failure_countdown.load(std::memory_order_relaxed);
+    while (left >= 0) {
+        if (g_alloc_failure_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
+            return left == 0;
+    }
+    return false;
+}
+
+void* allocate(uint64_t bytes) { return injectedFailure() ? nullptr : std::malloc(bytes); }
+
+void* reallocate(void* block, uint64_t bytes) { return injectedFailure() ? nullptr : std::realloc(block, bytes); }
+
+}  // namespace
+
+void injectDictionaryAllocFailure(int after) { g_alloc_failure_countdown.store(after, std::memory_order_relaxed); }
+
+uint8_t* copyDictionaryBytes(const uint8_t* bytes, uint64_t length) {
+    auto* copy = static_cast<uint8_t*>(allocate(length ? length : 1));
+    if (copy && length) std::memcpy(copy, bytes, length);
+    return copy;
+}
+
+void freeDictionaryBytes(uint8_t* copy) { std::free(copy); }
+
+const DictionaryEntry* DictionaryList::find(uint32_t id) const {
+    for (const DictionaryEntry& entry : entries())
+        if (entry.id == id) return &entry;
+    return nullptr;
+}
+
+Error DictionaryList::reserveOne() {
+    if (count_ < capacity_) return Error::None;
+    uint64_t capacity = capacity_ ? capacity_ * 2 : 4;
+    auto* grown = static_cast<DictionaryEntry*>(reallocate(entries_, capacity * sizeof(DictionaryEntry)));
+    if (!grown) return Error::OutOfMemory;
+    entries_ = grown;
+    capacity_ = capacity;
+    return Error::None;
+}
+
+void DictionaryList::append(const DictionaryEntry& entry) { entries_[count_++] = entry; }
+
+void DictionaryList::clear() {
+    for (const DictionaryEntry& entry : entries()) freeDictionaryBytes(entry.data);
+    std::free(entries_);
+    entries_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}
+
+}  // namespace kvn

@@ -1,0 +1,52 @@
+// Walking one frame: block headers, the end of the body, and the trailers
+// that follow it.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+
+namespace kvn {
+
+inline constexpr uint64_t kBlockHeaderSize = 8;
+inline constexpr uint64_t kEndMarkSize = 4;
+inline constexpr uint64_t kTrailerSize = 4;
+inline constexpr uint64_t kChunkTableEntrySize = 3;
+
+struct BlockHeader {
+    uint32_t payload_length;  // below 2^30
+    uint32_t raw_size;        // bytes the block decodes to
+    bool skip;                // stepped over; its raw size does not count
+    bool stored;              // the payload is the raw bytes
+};
+
+// Reads the 8 bytes at bytes; the caller holds them.
+BlockHeader readBlockHeader(const uint8_t* bytes);
+
+// A stored block of no bytes ends the frame after its 8 header bytes.
+inline bool endsFrame(const BlockHeader& block) { return block.payload_length == 0 && !block.skip; }
+
+// Bytes of the chunk-size table for a frame whose counted blocks decode to
+// raw_total bytes; chunk_size is at least 1.
+uint64_t chunkTableLength(uint64_t raw_total, uint64_t chunk_size);
+
+// The Merkle root is always a frame's last word; the checksum is the word
+// before it when both are present. The caller holds a frame long enough for
+// the trailers it asks about.
+inline uint64_t merkleRootOffset(uint64_t frame_length) { return frame_length - kTrailerSize; }
+inline uint64_t checksumOffset(uint64_t frame_length, bool has_merkle_root) {
+    return frame_length - kTrailerSize * (has_merkle_root ? 2 : 1);
+}
+
+struct FrameLength {
+    uint64_t length;
+    Error error;
+};
+
+// The byte length of the one frame at bytes, trailers included. Any header
+// error is BadFrame. The length may exceed `available` (a frame cut short, or
+// a header longer than the bytes given); callers compare it with what they
+// hold. Nothing beyond `available` is read.
+FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available);
+
+}  // namespace kvn
