@@ -26,51 +26,31 @@ u32 kvnShuffle(u32 v, u32 src_lane) {
     return r;
 }
 
+// Defines `u32 name(u32 v)`: every lane publishes v, then combines all 32
+// published values with STEP(k), starting from `init`.
+#define KVN_SPV_WARP_COMBINE(name, init, STEP) \
+    u32 name(u32 v) {                          \
+        kvnWarpPublish(v);                     \
+        u32 lane = gl_LocalInvocationID.x;     \
+        u32 r = init;                          \
+        KVN_SPV_UNROLL32(STEP)                 \
+        barrier();                             \
+        return r;                              \
+    }
+
 #define KVN_SPV_OR(k) r |= kvn_warp_exchange[k];
-u32 kvnBallot(bool p) {
-    kvnWarpPublish(p ? (1u << gl_LocalInvocationID.x) : 0u);
-    u32 r = 0u;
-    KVN_SPV_UNROLL32(KVN_SPV_OR)
-    barrier();
-    return r;
-}
-
 #define KVN_SPV_ADD(k) r += kvn_warp_exchange[k];
-u32 kvnWarpReduceAdd(u32 v) {
-    kvnWarpPublish(v);
-    u32 r = 0u;
-    KVN_SPV_UNROLL32(KVN_SPV_ADD)
-    barrier();
-    return r;
-}
-
 #define KVN_SPV_MIN(k) r = min(r, kvn_warp_exchange[k]);
-u32 kvnWarpReduceMin(u32 v) {
-    kvnWarpPublish(v);
-    u32 r = 0xFFFFFFFFu;
-    KVN_SPV_UNROLL32(KVN_SPV_MIN)
-    barrier();
-    return r;
-}
-
 #define KVN_SPV_MAX(k) r = max(r, kvn_warp_exchange[k]);
-u32 kvnWarpReduceMax(u32 v) {
-    kvnWarpPublish(v);
-    u32 r = 0u;
-    KVN_SPV_UNROLL32(KVN_SPV_MAX)
-    barrier();
-    return r;
-}
-
 #define KVN_SPV_PREFIX(k) r += u32(k) <= lane ? kvn_warp_exchange[k] : 0u;
-u32 kvnWarpInclusiveAdd(u32 v) {
-    kvnWarpPublish(v);
-    u32 lane = gl_LocalInvocationID.x;
-    u32 r = 0u;
-    KVN_SPV_UNROLL32(KVN_SPV_PREFIX)
-    barrier();
-    return r;
-}
+
+KVN_SPV_WARP_COMBINE(kvnWarpOr, 0u, KVN_SPV_OR)
+KVN_SPV_WARP_COMBINE(kvnWarpReduceAdd, 0u, KVN_SPV_ADD)
+KVN_SPV_WARP_COMBINE(kvnWarpReduceMin, 0xFFFFFFFFu, KVN_SPV_MIN)
+KVN_SPV_WARP_COMBINE(kvnWarpReduceMax, 0u, KVN_SPV_MAX)
+KVN_SPV_WARP_COMBINE(kvnWarpInclusiveAdd, 0u, KVN_SPV_PREFIX)
+
+u32 kvnBallot(bool p) { return kvnWarpOr(p ? (1u << gl_LocalInvocationID.x) : 0u); }
 
 // Orders the warp's shared-memory accesses (one warp is the whole workgroup).
 void kvnWarpSync() { barrier(); }
