@@ -1,14 +1,16 @@
 # Kernel modules: one source in the kernel dialect (kernels/dialect.h) built
 # three ways.
 #
-#   kvn_add_kernel_module(SOURCE <file.comp> ENTRIES <entry>... [TEST_ONLY])
+#   kvn_add_kernel_module(SOURCE <file.comp> ENTRIES <entry>... [CUDA_ENTRIES <entry>...] [TEST_ONLY])
+#
+# CUDA_ENTRIES have no SPIR-V form (grid barriers, dynamic shared memory).
 #
 # - SPIR-V: one module per entry (glslc, -DKVN_ENTRY_<entry>), checked by
 #   spirv-val and by `kvn_kernel_check spirv` (no subgroup operations);
 # - PTX: one module per source with every entry (nvcc -ptx -arch=sm_80),
 #   checked by ptxas;
-# - the PTX parameters of each entry compared with its SPIR-V interface, and
-#   the source linted for integer traps;
+# - the PTX parameters of each entry compared with its SPIR-V interface (a
+#   CUDA-only entry just found in the PTX), and the source linted for integer traps;
 # - host build: object library kvn_kernel_<stem>_host for tests, running on
 #   tests/kernel_runtime (built only when a test links it).
 #
@@ -36,16 +38,16 @@ set(KVN_KERNEL_OUT ${CMAKE_BINARY_DIR}/kernel_modules)
 file(MAKE_DIRECTORY ${KVN_KERNEL_OUT})
 
 function(kvn_add_kernel_module)
-  cmake_parse_arguments(K "TEST_ONLY" "SOURCE" "ENTRIES" ${ARGN})
-  if(NOT K_SOURCE OR NOT K_ENTRIES)
-    message(FATAL_ERROR "kvn_add_kernel_module needs SOURCE and ENTRIES")
+  cmake_parse_arguments(K "TEST_ONLY" "SOURCE" "ENTRIES;CUDA_ENTRIES" ${ARGN})
+  if(NOT K_SOURCE OR (NOT K_ENTRIES AND NOT K_CUDA_ENTRIES))
+    message(FATAL_ERROR "kvn_add_kernel_module needs SOURCE and ENTRIES or CUDA_ENTRIES")
   endif()
   get_filename_component(src ${K_SOURCE} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(stem ${src} NAME_WE)
   string(MAKE_C_IDENTIFIER ${stem} stem)
   set(out ${KVN_KERNEL_OUT})
   set(entry_defines "")
-  foreach(entry IN LISTS K_ENTRIES)
+  foreach(entry IN LISTS K_ENTRIES K_CUDA_ENTRIES)
     list(APPEND entry_defines -DKVN_ENTRY_${entry})
   endforeach()
 
@@ -87,6 +89,16 @@ function(kvn_add_kernel_module)
       COMMENT "Comparing the PTX and SPIR-V parameters of ${entry}")
     list(APPEND outputs ${spv} ${out}/${entry}.interface)
     list(APPEND spirv_modules "${entry}=${spv}")
+  endforeach()
+
+  foreach(entry IN LISTS K_CUDA_ENTRIES)
+    add_custom_command(
+      OUTPUT ${out}/${entry}.ptx_entry
+      COMMAND kvn_kernel_check ptx ${ptx} ${entry}
+      COMMAND ${CMAKE_COMMAND} -E touch ${out}/${entry}.ptx_entry
+      DEPENDS ${ptx} kvn_kernel_check
+      COMMENT "Finding the CUDA-only entry ${entry}")
+    list(APPEND outputs ${out}/${entry}.ptx_entry)
   endforeach()
 
   add_custom_target(kvn_kernel_${stem} ALL DEPENDS ${outputs})

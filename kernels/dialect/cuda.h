@@ -17,6 +17,11 @@ typedef long long i64;
 #define KVN_RO const
 #define KVN_RW
 #define KVN_SHARED(T, name, count) static __shared__ T name[count];
+// Shared memory sized at launch (CUDA-only kernels; SPIR-V has no such
+// thing). Read through the function: `name()[i]`.
+#define KVN_DYNAMIC_SHARED(T, name)                        \
+    extern __shared__ __align__(8) T kvn_dynamic_##name[]; \
+    __device__ inline T* name() { return kvn_dynamic_##name; }
 
 // A buffer reached through a device address; kernels index `name.data[i]`
 // as in the SPIR-V build's buffer reference.

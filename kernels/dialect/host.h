@@ -21,6 +21,8 @@ typedef int64_t i64;
 #define KVN_RW
 // One block runs on one OS thread at a time, so per-thread storage is per block.
 #define KVN_SHARED(T, name, count) static thread_local T name[count];
+#define KVN_DYNAMIC_SHARED(T, name) \
+    inline T* name() { return static_cast<T*>(kvn::host::dynamicShared()); }
 
 template <class T>
 struct KvnAddress {

@@ -3,6 +3,7 @@
 //   kvn_kernel_check spirv <module.spv>                 kernel convention, no subgroup operations
 //   kvn_kernel_check interface <module.ptx> <entry> <entry.spv>
 //                                                       PTX parameters match the SPIR-V interface
+//   kvn_kernel_check ptx <module.ptx> <entry>           a CUDA-only entry is in the module
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -100,6 +101,12 @@ int interface(const char* ptx_path, const char* entry, const char* spv_path) {
     return 0;
 }
 
+int ptxEntry(const char* ptx_path, const char* entry) {
+    std::string ptx;
+    if (!readText(ptx_path, ptx)) return fail(ptx_path, "cannot read the PTX module");
+    return readPtxEntryParams(ptx, entry) ? 0 : fail(ptx_path, std::string("no entry ") + entry);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,8 +114,9 @@ int main(int argc, char** argv) {
     if (command == "lint" && argc == 3) return lint(argv[2]);
     if (command == "spirv" && argc == 3) return spirv(argv[2]);
     if (command == "interface" && argc == 5) return interface(argv[2], argv[3], argv[4]);
+    if (command == "ptx" && argc == 4) return ptxEntry(argv[2], argv[3]);
     std::fprintf(stderr,
                  "usage: kvn_kernel_check lint <source> | spirv <module.spv> | interface <module.ptx> <entry> "
-                 "<entry.spv>\n");
+                 "<entry.spv> | ptx <module.ptx> <entry>\n");
     return 2;
 }

@@ -7,6 +7,7 @@ namespace kvn::host {
 
 namespace detail {
 constinit thread_local const ThreadCoordinates* current_thread = nullptr;
+constinit thread_local void* dynamic_shared = nullptr;
 }
 
 // The runner of the OS thread's current block; kernel code reaches it through
@@ -105,12 +106,18 @@ std::string LaunchState::fault() {
 
 // ---- block runner -------------------------------------------------------------
 
-BlockRunner::BlockRunner(LaunchState& launch) : launch_(launch) { tl_runner = this; }
+// Shared memory is per OS thread, which runs one block at a time.
+BlockRunner::BlockRunner(LaunchState& launch)
+    : launch_(launch), dynamic_shared_((size_t{launch.dynamic_shared_bytes} + 7) / 8) {
+    tl_runner = this;
+    detail::dynamic_shared = dynamic_shared_.empty() ? nullptr : dynamic_shared_.data();
+}
 
 BlockRunner::~BlockRunner() {
     releaseStacks(stacks_);
     tl_runner = nullptr;
     detail::current_thread = nullptr;
+    detail::dynamic_shared = nullptr;
 }
 
 std::string BlockRunner::blockName() const {

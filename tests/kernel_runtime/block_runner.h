@@ -35,6 +35,7 @@ struct LaunchState {
     uint32_t grid_x = 1, grid_y = 1;
     uint32_t block_x = 1, block_y = 1;
     bool cooperative = false;
+    uint32_t dynamic_shared_bytes = 0;
     std::atomic<uint32_t> next_block{0};
     std::atomic<bool> failed{false};
     GridBarrier grid_barrier;
@@ -95,6 +96,7 @@ private:
     std::vector<Thread> threads_;
     std::vector<Warp> warps_;
     std::vector<void*> stacks_;
+    std::vector<uint64_t> dynamic_shared_;  // 8-byte aligned
     FiberContext scheduler_;
     Thread* current_ = nullptr;
     ThreadCoordinates plain_coords_{};

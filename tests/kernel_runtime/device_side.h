@@ -19,9 +19,14 @@ struct ThreadCoordinates {
 namespace detail {
 // constinit: no dynamic initialisation, so reads need no TLS wrapper call.
 extern thread_local constinit const ThreadCoordinates* current_thread;
+extern thread_local constinit void* dynamic_shared;
 }
 
 inline const ThreadCoordinates& currentThread() { return *detail::current_thread; }
+
+// The block's dynamic shared memory (LaunchShape::dynamic_shared_bytes,
+// 8-byte aligned); nullptr when the launch asked for none.
+inline void* dynamicShared() { return detail::dynamic_shared; }
 
 // Waits until every live thread of the block has arrived; threads that have
 // returned no longer count.

@@ -74,6 +74,7 @@ LaunchResult launchKernel(const HostKernel& kernel, const LaunchShape& shape, vo
     launch.block_x = block_x;
     launch.block_y = block_y;
     launch.cooperative = shape.cooperative;
+    launch.dynamic_shared_bytes = shape.dynamic_shared_bytes;
     launch.grid_barrier.start(uint32_t(blocks));
 
     uint32_t count = uint32_t(blocks);

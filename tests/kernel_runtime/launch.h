@@ -22,6 +22,8 @@ struct LaunchShape {
     bool cooperative = false;
     // OS threads for a normal launch; 0: one per processor.
     uint32_t workers = 0;
+    // Bytes behind each block's KVN_DYNAMIC_SHARED arrays (CUDA-only kernels).
+    uint32_t dynamic_shared_bytes = 0;
 };
 
 // Blocks a cooperative launch may have (each gets an OS thread).

@@ -103,30 +103,6 @@ KVN_FN void kvnMain() {
 }
 #include "kernels/kernel_end.h"
 
-// Each block publishes a value per round; after the grid barrier every block
-// reads its neighbour's.
-#define KVN_KERNEL kvnTestGridBarrierKernel
-#define KVN_BLOCK_X 64
-#define KVN_BLOCK_Y 1
-#define KVN_SYNC KVN_SYNC_GRID
-#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
-    BUFFER(0, KVN_RW, u32, slots)                 \
-    BUFFER(1, KVN_RW, u32, seen)                  \
-    SCALAR(u32, rounds)
-#include "kernels/kernel_begin.h"
-KVN_FN void kvnMain() {
-    u32 b = kvnBlockIndex();
-    u32 blocks = kvnGridBlocks();
-    u32 sum = 0u;
-    for (u32 r = 0u; r < rounds; ++r) {
-        if (kvnThreadIndex() == 0u) slots[r * blocks + b] = b * 1000u + r;
-        kvnGridSync();
-        sum += slots[r * blocks + (b + 1u) % blocks];
-    }
-    seen[b * kvn_block_threads + kvnThreadIndex()] = sum;
-}
-#include "kernels/kernel_end.h"
-
 // Recursion deep enough to pass the end of any fiber stack.
 KVN_FN u32 deepRecursion(u32 depth) {
     volatile u32 frame[256];
@@ -199,7 +175,7 @@ TEST(HostRuntimeFaults, BadLaunchesAreReported) {
               std::string::npos);
     EXPECT_NE(runKernel("kvnTestEarlyExitKernel", {.block_x = 32}, p, 1u, 1u).fault.find("built for 64 x 1"),
               std::string::npos);
-    EXPECT_NE(runKernel("kvnTestGridBarrierKernel", {.grid_x = 2}, p, p, 1u).fault.find("cooperative launch"),
+    EXPECT_NE(runKernel("kvnProbeCooperativeKernel", {.grid_x = 2}, p, 1u, p).fault.find("cooperative launch"),
               std::string::npos);
     EXPECT_TRUE(runKernel("kvnTestEarlyExitKernel", {.grid_x = 0}, p, 1u, 1u).ok());
 }
@@ -212,23 +188,26 @@ TEST(HostRuntimeSpin, SpinPauseLetsTheBlockProgress) {
     EXPECT_EQ(out, std::vector<uint32_t>(5, 1u));
 }
 
-TEST(HostRuntimeCooperative, GridBarrierOrdersEveryBlock) {
+TEST(HostRuntimeCooperative, GridBarrierOrdersEveryBlockAndDynamicSharedMemoryIsPerBlock) {
     for (uint32_t blocks : {1u, 7u, 32u}) {
         const uint32_t rounds = 4;
         std::vector<uint32_t> slots(rounds * blocks, 0), seen(blocks * 64, 0);
         uint32_t* s = slots.data();
         uint32_t* o = seen.data();
-        LaunchResult r = runKernel("kvnTestGridBarrierKernel", {.grid_x = blocks, .cooperative = true}, s, o, rounds);
+        LaunchResult r = runKernel("kvnProbeCooperativeKernel",
+                                   {.grid_x = blocks, .cooperative = true, .dynamic_shared_bytes = 64 * 4}, s, rounds, o);
         ASSERT_TRUE(r.ok()) << r.fault;
         for (uint32_t b = 0; b < blocks; ++b) {
-            uint32_t want = 0;
-            for (uint32_t round = 0; round < rounds; ++round) want += (b + 1) % blocks * 1000 + round;
-            for (uint32_t t = 0; t < 64; ++t) ASSERT_EQ(seen[b * 64 + t], want) << blocks << " blocks, block " << b;
+            uint32_t sum = 0;
+            for (uint32_t round = 0; round < rounds; ++round) sum += (b + 1) % blocks * 1000 + round;
+            for (uint32_t t = 0; t < 64; ++t) {
+                ASSERT_EQ(seen[b * 64 + t], sum + 63 - t) << blocks << " blocks, block " << b << " thread " << t;
+            }
         }
     }
     uint32_t* p = nullptr;
-    EXPECT_NE(runKernel("kvnTestGridBarrierKernel", {.grid_x = kvn::host::kMaxCooperativeBlocks + 1, .cooperative = true},
-                        p, p, 1u)
+    EXPECT_NE(runKernel("kvnProbeCooperativeKernel",
+                        {.grid_x = kvn::host::kMaxCooperativeBlocks + 1, .cooperative = true}, p, 1u, p)
                   .fault.find("at most"),
               std::string::npos);
 }

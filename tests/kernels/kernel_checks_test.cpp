@@ -120,6 +120,15 @@ TEST(ProbeModules, SpirvAndPtxInterfacesFollowTheParameterTables) {
     }
 }
 
+// A CUDA-only entry keeps its table's order, addresses among 32-bit values,
+// and has no SPIR-V module.
+TEST(ProbeModules, CudaOnlyEntryKeepsItsParameterOrder) {
+    auto params = readPtxEntryParams(moduleText("probe_cooperative_kernel"), "kvnProbeCooperativeKernel");
+    ASSERT_TRUE(params);
+    EXPECT_EQ(*params, (std::vector<std::string>{".u64", ".u32", ".u64"}));
+    EXPECT_TRUE(moduleWords("kvnProbeCooperativeKernel").empty());
+}
+
 // A hand-assembled module: compute entry "main" that declares a subgroup
 // capability and reads the subgroup-size built-in.
 TEST(SpirvInterfaceReader, FlagsSubgroupUseAndBrokenModules) {
