@@ -2,6 +2,7 @@
 //   KVN_KERNEL   the entry name (kvn...Kernel)
 //   KVN_BLOCK_X, KVN_BLOCK_Y   threads per block (literal numbers)
 //   KVN_SYNC     one of the KVN_SYNC_* modes (dialect.h)
+//   KVN_MIN_BLOCKS   (optional) resident blocks per multiprocessor the CUDA build asks for
 //   KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR)   the parameter table:
 //     BUFFER(binding, access, T, name)   storage buffer; bindings 0, 1, ... come first
 //     VIEW(binding, access, T, name)     the same buffer seen with another element type

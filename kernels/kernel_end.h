@@ -12,12 +12,20 @@ void main() {
 
 };
 
-extern "C" __global__ void __launch_bounds__(KVN_BLOCK_X * KVN_BLOCK_Y)
+#if defined(KVN_MIN_BLOCKS)
+#define KVN_CU_LAUNCH_BOUNDS __launch_bounds__(KVN_BLOCK_X * KVN_BLOCK_Y, KVN_MIN_BLOCKS)
+#else
+#define KVN_CU_LAUNCH_BOUNDS __launch_bounds__(KVN_BLOCK_X * KVN_BLOCK_Y)
+#endif
+
+extern "C" __global__ void KVN_CU_LAUNCH_BOUNDS
     KVN_KERNEL(KVN_TAIL(KVN_PARAMS(KVN_CU_PARAM_BUFFER, KVN_IGNORE4, KVN_CU_PARAM_ADDRESS, KVN_CU_PARAM_SCALAR))) {
     KVN_CAT(KVN_KERNEL, _State) kvn_state;
     KVN_PARAMS(KVN_CU_BIND_BUFFER, KVN_CU_BIND_VIEW, KVN_CU_BIND_ADDRESS, KVN_CU_BIND_SCALAR)
     kvn_state.kvnMain();
 }
+
+#undef KVN_CU_LAUNCH_BOUNDS
 
 #else  // host
 
@@ -47,3 +55,4 @@ static const ::kvn::host::KernelRegistration KVN_CAT(KVN_KERNEL, _registration)(
 #undef KVN_BLOCK_Y
 #undef KVN_SYNC
 #undef KVN_PARAMS
+#undef KVN_MIN_BLOCKS

@@ -17,6 +17,12 @@ typedef long long i64;
 #define KVN_RO const
 #define KVN_RW
 #define KVN_SHARED(T, name, count) static __shared__ T name[count];
+// The module global the driver sets (cuModuleGetGlobal) where the SPIR-V build
+// has specialization constant `id`.
+#define KVN_LAUNCH_SWITCH(name, id) \
+    extern "C" {                    \
+    __device__ u32 name;            \
+    }
 // Shared memory sized at launch (CUDA-only kernels; SPIR-V has no such
 // thing). Read through the function: `name()[i]`.
 #define KVN_DYNAMIC_SHARED(T, name)                        \

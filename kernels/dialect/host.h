@@ -21,6 +21,10 @@ typedef int64_t i64;
 #define KVN_RW
 // One block runs on one OS thread at a time, so per-thread storage is per block.
 #define KVN_SHARED(T, name, count) static thread_local T name[count];
+// Process-wide on the host; a test or driver finds it with kvn::host::findGlobal.
+#define KVN_LAUNCH_SWITCH(name, id) \
+    static u32 name = 0u;           \
+    static const ::kvn::host::GlobalRegistration name##_registration(#name, &name);
 #define KVN_DYNAMIC_SHARED(T, name) \
     inline T* name() { return static_cast<T*>(kvn::host::dynamicShared()); }
 

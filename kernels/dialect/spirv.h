@@ -21,6 +21,9 @@
 #define KVN_RO readonly
 #define KVN_RW
 #define KVN_SHARED(T, name, count) shared T name[count];
+// A u32 fixed when the pipeline is built (specialization constant `id`); the
+// CUDA build reads a module global of the same name instead.
+#define KVN_LAUNCH_SWITCH(name, id) layout(constant_id = id) const u32 name = 0u;
 
 u32 kvnMin(u32 a, u32 b) { return min(a, b); }
 u32 kvnMax(u32 a, u32 b) { return max(a, b); }

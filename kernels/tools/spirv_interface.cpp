@@ -20,6 +20,7 @@ enum : uint32_t {
     kOpVariable = 59,
     kOpDecorate = 71,
     kOpMemberDecorate = 72,
+    kDecorationSpecId = 1,
     kDecorationBuiltIn = 11,
     kDecorationBinding = 33,
     kDecorationDescriptorSet = 34,
@@ -70,6 +71,7 @@ SpirvInterface readSpirvInterface(const std::vector<uint32_t>& words) {
         } else if (op == kOpDecorate && count >= 4) {
             if (w[2] == kDecorationBinding) binding[w[1]] = w[3];
             if (w[2] == kDecorationDescriptorSet) set[w[1]] = w[3];
+            if (w[2] == kDecorationSpecId) out.spec_ids.push_back(w[3]);
             if (w[2] == kDecorationBuiltIn && isSubgroupBuiltIn(w[3])) {
                 out.problems.push_back("reads subgroup built-in " + std::to_string(w[3]));
             }

@@ -53,4 +53,22 @@ const HostKernel* findKernel(std::string_view name);
 
 uint32_t paramCount(const HostKernel& kernel);
 
+// A kernel module's global (KVN_LAUNCH_SWITCH), which the CUDA driver reaches
+// by name between launches.
+class GlobalRegistration {
+public:
+    GlobalRegistration(const char* name, uint32_t* value);
+    GlobalRegistration(const GlobalRegistration&) = delete;
+    GlobalRegistration& operator=(const GlobalRegistration&) = delete;
+
+private:
+    friend uint32_t* findGlobal(std::string_view name);
+    const char* name_;
+    uint32_t* value_;
+    GlobalRegistration* next_;
+};
+
+// nullptr when no linked host build has a global of that name.
+uint32_t* findGlobal(std::string_view name);
+
 }  // namespace kvn::host

@@ -20,6 +20,23 @@ const HostKernel* findKernel(std::string_view name) {
     return nullptr;
 }
 
+static GlobalRegistration*& globalHead() {
+    static GlobalRegistration* head = nullptr;
+    return head;
+}
+
+GlobalRegistration::GlobalRegistration(const char* name, uint32_t* value)
+    : name_(name), value_(value), next_(globalHead()) {
+    globalHead() = this;
+}
+
+uint32_t* findGlobal(std::string_view name) {
+    for (GlobalRegistration* r = globalHead(); r; r = r->next_) {
+        if (name == r->name_) return r->value_;
+    }
+    return nullptr;
+}
+
 uint32_t paramCount(const HostKernel& kernel) {
     uint32_t n = 0;
     while (kernel.params[n] != ParamKind::End) ++n;

@@ -96,13 +96,16 @@ TEST(ProbeModules, SpirvAndPtxInterfacesFollowTheParameterTables) {
         const char* ptx_module;
         size_t bindings;
         size_t push_words;
+        std::vector<uint32_t> spec_ids;
         std::vector<std::string> ptx;
+        const char* ptx_text;  // also in the PTX module
     };
     const Case cases[] = {
-        {"kvnProbeBlockScanKernel", "probe_block_scan_kernel", 2, 2, {".u64", ".u64", ".u32", ".u32"}},
-        {"kvnProbeWarpCompactKernel", "probe_warp_compact_kernel", 4, 2,
-         {".u64", ".u64", ".u64", ".u64", ".u32", ".u32"}},
-        {"kvnProbeAtomicAddressKernel", "probe_atomic_address_kernel", 2, 4, {".u64", ".u64", ".u64", ".u32", ".u32"}},
+        {"kvnProbeBlockScanKernel", "probe_block_scan_kernel", 2, 2, {}, {".u64", ".u64", ".u32", ".u32"}, ".maxntid 256"},
+        {"kvnProbeWarpCompactKernel", "probe_warp_compact_kernel", 4, 2, {},
+         {".u64", ".u64", ".u64", ".u64", ".u32", ".u32"}, ".minnctapersm 24"},
+        {"kvnProbeAtomicAddressKernel", "probe_atomic_address_kernel", 2, 4, {7},
+         {".u64", ".u64", ".u64", ".u32", ".u32"}, ".global .align 4 .u32 g_kvn_probe_switch"},
     };
     for (const Case& c : cases) {
         std::vector<uint32_t> words = moduleWords(c.entry);
@@ -111,9 +114,11 @@ TEST(ProbeModules, SpirvAndPtxInterfacesFollowTheParameterTables) {
         EXPECT_TRUE(spv.problems.empty()) << c.entry << ": " << spv.problems.front();
         EXPECT_EQ(spv.bindings.size(), c.bindings) << c.entry;
         EXPECT_EQ(spv.push_words, std::vector<uint32_t>(c.push_words, 32)) << c.entry;
+        EXPECT_EQ(spv.spec_ids, c.spec_ids) << c.entry;
 
         std::string ptx = moduleText(c.ptx_module);
         EXPECT_NE(ptx.find(".target sm_80"), std::string::npos) << c.ptx_module;
+        EXPECT_NE(ptx.find(c.ptx_text), std::string::npos) << c.ptx_module;
         auto params = readPtxEntryParams(ptx, c.entry);
         ASSERT_TRUE(params) << c.entry;
         EXPECT_EQ(*params, c.ptx) << c.entry;

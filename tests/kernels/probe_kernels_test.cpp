@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/kernel_runtime/host_kernel.h"
 #include "tests/kernel_runtime/launch.h"
 
 namespace {
@@ -177,7 +178,10 @@ class AtomicAddressProbe : public ::testing::TestWithParam<AtomicCase> {};
 TEST_P(AtomicAddressProbe, MatchesReference) {
     const AtomicCase c = GetParam();
     std::vector<uint32_t> values = randomWords(c.count, c.count + c.bins);
-    std::vector<uint32_t> summary = {UINT32_MAX, 0, 0, 0, UINT32_MAX, 0, 0, 0, 0};
+    std::vector<uint32_t> summary = {UINT32_MAX, 0, 0, 0, UINT32_MAX, 0, 0, 0, 0, 0};
+    uint32_t* launch_switch = kvn::host::findGlobal("g_kvn_probe_switch");
+    ASSERT_NE(launch_switch, nullptr);
+    *launch_switch = c.count ^ 0x5A5A5A5Au;
     std::vector<uint32_t> histogram(c.bins, 0);
     const uint32_t* in = values.data();
     uint32_t* summary_out = summary.data();
@@ -187,7 +191,7 @@ TEST_P(AtomicAddressProbe, MatchesReference) {
     ASSERT_TRUE(r.ok()) << r.fault;
 
     std::vector<uint32_t> want_histogram(c.bins, 0);
-    std::vector<uint32_t> want = {UINT32_MAX, 0, 0, 0, UINT32_MAX, 0, 1, 7, 0};
+    std::vector<uint32_t> want = {UINT32_MAX, 0, 0, 0, UINT32_MAX, 0, 1, 7, 0, c.count ^ 0x5A5A5A5Au};
     for (uint32_t v : values) {
         ++want_histogram[v % c.bins];
         want[0] = std::min(want[0], v);

@@ -1,7 +1,10 @@
 // Probe kernel: atomics on a bound buffer and on a buffer reached through a
-// device address carried in the push constants. No barriers: the host build
-// runs its threads without fibers.
+// device address carried in the push constants, and a launch switch
+// (specialization constant 7 on Vulkan, module global on CUDA). No barriers:
+// the host build runs its threads without fibers.
 #include "kernels/dialect.h"
+
+KVN_LAUNCH_SWITCH(g_kvn_probe_switch, 7)
 
 #define KVN_KERNEL kvnProbeAtomicAddressKernel
 #define KVN_BLOCK_X 128
@@ -29,6 +32,7 @@ KVN_FN void kvnMain() {
     if (kvnAtomicCompSwap(summary[5], 0u, i + 1u) == 0u) kvnAtomicAdd(summary[6], 1u);
     kvnAtomicExchange(summary[7], 7u);
     kvnAtomicAdd(summary[8], v);
+    if (i == 0u) summary[9] = g_kvn_probe_switch;
 }
 
 #include "kernels/kernel_end.h"

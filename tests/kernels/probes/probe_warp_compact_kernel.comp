@@ -12,6 +12,7 @@ KVN_CONST u32 kResultsPerThread = 10u;
 #define KVN_BLOCK_X 32
 #define KVN_BLOCK_Y 2
 #define KVN_SYNC KVN_SYNC_WARPS
+#define KVN_MIN_BLOCKS 24
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u32, values)                \
     BUFFER(1, KVN_RW, u32, kept)                  \
