@@ -64,3 +64,9 @@ struct KVN_CAT(KVN_KERNEL, _State) {
     KVN_PARAMS(KVN_CPP_MEMBER_BUFFER, KVN_CPP_MEMBER_BUFFER, KVN_CPP_MEMBER_ADDRESS, KVN_CPP_MEMBER_SCALAR)
 
 #endif
+
+#if KVN_SYNC == KVN_SYNC_WARPS
+// In the SPIR-V build a warp is the whole workgroup, so a block barrier would
+// quietly order one warp only: warp kernels use kvnWarpSync.
+#define kvnBarrier() kvnBlockBarrierInAWarpKernel_UseKvnWarpSync()
+#endif

@@ -56,3 +56,4 @@ static const ::kvn::host::KernelRegistration KVN_CAT(KVN_KERNEL, _registration)(
 #undef KVN_SYNC
 #undef KVN_PARAMS
 #undef KVN_MIN_BLOCKS
+#undef kvnBarrier
