@@ -57,8 +57,8 @@ function(kvn_add_kernel_module)
 
   add_custom_command(
     OUTPUT ${out}/${stem}.lint
-    COMMAND kvn_kernel_check lint ${src}
-    COMMAND ${CMAKE_COMMAND} -E touch ${out}/${stem}.lint
+    COMMAND kvn_kernel_check lint ${src} ${PROJECT_SOURCE_DIR} ${out}/${stem}.lint
+    DEPFILE ${out}/${stem}.lint.d
     DEPENDS ${src} kvn_kernel_check
     COMMENT "Linting kernel source ${stem}")
 

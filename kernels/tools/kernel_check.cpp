@@ -1,12 +1,17 @@
 // Build-time checks of every kernel module:
-//   kvn_kernel_check lint <source>                      integer traps the compilers accept
+//   kvn_kernel_check lint <source> <root> <stamp>       integer traps the compilers accept, in the
+//                                                       source and the kernel headers it includes;
+//                                                       writes <stamp> and its depfile <stamp>.d
 //   kvn_kernel_check spirv <module.spv>                 kernel convention, no subgroup operations
 //   kvn_kernel_check interface <module.ptx> <entry> <entry.spv>
 //                                                       PTX parameters match the SPIR-V interface
 //   kvn_kernel_check ptx <module.ptx> <entry>           a CUDA-only entry is in the module
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,14 +44,52 @@ int fail(const std::string& where, const std::string& message) {
     return 1;
 }
 
-int lint(const char* path) {
-    std::string source;
-    if (!readText(path, source)) return fail(path, "cannot read the kernel source");
-    std::vector<LintFinding> findings = lintKernelSource(source);
-    for (const LintFinding& f : findings) {
-        std::fprintf(stderr, "%s:%zu: error: %s\n", path, f.line, f.message.c_str());
+namespace fs = std::filesystem;
+
+// The dialect's own files, which kernel code is not written in.
+bool isDialectFile(const fs::path& file, const fs::path& root) {
+    fs::path relative = file.lexically_normal().lexically_relative(root.lexically_normal());
+    std::string name = relative.generic_string();
+    return name == "kernels/dialect.h" || name.rfind("kernels/dialect/", 0) == 0 ||
+           name == "kernels/kernel_begin.h" || name == "kernels/kernel_end.h";
+}
+
+// Reads `path` and, depth first, every file it includes with quotes (found
+// under `root` or beside the including file), skipping the dialect's files.
+bool gatherSources(const fs::path& path, const fs::path& root, std::set<fs::path>& seen,
+                   std::vector<KernelText>& out) {
+    if (!seen.insert(fs::absolute(path).lexically_normal()).second) return true;
+    std::string text;
+    if (!readText(path.c_str(), text)) return fail(path.string(), "cannot read the kernel source") == 0;
+    out.push_back({path.string(), text});
+    static const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, include)) continue;
+        fs::path beside = path.parent_path() / m[1].str();
+        fs::path file = fs::exists(root / m[1].str()) ? root / m[1].str() : beside;
+        if (isDialectFile(fs::absolute(file), fs::absolute(root))) continue;
+        if (!gatherSources(file, root, seen, out)) return false;
     }
-    return findings.empty() ? 0 : 1;
+    return true;
+}
+
+int lint(const char* path, const char* root, const char* stamp) {
+    std::set<fs::path> seen;
+    std::vector<KernelText> sources;
+    if (!gatherSources(path, root, seen, sources)) return 1;
+    std::vector<LintFinding> findings = lintKernelSources(sources);
+    for (const LintFinding& f : findings) {
+        std::fprintf(stderr, "%s:%zu: error: %s\n", f.file.c_str(), f.line, f.message.c_str());
+    }
+    if (!findings.empty()) return 1;
+    std::ofstream(stamp) << "linted\n";
+    std::ofstream depfile(std::string(stamp) + ".d");
+    depfile << stamp << ":";
+    for (const KernelText& s : sources) depfile << " " << fs::absolute(s.file).lexically_normal().string();
+    depfile << "\n";
+    return 0;
 }
 
 int spirv(const char* path) {
@@ -111,12 +154,12 @@ int ptxEntry(const char* ptx_path, const char* entry) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    if (command == "lint" && argc == 3) return lint(argv[2]);
+    if (command == "lint" && argc == 5) return lint(argv[2], argv[3], argv[4]);
     if (command == "spirv" && argc == 3) return spirv(argv[2]);
     if (command == "interface" && argc == 5) return interface(argv[2], argv[3], argv[4]);
     if (command == "ptx" && argc == 4) return ptxEntry(argv[2], argv[3]);
     std::fprintf(stderr,
-                 "usage: kvn_kernel_check lint <source> | spirv <module.spv> | interface <module.ptx> <entry> "
+                 "usage: kvn_kernel_check lint <source> <root> <stamp> | spirv <module.spv> | interface <module.ptx> <entry> "
                  "<entry.spv> | ptx <module.ptx> <entry>\n");
     return 2;
 }

@@ -49,12 +49,38 @@ size_t closingBracket(const std::string& text, size_t open) {
 
 const char* const kSmallTypes = "(u8|u16|i8|i16)";
 
-}  // namespace
+// Names whose use the checks judge, gathered from every file.
+struct KnownNames {
+    std::set<std::string> small_arrays;  // u8/u16/i8/i16 elements ("name" or "name.data")
+    std::set<std::string> signed_names;  // i32/i64 variables and scalars
+};
 
-std::vector<LintFinding> lintKernelSource(std::string_view source) {
-    const std::string text = stripComments(source);
+KnownNames gatherNames(const std::string& text, KnownNames names) {
+    static const std::regex small_buffer(std::string(R"(\b(BUFFER|VIEW)\s*\(\s*\d+\s*,\s*\w*\s*,\s*)") + kSmallTypes +
+                                         R"(\s*,\s*(\w+)\s*\))");
+    static const std::regex small_address(std::string(R"(\bADDRESS\s*\(\s*\w*\s*,\s*)") + kSmallTypes +
+                                          R"(\s*,\s*(\w+)\s*\))");
+    static const std::regex small_shared(std::string(R"(\bKVN_SHARED\s*\(\s*)") + kSmallTypes + R"(\s*,\s*(\w+))");
+    static const std::regex signed_decl(R"(\b(i32|i64)\s+([A-Za-z_]\w*))");
+    static const std::regex signed_scalar(R"(\bSCALAR\s*\(\s*(i32|i64)\s*,\s*(\w+)\s*\))");
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_buffer); m != std::sregex_iterator(); ++m)
+        names.small_arrays.insert((*m)[3]);
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_address); m != std::sregex_iterator(); ++m)
+        names.small_arrays.insert(std::string((*m)[2]) + ".data");
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_shared); m != std::sregex_iterator(); ++m)
+        names.small_arrays.insert((*m)[2]);
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), signed_decl); m != std::sregex_iterator(); ++m)
+        names.signed_names.insert((*m)[2]);
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), signed_scalar); m != std::sregex_iterator(); ++m)
+        names.signed_names.insert((*m)[2]);
+    return names;
+}
+
+std::vector<LintFinding> lintText(const std::string& file, const std::string& text, const KnownNames& names) {
     std::vector<LintFinding> findings;
-    auto report = [&](size_t pos, std::string message) { findings.push_back({lineOf(text, pos), std::move(message)}); };
+    auto report = [&](size_t pos, std::string message) {
+        findings.push_back({file, lineOf(text, pos), std::move(message)});
+    };
 
     // C types: widths and signedness belong to the dialect's names, which the
     // checks below can see.
@@ -73,21 +99,9 @@ std::vector<LintFinding> lintKernelSource(std::string_view source) {
     }
 
     // Every read of a small element is widened explicitly: u32(bytes[i]).
-    std::set<std::string> small_arrays;
-    static const std::regex small_buffer(std::string(R"(\b(BUFFER|VIEW)\s*\(\s*\d+\s*,\s*\w*\s*,\s*)") + kSmallTypes +
-                                         R"(\s*,\s*(\w+)\s*\))");
-    static const std::regex small_address(std::string(R"(\bADDRESS\s*\(\s*\w*\s*,\s*)") + kSmallTypes +
-                                          R"(\s*,\s*(\w+)\s*\))");
-    static const std::regex small_shared(std::string(R"(\bKVN_SHARED\s*\(\s*)") + kSmallTypes + R"(\s*,\s*(\w+))");
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_buffer); m != std::sregex_iterator(); ++m)
-        small_arrays.insert((*m)[3]);
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_address); m != std::sregex_iterator(); ++m)
-        small_arrays.insert(std::string((*m)[2]) + ".data");
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), small_shared); m != std::sregex_iterator(); ++m)
-        small_arrays.insert((*m)[2]);
     static const std::regex widening(R"(\b(u32|i32|u64|i64)\s*\(\s*$)");
     static const std::regex store(R"(^\s*=[^=])");
-    for (const std::string& name : small_arrays) {
+    for (const std::string& name : names.small_arrays) {
         std::string escaped = std::regex_replace(name, std::regex(R"(\.)"), R"(\.)");
         std::regex use(R"((^|[^\w.]))" + escaped + R"(\s*\[)");
         for (auto m = std::sregex_iterator(text.begin(), text.end(), use); m != std::sregex_iterator(); ++m) {
@@ -104,14 +118,7 @@ std::vector<LintFinding> lintKernelSource(std::string_view source) {
 
     // Right shift and remainder of signed values: GLSL leaves % of negative
     // values undefined and the builds disagree on shifts of them.
-    std::set<std::string> signed_names;
-    static const std::regex signed_decl(R"(\b(i32|i64)\s+([A-Za-z_]\w*))");
-    static const std::regex signed_scalar(R"(\bSCALAR\s*\(\s*(i32|i64)\s*,\s*(\w+)\s*\))");
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), signed_decl); m != std::sregex_iterator(); ++m)
-        signed_names.insert((*m)[2]);
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), signed_scalar); m != std::sregex_iterator(); ++m)
-        signed_names.insert((*m)[2]);
-    for (const std::string& name : signed_names) {
+    for (const std::string& name : names.signed_names) {
         std::regex use(R"(\b)" + name + R"(\s*(>>|%))");
         for (auto m = std::sregex_iterator(text.begin(), text.end(), use); m != std::sregex_iterator(); ++m) {
             report(size_t(m->position()), "`" + m->str() + "` on a signed value: use kvnShiftRightSigned or unsigned values");
@@ -123,6 +130,23 @@ std::vector<LintFinding> lintKernelSource(std::string_view source) {
     }
 
     std::sort(findings.begin(), findings.end(), [](const LintFinding& a, const LintFinding& b) { return a.line < b.line; });
+    return findings;
+}
+
+}  // namespace
+
+std::vector<LintFinding> lintKernelSources(const std::vector<KernelText>& sources) {
+    std::vector<std::string> texts;
+    KnownNames names;
+    for (const KernelText& source : sources) {
+        texts.push_back(stripComments(source.text));
+        names = gatherNames(texts.back(), std::move(names));
+    }
+    std::vector<LintFinding> findings;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        std::vector<LintFinding> found = lintText(sources[i].file, texts[i], names);
+        findings.insert(findings.end(), found.begin(), found.end());
+    }
     return findings;
 }
 

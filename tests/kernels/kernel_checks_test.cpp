@@ -42,7 +42,7 @@ TEST(KernelLint, FlagsTrapsAndPassesTheirSafeSpelling) {
         {"// int x = bytes[0] >> 1;\n/* u8 y; */ u32 z = 0u;", 0, ""},
     };
     for (const Case& c : cases) {
-        std::vector<LintFinding> f = lintKernelSource(table + c.source);
+        std::vector<LintFinding> f = lintKernelSources({{"k.comp", table + c.source}});
         ASSERT_EQ(f.size(), c.findings) << c.source << (f.empty() ? "" : "\n first: " + f[0].message);
         if (!f.empty()) {
             EXPECT_NE(f[0].message.find(c.message), std::string::npos) << c.source << ": " << f[0].message;
@@ -85,6 +85,18 @@ std::string moduleText(std::string_view name) {
         if (name == m.name) return std::string(reinterpret_cast<const char*>(m.bytes), m.size);
     }
     return {};
+}
+
+// A header included by the source is judged with the source's names.
+TEST(KernelLint, JudgesIncludedHeadersWithTheSourcesNames) {
+    std::vector<LintFinding> f = lintKernelSources(
+        {{"k.comp", "#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) BUFFER(0, KVN_RO, u8, bytes) SCALAR(i32, d)\n"},
+         {"kernels/helpers.h", "KVN_FN u32 f(u32 i) {\n    return bytes[i] + u32(d >> 1u);\n}\n"}});
+    ASSERT_EQ(f.size(), 2u);
+    for (const LintFinding& one : f) {
+        EXPECT_EQ(one.file, "kernels/helpers.h");
+        EXPECT_EQ(one.line, 2u);
+    }
 }
 
 // Each probe: its SPIR-V bindings and push words, and the PTX parameters that
