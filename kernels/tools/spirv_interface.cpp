@@ -12,6 +12,7 @@ namespace {
 // SPIR-V specification.
 enum : uint32_t {
     kOpEntryPoint = 15,
+    kOpExecutionMode = 16,
     kOpCapability = 17,
     kOpTypeInt = 21,
     kOpTypeFloat = 22,
@@ -29,6 +30,7 @@ enum : uint32_t {
     kStoragePushConstant = 9,
     kStorageStorageBuffer = 12,
     kExecutionModelGLCompute = 5,
+    kExecutionModeLocalSize = 17,
 };
 
 bool isSubgroupCapability(uint32_t c) {
@@ -68,6 +70,8 @@ SpirvInterface readSpirvInterface(const std::vector<uint32_t>& words) {
             out.problems.push_back("uses subgroup instruction (opcode " + std::to_string(op) + ")");
         } else if (op == kOpEntryPoint && count >= 4 && w[1] == kExecutionModelGLCompute) {
             compute_main = std::string(reinterpret_cast<const char*>(&w[3])) == "main";
+        } else if (op == kOpExecutionMode && count >= 6 && w[2] == kExecutionModeLocalSize) {
+            std::copy(w + 3, w + 6, out.local_size);
         } else if (op == kOpDecorate && count >= 4) {
             if (w[2] == kDecorationBinding) binding[w[1]] = w[3];
             if (w[2] == kDecorationDescriptorSet) set[w[1]] = w[3];

@@ -109,14 +109,16 @@ TEST(ProbeModules, SpirvAndPtxInterfacesFollowTheParameterTables) {
         size_t bindings;
         size_t push_words;
         std::vector<uint32_t> spec_ids;
+        uint32_t local_size;  // a warp kernel's module runs one warp per workgroup
         std::vector<std::string> ptx;
         const char* ptx_text;  // also in the PTX module
     };
     const Case cases[] = {
-        {"kvnProbeBlockScanKernel", "probe_block_scan_kernel", 2, 2, {}, {".u64", ".u64", ".u32", ".u32"}, ".maxntid 256"},
-        {"kvnProbeWarpCompactKernel", "probe_warp_compact_kernel", 4, 2, {},
-         {".u64", ".u64", ".u64", ".u64", ".u32", ".u32"}, ".minnctapersm 24"},
-        {"kvnProbeAtomicAddressKernel", "probe_atomic_address_kernel", 2, 4, {7},
+        {"kvnProbeBlockScanKernel", "probe_block_scan_kernel", 2, 2, {}, 256, {".u64", ".u64", ".u32", ".u32"},
+         ".maxntid 256, 1, 1"},
+        {"kvnProbeWarpCompactKernel", "probe_warp_compact_kernel", 4, 2, {}, 32,
+         {".u64", ".u64", ".u64", ".u64", ".u32", ".u32"}, ".maxntid 64, 1, 1\n.minnctapersm 24"},
+        {"kvnProbeAtomicAddressKernel", "probe_atomic_address_kernel", 2, 4, {7}, 128,
          {".u64", ".u64", ".u64", ".u32", ".u32"}, ".global .align 4 .u32 g_kvn_probe_switch"},
     };
     for (const Case& c : cases) {
@@ -127,6 +129,8 @@ TEST(ProbeModules, SpirvAndPtxInterfacesFollowTheParameterTables) {
         EXPECT_EQ(spv.bindings.size(), c.bindings) << c.entry;
         EXPECT_EQ(spv.push_words, std::vector<uint32_t>(c.push_words, 32)) << c.entry;
         EXPECT_EQ(spv.spec_ids, c.spec_ids) << c.entry;
+        EXPECT_EQ(spv.local_size[0], c.local_size) << c.entry;
+        EXPECT_EQ(spv.local_size[1], 1u) << c.entry;
 
         std::string ptx = moduleText(c.ptx_module);
         EXPECT_NE(ptx.find(".target sm_80"), std::string::npos) << c.ptx_module;
