@@ -147,14 +147,13 @@ int32_t procMemcpyDtoHAsync(void* dst, DeviceBufferHandle src, uint64_t bytes, S
 }
 
 int32_t procMemcpyDtoHXferAsync(void* dst, DeviceBufferHandle src, uint64_t bytes, StreamHandle stream) {
+    // The device-to-host command buffer reaches the device only through the
+    // aux-mode stream end; outside aux mode the copy goes where it is submitted.
+    StreamRecord* s = streamRecord(stream);
+    if (!s || !s->hasAuxSet() || !s->aux_mode) return procMemcpyDtoHAsync(dst, src, bytes, stream);
     const std::optional<BufferView> view = lookupBuffer(src);
     if (!view || !rangeFits(0, bytes, view->size) || (bytes && !dst)) return -1;
     if (bytes == 0) return 0;
-    StreamRecord* s = streamRecord(stream);
-    if (!s) return procMemcpyDtoH(dst, src, bytes);
-    // The device-to-host command buffer reaches the device only through the
-    // aux-mode stream end; outside aux mode the copy goes where it is submitted.
-    if (!s->hasAuxSet() || !s->aux_mode) return procMemcpyDtoHAsync(dst, src, bytes, stream);
     if (int32_t r = streamBeginXferD2H(*s); r != 0) return r;
     return recordDeviceToHost(*s, s->d2h_cb, dst, *view, bytes);
 }
