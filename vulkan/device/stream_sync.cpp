@@ -50,8 +50,23 @@ void clearRecording(StreamRecord& s) {
     for (CachedKernelSet& cached : s.encode_sets) cached.used = false;
 }
 
-// The submissions of step 1, 3 and 4 of a stream end; the fences' wait
-// comes after. Returns the first failing call.
+// Ends and submits the transfer part, signalling the semaphore the compute
+// part waits on.
+VkResult submitTransferPart(StreamRecord& s) {
+    const VulkanContext& ctx = vulkanContext();
+    if (VkResult r = ctx.vk.vkEndCommandBuffer(s.transfer_cb); r != VK_SUCCESS) return r;
+    SubmitStep transfer{};
+    transfer.cb = s.transfer_cb;
+    transfer.signals[0] = s.transfer_done;
+    transfer.signal_count = 1;
+    if (VkResult r = submit(ctx.transfer_queue, transfer, VK_NULL_HANDLE); r != VK_SUCCESS) return r;
+    s.transfer_begun = false;
+    s.transfer_submitted = true;
+    return VK_SUCCESS;
+}
+
+// Submits the aux dance, or the compute part alone, and waits for its fences
+// into `wait_result`. Returns the first failing call before the wait.
 int32_t submitRecording(StreamRecord& s, int32_t* wait_result) {
     const VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
@@ -109,20 +124,10 @@ int32_t streamEnd(StreamRecord& s) {
     if (!vk.vkResetFences) return -1;
 
     if (s.transfer_begun) {
-        int32_t r = vk.vkEndCommandBuffer(s.transfer_cb);
-        if (r == VK_SUCCESS) {
-            SubmitStep transfer{};
-            transfer.cb = s.transfer_cb;
-            transfer.signals[0] = s.transfer_done;
-            transfer.signal_count = 1;
-            r = submit(ctx.transfer_queue, transfer, VK_NULL_HANDLE);
-        }
-        if (r != VK_SUCCESS) {
+        if (VkResult r = submitTransferPart(s); r != VK_SUCCESS) {
             clearRecording(s);
             return r;
         }
-        s.transfer_begun = false;
-        s.transfer_submitted = true;
     }
 
     if (!s.compute_begun) {
@@ -167,16 +172,7 @@ int32_t procStreamSynchronize(StreamHandle stream) {
 int32_t procStreamFlushTransfer(StreamHandle stream) {
     StreamRecord* s = streamRecord(stream);
     if (!s || !s->transfer_begun || s->transfer_submitted) return 0;
-    const VulkanContext& ctx = vulkanContext();
-    if (VkResult r = ctx.vk.vkEndCommandBuffer(s->transfer_cb); r != VK_SUCCESS) return r;
-    SubmitStep transfer{};
-    transfer.cb = s->transfer_cb;
-    transfer.signals[0] = s->transfer_done;
-    transfer.signal_count = 1;
-    if (VkResult r = submit(ctx.transfer_queue, transfer, VK_NULL_HANDLE); r != VK_SUCCESS) return r;
-    s->transfer_submitted = true;
-    s->transfer_begun = false;
-    return 0;
+    return submitTransferPart(*s);
 }
 
 int32_t procCtxSynchronize() {
