@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "kernels/embedded_modules.h"
@@ -46,23 +47,36 @@ bool bringUpOnce() {
     return ready;
 }
 
+// The library's layout of a kernel: its row of the decode or encode table.
+struct TableLayout {
+    uint32_t binding_count;
+    uint32_t push_bytes;
+};
+
 const KernelSpec* decodeSpec(std::string_view kernel) {
     for (const KernelSpec& spec : kKernelSpecs)
         if (kernel == spec.module_name) return &spec;
     return nullptr;
 }
 
-// Pipelines of kernels outside the decode table, with the layout their
+const EncodeKernelSpec* encodeSpec(std::string_view kernel) {
+    for (const EncodeKernelSpec& spec : kEncodeKernelSpecs)
+        if (kernel == spec.kernel_name) return &spec;
+    return nullptr;
+}
+
+// Pipelines built by the rig: encode kernels as the encode table builds them
+// (module, layout, specialisation), other kernels with the layout their
 // argument list asks for.
-VkPipeline ownPipeline(const char* kernel, uint32_t bindings, uint32_t push_bytes) {
+VkPipeline ownPipeline(const EncodeKernelSpec& spec) {
     static std::mutex lock;
     static std::map<std::string, VkPipeline> built;
     std::lock_guard guard(lock);
-    const std::string key = std::string(kernel) + "/" + std::to_string(bindings) + "/" + std::to_string(push_bytes);
+    const std::string key = std::string(spec.kernel_name) + "/" + std::to_string(spec.binding_count) + "/" +
+                            std::to_string(spec.push_bytes);
     if (auto it = built.find(key); it != built.end()) return it->second;
-    const EmbeddedModule* module = embeddedModule(kernel);
+    const EmbeddedModule* module = embeddedModule(spec.module_name);
     if (!module) return VK_NULL_HANDLE;
-    const EncodeKernelSpec spec{nullptr, kernel, kernel, bindings, push_bytes, false, 0, 0, EncodeGroup::Alone};
     VkPipeline pipeline = VK_NULL_HANDLE;
     if (!buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return VK_NULL_HANDLE;
     return built[key] = pipeline;
@@ -170,22 +184,30 @@ std::string KernelRig::launch(const char* kernel, RigGrid grid, std::initializer
         }
     }
     VkPipeline pipeline = VK_NULL_HANDLE;
+    std::optional<TableLayout> layout;
     if (const KernelSpec* spec = decodeSpec(kernel)) {
+        if (!embeddedModule(kernel)) return std::string("no SPIR-V module of ") + kernel;
+        pipeline = getKernelHandle(spec->handle).value_or(VK_NULL_HANDLE);
+        layout = TableLayout{spec->binding_count, spec->push_bytes};
+    } else if (const EncodeKernelSpec* spec = encodeSpec(kernel)) {
+        pipeline = ownPipeline(*spec);
+        layout = TableLayout{spec->binding_count, spec->push_bytes};
+    } else {
+        pipeline = ownPipeline(EncodeKernelSpec{nullptr, kernel, kernel, uint32_t(bindings.size()),
+                                                uint32_t(push.size() * 4), false, 0, 0, EncodeGroup::Alone});
+    }
+    if (!pipeline) return std::string("no pipeline for ") + kernel;
+    if (layout) {
         // The library's layout: unused trailing bindings repeat the first
         // buffer, unread push words are zero.
-        if (!embeddedModule(kernel)) return std::string("no SPIR-V module of ") + kernel;
-        if (bindings.size() > spec->binding_count || push.size() * 4 > spec->push_bytes)
+        if (bindings.size() > layout->binding_count || push.size() * 4 > layout->push_bytes)
             return std::string("more arguments than the kernel table's layout of ") + kernel;
-        while (bindings.size() < spec->binding_count) {
+        while (bindings.size() < layout->binding_count) {
             bindings.push_back(bindings.empty() ? buffers_->device.at(buffer(4)) : bindings.front());
             offsets.push_back(0);
         }
-        push.resize(spec->push_bytes / 4, 0);
-        pipeline = getKernelHandle(spec->handle).value_or(VK_NULL_HANDLE);
-    } else {
-        pipeline = ownPipeline(kernel, uint32_t(bindings.size()), uint32_t(push.size() * 4));
+        push.resize(layout->push_bytes / 4, 0);
     }
-    if (!pipeline) return std::string("no pipeline for ") + kernel;
 
     std::vector<void*> params;
     for (DeviceBufferHandle& h : bindings) params.push_back(&h);

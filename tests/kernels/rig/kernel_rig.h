@@ -41,8 +41,10 @@ class KernelRig {
 public:
     // On lavapipe the device comes up once per process: the decode kernels
     // this program embeds are built as the library builds them (so the table's
-    // layout and KVN_FLOOR_COPY at that moment apply); other kernels get a
-    // pipeline of their own on first launch.
+    // layout and KVN_FLOOR_COPY at that moment apply); encode kernels get the
+    // encode table's layout and specialisation (kvnLzEncodeGreedy16Kernel is
+    // the greedy module with 16-bit hash entries); other kernels get a
+    // pipeline of the layout their arguments ask for.
     explicit KernelRig(KernelBackend backend);
     ~KernelRig();
     KernelRig(const KernelRig&) = delete;
