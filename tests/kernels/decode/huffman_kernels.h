@@ -3,17 +3,14 @@
 // them: one block per descriptor of an upper-bound grid.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "huffman_batch.h"
+#include "kernels/rig/kernel_rig.h"
 
 namespace kvn::test {
 
-enum class KernelBackend { Host, Lavapipe };
-
 std::vector<KernelBackend> kernelBackends();
-std::string backendName(KernelBackend backend);
 
 HuffOutputs runHuffman(KernelBackend backend, const HuffBatch& batch);
 
