@@ -220,9 +220,39 @@ KVN_FN u64 laneWord(u32 src, u32 size, u32 body, u32 rows, u64 tail, u32 words, 
     if (w >= words) return u64(0u);
     u64 off = w < rows ? u64(body) + u64(KVN_HUFF_ROW_BYTES) * u64(w) + u64(4u * kvnLane())
                        : tail + u64(4u) * u64(w - rows);
-    u32 v = (streamByte(src, size, off) << 24u) | (streamByte(src, size, off + 1u) << 16u) |
-            (streamByte(src, size, off + 2u) << 8u) | streamByte(src, size, off + 3u);
-    return u64(v);
+    if (off + u64(4u) <= u64(size)) {
+        u32 at = src + u32(off);
+        return u64((u32(payload[at]) << 24u) | (u32(payload[at + 1u]) << 16u) | (u32(payload[at + 2u]) << 8u) |
+                   u32(payload[at + 3u]));
+    }
+    return u64((streamByte(src, size, off) << 24u) | (streamByte(src, size, off + 1u) << 16u) |
+               (streamByte(src, size, off + 2u) << 8u) | streamByte(src, size, off + 3u));
+}
+
+// One table lookup at the top of the bit buffer: stores one symbol, or two
+// when both fit the lane's count, and consumes their bits. False when no code
+// starts there, which ends the lane and leaves the rest of it as it was.
+KVN_FN bool decodeStep(u32 area, u32 lane_dst, u32 lane_count, KVN_INOUT(u64) bits, KVN_INOUT(u32) held,
+                       KVN_INOUT(u32) done) {
+    u32 entry = stream_table[u32(bits >> (64u - KVN_HUFF_LUT_BITS))];
+    u32 used = (entry >> 16u) & 255u;
+    if (used == 0u) return false;
+    u32 kind = entry >> 24u;
+    if (kind == KVN_HUFF_LUT_LONG) {
+        u32 odd = u32(bits >> (63u - KVN_HUFF_LUT_BITS)) & 1u;
+        storeSymbol(area, lane_dst + done, odd != 0u ? entry >> 8u : entry);
+        done += 1u;
+    } else {
+        storeSymbol(area, lane_dst + done, entry);
+        done += 1u;
+        if (kind == KVN_HUFF_LUT_TWO && done < lane_count) {
+            storeSymbol(area, lane_dst + done, entry >> 8u);
+            done += 1u;
+        }
+    }
+    bits = bits << used;
+    held -= used;
+    return true;
 }
 
 KVN_FN void kvnMain() {
@@ -282,35 +312,20 @@ KVN_FN void kvnMain() {
     u32 lane_dst = dst - dst_base + lane * per_lane;
 
     // A 64-bit buffer holds the next bits at its top, refilled a word at a
-    // time; it holds at least 32 bits at every lookup, enough for any code.
+    // time; after a refill it holds at least 32 bits, enough for two codes.
     u64 bits = u64(0u);
     u32 held = 0u;
     u32 next_word = 0u;
     u32 done = 0u;
-    while (done < lane_count) {
+    bool valid = true;
+    while (valid && done < lane_count) {
         if (held <= 32u) {
             bits |= laneWord(src, size, body, rows, tail, words, next_word) << (32u - held);
             next_word += 1u;
             held += 32u;
         }
-        u32 entry = stream_table[u32(bits >> (64u - KVN_HUFF_LUT_BITS))];
-        u32 used = (entry >> 16u) & 255u;
-        if (used == 0u) break;  // no code starts here: the rest of the lane stays as it was
-        u32 kind = entry >> 24u;
-        if (kind == KVN_HUFF_LUT_LONG) {
-            u32 odd = u32(bits >> (63u - KVN_HUFF_LUT_BITS)) & 1u;
-            storeSymbol(area, lane_dst + done, odd != 0u ? entry >> 8u : entry);
-            done += 1u;
-        } else {
-            storeSymbol(area, lane_dst + done, entry);
-            done += 1u;
-            if (kind == KVN_HUFF_LUT_TWO && done < lane_count) {
-                storeSymbol(area, lane_dst + done, entry >> 8u);
-                done += 1u;
-            }
-        }
-        bits = bits << used;
-        held -= used;
+        valid = decodeStep(area, lane_dst, lane_count, bits, held, done);
+        if (valid && done < lane_count) valid = decodeStep(area, lane_dst, lane_count, bits, held, done);
     }
 }
 
