@@ -1,11 +1,10 @@
 #include "huffman_batch.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
+
+#include "core/integrity/sample_data.h"
 
 #include "reference/ref_huffman.h"
 
@@ -47,24 +46,9 @@ HuffOutputs referenceOutputs(const HuffBatch& batch) {
 }
 
 std::vector<uint8_t> textBytes(size_t n, size_t skip) {
-    std::vector<uint8_t> text;
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/include")) {
-        if (text.size() >= n + skip) break;
-        if (!entry.is_regular_file() || entry.path().extension() != ".h") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        text.insert(text.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (text.empty()) throw std::runtime_error("no header files under /usr/include");
-    std::vector<uint8_t> out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = text[(skip + i) % text.size()];
-    return out;
-}
-
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> out(n);
-    for (uint8_t& b : out) b = uint8_t(rng());
-    return out;
+    static const std::vector<uint8_t> text = systemHeaderBytes(4 << 20);  // read once per program
+    if (n + skip > text.size()) throw std::invalid_argument("more text than the sample holds");
+    return std::vector<uint8_t>(text.begin() + skip, text.begin() + skip + n);
 }
 
 std::vector<uint8_t> skewedBytes(size_t n, uint32_t seed, double p) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/format/chunk_records.h"
+#include "core/format/chunk_test_data.h"
 
 namespace kvn::test {
 
@@ -48,10 +49,10 @@ HuffOutputs referenceOutputs(const HuffBatch& batch);
 // The area a stream of list `list` decodes into.
 uint32_t areaOfList(uint32_t list);
 
-// Test data: text from files on this machine, uniform random bytes, and
-// geometric byte distributions (p = 0.5 pushes the rare symbols to 11 bits).
+// Test data (with randomBytes of chunk_test_data.h): n bytes of the system
+// headers from byte `skip` on, and geometric byte distributions (p = 0.5
+// pushes the rare symbols to 11 bits).
 std::vector<uint8_t> textBytes(size_t n, size_t skip = 0);
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
 std::vector<uint8_t> skewedBytes(size_t n, uint32_t seed, double p = 0.03);
 
 }  // namespace kvn::test

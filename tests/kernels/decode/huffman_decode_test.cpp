@@ -92,8 +92,9 @@ struct Source {
     uint32_t list;
 };
 
-// Symbol counts around the lane split (q = 0, 1, 2) and up to a full sub-chunk.
-constexpr uint32_t kCounts[] = {1, 31, 32, 33, 63, 64, 65, 1000, 4097, 65536, 131071, 131072};
+// Symbol counts around the lane split (q = 0, 1, 2) and up to a full sub-chunk;
+// an empty stream writes nothing.
+constexpr uint32_t kCounts[] = {0, 1, 31, 32, 33, 63, 64, 65, 1000, 4097, 65536, 131071, 131072};
 
 TEST_P(HuffmanKernels, StreamsDecodeToTheirSymbols) {
     std::vector<std::vector<Source>> batches(2);
