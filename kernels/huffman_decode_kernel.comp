@@ -193,8 +193,9 @@ KVN_SHARED(u32, stream_table, 1024)
 #include "kernels/kernel_begin.h"
 #include "kernels/huffman_stream_bytes.h"
 
-// Where the token-list count sits among the list counts: its own 256-byte
-// cell on Vulkan, the next word on CUDA.
+// The Vulkan form has no window (first descriptor 0, destination base 0) and
+// keeps each list count in a 256-byte cell of its own; the CUDA form's counts
+// are consecutive words.
 #if defined(KVN_TARGET_SPIRV)
 KVN_CONST u32 first_desc = 0u;
 KVN_CONST u32 dst_base = 0u;
