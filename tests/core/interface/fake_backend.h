@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/handle/handle.h"
@@ -39,7 +40,7 @@ struct FakeDevice {
     std::vector<uint64_t> recorded_events;
     std::vector<uint64_t> synced_events;
     std::vector<uint64_t> destroyed_events;
-    std::vector<const char*> host_order;  // "forget" and "free", to check their order
+    std::vector<std::string> host_order;  // "forget" and "free", to check their order
 
     // Job bodies: the last job seen, and the result (and fallback) to give.
     int jobs_run = 0;
