@@ -68,6 +68,9 @@ uint32_t processorCount();
 // ---- whole pages ---------------------------------------------------------
 
 void* allocPages(size_t bytes);  // zeroed; nullptr on failure
+// Zeroed like allocPages, aligned to 2 MiB and backed by huge pages where the
+// system offers them: for large tables probed at random. Freed by freePages.
+void* allocHugePages(size_t bytes);
 void freePages(void* pages, size_t bytes);
 
 // ---- dynamic loading -----------------------------------------------------

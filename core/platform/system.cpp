@@ -26,6 +26,23 @@ void* allocPages(size_t bytes) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
+void* allocHugePages(size_t bytes) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    if (bytes == 0) bytes = 1;
+    // Map one huge page more than asked and trim both ends to an aligned range.
+    size_t mapped = bytes + kHuge;
+    void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + kHuge - 1) & ~(kHuge - 1);
+    size_t length = (bytes + 4095) & ~size_t{4095};
+    if (aligned > start) munmap(p, aligned - start);
+    uintptr_t end = aligned + length;
+    if (start + mapped > end) munmap(reinterpret_cast<void*>(end), start + mapped - end);
+    madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);  // a hint; plain pages also work
+    return reinterpret_cast<void*>(aligned);
+}
+
 void freePages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes == 0 ? 1 : bytes);
 }

@@ -75,5 +75,16 @@ TEST(Pages, ZeroedAndWritable) {
     freePages(p, 10000);
 }
 
+TEST(Pages, HugePagesAreAlignedZeroedAndWritable) {
+    const size_t bytes = (size_t{32} << 20) + 12345;
+    auto* p = static_cast<uint8_t*>(allocHugePages(bytes));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (size_t{2} << 20), 0u);
+    EXPECT_EQ(p[0], 0);
+    EXPECT_EQ(p[bytes - 1], 0);
+    p[bytes - 1] = 7;
+    freePages(p, bytes);
+}
+
 }  // namespace
 }  // namespace kvn
