@@ -1,7 +1,8 @@
 // What the shared interface code needs from the library it is linked into:
 // the device bring-up, a few device operations, the handle's backend parts
-// and the job bodies. Each library defines backend(); tests put stand-ins
-// into its slots.
+// and the job bodies. Each library with a device layer defines backend();
+// without one the core's own answers that there is no device. Tests put
+// stand-ins into its slots.
 #pragma once
 
 #include <cstdint>
