@@ -63,9 +63,9 @@ typedef struct TimingEntry {
 } TimingEntry;
 
 /* ---- Common family: both libraries ------------------------------------------
- * Every call checks its arguments in the order documented in the
- * specification of each call; the first failing check decides the status:
- * 1 for a null handle, 2 for a bad argument (option pointers included). */
+ * Every call checks its arguments first, in a fixed order; the first failing
+ * check decides the status: 1 for a null handle, 2 for a bad argument
+ * (option pointers included). */
 
 /* Brings the device up once per process (6 when it cannot) and makes a handle. */
 KVN_API KvnStatus kvnCreate(void** out);
