@@ -65,6 +65,9 @@ private:
 double hostTimeMs();
 uint32_t processorCount();
 
+// Gives the processor to another runnable thread (for spin waits).
+void yieldThread();
+
 // ---- whole pages ---------------------------------------------------------
 
 void* allocPages(size_t bytes);  // zeroed; nullptr on failure
@@ -72,6 +75,12 @@ void* allocPages(size_t bytes);  // zeroed; nullptr on failure
 // system offers them: for large tables probed at random. Freed by freePages.
 void* allocHugePages(size_t bytes);
 void freePages(void* pages, size_t bytes);
+
+// A stack for user-space context switching: `bytes` usable bytes above one
+// inaccessible guard page, so an overflow faults instead of overwriting the
+// neighbouring stack. Returns the lowest usable address, nullptr on failure.
+// Callers keep such stacks for reuse; they are never unmapped.
+void* allocGuardedStack(size_t bytes);
 
 // ---- dynamic loading -----------------------------------------------------
 

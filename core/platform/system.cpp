@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -45,6 +46,22 @@ void* allocHugePages(size_t bytes) {
 
 void freePages(void* pages, size_t bytes) {
     if (pages) munmap(pages, bytes == 0 ? 1 : bytes);
+}
+
+void yieldThread() { sched_yield(); }
+
+static size_t pageSize() { return size_t(sysconf(_SC_PAGESIZE)); }
+
+void* allocGuardedStack(size_t bytes) {
+    size_t page = pageSize();
+    bytes = (bytes + page - 1) / page * page;
+    void* p = mmap(nullptr, bytes + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (mprotect(p, page, PROT_NONE) != 0) {
+        munmap(p, bytes + page);
+        return nullptr;
+    }
+    return static_cast<char*>(p) + page;
 }
 
 void* openLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }

@@ -95,24 +95,40 @@ void fakeForgetHostRange(const void* pointer, uint64_t) {
 
 bool onTestThread() { return pthread_equal(pthread_self(), g_test_thread) != 0; }
 
+size_t stackBytes() {
+    pthread_attr_t attr;
+    size_t bytes = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstacksize(&attr, &bytes);
+        pthread_attr_destroy(&attr);
+    }
+    return bytes;
+}
+
+// Where the job ran: which thread, and with how much stack.
+void noteThread() {
+    g_device.job_on_caller_thread = onTestThread();
+    g_device.job_stack_bytes = stackBytes();
+}
+
 void fakeCompress(CompressJob* job) {
     ++g_device.jobs_run;
     g_device.compress_job = *job;
-    g_device.job_on_caller_thread = onTestThread();
+    noteThread();
     job->result = g_device.job_result;
 }
 
 void fakeDecode(DecompressJob* job) {
     ++g_device.jobs_run;
     g_device.decode_job = *job;
-    g_device.job_on_caller_thread = onTestThread();
+    noteThread();
     job->result = g_device.job_result;
 }
 
 void fakeDeviceDecode(DeviceDecompressJob* job) {
     ++g_device.jobs_run;
     g_device.device_job = *job;
-    g_device.job_on_caller_thread = onTestThread();
+    noteThread();
     job->result = g_device.job_result;
     job->fallback = g_device.job_fallback;
 }

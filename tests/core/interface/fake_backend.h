@@ -50,6 +50,7 @@ struct FakeDevice {
     int32_t job_result = 0;
     uint8_t job_fallback = 0;
     bool job_on_caller_thread = false;
+    size_t job_stack_bytes = 0;  // of the thread the last job ran on
 };
 
 FakeDevice& fakeDevice();

@@ -102,6 +102,7 @@ TEST_F(JobsTest, HostCallsRunTheirJobOnAWorkerThreadWithTheCallersRecord) {
     EXPECT_EQ(size, 33u);
     const CompressJob& c = fakeDevice().compress_job;
     EXPECT_FALSE(fakeDevice().job_on_caller_thread);
+    EXPECT_GE(fakeDevice().job_stack_bytes, kStack32MiB) << "the drivers keep large records on the stack";
     EXPECT_EQ(c.handle, h);
     EXPECT_EQ(c.src_host, src);
     EXPECT_EQ(c.src_len, 5u);
@@ -119,6 +120,7 @@ TEST_F(JobsTest, HostCallsRunTheirJobOnAWorkerThreadWithTheCallersRecord) {
     EXPECT_EQ(size, 5u);
     const DecompressJob& d = fakeDevice().decode_job;
     EXPECT_FALSE(fakeDevice().job_on_caller_thread);
+    EXPECT_GE(fakeDevice().job_stack_bytes, kStack32MiB);
     EXPECT_EQ(d.src, dst);
     EXPECT_EQ(d.src_len, 33u);
     EXPECT_EQ(d.dst, dst + 40);
