@@ -21,8 +21,7 @@ KvnStatus prepareAsyncSlot(AsyncSlot& slot) {
     return KVN_STATUS_SUCCESS;
 }
 
-KvnStatus launchAsyncJob(AsyncSlot& slot, ThreadBody body, void* request) {
-    uint64_t* size_out = slot.size_out;
+KvnStatus launchAsyncJob(AsyncSlot& slot, ThreadBody body, void* request, uint64_t* size_out) {
     emptySlot(slot);
     slot.size_out = size_out;
     if (const Error error = startThread(&slot.thread, body, request, kStack32MiB); error != Error::None) {

@@ -27,11 +27,11 @@ struct AsyncSlot {
 // finished job is joined and its result discarded.
 KvnStatus prepareAsyncSlot(AsyncSlot& slot);
 
-// Starts body(request) on a thread with a 32 MiB stack: 0 with the slot
-// present; with the slot empty, 7 when the thread's record cannot be
+// Starts body(request) on a thread with a 32 MiB stack, keeping size_out
+// (may be null) for the job: 0 with the slot present; with the slot empty, 7 when the thread's record cannot be
 // allocated and 8 when the thread cannot be started (the caller still owns
 // the request then).
-KvnStatus launchAsyncJob(AsyncSlot& slot, ThreadBody body, void* request);
+KvnStatus launchAsyncJob(AsyncSlot& slot, ThreadBody body, void* request, uint64_t* size_out);
 
 // The job's last act on its thread: stores the result (and the size when it
 // is one) and marks the slot done.

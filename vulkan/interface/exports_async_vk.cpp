@@ -13,30 +13,27 @@ namespace {
 // no poll can read it as a size.
 constexpr int32_t kRefusedJob = -int32_t{KVN_STATUS_INVALID_ARGUMENT};
 
-struct CompressRequest {
+// The arguments of a start, copied for its outer thread, which frees them.
+template <typename Opts>
+struct AsyncRequest {
     VulkanFamilyHandle* handle;
     const uint8_t* src;
     uint64_t src_len;
     uint8_t* dst;
     uint64_t dst_cap;
-    CompressOpts opts;
-};
+    Opts opts;
 
-struct DecompressRequest {
-    VulkanFamilyHandle* handle;
-    const uint8_t* src;
-    uint64_t src_len;
-    uint8_t* dst;
-    uint64_t dst_cap;
-    DecompressOpts opts;
+    bool hasBuffers() const { return dst && (src || src_len == 0); }
 };
+using CompressRequest = AsyncRequest<CompressOpts>;
+using DecompressRequest = AsyncRequest<DecompressOpts>;
 
 void compressAsyncThreadMain(void* raw) {
     const CompressRequest request = *static_cast<CompressRequest*>(raw);
     heapFree(raw);
     AsyncSlot& slot = request.handle->async_compress;
     int32_t result = kRefusedJob;
-    if (request.dst && (request.src || request.src_len == 0)) {
+    if (request.hasBuffers()) {
         CompressJob job{.handle = request.handle, .src_host = request.src, .src_len = request.src_len,
                         .dst_host = request.dst, .dst_cap = request.dst_cap, .opts = request.opts};
         result = runCompressOnWorkerThread(&job);
@@ -49,7 +46,7 @@ void decompressAsyncThreadMain(void* raw) {
     const DecompressRequest request = *static_cast<DecompressRequest*>(raw);
     heapFree(raw);
     int32_t result = kRefusedJob;
-    if (request.dst && (request.src || request.src_len == 0)) {
+    if (request.hasBuffers()) {
         DecompressJob job{.handle = request.handle, .src = request.src, .src_len = request.src_len,
                           .dst = request.dst, .dst_cap = request.dst_cap, .opts = request.opts};
         result = runDecodeOnWorkerThread(&job);
@@ -60,14 +57,11 @@ void decompressAsyncThreadMain(void* raw) {
 // Copies the request to the heap and starts its outer thread: 7 when the copy
 // cannot be made, 8 when the thread cannot be started; the slot is then empty.
 template <typename Request>
-KvnStatus startAsyncJob(AsyncSlot& slot, ThreadBody body, const Request& request) {
+KvnStatus startAsyncJob(AsyncSlot& slot, ThreadBody body, const Request& request, uint64_t* size_out = nullptr) {
     auto* copy = static_cast<Request*>(heapAlloc(sizeof(Request)));
-    if (!copy) {
-        slot.size_out = nullptr;
-        return KVN_STATUS_OUT_OF_MEMORY;
-    }
+    if (!copy) return KVN_STATUS_OUT_OF_MEMORY;
     *copy = request;
-    const KvnStatus status = launchAsyncJob(slot, body, copy);
+    const KvnStatus status = launchAsyncJob(slot, body, copy, size_out);
     if (status != KVN_STATUS_SUCCESS) heapFree(copy);
     return status;
 }
@@ -83,8 +77,8 @@ KVN_API KvnStatus kvnCompressAsync_vk(void* handle, const uint8_t* src, uint64_t
     if (!h || !dst || (!src && src_len != 0) || !opts) return KVN_STATUS_INVALID_ARGUMENT;
     AsyncSlot& slot = h->async_compress;
     if (const KvnStatus busy = prepareAsyncSlot(slot)) return busy;
-    slot.size_out = out_size;
-    return startAsyncJob(slot, compressAsyncThreadMain, CompressRequest{h, src, src_len, dst, dst_cap, *opts});
+    return startAsyncJob(slot, compressAsyncThreadMain, CompressRequest{h, src, src_len, dst, dst_cap, *opts},
+                         out_size);
 }
 
 KVN_API int32_t kvnCompressAsyncPoll_vk(void* handle, int32_t wait) {
