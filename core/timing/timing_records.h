@@ -3,11 +3,15 @@
 // and resolving them turns each pair into a TimingEntry.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/handle/page_array.h"
 #include "core/interface/backend.h"
 #include "korvane.h"
+
+// The public record: a label, the milliseconds, then 4 bytes of padding.
+static_assert(sizeof(TimingEntry) == 16 && offsetof(TimingEntry, milliseconds) == 8);
 
 namespace kvn {
 
