@@ -14,11 +14,7 @@ void releaseDeviceBuffers(DeviceBuffer* buffers, uint32_t count, const CoreDevic
 void freeHostBuffers(HostBuffer* buffers, uint32_t count, const CoreDeviceOps& ops) {
     for (uint32_t i = 0; i < count; ++i) {
         HostBuffer& buffer = buffers[i];
-        if (!buffer.pointer) continue;
-        // An import that outlived its memory would let the device reach pages
-        // the host has handed out again.
-        if (backend().forgetHostRange) backend().forgetHostRange(buffer.pointer, buffer.bytes);
-        if (ops.memFreeHost) ops.memFreeHost(buffer.pointer);
+        if (buffer.pointer && ops.memFreeHost) ops.memFreeHost(buffer.pointer);
         buffer = {nullptr, 0};
     }
 }

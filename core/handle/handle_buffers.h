@@ -37,8 +37,8 @@ struct PageBlock {
 // missing; failures are ignored) and zeroes it.
 void releaseDeviceBuffers(DeviceBuffer* buffers, uint32_t count, const CoreDeviceOps& ops);
 
-// Drops the buffers' host imports and frees them through ops.memFreeHost
-// (skipped when missing); zeroes each.
+// Frees the buffers through ops.memFreeHost, which also drops any device
+// import of their pages (skipped when missing); zeroes each.
 void freeHostBuffers(HostBuffer* buffers, uint32_t count, const CoreDeviceOps& ops);
 
 void freePageBlock(PageBlock& block);

@@ -41,9 +41,6 @@ struct Backend {
     bool (*bringUp)() = nullptr;
     // The current operations; read at each use, since bring-up fills them.
     CoreDeviceOps (*deviceOps)() = nullptr;
-    // Drops cached device imports of host memory in [pointer, pointer + bytes)
-    // before that memory is freed. May be empty.
-    void (*forgetHostRange)(const void* pointer, uint64_t bytes) = nullptr;
     // Joins the handle's asynchronous jobs before it is destroyed. May be empty.
     void (*joinHandleJobs)(KvnHandle* handle) = nullptr;
     // The job bodies: each fills its job's result. An empty slot leaves the

@@ -2,7 +2,7 @@
 // device memory reached through the device-operations table.
 #include "core/interface/interface_support.h"
 #include "vulkan/device/gpu_ops.h"
-#include "vulkan/interface/device_buffer_size.h"
+#include "vulkan/device/device_buffers.h"
 #include "vulkan/interface/device_only_handles.h"
 #include "vulkan/interface/family_handle.h"
 
@@ -12,8 +12,8 @@ namespace {
 
 // A copy must stay inside the buffer; the operation copies at offset 0.
 bool copyFits(DeviceBufferHandle buffer, uint64_t bytes) {
-    const std::optional<uint64_t> size = deviceBufferSize(buffer);
-    return !size || bytes <= *size;
+    const std::optional<BufferView> view = lookupBuffer(buffer);
+    return !view || bytes <= view->size;
 }
 
 KvnStatus deviceCallStatus(int32_t code) {

@@ -1,8 +1,8 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
+#include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
-#include "vulkan/interface/encode_pipelines_pending.h"
 #include "vulkan/interface/family_handle.h"
 
 namespace kvn {
@@ -28,8 +28,8 @@ CoreDeviceOps vulkanDeviceOps() {
 
 }  // namespace
 
-// The job bodies and the import release join these slots as the decode and
-// encode pipelines land; until then every job reports a device failure.
+// The job bodies join these slots as the decode and encode pipelines land;
+// until then every job reports a device failure.
 Backend& backend() {
     static Backend vulkan_backend{
         .bringUp = bringUpVulkan,

@@ -23,7 +23,6 @@ int32_t fakeMemFree(uint64_t buffer) {
 
 int32_t fakeMemFreeHost(void* pointer) {
     g_device.freed_host.push_back(pointer);
-    g_device.host_order.push_back("free");
     return 0;
 }
 
@@ -88,11 +87,6 @@ CoreDeviceOps fakeOps() {
     return ops;
 }
 
-void fakeForgetHostRange(const void* pointer, uint64_t) {
-    g_device.forgotten_host.push_back(pointer);
-    g_device.host_order.push_back("forget");
-}
-
 bool onTestThread() { return pthread_equal(pthread_self(), g_test_thread) != 0; }
 
 size_t stackBytes() {
@@ -136,7 +130,6 @@ void fakeDeviceDecode(DeviceDecompressJob* job) {
 Backend fakeBackendSlots() {
     return Backend{.bringUp = fakeBringUp,
                    .deviceOps = fakeOps,
-                   .forgetHostRange = fakeForgetHostRange,
                    .runCompressJob = fakeCompress,
                    .runDecodeJob = fakeDecode,
                    .runDeviceDecodeJob = fakeDeviceDecode};

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "core/handle/handle.h"
@@ -33,14 +32,12 @@ struct FakeDevice {
 
     std::vector<uint64_t> freed_buffers;
     std::vector<void*> freed_host;
-    std::vector<const void*> forgotten_host;  // forgetHostRange calls, in order with freed_host
     std::vector<uint64_t> destroyed_streams;
     std::vector<uint64_t> synced_streams;
     std::vector<uint64_t> created_events;
     std::vector<uint64_t> recorded_events;
     std::vector<uint64_t> synced_events;
     std::vector<uint64_t> destroyed_events;
-    std::vector<std::string> host_order;  // "forget" and "free", to check their order
 
     // Job bodies: the last job seen, and the result (and fallback) to give.
     int jobs_run = 0;

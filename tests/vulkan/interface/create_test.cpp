@@ -2,8 +2,10 @@
 // stand-in kernels), and the answers of the Vulkan family.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/format/compress_bound.h"
 #include "family_test_support.h"
@@ -53,6 +55,27 @@ TEST(CreateOnDevice, AFailedBringUpFailsEveryCreate) {
         EXPECT_EQ(kvnVkBoundDeviceName(name, sizeof name), 0u) << "no device was chosen";
         EXPECT_EQ(kvnCreate(nullptr), 2u);
         EXPECT_EQ(kvnCreate_vk(nullptr), 2u);
+    });
+}
+
+TEST(CreateOnDevice, DeviceMemoryRoundTrip) {
+    inChildProcess([] {
+        void* h = nullptr;
+        ASSERT_EQ(kvnCreate_vk(&h), 0u);
+        std::vector<uint8_t> sent(1000), back(1001, 0);
+        for (size_t i = 0; i < sent.size(); ++i) sent[i] = uint8_t(i * 7 + 3);
+        uint64_t buf = 0;
+        ASSERT_EQ(kvnVkDeviceAlloc(h, 1000, &buf), 0u);
+        ASSERT_NE(buf, 0u);
+        ASSERT_EQ(kvnVkH2D(h, buf, sent.data(), 1000), 0u);
+        ASSERT_EQ(kvnVkD2H(h, back.data(), buf, 1000), 0u);
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), back.begin()));
+        // Past the end of the buffer, in either direction.
+        EXPECT_EQ(kvnVkH2D(h, buf, sent.data(), 1001), 2u);
+        EXPECT_EQ(kvnVkD2H(h, back.data(), buf, 1001), 2u);
+        EXPECT_EQ(kvnVkDeviceFree(h, buf), 0u);
+        EXPECT_EQ(kvnVkD2H(h, back.data(), buf, 4), 6u) << "a freed buffer";
+        kvnDestroy_vk(h);
     });
 }
 
