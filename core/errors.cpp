@@ -66,7 +66,11 @@ int32_t compressStatusFromError(Error error) {
         case Error::UnknownDictionary:
         case Error::BadBlockSize:
         case Error::BadScGroupSize:
-        case Error::BadLevel: return -5;
+        case Error::BadLevel:
+        // An input too large for a 32-bit result, and options the encoder
+        // does not offer, are the caller's to change: not a device failure.
+        case Error::ContentSizeTooLarge:
+        case Error::BadMode: return -5;
         case Error::DestinationTooSmall: return -3;
         default: return -6;
     }

@@ -34,7 +34,7 @@ enum {
 
 /* Compress options: 64 bytes; all zero means every default. */
 typedef struct CompressOpts {
-    int32_t level;              /* 0 means 1; 1..5; 6 is level 5 with WRT (low 8 bits used) */
+    int32_t level;              /* 0 means 1; 1..5; 6 is level 5 with WRT; any other value is refused */
     int32_t record_timings;     /* non-zero: per-kernel GPU timings for this call */
     uint8_t reserved0[4];
     uint32_t dict_id;           /* 0: none; else a registered or built-in dictionary id */

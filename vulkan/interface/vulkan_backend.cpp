@@ -3,6 +3,7 @@
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
+#include "vulkan/encode/compress_job.h"
 #include "vulkan/interface/family_handle.h"
 
 namespace kvn {
@@ -29,12 +30,13 @@ CoreDeviceOps vulkanDeviceOps() {
 }  // namespace
 
 // The job bodies join these slots as the decode and encode pipelines land;
-// until then every job reports a device failure.
+// an empty slot makes its jobs report a device failure.
 Backend& backend() {
     static Backend vulkan_backend{
         .bringUp = bringUpVulkan,
         .deviceOps = vulkanDeviceOps,
         .joinHandleJobs = joinFamilyJobs,
+        .runCompressJob = runCompressJob,
     };
     return vulkan_backend;
 }

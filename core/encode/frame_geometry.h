@@ -1,0 +1,41 @@
+// How a frame's input is cut: chunks of the chunk fraction of 262144 bytes,
+// each cut into sub-chunks of at most 131072 bytes, and the groups of
+// sub-chunks that one LZ work item parses with one match window.
+#pragma once
+
+#include <cstdint>
+
+namespace kvn {
+
+inline constexpr uint64_t kMaxSubChunkSize = 131072;
+// More chunks than this and the frame body is one stored block.
+inline constexpr uint64_t kMaxCompressedChunks = 16384;
+// Inputs up to this many bytes are stored; the LZ stage needs the frame's
+// first 8 bytes raw and a body worth parsing.
+inline constexpr uint64_t kMaxStoredInput = 128;
+// The frame's first sub-chunk carries the frame's first 8 bytes raw.
+inline constexpr uint32_t kFramePrefixBytes = 8;
+
+struct FrameGeometry {
+    uint64_t chunk;           // chunk size in bytes
+    uint64_t chunks;          // n: ceil(len / chunk)
+    uint64_t sub;             // sub-chunk size
+    uint64_t sub_chunks;      // aw: over all chunks
+    uint64_t subs_per_group;  // spc: sub-chunks that share one match window
+};
+
+// The geometry of len > 0 bytes at a valid chunk fraction.
+FrameGeometry frameGeometry(uint64_t len, float sc_group_size);
+
+// Length of sub-chunk `index` within a chunk of chunk_len bytes.
+inline uint64_t subChunkLength(uint64_t chunk_len, uint64_t sub, uint64_t index) {
+    const uint64_t begin = index * sub;
+    return chunk_len - begin < sub ? chunk_len - begin : sub;
+}
+
+// The header's level code (1, 2, 3, 5, 6 for levels 1 to 5) and the LZ hash
+// bits (14, 16, 15, 15, 17) of a level 1 to 5.
+uint8_t levelCode(int32_t level);
+uint32_t levelHashBits(int32_t level);
+
+}  // namespace kvn

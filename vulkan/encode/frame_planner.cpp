@@ -1,0 +1,65 @@
+#include "vulkan/encode/frame_planner.h"
+
+#include "core/dict/dictionary_lookup.h"
+#include "core/format/compress_bound.h"
+#include "core/format/frame_header.h"
+#include "vulkan/device/host_import.h"
+#include "vulkan/encode/frame_encode.h"
+
+namespace kvn {
+namespace {
+
+constexpr int32_t kLevelWithWrt = 6;
+constexpr int32_t kHighestLevel = 5;
+// Levels 3 to 5 need the entropy stage and the chain and sort parsers.
+constexpr int32_t kHighestBuiltLevel = 2;
+constexpr float kMaxScGroupSize = 65536.0f;
+
+// No device import of the caller's pages may outlive the call: the caller
+// may free them as soon as it returns.
+void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap) {
+    if (len) releaseHostImports(src, len);
+    releaseHostImports(dst, cap);
+}
+
+// What this library does not encode yet is refused, never ignored: the
+// caller would otherwise get frames other than those it asked for.
+Error refuseUnbuilt(const EncodeParams& params) {
+    if (params.level > kHighestBuiltLevel) return Error::BadLevel;
+    if (params.wrt || params.byte_plane_stride != 0) return Error::BadMode;
+    return Error::None;
+}
+
+}  // namespace
+
+WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& call,
+                            EncoderState& encoder) {
+    if (call.level < 1 || call.level > kLevelWithWrt) return {0, Error::BadLevel};
+    if (len > kMaxResultSize) return {0, Error::ContentSizeTooLarge};
+    EncodeParams params = call;
+    if (params.level == kLevelWithWrt) {
+        params.level = kHighestLevel;
+        params.wrt = true;
+    }
+    if (const Error e = refuseUnbuilt(params); e != Error::None) return {0, e};
+    // Fractions above 65536 reach the header writer, which cannot write them.
+    if (params.sc_group_size_set && !validScGroupSize(params.sc_group_size) &&
+        !(params.sc_group_size > kMaxScGroupSize))
+        return {0, Error::BadScGroupSize};
+    if (cap < compressBound(len)) return {0, Error::DestinationTooSmall};
+
+    releaseCallerImports(src, len, dst, cap);
+    if (params.use_dict) {
+        DictionaryBytes dict{};
+        if (const Error e = findDictionaryById(encoder.dictionaries, params.dict_id, &dict); e != Error::None) {
+            releaseCallerImports(src, len, dst, cap);
+            return {0, e};
+        }
+    }
+    const WrittenBytes frame = compressFrame(src, len, dst, cap, params, encoder);
+    releaseCallerImports(src, len, dst, cap);
+    if (frame.error == Error::None && frame.size > kMaxResultSize) return {0, Error::ContentSizeTooLarge};
+    return frame;
+}
+
+}  // namespace kvn

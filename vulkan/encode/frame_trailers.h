@@ -1,0 +1,18 @@
+// The integrity trailers a frame's header announces: the XXH32 content
+// checksum, then the chunk Merkle root.
+#pragma once
+
+#include <cstdint>
+
+#include "core/encode/encode_params.h"
+#include "core/encode/frame_header_writer.h"
+#include "core/handle/encoder_state.h"
+
+namespace kvn {
+
+// Appends the trailers after the `written` bytes of the frame at dst.
+// DestinationTooSmall when one does not fit in cap.
+WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, uint64_t written,
+                            const EncodeParams& params);
+
+}  // namespace kvn

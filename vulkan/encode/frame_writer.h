@@ -1,0 +1,17 @@
+// One frame's header and body: the empty form, the stored form for inputs of
+// at most 128 bytes, or the compressed body from the GPU.
+#pragma once
+
+#include <cstdint>
+
+#include "core/encode/encode_params.h"
+#include "core/encode/frame_header_writer.h"
+#include "core/handle/encoder_state.h"
+
+namespace kvn {
+
+// Header and body of the frame of src[0, len) at dst; no trailers. params.level is 1 to 5.
+WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
+                            EncoderState& encoder);
+
+}  // namespace kvn
