@@ -1,0 +1,41 @@
+// Shared pieces of the GPU compression tests: a handle of the real library
+// code on lavapipe, compress and decompress calls that return bytes, and the
+// sample inputs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "korvane.h"
+
+namespace kvn::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// Whether this program carries the real encode and decode kernels (the
+// others are stand-ins that only let the pipelines build).
+inline constexpr bool kEncodeKernels = KVN_TEST_ENCODE_KERNELS;
+inline constexpr bool kDecodeKernels = KVN_TEST_DECODE_KERNELS;
+
+class EncodeTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Status and output of kvnCompressHost with a destination of the compress bound.
+    KvnStatus compress(const Bytes& input, const CompressOpts& opts, Bytes* out);
+    Bytes compressOk(const Bytes& input, const CompressOpts& opts);
+
+    void* handle_ = nullptr;
+};
+
+// Inputs that exercise the parse and the layout.
+Bytes repeated(uint64_t n, uint8_t byte);
+Bytes randomBytes(uint64_t n, uint32_t seed);
+// Text with repeats at every distance class: a real file, cut or repeated to n bytes.
+Bytes realFile(const char* path, uint64_t n);
+
+}  // namespace kvn::test

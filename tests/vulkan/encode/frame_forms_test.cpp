@@ -1,0 +1,117 @@
+// The frames that need no LZ kernel, pinned byte for byte, and the checks a
+// call meets before any device work.
+#include <cmath>
+#include <limits>
+
+#include "core/format/compress_bound.h"
+#include "core/integrity/xxh32.h"
+#include "encode_test_support.h"
+
+namespace kvn::test {
+namespace {
+
+const Bytes kEmptyLevelOneHeader = {0x31, 0x4E, 0x56, 0x4B, 0x02, 0x01, 0x01, 0x01, 0x02, 0x00, 0x00,
+                                    0x80, 0x3E, 0x00, 0,    0,    0,    0,    0,    0,    0,    0};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+
+using FrameFormsTest = EncodeTest;
+
+TEST_F(FrameFormsTest, EmptyInputGivesHeaderAndEndMark) {
+    EXPECT_EQ(compressOk({}, CompressOpts{}), concat({kEmptyLevelOneHeader, le32(0)}));
+    CompressOpts level0{};
+    level0.level = 0;
+    EXPECT_EQ(compressOk({}, level0), concat({kEmptyLevelOneHeader, le32(0)})) << "level 0 is level 1";
+}
+
+TEST_F(FrameFormsTest, EmptyInputWithBothTrailers) {
+    CompressOpts opts{};
+    opts.content_checksum = 1;
+    opts.merkle_root = 1;
+    Bytes header = kEmptyLevelOneHeader;
+    header[5] = 0x01 | 0x02 | 0x20;
+    EXPECT_EQ(compressOk({}, opts), concat({header, le32(0), le32(0x02CC5D05), le32(0x02CC5D05)}))
+        << "XXH32 of nothing, and the Merkle root of an empty buffer";
+}
+
+TEST_F(FrameFormsTest, EmptyInputWithADictionaryCarriesItsId) {
+    CompressOpts opts{};
+    opts.dict_id = 1;
+    Bytes header = kEmptyLevelOneHeader;
+    header[5] = 0x01 | 0x08;
+    EXPECT_EQ(compressOk({}, opts), concat({header, le32(1), le32(0)}));
+}
+
+TEST_F(FrameFormsTest, UpTo128BytesAreOneStoredBlock) {
+    for (uint64_t n : {1u, 127u, 128u}) {
+        Bytes input(n);
+        for (uint64_t i = 0; i < n; ++i) input[i] = static_cast<uint8_t>(i * 7);
+        CompressOpts opts{};
+        opts.level = 2;
+        opts.content_checksum = 1;
+        Bytes header = kEmptyLevelOneHeader;
+        header[5] = 0x01 | 0x02;  // no chunk table for a stored frame
+        header[7] = 2;
+        header[14] = static_cast<uint8_t>(n);
+        EXPECT_EQ(compressOk(input, opts),
+                  concat({header, le32(uint32_t(n) | 0x80000000u), le32(uint32_t(n)), input, le32(0),
+                          le32(xxh32(input.data(), n))}))
+            << n << " bytes";
+    }
+}
+
+TEST_F(FrameFormsTest, CallsRefusedBeforeAnyDeviceWork) {
+    struct Case {
+        const char* what;
+        void (*set)(CompressOpts&);
+        KvnStatus status;
+    };
+    const Case cases[] = {
+        {"level 257 is not level 1", [](CompressOpts& o) { o.level = 257; }, 5},
+        {"level 7", [](CompressOpts& o) { o.level = 7; }, 5},
+        {"level -1", [](CompressOpts& o) { o.level = -1; }, 5},
+        {"level 3 needs the entropy stage", [](CompressOpts& o) { o.level = 3; }, 5},
+        {"level 6 needs the word transform", [](CompressOpts& o) { o.level = 6; }, 5},
+        {"word transform", [](CompressOpts& o) { o.wrt = 1; }, 5},
+        {"byte-plane stride", [](CompressOpts& o) { o.byte_plane_stride = 4; }, 5},
+        {"unknown dictionary", [](CompressOpts& o) { o.dict_id = 999; }, 5},
+        {"fraction NaN", [](CompressOpts& o) { o.sc_group_size = std::numeric_limits<float>::quiet_NaN(); }, 5},
+        {"fraction below one byte", [](CompressOpts& o) { o.sc_group_size = 0x1p-19f; }, 5},
+        {"fraction above 65536", [](CompressOpts& o) { o.sc_group_size = 65537.0f; }, 3},
+    };
+    const Bytes input(1000, 'x');
+    for (const Case& c : cases) {
+        CompressOpts opts{};
+        c.set(opts);
+        Bytes out;
+        EXPECT_EQ(compress(input, opts, &out), c.status) << c.what;
+    }
+}
+
+TEST_F(FrameFormsTest, DestinationBelowTheBoundIsTooSmall) {
+    const Bytes input(1000, 'x');
+    Bytes out(compressBound(input.size()) - 1);
+    uint64_t size = 0;
+    const CompressOpts opts{};
+    EXPECT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), out.size(), &size, &opts), 3u);
+}
+
+TEST_F(FrameFormsTest, InputsOf2To31BytesAreRefusedUnread) {
+    // The lengths lie: the call must refuse them before reading a byte, since
+    // a result that large cannot be reported.
+    uint8_t src[16] = {};
+    uint8_t dst[16] = {};
+    uint64_t size = 0;
+    const CompressOpts opts{};
+    EXPECT_EQ(kvnCompressHost(handle_, src, uint64_t{1} << 31, dst, UINT64_MAX, &size, &opts), 5u);
+    EXPECT_EQ(kvnCompressHost(handle_, src, (uint64_t{1} << 32) + 1, dst, UINT64_MAX, &size, &opts), 5u);
+}
+
+}  // namespace
+}  // namespace kvn::test
