@@ -1,0 +1,227 @@
+// Ratio and throughput of the GPU codec side by side with lz4, zstd and
+// libdeflate on a folder of files, with the device's own copy throughput as
+// the yardstick for the GPU rows.
+//
+//   codec_bench DIR [LEVEL...]      (levels of this codec; default 1 2)
+//
+// Every figure is the best of a few rounds; MB/s counts input bytes (10^6).
+// Prints one Markdown table.
+#include <libdeflate.h>
+#include <lz4.h>
+#include <lz4hc.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/platform/platform.h"
+#include "korvane.h"
+#include "kernels/embedded_modules.h"
+#include "vulkan/device/encode_pipelines.h"
+#include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/vulkan_context.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int kRounds = 3;
+
+struct Result {
+    bool ok = false;
+    uint64_t compressed = 0;
+    double compress_ms = 0;
+    double decompress_ms = 0;
+};
+
+// The best time of kRounds runs of body, which returns false on failure.
+bool bestOf(double* best_ms, const std::function<bool()>& body) {
+    *best_ms = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        const double start = kvn::hostTimeMs();
+        if (!body()) return false;
+        *best_ms = std::min(*best_ms, kvn::hostTimeMs() - start);
+    }
+    return true;
+}
+
+// Compress into `packed` with `compress` (size, or 0 on failure), time both
+// directions and check that the bytes come back.
+Result measure(const Bytes& input, uint64_t bound, const std::function<uint64_t(Bytes&)>& compress,
+               const std::function<bool(const Bytes&, Bytes&)>& decompress) {
+    Result r;
+    Bytes packed(bound);
+    Bytes back(input.size() + 1);
+    if (!bestOf(&r.compress_ms, [&] { return (r.compressed = compress(packed)) != 0; })) return r;
+    packed.resize(r.compressed);
+    if (!bestOf(&r.decompress_ms, [&] { return decompress(packed, back); })) return r;
+    r.ok = std::memcmp(back.data(), input.data(), input.size()) == 0;
+    return r;
+}
+
+Result korvane(void* handle, const Bytes& input, int level) {
+    uint64_t bound = 0;
+    kvnCompressBound(handle, input.size(), 0, &bound);
+    CompressOpts copts;
+    kvnCompressDefaultOpts(&copts);
+    copts.level = level;
+    DecompressOpts dopts;
+    kvnDecompressDefaultOpts(&dopts);
+    return measure(
+        input, bound,
+        [&](Bytes& out) {
+            uint64_t size = 0;
+            return kvnCompressHost(handle, input.data(), input.size(), out.data(), out.size(), &size, &copts) == 0
+                       ? size
+                       : 0;
+        },
+        [&](const Bytes& packed, Bytes& out) {
+            uint64_t size = 0;
+            return kvnDecompressHost(handle, packed.data(), packed.size(), out.data(), out.size(), &size, &dopts) ==
+                       0 &&
+                   size == input.size();
+        });
+}
+
+Result lz4(const Bytes& input, int hc_level) {
+    const int n = static_cast<int>(input.size());
+    return measure(
+        input, LZ4_compressBound(n),
+        [&](Bytes& out) {
+            const char* src = reinterpret_cast<const char*>(input.data());
+            char* dst = reinterpret_cast<char*>(out.data());
+            const int size = hc_level ? LZ4_compress_HC(src, dst, n, static_cast<int>(out.size()), hc_level)
+                                      : LZ4_compress_default(src, dst, n, static_cast<int>(out.size()));
+            return static_cast<uint64_t>(std::max(size, 0));
+        },
+        [&](const Bytes& packed, Bytes& out) {
+            return LZ4_decompress_safe(reinterpret_cast<const char*>(packed.data()), reinterpret_cast<char*>(out.data()),
+                                       static_cast<int>(packed.size()), static_cast<int>(out.size())) == n;
+        });
+}
+
+Result zstd(const Bytes& input, int level) {
+    return measure(
+        input, ZSTD_compressBound(input.size()),
+        [&](Bytes& out) {
+            const size_t size = ZSTD_compress(out.data(), out.size(), input.data(), input.size(), level);
+            return ZSTD_isError(size) ? uint64_t{0} : size;
+        },
+        [&](const Bytes& packed, Bytes& out) {
+            return ZSTD_decompress(out.data(), out.size(), packed.data(), packed.size()) == input.size();
+        });
+}
+
+Result deflate(const Bytes& input, int level) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    const Result r = measure(
+        input, libdeflate_deflate_compress_bound(c, input.size()),
+        [&](Bytes& out) { return uint64_t{libdeflate_deflate_compress(c, input.data(), input.size(), out.data(), out.size())}; },
+        [&](const Bytes& packed, Bytes& out) {
+            size_t got = 0;
+            return libdeflate_deflate_decompress(d, packed.data(), packed.size(), out.data(), out.size(), &got) ==
+                       LIBDEFLATE_SUCCESS &&
+                   got == input.size();
+        });
+    libdeflate_free_compressor(c);
+    libdeflate_free_decompressor(d);
+    return r;
+}
+
+// MB/s of the yardstick kernel copying `bytes` between two device buffers; 0
+// when it cannot run.
+double deviceCopyMBs(uint64_t bytes) {
+    using namespace kvn;
+    const EmbeddedModule* module = nullptr;
+    for (const EmbeddedModule& m : embeddedModules())
+        if (std::strcmp(m.name, "kvnBenchCopyKernel") == 0) module = &m;
+    if (!module || !ensureVulkanContext()) return 0;
+    EncodeKernelSpec spec{};
+    spec.kernel_name = spec.module_name = "kvnBenchCopyKernel";
+    spec.binding_count = 2;
+    spec.push_bytes = 4;
+    VkPipeline pipeline = VK_NULL_HANDLE;
+    if (!buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return 0;
+    const GpuOpsTable& ops = gpuOps();
+    bytes = (bytes + 15) / 16 * 16;
+    DeviceBufferHandle src = 0, dst = 0;
+    if (ops.memAlloc(&src, bytes) != 0 || ops.memAlloc(&dst, bytes) != 0) return 0;
+    uint32_t count = static_cast<uint32_t>(bytes / 16);
+    void* params[] = {&src, &dst, &count};
+    double best = 0;
+    const bool ran = bestOf(&best, [&] {
+        return ops.launchKernel(pipeline, 1024, 1, 1, 256, 1, 1, 0, 0, params, nullptr, nullptr) == 0 &&
+               ops.ctxSynchronize() == 0;
+    });
+    ops.memFree(src);
+    ops.memFree(dst);
+    return ran && best > 0 ? bytes / (best / 1e3) / 1e6 : 0;
+}
+
+double mbs(uint64_t bytes, double ms) { return ms > 0 ? bytes / (ms / 1e3) / 1e6 : 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s DIR [LEVEL...]\n", argv[0]);
+        return 2;
+    }
+    std::vector<int> levels;
+    for (int i = 2; i < argc; ++i) levels.push_back(std::atoi(argv[i]));
+    if (levels.empty()) levels = {1, 2};
+
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.' &&
+            entry.path().filename() != "MANIFEST")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+
+    void* handle = nullptr;
+    if (const KvnStatus s = kvnCreate(&handle); s != 0) {
+        std::fprintf(stderr, "kvnCreate: %s\n", kvnStatusString(s));
+        return 1;
+    }
+    uint64_t largest = 0;
+    for (const auto& f : files) largest = std::max<uint64_t>(largest, std::filesystem::file_size(f));
+    const double copy = deviceCopyMBs(std::max<uint64_t>(largest, 1 << 20));
+    std::printf("device: %s; device copy kernel: %.0f MB/s (GPU rows also as %% of it)\n\n",
+                kvn::vulkanContext().device_name, copy);
+    std::printf("| file | size | codec | ratio | compress MB/s | decompress MB/s |\n");
+    std::printf("|---|---:|---|---:|---:|---:|\n");
+    for (const auto& path : files) {
+        std::ifstream in(path, std::ios::binary);
+        const Bytes input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string name = path.filename().string();
+        auto row = [&](const std::string& codec, const Result& r, bool gpu) {
+            if (!r.ok) {
+                std::printf("| %s | %zu | %s | failed | | |\n", name.c_str(), input.size(), codec.c_str());
+                return;
+            }
+            const double c = mbs(input.size(), r.compress_ms), d = mbs(input.size(), r.decompress_ms);
+            if (gpu && copy > 0)
+                std::printf("| %s | %zu | %s | %.3f | %.1f (%.1f%%) | %.1f (%.1f%%) |\n", name.c_str(), input.size(),
+                            codec.c_str(), double(input.size()) / r.compressed, c, 100 * c / copy, d, 100 * d / copy);
+            else
+                std::printf("| %s | %zu | %s | %.3f | %.1f | %.1f |\n", name.c_str(), input.size(), codec.c_str(),
+                            double(input.size()) / r.compressed, c, d);
+            std::fflush(stdout);
+        };
+        for (int level : levels) row("korvane " + std::to_string(level), korvane(handle, input, level), true);
+        row("lz4", lz4(input, 0), false);
+        row("lz4 hc 9", lz4(input, LZ4HC_CLEVEL_DEFAULT), false);
+        for (int level : {1, 3, 9, 19}) row("zstd " + std::to_string(level), zstd(input, level), false);
+        row("libdeflate 6", deflate(input, 6), false);
+    }
+    kvnDestroy(handle);
+    return 0;
+}
