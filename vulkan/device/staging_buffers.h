@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "vulkan/device/memory_allocator.h"
+
 namespace kvn {
 
 struct StagingBuffer;
@@ -14,5 +16,11 @@ bool ensureUploadBuffer(uint64_t bytes);
 bool ensureReadbackBuffer(uint64_t bytes);
 
 void destroyStagingBuffer(StagingBuffer& staging);
+
+// A host-visible, coherent, mapped buffer for copies through the host;
+// `shared_by_queues` makes it concurrent over the compute and transfer
+// families when they differ. False leaves nothing behind.
+bool createHostStagingBuffer(uint64_t capacity, VmaAllocationCreateFlags host_access, bool shared_by_queues,
+                             VkBuffer* buffer, VmaAllocation* allocation, void** mapped);
 
 }  // namespace kvn

@@ -1,7 +1,9 @@
 #include "vulkan/device/streams.h"
 
-#include <new>
-
+#include "vulkan/device/events.h"
+#include "vulkan/device/host_import.h"
+#include "vulkan/device/stream_staging.h"
+#include "vulkan/device/submission.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -39,21 +41,38 @@ void destroySemaphore(const VulkanContext& ctx, VkSemaphore& semaphore) {
     semaphore = VK_NULL_HANDLE;
 }
 
+// Each stream records from pools of its own: a command pool may be used by
+// one thread at a time, and streams run on their callers' threads.
+bool createCommandPool(const VulkanContext& ctx, uint32_t family, VkCommandPool* out) {
+    const VkCommandPoolCreateInfo info{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO, nullptr,
+                                       VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT, family};
+    if (ctx.vk.vkCreateCommandPool(ctx.device, &info, nullptr, out) == VK_SUCCESS) return true;
+    *out = VK_NULL_HANDLE;
+    return false;
+}
+
+void destroyCommandPool(const VulkanContext& ctx, VkCommandPool& pool) {
+    if (pool) ctx.vk.vkDestroyCommandPool(ctx.device, pool, nullptr);
+    pool = VK_NULL_HANDLE;
+}
+
 void destroyAuxSet(const VulkanContext& ctx, StreamRecord& s) {
     destroyFence(ctx, s.d2h_fence);
     destroyFence(ctx, s.aux_fence);
     destroySemaphore(ctx, s.compute_to_d2h);
     destroySemaphore(ctx, s.compute_to_aux);
-    freeCommandBuffer(ctx, ctx.transfer_pool, s.d2h_cb);
-    freeCommandBuffer(ctx, ctx.compute_pool, s.aux_cb);
+    freeCommandBuffer(ctx, s.transfer_pool, s.d2h_cb);
+    freeCommandBuffer(ctx, s.compute_pool, s.aux_cb);
 }
 
 void destroyCommandObjects(const VulkanContext& ctx, StreamRecord& s) {
     destroyAuxSet(ctx, s);
     destroySemaphore(ctx, s.transfer_done);
-    freeCommandBuffer(ctx, ctx.transfer_pool, s.transfer_cb);
+    freeCommandBuffer(ctx, s.transfer_pool, s.transfer_cb);
     destroyFence(ctx, s.compute_fence);
-    freeCommandBuffer(ctx, ctx.compute_pool, s.compute_cb);
+    freeCommandBuffer(ctx, s.compute_pool, s.compute_cb);
+    destroyCommandPool(ctx, s.transfer_pool);
+    destroyCommandPool(ctx, s.compute_pool);
 }
 
 }  // namespace
@@ -61,39 +80,101 @@ void destroyCommandObjects(const VulkanContext& ctx, StreamRecord& s) {
 int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
-    if (!out || !vk.vkFreeCommandBuffers || !vk.vkDestroyFence || !vk.vkCreateSemaphore || !vk.vkDestroySemaphore)
+    if (!out || !vk.vkFreeCommandBuffers || !vk.vkDestroyFence || !vk.vkCreateSemaphore || !vk.vkDestroySemaphore ||
+        !vk.vkDestroyCommandPool)
         return -1;
     LockGuard guard(ctx.registry_lock);
 
     StreamRecord s;
-    const bool core = allocateCommandBuffer(ctx, ctx.compute_pool, &s.compute_cb) &&
+    const bool core = createCommandPool(ctx, ctx.compute_family, &s.compute_pool) &&
+                      createCommandPool(ctx, ctx.transfer_family, &s.transfer_pool) &&
+                      allocateCommandBuffer(ctx, s.compute_pool, &s.compute_cb) &&
                       createFence(ctx, &s.compute_fence) &&
-                      allocateCommandBuffer(ctx, ctx.transfer_pool, &s.transfer_cb) &&
+                      allocateCommandBuffer(ctx, s.transfer_pool, &s.transfer_cb) &&
                       createSemaphore(ctx, &s.transfer_done);
     if (!core) {
         destroyCommandObjects(ctx, s);
         return -1;
     }
     // A stream without the auxiliary set still works, without aux mode.
-    if (allocateCommandBuffer(ctx, ctx.compute_pool, &s.aux_cb)) {
-        const bool aux = allocateCommandBuffer(ctx, ctx.transfer_pool, &s.d2h_cb) &&
+    if (allocateCommandBuffer(ctx, s.compute_pool, &s.aux_cb)) {
+        const bool aux = allocateCommandBuffer(ctx, s.transfer_pool, &s.d2h_cb) &&
                          createSemaphore(ctx, &s.compute_to_aux) && createSemaphore(ctx, &s.compute_to_d2h) &&
                          createFence(ctx, &s.aux_fence) && createFence(ctx, &s.d2h_fence);
         if (!aux) destroyAuxSet(ctx, s);
     }
     s.live = true;
 
+    // Records are used without the lock by their streams' threads, so the
+    // array never grows past the room reserved at bring-up: moving it would
+    // pull live records from under them.
     size_t index = 0;
     while (index < ctx.streams.size() && ctx.streams[index].live) ++index;
-    try {
-        if (index == ctx.streams.size()) ctx.streams.emplace_back();
-    } catch (const std::bad_alloc&) {
+    if (index == ctx.streams.capacity()) {
         destroyCommandObjects(ctx, s);
         return -1;
     }
+    if (index == ctx.streams.size()) ctx.streams.emplace_back();
     ctx.streams[index] = std::move(s);
     *out = index + 1;
     return 0;
+}
+
+int32_t procStreamDestroy(StreamHandle stream) {
+    VulkanContext& ctx = vulkanContext();
+    LockGuard guard(ctx.registry_lock);
+    if (stream == 0 || stream > ctx.streams.size() || !ctx.streams[stream - 1].live) return 0;
+    StreamRecord& s = ctx.streams[stream - 1];
+    destroyStreamStaging(s);
+    runDeferredReleases(s);
+    destroyChain(s.transient_pools);
+    destroyChain(s.cached_pools);
+    destroyCommandObjects(ctx, s);
+    s = StreamRecord{};
+    return 0;
+}
+
+StreamRecord* streamRecord(StreamHandle stream) {
+    VulkanContext& ctx = vulkanContext();
+    if (stream == 0 || stream > ctx.streams.size()) return nullptr;
+    StreamRecord& s = ctx.streams[stream - 1];
+    return s.live ? &s : nullptr;
+}
+
+namespace {
+
+// Begins `cb` when `begun` is clear; every recording operation calls this first.
+int32_t beginOnce(VkCommandBuffer cb, bool& begun, const char* trace_label) {
+    if (begun) return 0;
+    if (int32_t r = beginCommandBuffer(cb, trace_label); r != 0) return r;
+    begun = true;
+    return 0;
+}
+
+}  // namespace
+
+int32_t streamBegin(StreamRecord& s) {
+    const bool was_begun = s.compute_begun;
+    if (int32_t r = beginOnce(s.compute_cb, s.compute_begun, "reset streamBegin"); r != 0) return r;
+    if (!was_begun) writeProfileStartStamp(s.compute_cb);
+    return 0;
+}
+
+int32_t streamBeginAux(StreamRecord& s) {
+    return s.hasAuxSet() ? beginOnce(s.aux_cb, s.aux_begun, "reset streamBeginAux") : -1;
+}
+
+int32_t streamBeginTransfer(StreamRecord& s) {
+    return beginOnce(s.transfer_cb, s.transfer_begun, "reset streamBeginTransfer");
+}
+
+int32_t streamBeginXferD2H(StreamRecord& s) {
+    return s.hasAuxSet() ? beginOnce(s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : -1;
+}
+
+void runDeferredReleases(StreamRecord& s) {
+    for (const DeferredRelease& release : s.deferred_releases) releaseImport(release.buffer, release.memory, release.slot);
+    s.deferred_releases.clear();
 }
 
 }  // namespace kvn

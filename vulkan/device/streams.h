@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "vulkan/device/descriptor_sets.h"
+#include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/memory_allocator.h"
 
 namespace kvn {
@@ -14,9 +16,12 @@ struct RetiredStagingBuffer {
     VmaAllocation allocation = VK_NULL_HANDLE;
 };
 
-// A device-to-host copy that lands in host memory when the stream ends.
+// A device-to-host copy that lands in host memory when the stream ends. It
+// names the mapping it was staged in: a staging buffer replaced meanwhile is
+// retired, not destroyed, until the stream ends.
 struct PendingHostCopy {
     void* host_dst = nullptr;
+    const uint8_t* staging = nullptr;
     uint64_t staging_offset = 0;
     uint64_t bytes = 0;
 };
@@ -54,6 +59,10 @@ inline constexpr uint32_t kStreamCachedSets = 21;  // one per decode kernel
 struct StreamRecord {
     bool live = false;
 
+    // The stream's own command pools (compute family, transfer family).
+    VkCommandPool compute_pool = VK_NULL_HANDLE;
+    VkCommandPool transfer_pool = VK_NULL_HANDLE;
+
     // Compute part, and the transfer part whose submission signals
     // transfer_done for the compute submission to wait on.
     VkCommandBuffer compute_cb = VK_NULL_HANDLE;
@@ -82,7 +91,15 @@ struct StreamRecord {
     std::vector<PendingHostCopy> pending_copies;
     std::vector<DeferredRelease> deferred_releases;
 
+    // Descriptor sets belong to one stream: launches without offsets reuse a
+    // set per kernel, launches with offsets (and a second launch of a kernel
+    // in one recording) take a fresh one from the stream's transient pools,
+    // which are reset when the stream ends.
     VkDescriptorSet cached_sets[kStreamCachedSets] = {};
+    bool cached_set_used[kStreamCachedSets] = {};  // bound since the stream last ended
+    std::vector<CachedKernelSet> encode_sets;
+    DescriptorPoolChain cached_pools;
+    DescriptorPoolChain transient_pools;
 
     PreImportedRange source_import;
     PreImportedRange destination_import;
@@ -92,5 +109,22 @@ struct StreamRecord {
 
 // New stream record (flags are ignored); 0 with *out = index + 1, or -1.
 int32_t procStreamCreate(uint64_t* out, uint32_t flags);
+// Frees the stream without submitting or waiting; 0 also for 0 or an invalid stream.
+int32_t procStreamDestroy(StreamHandle stream);
+
+// The live record of `stream`, or null for 0, an index outside the array or a
+// destroyed stream: callers then work synchronously. A stream is used by one
+// thread at a time; the array does not move within its reserved room.
+StreamRecord* streamRecord(StreamHandle stream);
+
+// The begin steps: each resets and begins its command buffer when its flag is
+// clear. streamBegin also writes the decode-profiling start stamp.
+int32_t streamBegin(StreamRecord& s);
+int32_t streamBeginAux(StreamRecord& s);
+int32_t streamBeginTransfer(StreamRecord& s);
+int32_t streamBeginXferD2H(StreamRecord& s);
+
+// Unpins or destroys the stream's imports and empties the list.
+void runDeferredReleases(StreamRecord& s);
 
 }  // namespace kvn

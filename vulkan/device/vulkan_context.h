@@ -50,6 +50,9 @@ struct HostImportSlot {
     uint8_t in_use = 0;
     uint8_t direction = 0;  // 1: host-to-device source, 0: device-to-host destination
     uint8_t valid = 0;
+    // The host range was given back while a copy still used the import: it
+    // is never reused and is destroyed when unpinned.
+    uint8_t stale = 0;
 };
 
 inline constexpr uint32_t kHostImportSlots = 16;
@@ -119,6 +122,15 @@ struct VulkanContext {
     VkCommandPool transfer_pool = VK_NULL_HANDLE;
     VkCommandBuffer one_shot_cb = VK_NULL_HANDLE;
     VkFence one_shot_fence = VK_NULL_HANDLE;
+    // The gather road's own command buffer and fence (transfer queue), made on first use.
+    VkCommandBuffer gather_cb = VK_NULL_HANDLE;
+    VkFence gather_fence = VK_NULL_HANDLE;
+    // Held across each synchronous operation: they share the one-shot and
+    // gather command buffers, their fences and the two staging buffers.
+    ExclusiveLock sync_lock;
+    // Vulkan wants submissions to one queue (and device-wide idle waits)
+    // serialised; lavapipe has a single queue for compute and transfer.
+    ExclusiveLock queue_lock;
 
     // Memory.
     VmaAllocator allocator = VK_NULL_HANDLE;
@@ -130,6 +142,10 @@ struct VulkanContext {
     uint64_t import_alignment = 0;  // minImportedHostPointerAlignment
     ExclusiveLock import_lock;
     HostImportSlot import_slots[kHostImportSlots];
+    bool source_import_failed = false;       // importing memory failed once: never again
+    bool destination_import_failed = false;
+    bool source_type_reported = false;
+    bool destination_type_reported = false;
 
     // Descriptors.
     VkDescriptorPool persistent_pool = VK_NULL_HANDLE;
@@ -140,6 +156,10 @@ struct VulkanContext {
     // Timing.
     VkQueryPool query_pool = VK_NULL_HANDLE;
     std::vector<uint32_t> free_queries;  // stack; the first event takes query 2047
+    // Guards the free list and the two arrays below, so that threads may time work at once.
+    ExclusiveLock event_lock;
+    uint8_t event_live[kEventQueries] = {};      // handed out and not yet destroyed
+    uint8_t event_recorded[kEventQueries] = {};  // a timestamp was recorded since creation
     bool decode_profiling = false;
     bool profile_start_stamped = false;
     bool profile_end_stamped = false;

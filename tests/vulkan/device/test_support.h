@@ -9,7 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include <vector>
+
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace kvn::test {
 
@@ -78,6 +81,36 @@ inline void expectOnlyContextSlots() {
     EXPECT_NE(ops.ctxSetCurrent, nullptr);
     EXPECT_NE(ops.ctxGetCurrent, nullptr);
     EXPECT_EQ(ops.timestamp_period, 1.0f);
+}
+
+// The operations table after bring-up; for bodies run by inChildProcess.
+// A failed bring-up ends the child at once: its table is empty.
+inline const GpuOpsTable& readyOps() {
+    if (!ensureVulkanContext()) {
+        std::fputs("bring-up failed\n", stderr);
+        std::_Exit(1);
+    }
+    return gpuOps();
+}
+
+// `n` bytes of real text (a large system header, repeated as needed).
+inline std::vector<uint8_t> realBytes(size_t n, size_t skip = 0) {
+    std::ifstream file("/usr/include/vulkan/vulkan_core.h", std::ios::binary);
+    std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.empty()) ADD_FAILURE() << "no sample text";
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n && !text.empty(); ++i) bytes[i] = text[(skip + i) % text.size()];
+    return bytes;
+}
+
+// Launches a kernel built from add_words.comp (dst[i] = src[i] + add for
+// i < count; two bindings, then count and add as push constants), one
+// workgroup per 32 words.
+inline int32_t launchAddWords(KernelHandle kernel, uint64_t src, uint64_t dst, uint32_t count, uint32_t add,
+                              StreamHandle stream, const uint64_t* offsets = nullptr) {
+    uint32_t pad = 0;
+    void* params[] = {&src, &dst, &count, &add, &pad};
+    return gpuOps().launchKernel(kernel, (count + 31) / 32, 1, 1, 32, 1, 1, 0, stream, params, nullptr, offsets);
 }
 
 }  // namespace kvn::test

@@ -1,0 +1,175 @@
+#include "vulkan/device/encode_pipelines.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "vulkan/device/kernel_table.h"
+#include "vulkan/device/spirv_patch.h"
+#include "vulkan/device/vulkan_context.h"
+
+namespace kvn {
+
+LaunchKernelFn g_enc_launch_kernel = nullptr;
+MemFreeFn g_enc_mem_free = nullptr;
+
+namespace {
+
+// Room for every encode kernel, and a few more for test modules.
+constexpr uint32_t kEncodeRecordCapacity = 32;
+constexpr uint32_t kSubgroupSize = 32;
+
+ExclusiveLock g_encode_lock;
+std::atomic<bool> g_encode_built{false};
+EncodeKernelHandles g_encode_kernels{};
+KernelRecord g_encode_records[kEncodeRecordCapacity];
+std::atomic<uint32_t> g_encode_record_count{0};
+
+// Objects made for one build, destroyed unless the build succeeds.
+struct BuildObjects {
+    VkShaderModule module = VK_NULL_HANDLE;
+    VkDescriptorSetLayout set_layout = VK_NULL_HANDLE;
+    VkPipelineLayout pipeline_layout = VK_NULL_HANDLE;
+    VkPipeline pipeline = VK_NULL_HANDLE;
+
+    ~BuildObjects() {
+        const VulkanContext& ctx = vulkanContext();
+        const VulkanFunctions& vk = ctx.vk;
+        if (pipeline && vk.vkDestroyPipeline) vk.vkDestroyPipeline(ctx.device, pipeline, nullptr);
+        if (pipeline_layout && vk.vkDestroyPipelineLayout)
+            vk.vkDestroyPipelineLayout(ctx.device, pipeline_layout, nullptr);
+        if (set_layout && vk.vkDestroyDescriptorSetLayout)
+            vk.vkDestroyDescriptorSetLayout(ctx.device, set_layout, nullptr);
+        if (module && vk.vkDestroyShaderModule) vk.vkDestroyShaderModule(ctx.device, module, nullptr);
+    }
+};
+
+bool createModule(const uint8_t* spirv, size_t length, VkShaderModule* out) {
+    if (!spirv || length == 0 || length % 4 != 0) return false;
+    std::vector<uint32_t> words;
+    try {
+        words.resize(length / 4);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::memcpy(words.data(), spirv, length);
+    std::vector<uint32_t> patched = patchInt8Capability(words);
+    const std::vector<uint32_t>& code = patched.empty() ? words : patched;
+    const VulkanContext& ctx = vulkanContext();
+    const VkShaderModuleCreateInfo info{VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO, nullptr, 0,
+                                        code.size() * sizeof(uint32_t), code.data()};
+    return ctx.vk.vkCreateShaderModule(ctx.device, &info, nullptr, out) == VK_SUCCESS && *out;
+}
+
+bool buildOne(const EncodeKernelSpec& spec) {
+    const EmbeddedModule* module = findKernelModule(spec.module_name);
+    VkPipeline pipeline = VK_NULL_HANDLE;
+    if (!module || !buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return false;
+    g_encode_kernels.*spec.handle = pipeline;
+    return true;
+}
+
+}  // namespace
+
+const EncodeKernelHandles& encodeKernels() { return g_encode_kernels; }
+
+std::span<KernelRecord> encodeRecords() {
+    return {g_encode_records, g_encode_record_count.load(std::memory_order_acquire)};
+}
+
+bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernelSpec& spec, VkPipeline* out) {
+    const VulkanContext& ctx = vulkanContext();
+    const VulkanFunctions& vk = ctx.vk;
+    const uint32_t count = g_encode_record_count.load(std::memory_order_relaxed);
+    if (count == kEncodeRecordCapacity || spec.binding_count > 16) return false;
+
+    BuildObjects made;
+    if (!createModule(spirv, length, &made.module)) return false;
+
+    VkDescriptorSetLayoutBinding bindings[16];
+    for (uint32_t b = 0; b < spec.binding_count; ++b)
+        bindings[b] = {b, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr};
+    const VkDescriptorSetLayoutCreateInfo set_info{VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO, nullptr, 0,
+                                                   spec.binding_count, bindings};
+    if (vk.vkCreateDescriptorSetLayout(ctx.device, &set_info, nullptr, &made.set_layout) != VK_SUCCESS ||
+        !made.set_layout)
+        return false;
+
+    const VkPushConstantRange push_range{VK_SHADER_STAGE_COMPUTE_BIT, 0, spec.push_bytes};
+    VkPipelineLayoutCreateInfo layout_info{VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO};
+    layout_info.setLayoutCount = 1;
+    layout_info.pSetLayouts = &made.set_layout;
+    layout_info.pushConstantRangeCount = spec.push_bytes > 0 ? 1 : 0;
+    layout_info.pPushConstantRanges = &push_range;
+    if (vk.vkCreatePipelineLayout(ctx.device, &layout_info, nullptr, &made.pipeline_layout) != VK_SUCCESS ||
+        !made.pipeline_layout)
+        return false;
+
+    const uint32_t constants[2] = {spec.lz_mode, spec.hash16};
+    const VkSpecializationMapEntry entries[2] = {{0, 0, 4}, {1, 4, 4}};
+    const VkSpecializationInfo specialization{2, entries, sizeof constants, constants};
+    VkPipelineShaderStageRequiredSubgroupSizeCreateInfo subgroup{
+        VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_REQUIRED_SUBGROUP_SIZE_CREATE_INFO, nullptr, kSubgroupSize};
+    VkComputePipelineCreateInfo pipeline_info{VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO};
+    pipeline_info.stage = {VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO, &subgroup,
+                           VK_PIPELINE_SHADER_STAGE_CREATE_REQUIRE_FULL_SUBGROUPS_BIT, VK_SHADER_STAGE_COMPUTE_BIT,
+                           made.module, "main", spec.specialized ? &specialization : nullptr};
+    pipeline_info.layout = made.pipeline_layout;
+    pipeline_info.basePipelineIndex = -1;
+    if (vk.vkCreateComputePipelines(ctx.device, ctx.pipeline_cache, 1, &pipeline_info, nullptr, &made.pipeline) !=
+            VK_SUCCESS ||
+        !made.pipeline)
+        return false;
+
+    g_encode_records[count] = KernelRecord{made.set_layout, made.pipeline_layout, made.pipeline, VK_NULL_HANDLE,
+                                           spec.binding_count, spec.push_bytes};
+    g_encode_record_count.store(count + 1, std::memory_order_release);
+    *out = made.pipeline;
+    // The record owns the layouts and the pipeline now; the module is no longer needed.
+    made.set_layout = VK_NULL_HANDLE;
+    made.pipeline_layout = VK_NULL_HANDLE;
+    made.pipeline = VK_NULL_HANDLE;
+    return true;
+}
+
+bool ensureEncodePipelines() {
+    if (g_encode_built.load(std::memory_order_acquire)) return g_encode_kernels.lz_greedy_fn != VK_NULL_HANDLE;
+    LockGuard guard(g_encode_lock);
+    if (g_encode_built.load(std::memory_order_relaxed)) return g_encode_kernels.lz_greedy_fn != VK_NULL_HANDLE;
+    if (!ensureVulkanContext()) return false;
+    g_enc_mem_free = memFreeIfLoaded;
+    g_enc_launch_kernel = launchKernelIfLoaded;
+
+    bool head_failed = false;
+    for (const EncodeKernelSpec& spec : kEncodeKernelSpecs) {
+        const bool head = spec.group == EncodeGroup::Required || spec.group == EncodeGroup::HuffmanHead ||
+                          spec.group == EncodeGroup::AssemblyHead || spec.group == EncodeGroup::WrtHead ||
+                          spec.group == EncodeGroup::Alone;
+        if (head) head_failed = false;
+        // Kernels built by an earlier, failed call are kept, not built twice.
+        if (g_encode_kernels.*spec.handle) continue;
+        if (head_failed) continue;
+        if (buildOne(spec)) continue;
+        if (spec.group == EncodeGroup::Required) return false;
+        if (head && spec.group != EncodeGroup::Alone) head_failed = true;
+    }
+    g_encode_built.store(true, std::memory_order_release);
+    return true;
+}
+
+int32_t launchKernelIfLoaded(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t block_x,
+                             uint32_t block_y, uint32_t block_z, uint32_t shared_bytes, StreamHandle stream,
+                             void** params, void** extra, const uint64_t* binding_offsets) {
+    const LaunchKernelFn launch = gpuOps().launchKernel;
+    return launch ? launch(kernel, grid_x, grid_y, grid_z, block_x, block_y, block_z, shared_bytes, stream, params,
+                           extra, binding_offsets)
+                  : -1;
+}
+
+int32_t memFreeIfLoaded(DeviceBufferHandle buffer) {
+    const MemFreeFn free_fn = gpuOps().memFree;
+    return free_fn ? free_fn(buffer) : -1;
+}
+
+}  // namespace kvn
