@@ -13,17 +13,17 @@
 
 namespace kvn::test {
 
-// Fill of every output buffer and of the guard bytes behind it.
-inline constexpr uint8_t kGuard = 0xEE;
-inline constexpr size_t kGuardBytes = 256;
-
 // A test suite parameterised by backend: GetParam() is the backend.
 class DecodeKernelTest : public ::testing::TestWithParam<KernelBackend> {
 protected:
+    // Fill of every output buffer and of the guard bytes behind it.
+    static constexpr uint8_t kGuard = 0xEE;
+    static constexpr size_t kGuardTail = 256;
+
     KernelRig rig_{GetParam()};
 
     // An output buffer of `bytes` followed by guard bytes, all kGuard.
-    uint32_t guarded(size_t bytes) { return rig_.buffer(bytes + kGuardBytes, kGuard); }
+    uint32_t guarded(size_t bytes) { return rig_.buffer(bytes + kGuardTail, kGuard); }
 
     template <class T>
     std::vector<T> readWords(uint32_t id, size_t count) {
