@@ -28,6 +28,7 @@ struct WalkOutput {
     std::vector<KvnChunkDesc> descs;
     std::vector<uint32_t> starts;
     uint32_t subchunk_total = 0;
+    std::vector<size_t> frame_first;  // index of each frame's first descriptor
 };
 
 // What the host readers make of the frames in bytes (all of them good).
@@ -43,6 +44,7 @@ WalkOutput hostWalk(const std::vector<uint8_t>& bytes) {
         const uint64_t at = pos + h.header_length;
         const BlockHeader block = readBlockHeader(bytes.data() + at);
         if (loadLe32(bytes.data() + at) != 0 && !endsFrame(block)) {
+            out.frame_first.push_back(out.descs.size());
             const uint64_t start = at + kBlockHeaderSize;
             if (!has_base) base = start, has_base = true;
             if (block.stored) {
@@ -76,20 +78,30 @@ WalkOutput hostWalk(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
+enum class Walk { Frame, Mega };
+
 class FrameWalkKernel : public DecodeKernelTest {
 protected:
+    // kvnWalkFrameKernel, or kvnMegaWalkKernel (no decoded capacity).
     WalkOutput walk(const std::vector<uint8_t>& bytes, uint32_t capacity = kCapacity,
-                    uint32_t decoded_capacity = kDecodedCapacity) {
+                    uint32_t decoded_capacity = kDecodedCapacity, Walk kind = Walk::Frame) {
         const uint32_t in = bytes.empty() ? rig_.buffer(16, 0) : rig_.buffer(bytes);
         const uint32_t descs = guarded(24ull * capacity);
         uint32_t cells[6];
         for (uint32_t& c : cells) c = guarded(4);
         const uint32_t starts = guarded(4ull * capacity);
         const uint32_t total = guarded(4);
-        launch("kvnWalkFrameKernel", {1},
-               {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
-                rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts), rigBuffer(total),
-                rigU32(uint32_t(bytes.size())), rigU32(capacity), rigU32(decoded_capacity)});
+        if (kind == Walk::Frame) {
+            launch("kvnWalkFrameKernel", {1},
+                   {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
+                    rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts),
+                    rigBuffer(total), rigU32(uint32_t(bytes.size())), rigU32(capacity), rigU32(decoded_capacity)});
+        } else {
+            launch("kvnMegaWalkKernel", {1},
+                   {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
+                    rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts),
+                    rigBuffer(total), rigU32(uint32_t(bytes.size())), rigU32(capacity)});
+        }
         WalkOutput out;
         out.status = readWords<uint32_t>(cells[5], 1)[0];
         for (int i = 0; i < 5; ++i) out.cells[i] = readWords<uint32_t>(cells[i], 1)[0];
@@ -171,6 +183,21 @@ TEST_P(FrameWalkKernel, GoodFramesMatchTheHostReaders) {
     }
 }
 
+TEST_P(FrameWalkKernel, MegaWalkMarksEachFramesFirstChunk) {
+    for (const GoodCase& c : kGoodFrames) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = c.bytes();
+        WalkOutput expected = hostWalk(bytes);
+        for (size_t i : expected.frame_first) expected.descs[i].flags |= KVN_CHUNK_FLAG_FRAME_FIRST;
+        const WalkOutput got = walk(bytes, kCapacity, kDecodedCapacity, Walk::Mega);
+        ASSERT_EQ(got.status, 0u);
+        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
+        EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
+        EXPECT_EQ(got.starts, expected.starts);
+        EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+    }
+}
+
 TEST_P(FrameWalkKernel, TwoFramesContinueTheDecodedOffsets) {
     std::vector<uint8_t> a = frameOf(machineText(3 * 4096), 1, 1.0f / 64, {});
     std::vector<uint8_t> b = frameOf(machineText(3 * 4096 + 1000), 1, 1.0f / 64, {});
@@ -180,6 +207,12 @@ TEST_P(FrameWalkKernel, TwoFramesContinueTheDecodedOffsets) {
     for (uint32_t i = 0; i < 7; ++i) EXPECT_EQ(got.descs[i].dst_off, (i < 3 ? i : 3 + (i - 3)) * 4096u) << i;
     for (const KvnChunkDesc& d : got.descs) EXPECT_EQ(d.flags & KVN_CHUNK_FLAG_FRAME_FIRST, 0u);
     EXPECT_EQ(got.cells[1], 6u * 4096 + 1000);
+    // The multi-frame walk marks descriptors 0 and 3.
+    const WalkOutput mega = walk(concat(a, b), kCapacity, kDecodedCapacity, Walk::Mega);
+    ASSERT_EQ(mega.descs.size(), 7u);
+    for (uint32_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(mega.descs[i].flags & KVN_CHUNK_FLAG_FRAME_FIRST, i == 0 || i == 3 ? 4u : 0u) << i;
+    }
 }
 
 // ---- faults -------------------------------------------------------------------
@@ -333,6 +366,14 @@ const FaultCase kFaults[] = {
          fb.storedBlock(std::vector<uint8_t>(50, 'a')).storedBlock(std::vector<uint8_t>(50, 'b'));
          return fb.finish(std::vector<uint8_t>(100, 'a'));
      }, 13, HostView::Narrower},
+    // More frames than one walk's loop budget (lavapipe would end the loop
+    // silently): a visible fault instead of a short walk.
+    {"more_frames_than_one_walk_takes", [] {
+         const std::vector<uint8_t> empty = frameOf({}, 1, 0.25f, {});
+         std::vector<uint8_t> bytes;
+         for (int i = 0; i < 33000; ++i) bytes.insert(bytes.end(), empty.begin(), empty.end());
+         return bytes;
+     }, 11, HostView::Narrower},
     {"more_chunks_than_capacity", [] { return editedBlock([](std::vector<uint8_t>&, uint32_t&) {}); }, 11,
      HostView::Narrower, 3},
     {"decoded_capacity", [] { return editedBlock([](std::vector<uint8_t>&, uint32_t&) {}); }, 15, HostView::Narrower,
@@ -349,6 +390,9 @@ TEST_P(FrameWalkKernel, FaultsAreStatusWordsTheHostReadersAgreeWith) {
         EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(5, 0));
         EXPECT_EQ(got.subchunk_total, 0u);
         EXPECT_EQ(hostView(bytes), c.host);
+        // The multi-frame walk has no decoded capacity; every other fault is the same.
+        const WalkOutput mega = walk(bytes, c.capacity, kDecodedCapacity, Walk::Mega);
+        EXPECT_EQ(mega.status, c.status == 15 ? 0u : c.status);
     }
 }
 
