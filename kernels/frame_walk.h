@@ -1,7 +1,7 @@
 // The one-thread walk over the frames of device-resident input, shared by
 // the walk entries of frame_walk_kernel.comp. The including entry declares the
 // walk's parameters (src, descs, the six cells, subchunk_starts,
-// subchunk_total, src_len, desc_capacity) and defines:
+// subchunk_total, src_len, desc_capacity), includes frame_reading.h and defines:
 //   walkDecodedCapacity()  the most decoded bytes the walk may describe
 //   kMarkFrameFirst        true when each frame's first chunk gets
 //                          KVN_CHUNK_FLAG_FRAME_FIRST
@@ -20,29 +20,6 @@ u32 blk_pos;        // next record (input offset)
 u32 blk_end;        // end of the records (the chunk-prefix area starts there)
 u32 blk_raw;
 u32 blk_chunk_size;
-
-KVN_FN u32 byteAt(u32 at) { return u32(src[at]); }
-KVN_FN u32 readU32(u32 at) {
-    return byteAt(at) | (byteAt(at + 1u) << 8u) | (byteAt(at + 2u) << 16u) | (byteAt(at + 3u) << 24u);
-}
-
-// min(trunc(f * 262144), 262144) for the f32 with these bits, 0 taken as
-// 65536; integer arithmetic keeps every input (negative, NaN) defined.
-KVN_FN u32 chunkSizeOf(u32 bits) {
-    u32 exponent = (bits >> 23u) & 0xFFu;
-    u32 mantissa = bits & 0x7FFFFFu;
-    u32 size = 0u;
-    if ((bits & 0x80000000u) != 0u || exponent == 0u) {
-        size = 0u;  // negative, zero or subnormal: below one byte
-    } else if (exponent == 0xFFu) {
-        size = mantissa == 0u ? KVN_CHUNK_UNIT : 0u;
-    } else if (exponent >= 132u) {
-        size = KVN_CHUNK_UNIT;  // f * 2^18 >= 2^23
-    } else {
-        size = kvnMin(kvnShiftRight(mantissa | 0x800000u, 132u - exponent), KVN_CHUNK_UNIT);
-    }
-    return size == 0u ? KVN_SUBCHUNK_SIZE_DEFAULT : size;
-}
 
 KVN_FN u32 emitDesc(u32 payload_off, u32 comp_size, u32 decoded, u32 dst, u32 flags, u32 fill, u32 subchunks) {
     if (walk_descs >= desc_capacity) return kWalkTooManyChunks;
@@ -67,10 +44,8 @@ KVN_FN u32 walkChunk(u32 i) {
     if (room < KVN_CHUNK_HDR_BYTES) return i == 0u ? kWalkTruncated : kWalkBadChunkHeader;
     u32 h0 = byteAt(at);
     u32 h1 = byteAt(at + 1u);
-    if ((h0 & KVN_CHUNK_HDR0_MAGIC_MASK) != KVN_CHUNK_HDR0_MAGIC) return kWalkBadChunkHeader;
-    u32 version = h1 & KVN_CHUNK_HDR1_VERSION_MASK;
-    if (version == 0u || version > KVN_CHUNK_HDR1_VERSION_MAX) return kWalkBadChunkVersion;
-    if ((h1 & KVN_CHUNK_HDR1_LONG_SIZE) != 0u) return kWalkUnsupported;
+    u32 header_status = chunkHeaderStatus(h0, h1);
+    if (header_status != kWalkOk) return header_status;
     u32 first = i * blk_chunk_size;
     u32 decoded = kvnMin(blk_chunk_size, blk_raw - first);
     u32 dst = walk_decoded + first;
@@ -103,7 +78,7 @@ KVN_FN u32 walkChunk(u32 i) {
 // The chunk records of a compressed block of len payload bytes at start.
 KVN_FN u32 walkChunks(u32 start, u32 len, u32 raw, u32 chunk_size) {
     if (raw == 0u) return kWalkOk;
-    u32 n = raw / chunk_size + (raw % chunk_size != 0u ? 1u : 0u);
+    u32 n = chunkCount(raw, chunk_size);
     if (n > KVN_MAX_CHUNKS_PER_BLOCK) return kWalkTooManyChunks;
     if (len < KVN_CHUNK_HDR_BYTES) return kWalkTruncated;
     u32 end = len;
@@ -201,23 +176,11 @@ KVN_FN u32 walkInput() {
             }
             return left < KVN_FRAME_FIXED_HEADER_BYTES ? kWalkTruncated : kWalkBadMagic;
         }
-        if (byteAt(pos + KVN_FRAME_OFF_VERSION) != KVN_FRAME_VERSION) return kWalkBadVersion;
-        if (byteAt(pos + KVN_FRAME_OFF_CODEC) != KVN_FRAME_DEVICE_CODEC) return kWalkBadCodec;
-        u32 flags = byteAt(pos + KVN_FRAME_OFF_FLAGS);
-        u32 chunk_size = chunkSizeOf(readU32(pos + KVN_FRAME_OFF_SC_GROUP_SIZE));
-        u32 header = KVN_FRAME_FIXED_HEADER_BYTES;
-        if ((flags & KVN_FRAME_CONTENT_SIZE) != 0u) header += KVN_FRAME_CONTENT_SIZE_BYTES;
-        if ((flags & KVN_FRAME_DICT_ID) != 0u) header += KVN_FRAME_DICT_ID_BYTES;
-        if (header > left) return kWalkTruncated;
-        if ((flags & KVN_FRAME_WRT_SECTION) != 0u) {
-            if (left - header < 4u) return kWalkTruncated;
-            u32 wrt_len = readU32(pos + header);
-            header += 4u;
-            if (wrt_len < KVN_WRT_SECTION_MIN || wrt_len > KVN_WRT_SECTION_MAX || wrt_len > left - header) {
-                return kWalkTruncated;
-            }
-            header += wrt_len;
-        }
+        u32 header = 0u;
+        u32 flags = 0u;
+        u32 chunk_size = 0u;
+        u32 header_status = frameHeaderStatus(pos, header, flags, chunk_size);
+        if (header_status != kWalkOk) return header_status;
         u32 body_end = 0u;
         u32 frame_raw = 0u;
         walk_frame_first = true;
@@ -226,8 +189,7 @@ KVN_FN u32 walkInput() {
         frames += 1u;
         u64 next = u64(body_end);
         if ((flags & KVN_FRAME_CHUNK_TABLE) != 0u) {
-            u32 chunks = frame_raw / chunk_size + (frame_raw % chunk_size != 0u ? 1u : 0u);
-            next += u64(KVN_CHUNK_TABLE_ENTRY_BYTES) * u64(chunks);
+            next += u64(KVN_CHUNK_TABLE_ENTRY_BYTES) * u64(chunkCount(frame_raw, chunk_size));
         }
         if ((flags & KVN_FRAME_CHECKSUM) != 0u) next += u64(KVN_FRAME_TRAILER_BYTES);
         if ((flags & KVN_FRAME_MERKLE_ROOT) != 0u) next += u64(KVN_FRAME_TRAILER_BYTES);

@@ -8,22 +8,6 @@
 #include "kernels/dialect.h"
 #include "kernels/format_constants.h"
 
-// Walk status words (the status cell); 0 is success.
-KVN_CONST u32 kWalkOk = 0u;
-KVN_CONST u32 kWalkBadMagic = 1u;
-KVN_CONST u32 kWalkBadVersion = 2u;
-KVN_CONST u32 kWalkBadCodec = 3u;
-KVN_CONST u32 kWalkUnsupported = 5u;     // BLOCK_SKIP, or the long chunk size header
-KVN_CONST u32 kWalkRawSizeMissing = 6u;
-KVN_CONST u32 kWalkBadChunkHeader = 7u;
-KVN_CONST u32 kWalkBadChunkVersion = 8u;
-KVN_CONST u32 kWalkSizeHeaderShort = 9u;
-KVN_CONST u32 kWalkBadChunkMode = 10u;
-KVN_CONST u32 kWalkTooManyChunks = 11u;
-KVN_CONST u32 kWalkTruncated = 12u;
-KVN_CONST u32 kWalkSecondBlock = 13u;
-KVN_CONST u32 kWalkTooLarge = 15u;
-
 // lavapipe ends an invocation's loops silently after 65,535 iterations in
 // all; the walk counts its own and fails visibly before that.
 KVN_CONST u32 kStepBudget = 65000u;
@@ -57,6 +41,7 @@ KVN_CONST u32 kStepBudget = 65000u;
 
 KVN_CONST bool kMarkFrameFirst = false;
 KVN_FN u32 walkDecodedCapacity() { return decoded_capacity; }
+#include "kernels/frame_reading.h"
 #include "kernels/frame_walk.h"
 
 KVN_FN void kvnMain() { runWalk(); }
@@ -77,6 +62,7 @@ KVN_FN void kvnMain() { runWalk(); }
 // No decoded capacity: only the 32-bit decoded offsets bound the input.
 KVN_CONST bool kMarkFrameFirst = true;
 KVN_FN u32 walkDecodedCapacity() { return 0xFFFFFFFFu; }
+#include "kernels/frame_reading.h"
 #include "kernels/frame_walk.h"
 
 KVN_FN void kvnMain() { runWalk(); }
