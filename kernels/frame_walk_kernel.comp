@@ -12,20 +12,7 @@
 // all; the walk counts its own and fails visibly before that.
 KVN_CONST u32 kStepBudget = 65000u;
 
-// Bindings of both walks: the input, the descriptors, the six WalkMeta cells
-// (count, decoded bytes, sub-chunk size, payload base, payload length,
-// status), the first-sub-chunk indices and the sub-chunk total.
-#define KVN_WALK_BINDINGS(BUFFER)                 \
-    BUFFER(0, KVN_RO, u8, src)                    \
-    BUFFER(1, KVN_RW, u32, descs)                 \
-    BUFFER(2, KVN_RW, u32, meta_count)            \
-    BUFFER(3, KVN_RW, u32, meta_decoded)          \
-    BUFFER(4, KVN_RW, u32, meta_subchunk_size)    \
-    BUFFER(5, KVN_RW, u32, meta_payload_base)     \
-    BUFFER(6, KVN_RW, u32, meta_payload_len)      \
-    BUFFER(7, KVN_RW, u32, meta_status)           \
-    BUFFER(8, KVN_RW, u32, subchunk_starts)       \
-    BUFFER(9, KVN_RW, u32, subchunk_total)
+#include "kernels/frame_walk_bindings.h"
 
 #if defined(KVN_ENTRY_kvnWalkFrameKernel)
 #define KVN_KERNEL kvnWalkFrameKernel
@@ -33,9 +20,9 @@ KVN_CONST u32 kStepBudget = 65000u;
 #define KVN_BLOCK_Y 1
 #define KVN_SYNC KVN_SYNC_NONE
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
-    KVN_WALK_BINDINGS(BUFFER)                 \
-    SCALAR(u32, src_len)                      \
-    SCALAR(u32, desc_capacity)                \
+    KVN_WALK_BINDINGS(BUFFER)                     \
+    SCALAR(u32, src_len)                          \
+    SCALAR(u32, desc_capacity)                    \
     SCALAR(u32, decoded_capacity)
 #include "kernels/kernel_begin.h"
 
@@ -54,8 +41,8 @@ KVN_FN void kvnMain() { runWalk(); }
 #define KVN_BLOCK_Y 1
 #define KVN_SYNC KVN_SYNC_NONE
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
-    KVN_WALK_BINDINGS(BUFFER)                 \
-    SCALAR(u32, src_len)                      \
+    KVN_WALK_BINDINGS(BUFFER)                     \
+    SCALAR(u32, src_len)                          \
     SCALAR(u32, desc_capacity)
 #include "kernels/kernel_begin.h"
 

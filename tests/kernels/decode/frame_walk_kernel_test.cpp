@@ -408,5 +408,161 @@ TEST_P(FrameWalkKernel, StatusAfterAGoodFrameStaysZeroForTrailingBytes) {
 
 KVN_ON_BOTH_BACKENDS(FrameWalkKernel);
 
+// ---- the table walk -----------------------------------------------------------
+
+// One frame with its chunk-size table (whatever its chunk size), and where
+// the table starts.
+struct TableFrame {
+    std::vector<uint8_t> bytes;
+    uint32_t table_off;
+    uint32_t chunks;
+};
+
+TableFrame tableFrame(const std::vector<uint8_t>& input, int level, float sc, bool trailers) {
+    ref::FrameOptions f;
+    f.sc_group_size = sc;
+    f.chunk_table = true;
+    f.checksum = trailers;
+    f.merkle_root = trailers;
+    ref::FrameBuilder fb(f);
+    fb.codedBlock(ref::encodeBlock(input, ref::encodeOptionsForLevel(level, sc)));
+    TableFrame t{fb.finish(input), 0, 0};
+    t.chunks = uint32_t(chunkTableLength(input.size(), frameChunkSize(sc)) / kChunkTableEntrySize);
+    t.table_off = uint32_t(t.bytes.size() - (trailers ? 8 : 0) - kChunkTableEntrySize * t.chunks);
+    return t;
+}
+
+struct TableCase {
+    const char* name;
+    std::function<TableFrame()> frame;
+};
+
+const TableCase kTableFrames[] = {
+    {"text_quarter_chunks", [] { return tableFrame(machineText(600000), 1, 0.25f, true); }},
+    {"text_huffman_full_chunks", [] { return tableFrame(machineText(700000), 3, 1.0f, false); }},
+    {"small_chunks_prefix_area", [] { return tableFrame(repetitiveBytes(300000, 3), 2, 1.0f / 64, true); }},
+    {"random_stored_chunks", [] { return tableFrame(randomBytes(200000, 4), 1, 1.0f / 16, false); }},
+    {"one_chunk", [] { return tableFrame(machineText(3000), 1, 0.25f, false); }},
+    {"largest_block", [] { return tableFrame(randomBytes(4 * 65536, 9), 1, 4.0f / 262144, false); }},
+};
+
+class FrameWalkTableKernel : public FrameWalkKernel {
+protected:
+    WalkOutput walkTable(const TableFrame& f, uint32_t capacity = kCapacity, uint32_t decoded_capacity = kDecodedCapacity) {
+        const uint32_t in = rig_.buffer(f.bytes);
+        const uint32_t descs = guarded(24ull * capacity);
+        uint32_t cells[6];
+        for (uint32_t& c : cells) c = guarded(4);
+        const uint32_t starts = guarded(4ull * capacity);
+        const uint32_t total = guarded(4);
+        launch("kvnWalkFrameTableKernel", {1},
+               {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
+                rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts), rigBuffer(total),
+                rigU32(uint32_t(f.bytes.size())), rigU32(f.table_off), rigU32(f.chunks), rigU32(capacity),
+                rigU32(decoded_capacity)});
+        WalkOutput out;
+        out.status = readWords<uint32_t>(cells[5], 1)[0];
+        for (int i = 0; i < 5; ++i) out.cells[i] = readWords<uint32_t>(cells[i], 1)[0];
+        const uint32_t count = std::min(out.cells[0], capacity);
+        out.descs = readWords<KvnChunkDesc>(descs, count);
+        out.starts = readWords<uint32_t>(starts, count);
+        out.subchunk_total = readWords<uint32_t>(total, 1)[0];
+        expectGuardFrom(descs, 24ull * std::min(capacity, f.chunks));
+        expectGuardFrom(starts, 4ull * std::min(capacity, f.chunks));
+        for (uint32_t c : cells) expectGuardFrom(c, 4);
+        expectGuardFrom(total, 4);
+        return out;
+    }
+};
+
+TEST_P(FrameWalkTableKernel, GoodFramesMatchTheHostReaders) {
+    for (const TableCase& c : kTableFrames) {
+        SCOPED_TRACE(c.name);
+        const TableFrame f = c.frame();
+        const WalkOutput expected = hostWalk(f.bytes);
+        const WalkOutput got = walkTable(f);
+        ASSERT_EQ(got.status, 0u);
+        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
+        EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
+        EXPECT_EQ(got.starts, expected.starts);
+        EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+    }
+}
+
+// The five-chunk frame with a table, edited.
+TableFrame editedTable(const std::function<void(TableFrame&)>& edit) {
+    TableFrame f = tableFrame(fiveChunkInput(), 1, 1.0f / 64, true);
+    edit(f);
+    return f;
+}
+uint32_t loadLe24(const std::vector<uint8_t>& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16; }
+void storeLe24(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 3; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+// Payload offset of chunk i's record, from the table.
+size_t recordAt(const TableFrame& f, uint32_t i) {
+    const FrameHeader h = parseFrameHeader(f.bytes.data(), f.bytes.size());
+    size_t at = h.header_length + kBlockHeaderSize;
+    for (uint32_t k = 0; k < i; ++k) at += loadLe24(f.bytes, f.table_off + 3 * k);
+    return at;
+}
+
+struct TableFault {
+    const char* name;
+    std::function<TableFrame()> frame;
+    uint32_t status;
+    uint32_t serial_status;  // what kvnWalkFrameKernel says of the same bytes
+    uint32_t capacity = kCapacity;
+    uint32_t decoded_capacity = kDecodedCapacity;
+    // Threads raise statuses at once and the last one wins: another status
+    // the case may end with (0: none).
+    uint32_t other_status = 0;
+};
+
+const TableFault kTableFaults[] = {
+    {"table_one_byte_more", [] { return editedTable([](TableFrame& f) {
+         storeLe24(f.bytes, f.table_off + 6, loadLe24(f.bytes, f.table_off + 6) + 1); }); }, 14, 0},
+    {"entries_swapped", [] { return editedTable([](TableFrame& f) {
+         const uint32_t a = loadLe24(f.bytes, f.table_off), b = loadLe24(f.bytes, f.table_off + 3);
+         storeLe24(f.bytes, f.table_off, b);
+         storeLe24(f.bytes, f.table_off + 3, a); }); }, 14, 0, kCapacity, kDecodedCapacity, 7},
+    {"chunk_count_too_large", [] { return editedTable([](TableFrame& f) { f.chunks += 1; f.table_off -= 3; }); }, 14, 0},
+    {"table_past_input", [] { return editedTable([](TableFrame& f) { f.table_off = uint32_t(f.bytes.size()) - 5; }); },
+     12, 0},
+    {"more_chunks_than_capacity", [] { return editedTable([](TableFrame&) {}); }, 11, 11, 3},
+    {"decoded_capacity", [] { return editedTable([](TableFrame&) {}); }, 15, 15, kCapacity, 5 * 4096 - 1},
+    {"long_size_header_in_chunk_3", [] { return editedTable([](TableFrame& f) { f.bytes[recordAt(f, 3) + 1] = 0x81; }); },
+     5, 5},
+    {"mode_2_in_chunk_4", [] { return editedTable([](TableFrame& f) { f.bytes[recordAt(f, 4) + 4] = 0x08; }); }, 10, 10},
+    {"chunk_magic_in_chunk_2", [] { return editedTable([](TableFrame& f) { f.bytes[recordAt(f, 2)] = 0x56; }); }, 7, 7},
+    {"stored_block", [] {
+         ref::FrameOptions o = smallChunks();
+         o.chunk_table = true;
+         ref::FrameBuilder fb(o);
+         fb.storedBlock(fiveChunkInput());
+         TableFrame f{fb.finish(fiveChunkInput()), 0, 5};
+         f.table_off = uint32_t(f.bytes.size() - 15);
+         return f;
+     }, 13, 0},
+    {"bad_magic", [] { return editedTable([](TableFrame& f) { f.bytes[0] = 'X'; }); }, 1, 1},
+    {"version_3", [] { return editedTable([](TableFrame& f) { f.bytes[4] = 3; }); }, 2, 2},
+    {"codec_2", [] { return editedTable([](TableFrame& f) { f.bytes[6] = 2; }); }, 3, 3},
+};
+
+TEST_P(FrameWalkTableKernel, FaultsAreStatusWords) {
+    for (const TableFault& c : kTableFaults) {
+        SCOPED_TRACE(c.name);
+        const TableFrame f = c.frame();
+        const WalkOutput got = walkTable(f, c.capacity, c.decoded_capacity);
+        if (got.status != c.other_status || c.other_status == 0) EXPECT_EQ(got.status, c.status);
+        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5),
+                  (std::vector<uint32_t>{0, 0, KVN_SUBCHUNK_SIZE, 0, 0}));  // the sub-chunk size cell from the start
+        EXPECT_EQ(got.subchunk_total, 0u);
+        EXPECT_EQ(walk(f.bytes, c.capacity, c.decoded_capacity).status, c.serial_status);
+    }
+}
+
+KVN_ON_BOTH_BACKENDS(FrameWalkTableKernel);
+
 }  // namespace
 }  // namespace kvn::test
