@@ -78,6 +78,15 @@ WalkOutput hostWalk(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
+// The walk found what the host readers found.
+void expectSameWalk(const WalkOutput& got, const WalkOutput& expected) {
+    ASSERT_EQ(got.status, 0u);
+    EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
+    EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
+    EXPECT_EQ(got.starts, expected.starts);
+    EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+}
+
 enum class Walk { Frame, Mega };
 
 class FrameWalkKernel : public DecodeKernelTest {
@@ -86,33 +95,48 @@ protected:
     WalkOutput walk(const std::vector<uint8_t>& bytes, uint32_t capacity = kCapacity,
                     uint32_t decoded_capacity = kDecodedCapacity, Walk kind = Walk::Frame) {
         const uint32_t in = bytes.empty() ? rig_.buffer(16, 0) : rig_.buffer(bytes);
-        const uint32_t descs = guarded(24ull * capacity);
-        uint32_t cells[6];
-        for (uint32_t& c : cells) c = guarded(4);
-        const uint32_t starts = guarded(4ull * capacity);
-        const uint32_t total = guarded(4);
+        const WalkBuffers b = walkBuffers(capacity);
         if (kind == Walk::Frame) {
             launch("kvnWalkFrameKernel", {1},
-                   {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
-                    rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts),
-                    rigBuffer(total), rigU32(uint32_t(bytes.size())), rigU32(capacity), rigU32(decoded_capacity)});
+                   {rigBuffer(in), rigBuffer(b.descs), rigBuffer(b.cells[0]), rigBuffer(b.cells[1]),
+                    rigBuffer(b.cells[2]), rigBuffer(b.cells[3]), rigBuffer(b.cells[4]), rigBuffer(b.cells[5]),
+                    rigBuffer(b.starts), rigBuffer(b.total), rigU32(uint32_t(bytes.size())), rigU32(capacity),
+                    rigU32(decoded_capacity)});
         } else {
             launch("kvnMegaWalkKernel", {1},
-                   {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
-                    rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts),
-                    rigBuffer(total), rigU32(uint32_t(bytes.size())), rigU32(capacity)});
+                   {rigBuffer(in), rigBuffer(b.descs), rigBuffer(b.cells[0]), rigBuffer(b.cells[1]),
+                    rigBuffer(b.cells[2]), rigBuffer(b.cells[3]), rigBuffer(b.cells[4]), rigBuffer(b.cells[5]),
+                    rigBuffer(b.starts), rigBuffer(b.total), rigU32(uint32_t(bytes.size())), rigU32(capacity)});
         }
+        return readWalk(b, capacity);
+    }
+
+    // The walk's outputs, guard-filled: descriptors and indices for
+    // `capacity` chunks, the six cells, the sub-chunk total.
+    struct WalkBuffers {
+        uint32_t descs, cells[6], starts, total;
+    };
+    WalkBuffers walkBuffers(uint32_t capacity) {
+        WalkBuffers b;
+        b.descs = guarded(24ull * capacity);
+        for (uint32_t& c : b.cells) c = guarded(4);
+        b.starts = guarded(4ull * capacity);
+        b.total = guarded(4);
+        return b;
+    }
+    // Reads the outputs back; nothing may change past `written` chunks.
+    WalkOutput readWalk(const WalkBuffers& b, uint32_t written) {
         WalkOutput out;
-        out.status = readWords<uint32_t>(cells[5], 1)[0];
-        for (int i = 0; i < 5; ++i) out.cells[i] = readWords<uint32_t>(cells[i], 1)[0];
-        const uint32_t count = std::min(out.cells[0], capacity);
-        out.descs = readWords<KvnChunkDesc>(descs, count);
-        out.starts = readWords<uint32_t>(starts, count);
-        out.subchunk_total = readWords<uint32_t>(total, 1)[0];
-        expectGuardFrom(descs, 24ull * capacity);
-        expectGuardFrom(starts, 4ull * capacity);
-        for (uint32_t c : cells) expectGuardFrom(c, 4);
-        expectGuardFrom(total, 4);
+        out.status = readWords<uint32_t>(b.cells[5], 1)[0];
+        for (int i = 0; i < 5; ++i) out.cells[i] = readWords<uint32_t>(b.cells[i], 1)[0];
+        const uint32_t count = std::min(out.cells[0], written);
+        out.descs = readWords<KvnChunkDesc>(b.descs, count);
+        out.starts = readWords<uint32_t>(b.starts, count);
+        out.subchunk_total = readWords<uint32_t>(b.total, 1)[0];
+        expectGuardFrom(b.descs, 24ull * written);
+        expectGuardFrom(b.starts, 4ull * written);
+        for (uint32_t c : b.cells) expectGuardFrom(c, 4);
+        expectGuardFrom(b.total, 4);
         return out;
     }
 };
@@ -174,12 +198,7 @@ TEST_P(FrameWalkKernel, GoodFramesMatchTheHostReaders) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> bytes = c.bytes();
         const WalkOutput expected = hostWalk(bytes);
-        const WalkOutput got = walk(bytes);
-        ASSERT_EQ(got.status, 0u);
-        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
-        EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
-        EXPECT_EQ(got.starts, expected.starts);
-        EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+        expectSameWalk(walk(bytes), expected);
     }
 }
 
@@ -189,12 +208,7 @@ TEST_P(FrameWalkKernel, MegaWalkMarksEachFramesFirstChunk) {
         const std::vector<uint8_t> bytes = c.bytes();
         WalkOutput expected = hostWalk(bytes);
         for (size_t i : expected.frame_first) expected.descs[i].flags |= KVN_CHUNK_FLAG_FRAME_FIRST;
-        const WalkOutput got = walk(bytes, kCapacity, kDecodedCapacity, Walk::Mega);
-        ASSERT_EQ(got.status, 0u);
-        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
-        EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
-        EXPECT_EQ(got.starts, expected.starts);
-        EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+        expectSameWalk(walk(bytes, kCapacity, kDecodedCapacity, Walk::Mega), expected);
     }
 }
 
@@ -450,28 +464,13 @@ class FrameWalkTableKernel : public FrameWalkKernel {
 protected:
     WalkOutput walkTable(const TableFrame& f, uint32_t capacity = kCapacity, uint32_t decoded_capacity = kDecodedCapacity) {
         const uint32_t in = rig_.buffer(f.bytes);
-        const uint32_t descs = guarded(24ull * capacity);
-        uint32_t cells[6];
-        for (uint32_t& c : cells) c = guarded(4);
-        const uint32_t starts = guarded(4ull * capacity);
-        const uint32_t total = guarded(4);
+        const WalkBuffers b = walkBuffers(capacity);
         launch("kvnWalkFrameTableKernel", {1},
-               {rigBuffer(in), rigBuffer(descs), rigBuffer(cells[0]), rigBuffer(cells[1]), rigBuffer(cells[2]),
-                rigBuffer(cells[3]), rigBuffer(cells[4]), rigBuffer(cells[5]), rigBuffer(starts), rigBuffer(total),
-                rigU32(uint32_t(f.bytes.size())), rigU32(f.table_off), rigU32(f.chunks), rigU32(capacity),
-                rigU32(decoded_capacity)});
-        WalkOutput out;
-        out.status = readWords<uint32_t>(cells[5], 1)[0];
-        for (int i = 0; i < 5; ++i) out.cells[i] = readWords<uint32_t>(cells[i], 1)[0];
-        const uint32_t count = std::min(out.cells[0], capacity);
-        out.descs = readWords<KvnChunkDesc>(descs, count);
-        out.starts = readWords<uint32_t>(starts, count);
-        out.subchunk_total = readWords<uint32_t>(total, 1)[0];
-        expectGuardFrom(descs, 24ull * std::min(capacity, f.chunks));
-        expectGuardFrom(starts, 4ull * std::min(capacity, f.chunks));
-        for (uint32_t c : cells) expectGuardFrom(c, 4);
-        expectGuardFrom(total, 4);
-        return out;
+               {rigBuffer(in), rigBuffer(b.descs), rigBuffer(b.cells[0]), rigBuffer(b.cells[1]), rigBuffer(b.cells[2]),
+                rigBuffer(b.cells[3]), rigBuffer(b.cells[4]), rigBuffer(b.cells[5]), rigBuffer(b.starts),
+                rigBuffer(b.total), rigU32(uint32_t(f.bytes.size())), rigU32(f.table_off), rigU32(f.chunks),
+                rigU32(capacity), rigU32(decoded_capacity)});
+        return readWalk(b, std::min(capacity, f.chunks));
     }
 };
 
@@ -480,12 +479,7 @@ TEST_P(FrameWalkTableKernel, GoodFramesMatchTheHostReaders) {
         SCOPED_TRACE(c.name);
         const TableFrame f = c.frame();
         const WalkOutput expected = hostWalk(f.bytes);
-        const WalkOutput got = walkTable(f);
-        ASSERT_EQ(got.status, 0u);
-        EXPECT_EQ(std::vector<uint32_t>(got.cells, got.cells + 5), std::vector<uint32_t>(expected.cells, expected.cells + 5));
-        EXPECT_EQ(asBytes(got.descs), asBytes(expected.descs));
-        EXPECT_EQ(got.starts, expected.starts);
-        EXPECT_EQ(got.subchunk_total, expected.subchunk_total);
+        expectSameWalk(walkTable(f), expected);
     }
 }
 
