@@ -65,7 +65,7 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
     if (!upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)) ||
         !ensureEncodeDeviceBuffer(measured_buffer, 4 * aw) || ops.ctxSynchronize() != 0)
         return {0, Error::GpuPipelineFailed};
-    if (launchEncodeKernel(encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape, u32(aw),
+    if (launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape, u32(aw),
                            {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, measured_buffer.handle,
                             measured_buffer.handle},
                            {u32(aw)}) != 0 ||
@@ -79,7 +79,7 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
     if (!upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)) ||
         !ensureEncodeDeviceBuffer(assembled, assembled_bytes))
         return {0, Error::GpuPipelineFailed};
-    if (launchEncodeKernel(encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
+    if (launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
                            {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, assembled.handle},
                            {u32(aw)}) != 0 ||
         ops.ctxSynchronize() != 0)
@@ -114,7 +114,7 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
         !upload(kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n) ||
         !upload(kHeadBytes, encoder, head.data(), head.size()) || !ensureEncodeDeviceBuffer(frame, frame_len))
         return {0, Error::GpuPipelineFailed};
-    if (launchEncodeKernel(encoder, "kvnFrameAssembleKernel", kernels.frame_assemble_fn, kFrameAssembleShape,
+    if (launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", kernels.frame_assemble_fn, kFrameAssembleShape,
                            u32(n + 1),
                            {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,
                             encoderBuffer(encoder, kChunkBodyOffsets).handle,

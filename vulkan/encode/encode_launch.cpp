@@ -7,7 +7,7 @@
 
 namespace kvn {
 
-int32_t launchEncodeKernel(EncoderState& encoder, const char* label, KernelHandle kernel, EncodeKernelShape shape,
+int32_t launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
                            uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
                            std::initializer_list<uint32_t> words) {
     if (!kernel || !g_enc_launch_kernel) return -1;
@@ -19,7 +19,8 @@ int32_t launchEncodeKernel(EncoderState& encoder, const char* label, KernelHandl
     const uint32_t grid_x = shape.warp_kernel ? blocks * (shape.block_threads / 32) : blocks;
 
     const CoreDeviceOps ops = backend().deviceOps();
-    const KernelTiming timing = beginKernelTiming(ops, encoder.record_timings, encoder.pending_timings, label, 0);
+    const KernelTiming timing = timed ? beginKernelTiming(ops, timed->record_timings, timed->pending_timings, label, 0)
+                                      : KernelTiming{0, false};
     const int32_t rc = g_enc_launch_kernel(kernel, grid_x, 1, 1, shape.block_threads, 1, 1, 0, 0, params, nullptr,
                                            nullptr);
     if (timing.ok) ops.eventRecord(timing.end, 0);

@@ -21,10 +21,10 @@ inline constexpr EncodeKernelShape kLzEncodeShape{32, true};
 inline constexpr EncodeKernelShape kAssembleShape{32, true};
 inline constexpr EncodeKernelShape kFrameAssembleShape{128, false};
 
-// 0 when the launch was recorded; the launch's code otherwise. When the
-// encoder records timings, the launch is bracketed by a pair of events under
-// `label`.
-int32_t launchEncodeKernel(EncoderState& encoder, const char* label, KernelHandle kernel, EncodeKernelShape shape,
+// 0 when the launch was recorded; the launch's code otherwise. When an
+// encoder is given and records timings, the launch is bracketed by a pair of
+// events under `label`.
+int32_t launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
                            uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
                            std::initializer_list<uint32_t> words);
 

@@ -9,7 +9,7 @@ WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint6
                            EncoderState& encoder) {
     const WrittenBytes frame = encodeFrameGpu(src, len, dst, cap, params, encoder);
     if (frame.error != Error::None) return frame;
-    return appendTrailers(src, len, dst, cap, frame.size, params);
+    return appendTrailers(src, len, dst, cap, frame.size, params, encoder);
 }
 
 }  // namespace kvn

@@ -3,6 +3,7 @@
 #include "core/format/frame_header.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
+#include "vulkan/encode/device_merkle.h"
 
 namespace kvn {
 namespace {
@@ -16,7 +17,7 @@ uint64_t merkleLeafSize(const uint8_t* frame, uint64_t written, const EncodePara
 }  // namespace
 
 WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, uint64_t written,
-                            const EncodeParams& params) {
+                            const EncodeParams& params, EncoderState& encoder) {
     uint64_t o = written;
     if (params.checksum) {
         if (o + 4 > cap) return {0, Error::DestinationTooSmall};
@@ -27,12 +28,19 @@ WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint
         if (o + 4 > cap) return {0, Error::DestinationTooSmall};
         uint32_t root = kEmptyMerkleRoot;
         if (len != 0) {
-            // The device leaves of the body encode and the separate device
-            // pass need the integrity kernels; until the library carries them
-            // the root is computed here.
-            const MerkleRoot r = chunkMerkleRoot(src, len, merkleLeafSize(dst, o, params));
-            if (r.error != Error::None) return {0, Error::OutOfMemory};
-            root = r.root;
+            const uint64_t leaf_size = merkleLeafSize(dst, o, params);
+            std::optional<uint32_t> device_root;
+            if (deviceMerkleAvailable()) {
+                device_root = deviceLeavesRoot(encoder, len, leaf_size);
+                if (!device_root && !encoder.merkle_leaves_valid) device_root = deviceMerkleRoot(src, len, leaf_size);
+            }
+            if (device_root) {
+                root = *device_root;
+            } else {
+                const MerkleRoot r = chunkMerkleRoot(src, len, leaf_size);
+                if (r.error != Error::None) return {0, Error::OutOfMemory};
+                root = r.root;
+            }
         }
         storeLe32(dst + o, root);
         o += 4;

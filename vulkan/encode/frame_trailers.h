@@ -11,8 +11,10 @@
 namespace kvn {
 
 // Appends the trailers after the `written` bytes of the frame at dst.
-// DestinationTooSmall when one does not fit in cap.
+// DestinationTooSmall when one does not fit in cap. The Merkle root comes
+// from the leaves the body encode hashed on the device when they are valid,
+// else from a device pass over the input, else from the CPU.
 WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, uint64_t written,
-                            const EncodeParams& params);
+                            const EncodeParams& params, EncoderState& encoder);
 
 }  // namespace kvn

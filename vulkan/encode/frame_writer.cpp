@@ -5,6 +5,7 @@
 #include "core/encode/frame_geometry.h"
 #include "core/format/frame_header.h"
 #include "core/format/size_math.h"
+#include "core/platform/platform.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_work_lock.h"
 #include "vulkan/encode/body_encode.h"
@@ -34,9 +35,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
             e != Error::None)
             return {0, e};
     }
-    // Device Merkle leaves need the integrity kernels, which this library
-    // does not carry yet: the trailer takes the CPU root.
-    encoder.merkle_leaves_wanted = false;
+    encoder.merkle_leaves_wanted = len != 0 && params.merkle && !envPresent("KVN_NO_DEVICE_MERKLE");
     encoder.merkle_chunk_size = static_cast<uint32_t>(frameChunkSize(fraction));
     encoder.merkle_chunk_count = encoder.merkle_chunk_size ? static_cast<uint32_t>(ceilDiv(len, encoder.merkle_chunk_size)) : 0;
     encoder.merkle_leaves_done = 0;

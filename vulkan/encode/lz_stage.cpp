@@ -11,6 +11,7 @@
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/vulkan_context.h"
 #include "vulkan/encode/body_encode.h"
+#include "vulkan/encode/device_merkle.h"
 #include "vulkan/encode/encode_launch.h"
 #include "vulkan/encode/encoder_buffers.h"
 
@@ -110,7 +111,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const uint32_t floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready);
     const uint32_t groups = static_cast<uint32_t>(std::min<uint64_t>(tables, 2 * windows));
     const int32_t rc = launchEncodeKernel(
-        encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, groups,
+        &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, groups,
         {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
         {low(aw), bits, kLzModeGreedy, insert, low(table_address), high(table_address), low(dict_address),
          high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len), 0,
@@ -119,6 +120,10 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (ops.memcpyDtoH(stage.lz_sizes.data(), sizes.handle, 4 * aw) != 0) return Error::GpuPipelineFailed;
     // The tables are large and needed by this launch only.
     freeEncodeDeviceBuffer(hash_tables);
+    // The Merkle leaves while the input is on the device: the trailer then
+    // needs 4 bytes per chunk back instead of hashing the input on the host.
+    if (encoder.merkle_leaves_wanted && deviceMerkleAvailable())
+        hashDeviceLeaves(encoder, input.handle, request.len, encoder.merkle_chunk_size);
     return Error::None;
 }
 

@@ -4,7 +4,11 @@
 #include <limits>
 
 #include "core/format/compress_bound.h"
+#include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
+
+#include <cstdlib>
+#include <cstring>
 #include "encode_test_support.h"
 
 namespace kvn::test {
@@ -111,6 +115,34 @@ TEST_F(FrameFormsTest, InputsOf2To31BytesAreRefusedUnread) {
     const CompressOpts opts{};
     EXPECT_EQ(kvnCompressHost(handle_, src, uint64_t{1} << 31, dst, UINT64_MAX, &size, &opts), 5u);
     EXPECT_EQ(kvnCompressHost(handle_, src, (uint64_t{1} << 32) + 1, dst, UINT64_MAX, &size, &opts), 5u);
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+uint32_t lastWord(const Bytes& frame) {
+    uint32_t v;
+    std::memcpy(&v, frame.data() + frame.size() - 4, 4);
+    return v;
+}
+
+// The root of a frame the body encode did not hash (a stored one) comes from
+// the device pass, or from the CPU with KVN_NO_DEVICE_MERKLE; both equal the
+// CPU definition.
+TEST_F(FrameFormsTest, MerkleRootOfAStoredFrameOnEveryRoad) {
+    Bytes input(127);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * i + 3);
+    CompressOpts opts{};
+    opts.merkle_root = 1;
+    opts.sc_group_size = 0x1p-13f;  // 32-byte chunks: four leaves
+    const uint32_t want = chunkMerkleRoot(input.data(), input.size(), 32).root;
+    EXPECT_EQ(lastWord(compressOk(input, opts)), want) << "device pass";
+    setenv("KVN_NO_DEVICE_MERKLE", "", 1);
+    EXPECT_EQ(lastWord(compressOk(input, opts)), want) << "CPU";
+    unsetenv("KVN_NO_DEVICE_MERKLE");
 }
 
 }  // namespace

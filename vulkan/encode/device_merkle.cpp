@@ -1,0 +1,98 @@
+#include "vulkan/encode/device_merkle.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "core/format/size_math.h"
+#include "core/integrity/xxh32.h"
+#include "core/platform/platform.h"
+#include "vulkan/device/encode_pipelines.h"
+#include "vulkan/device/kernel_table.h"
+#include "vulkan/encode/encode_launch.h"
+#include "vulkan/encode/encoder_buffers.h"
+
+namespace kvn {
+namespace {
+
+constexpr EncodeKernelShape kIntegrityShape{128, false};
+constexpr uint32_t kCombineThreads = 128;
+
+struct LeafBuffers {
+    DeviceBuffer& leaves;
+    DeviceBuffer& scratch;
+    DeviceBuffer& word;
+};
+
+// The hash and combine launches over `input`; both are made even when the
+// first fails, as the codes are reported together. 0 on success.
+int32_t launchLeaves( const LeafBuffers& b, DeviceBufferHandle input, uint64_t len,
+                     uint32_t chunk_size, uint32_t count, int32_t* seg_rc, int32_t* combine_rc) {
+    const KernelHandle seg = *getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
+    const KernelHandle combine = *getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
+    const uint32_t lo = static_cast<uint32_t>(len), hi = static_cast<uint32_t>(len >> 32);
+    *seg_rc = launchEncodeKernel(nullptr, nullptr, seg, kIntegrityShape, count,
+                                 {input, b.scratch.handle, b.word.handle}, {count, chunk_size, lo, hi, 0, 0, 0});
+    *combine_rc = launchEncodeKernel(nullptr, nullptr, combine, kIntegrityShape,
+                                     static_cast<uint32_t>(ceilDiv(count, kCombineThreads)),
+                                     {b.scratch.handle, b.leaves.handle}, {count, chunk_size, lo, hi, 0});
+    return *seg_rc != 0 || *combine_rc != 0 || gpuOps().ctxSynchronize() != 0 ? -1 : 0;
+}
+
+std::optional<uint32_t> rootOfLeaves(DeviceBufferHandle leaves, uint32_t count) {
+    std::vector<uint32_t> host(count);
+    if (!gpuOps().memcpyDtoH || gpuOps().memcpyDtoH(host.data(), leaves, 4 * uint64_t{count}) != 0)
+        return std::nullopt;
+    return xxh32(reinterpret_cast<const uint8_t*>(host.data()), 4 * uint64_t{count});
+}
+
+}  // namespace
+
+bool deviceMerkleAvailable() {
+    return !envPresent("KVN_NO_DEVICE_MERKLE") && getKernelHandle(&DecodeKernelHandles::seg_hash_fn) &&
+           getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) && gpuOps().ctxSynchronize;
+}
+
+void hashDeviceLeaves(EncoderState& encoder, DeviceBufferHandle input, uint64_t len, uint32_t chunk_size) {
+    const uint32_t count = encoder.merkle_chunk_count;
+    const LeafBuffers b{encoderBuffer(encoder, kMerkleLeaves), encoderBuffer(encoder, kLeafScratch),
+                        encoderBuffer(encoder, kMerkleWord)};
+    if (!ensureEncodeDeviceBuffer(b.leaves, 4 * uint64_t{count}) ||
+        !ensureEncodeDeviceBuffer(b.scratch, 4 * uint64_t{count}) || !ensureEncodeDeviceBuffer(b.word, 4)) {
+        std::fprintf(stderr, "warning: encode merkle scratch alloc failed; trailer site will recompute the root\n");
+        return;
+    }
+    int32_t seg_rc = 0, combine_rc = 0;
+    if (launchLeaves(b, input, len, chunk_size, count, &seg_rc, &combine_rc) != 0) {
+        std::fprintf(stderr,
+                     "warning: encode merkle chain dispatch failed (seg_rc=%d cb_rc=%d); trailer site will recompute\n",
+                     seg_rc, combine_rc);
+        return;
+    }
+    encoder.merkle_leaves_done = count;
+    encoder.merkle_leaves_valid = true;
+}
+
+std::optional<uint32_t> deviceLeavesRoot(EncoderState& encoder, uint64_t len, uint64_t chunk_size) {
+    if (!encoder.merkle_leaves_valid || chunk_size == 0 || encoder.merkle_chunk_count != ceilDiv(len, chunk_size))
+        return std::nullopt;
+    return rootOfLeaves(encoderBuffer(encoder, kMerkleLeaves).handle, encoder.merkle_chunk_count);
+}
+
+std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size) {
+    if (chunk_size == 0 || !g_enc_launch_kernel || !gpuOps().memcpyHtoD) return std::nullopt;
+    const uint64_t count = ceilDiv(len, chunk_size);
+    if (count > UINT32_MAX) return std::nullopt;
+    DeviceBuffer input{}, leaves{}, scratch{}, word{};
+    std::optional<uint32_t> root;
+    int32_t seg_rc = 0, combine_rc = 0;
+    if (ensureEncodeDeviceBuffer(input, len) && ensureEncodeDeviceBuffer(leaves, 4 * count) &&
+        ensureEncodeDeviceBuffer(scratch, 4 * count) && ensureEncodeDeviceBuffer(word, 4) &&
+        gpuOps().memcpyHtoD(input.handle, src, len) == 0 &&
+        launchLeaves({leaves, scratch, word}, input.handle, len, static_cast<uint32_t>(chunk_size),
+                     static_cast<uint32_t>(count), &seg_rc, &combine_rc) == 0)
+        root = rootOfLeaves(leaves.handle, static_cast<uint32_t>(count));
+    for (DeviceBuffer* b : {&input, &leaves, &scratch, &word}) freeEncodeDeviceBuffer(*b);
+    return root;
+}
+
+}  // namespace kvn
