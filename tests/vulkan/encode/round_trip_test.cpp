@@ -28,6 +28,9 @@ std::vector<Case> cases() {
     const Bytes text = realFile("/usr/include/stdio.h", 300000);
     const Bytes header = realFile("/usr/include/vulkan/vulkan_core.h", 270000);
     return {
+        {"empty", {}},
+        {"1 byte", {42}},
+        {"128 bytes", Bytes(text.begin(), text.begin() + 128), 0.0f, false, true},
         {"129 bytes of 'A'", repeated(129, 'A')},
         {"129 bytes of text", Bytes(text.begin(), text.begin() + 129)},
         {"all distinct", distinct},
