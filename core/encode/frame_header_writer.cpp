@@ -11,13 +11,8 @@ namespace {
 
 constexpr uint32_t kMinBlockSize = 65536;
 constexpr uint32_t kMaxBlockSize = 4194304;
-constexpr float kMaxScGroupSize = 65536.0f;
-
-void storeLe64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 }  // namespace
-
-void storeLe32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
 WrittenBytes writeFrameHeader(uint8_t* dst, uint64_t cap, const FrameHeaderFields& f) {
     if (cap < kMaxPlainHeaderSize) return {0, Error::DestinationTooSmall};

@@ -6,11 +6,14 @@
 #include <span>
 
 #include "core/errors.h"
+#include "core/format/byte_order.h"
 
 namespace kvn {
 
 // The largest header without a WRT section: fixed part, content size, dictionary id.
 inline constexpr uint64_t kMaxPlainHeaderSize = 26;
+// The largest chunk fraction a header can carry.
+inline constexpr float kMaxScGroupSize = 65536.0f;
 
 struct FrameHeaderFields {
     int32_t level = 1;  // 1 to 5
@@ -42,9 +45,6 @@ WrittenBytes writeEmptyBody(uint8_t* dst, uint64_t cap, uint64_t header_len);
 // After a header of header_len bytes: one stored block of src and the end
 // mark. ContentSizeTooLarge for 2^30 bytes or more, which one block cannot hold.
 WrittenBytes writeStoredBody(uint8_t* dst, uint64_t cap, uint64_t header_len, const uint8_t* src, uint64_t len);
-
-// Stores a little-endian u32 (the frame's words and trailers).
-void storeLe32(uint8_t* p, uint32_t v);
 
 // Header byte 5.
 inline constexpr uint64_t kFrameFlagsOffset = 5;

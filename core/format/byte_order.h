@@ -25,6 +25,10 @@ inline float loadLeF32(const uint8_t* p) {
     return v;
 }
 
+inline void storeLe32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+
+inline void storeLe64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the loads above assume a little-endian host");
 
 }  // namespace kvn

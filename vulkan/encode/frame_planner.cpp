@@ -13,7 +13,6 @@ constexpr int32_t kLevelWithWrt = 6;
 constexpr int32_t kHighestLevel = 5;
 // Levels 3 to 5 need the entropy stage and the chain and sort parsers.
 constexpr int32_t kHighestBuiltLevel = 2;
-constexpr float kMaxScGroupSize = 65536.0f;
 
 // No device import of the caller's pages may outlive the call: the caller
 // may free them as soon as it returns.
