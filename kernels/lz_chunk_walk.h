@@ -12,19 +12,19 @@
 // payload; a damaged sub-chunk header leaves the rest of its chunk unwritten.
 // No include guard: the C++ builds include it once per entry.
 
-// n bytes from the payload at src to the output at dst, lanes 32 apart.
+// n bytes from the payload at src to the output at dst, threads kGroupThreads apart.
 KVN_FN void copyPayload(u32 dst, u32 src, u32 n, KVN_INOUT(bool) cut) {
-    u32 k = kvnLane();
-    for (; k < n; k += 32u) out_bytes[dst + k] = u8(u32(payload[src + k]));
+    u32 k = groupThread();
+    for (; k < n; k += kGroupThreads) out_bytes[dst + k] = u8(u32(payload[src + k]));
     if (k < n) cut = true;
-    kvnWarpSync();
+    groupSync();
 }
 
 KVN_FN void fillOutput(u32 dst, u32 value, u32 n, KVN_INOUT(bool) cut) {
-    u32 k = kvnLane();
-    for (; k < n; k += 32u) out_bytes[dst + k] = u8(value);
+    u32 k = groupThread();
+    for (; k < n; k += kGroupThreads) out_bytes[dst + k] = u8(value);
     if (k < n) cut = true;
-    kvnWarpSync();
+    groupSync();
 }
 
 // A Huffman stream's symbols are in the scratch when its area is bound;
@@ -50,8 +50,8 @@ KVN_FN void decodeCodedSubChunk(u32 body, u32 len, u32 decoded, u32 base, u32 mo
     ps.off16_low = placeStream(ps.off16_low, kStreamInOff16Scratch, slot_at + KVN_OFF16_LOW_OFFSET);
     if (frame_first) {
         u32 raw = kvnMin(kvnMin(KVN_FRAME_PREFIX_BYTES, decoded), len);
-        if (kvnLane() < raw) out_bytes[base + kvnLane()] = u8(u32(payload[body + kvnLane()]));
-        kvnWarpSync();
+        if (groupThread() < raw) out_bytes[base + groupThread()] = u8(u32(payload[body + groupThread()]));
+        groupSync();
     }
 
     SubChunkSeq q;
@@ -162,6 +162,6 @@ KVN_FN void decodeWorkItem(u32 item) {
     u32 c = first;
     for (; c < last && !cut; ++c) {
         decodeChunk(c, cut);
-        cut = kvnAny(cut);
+        cut = groupAny(cut);
     }
 }

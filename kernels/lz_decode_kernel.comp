@@ -102,6 +102,7 @@ KVN_FN bool hasDictionary() { return dictionary.data != nullptr; }
 KVN_FN u32 dictionaryLength() { return dictionary_len; }
 KVN_FN u32 dictionaryByte(u32 i) { return u32(dictionary.data[i]); }
 
+#include "kernels/lz_group_warp.h"
 #include "kernels/lz_sequence.h"
 #include "kernels/lz_chunk_walk.h"
 
@@ -163,6 +164,7 @@ KVN_FN u32 streamByte(u32 where, u32 at) { return u32(payload[at]); }
 KVN_FN u32 dictionaryLength() { return dictionary_len; }
 KVN_FN u32 dictionaryByte(u32 i) { return u32(dictionary.data[i]); }
 
+#include "kernels/lz_group_warp.h"
 #include "kernels/lz_sequence.h"
 #include "kernels/lz_chunk_walk.h"
 

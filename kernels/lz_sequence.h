@@ -12,14 +12,16 @@
 // a 131072-byte sub-chunk far below lavapipe's 65,535-iteration limit.
 // Delta literals (never written by the encoder) are decoded token by token.
 //
-// Included after kernel_begin.h and subchunk_streams.h by a KVN_SYNC_WARPS
+// Included after kernel_begin.h, subchunk_streams.h and one of
+// lz_group_warp.h (a warp decodes, lanes 32 apart) or lz_group_block.h (a
+// block of four warps decodes in lock-step phases, threads 128 apart) by an
 // entry that provides:
 //   buffers `payload` (u8) and `out_bytes` (u8, read-write);
 //   u32 streamByte(u32 where, u32 at)      a symbol of a located stream;
 //   bool hasDictionary(), u32 dictionaryLength(), u32 dictionaryByte(u32 i);
 //   launch switch g_kvn_floor_copy;
-//   shared u32 arrays of 64 (two warps x 32): s_tok_pos, s_lit_len, s_lit_pre,
-//   s_match_len, s_match_pre, s_dist, s_rep.
+//   shared u32 arrays of 32 per group (groupSlot() is the group's first):
+//   s_tok_pos, s_lit_len, s_lit_pre, s_match_len, s_match_pre, s_dist, s_rep.
 // No include guard: the C++ builds include it once per entry.
 
 KVN_CONST u32 kTokenNone = 0u;    // long literals, or a lane past the window
@@ -82,13 +84,13 @@ KVN_FN u32 readLength(KVN_INOUT(u32) at, u32 end) {
 // keeps them up to the first long one. With `keep`, lane k receives the
 // value of entry k (want <= 32). Returns the entries taken.
 KVN_FN u32 walkOff32(KVN_INOUT(u32) at, u32 want, u32 end, bool keep, KVN_OUT(u32) value, KVN_INOUT(bool) cut) {
-    u32 lane = kvnLane();
+    u32 lane = groupThread();
     u32 taken = 0u;
     value = 0u;
     bool more = want > 0u;
     while (more) {
         u32 room = end - at;
-        bool wanted = taken + lane < want;
+        bool wanted = lane < 32u && taken + lane < want;
         bool fits3 = room >= 3u * lane + 3u;
         u32 pos = at + 3u * lane;
         u32 b2 = fits3 ? u32(payload[pos + 2u]) : 0u;
@@ -99,9 +101,9 @@ KVN_FN u32 walkOff32(KVN_INOUT(u32) at, u32 want, u32 end, bool keep, KVN_OUT(u3
             w = u32(payload[pos]) | (u32(payload[pos + 1u]) << 8u) | (b2 << 16u);
             if (is_long) w += u32(payload[pos + 3u]) << KVN_OFF32_LONG_SHIFT;
         }
-        u32 wanted_mask = kvnBallot(wanted);
-        u32 stops = kvnBallot(wanted && (is_long || !fits));
-        u32 fit_mask = kvnBallot(fits);
+        u32 wanted_mask = groupBallot(wanted);
+        u32 stops = groupBallot(wanted && (is_long || !fits));
+        u32 fit_mask = groupBallot(fits);
         u32 n = kvnPopcount(wanted_mask);
         u32 first = kvnCtz(stops);
         u32 got = n;
@@ -114,8 +116,8 @@ KVN_FN u32 walkOff32(KVN_INOUT(u32) at, u32 want, u32 end, bool keep, KVN_OUT(u3
             more = long_fits;
         }
         if (keep) {
-            u32 mine = kvnShuffle(w, lane - taken);
-            if (lane >= taken && lane < taken + got) value = mine;
+            u32 mine = groupShuffle(w, lane - taken);
+            if (lane < 32u && lane >= taken && lane < taken + got) value = mine;
         }
         taken += got;
         at += advance;
@@ -182,18 +184,18 @@ KVN_FN void copyLiteralRun(SubChunkSeq q, u32 x0, u32 count, u32 li, u32 rep) {
     if (x0 >= q.end) return;
     u32 todo = kvnMin(count, q.end - x0);
     bool delta = q.delta && rep != 0u;
-    u32 step = delta ? kvnMin(rep, 32u) : 32u;
+    u32 step = delta ? kvnMin(rep, kGroupThreads) : kGroupThreads;
     for (u32 done = 0u; done < todo; done += step) {
-        u32 k = done + kvnLane();
-        if (kvnLane() < step && k < todo && li + k < q.ps.lit.count) {
+        u32 k = done + groupThread();
+        if (groupThread() < step && k < todo && li + k < q.ps.lit.count) {
             u32 x = x0 + k;
             u32 b = streamByte(q.ps.lit.where, q.ps.lit.at + li + k);
             if (delta && rep <= x) b = (b + u32(out_bytes[x - rep])) & 0xFFu;
             out_bytes[x] = u8(b);
         }
-        if (delta) kvnWarpSync();
+        if (delta) groupSync();
     }
-    kvnWarpSync();
+    groupSync();
 }
 
 // Fills the output from the current position to `to` with the next literals.
@@ -211,23 +213,24 @@ KVN_FN void copyMatchInOrder(SubChunkSeq q, u32 ms, u32 len, u32 d, KVN_INOUT(bo
     if (d == 0u || ms >= q.end) return;
     u32 todo = kvnMin(len, q.end - ms);
     bool floor_steps = g_kvn_floor_copy != 0u && d >= 32u;
-    for (u32 done = 0u; done < todo; done += 32u) {
-        u32 k = done + kvnLane();
-        if (k < todo) {
+    u32 step = floor_steps ? 32u : kGroupThreads;
+    for (u32 done = 0u; done < todo; done += step) {
+        u32 k = done + groupThread();
+        if (groupThread() < step && k < todo) {
             u32 x = ms + k;
             u32 b = floor_steps ? matchByte(q, x, x, d, 0u, 0u, 0u, cut) : matchByte(q, x, ms, d, 0u, 0u, 0u, cut);
             out_bytes[x] = u8(b);
         }
-        if (floor_steps) kvnWarpSync();
+        if (floor_steps) groupSync();
     }
-    kvnWarpSync();
+    groupSync();
 }
 
 // Decodes tokens st.tok .. tok_end - 1 of one half (base half_base, off32
 // entries from at32, count32 of them), stopping once the output is full.
 KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32 half_base, u32 at32, u32 count32) {
-    u32 lane = kvnLane();
-    u32 wb = kvnWarpIndex() * 32u;
+    u32 lane = groupThread();
+    u32 wb = groupSlot();
     u32 used32 = 0u;
     while (st.tok < tok_end && st.p < q.end) {
         u32 n = kvnMin(32u, tok_end - st.tok);
@@ -235,7 +238,7 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         u32 t = live ? symbolAt(q.ps.tok, st.tok + lane) : kNoToken;
 
         // Length-stream values in token order; every lane walks the stream.
-        u32 readers = kvnBallot(t <= KVN_TOKEN_LONG_MATCH32);
+        u32 readers = groupBallot(t <= KVN_TOKEN_LONG_MATCH32);
         u32 v = 0u;
         u32 rest = readers;
         while (rest != 0u) {
@@ -268,28 +271,28 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         }
 
         u32 adv = lits + mlen;
-        u32 adv_incl = kvnWarpInclusiveAdd(adv);
-        u32 lit_incl = kvnWarpInclusiveAdd(lits);
+        u32 adv_incl = groupInclusiveAdd(adv);
+        u32 lit_incl = groupInclusiveAdd(lits);
         u32 tp = st.p + adv_incl - adv;
         u32 lit_pre = lit_incl - lits;
-        u32 total = kvnShuffle(adv_incl, 31u);
-        u32 lit_total = kvnShuffle(lit_incl, 31u);
+        u32 total = groupShuffle(adv_incl, 31u);
+        u32 lit_total = groupShuffle(lit_incl, 31u);
 
         // New distances: off16 entries in token order while they last ...
-        u32 below = kvnLanesBelow();
-        u32 m16 = kvnBallot(kind == kTokenOff16);
+        u32 below = groupLanesBelow();
+        u32 m16 = groupBallot(kind == kTokenOff16);
         u32 idx16 = st.off16 + kvnPopcount(m16 & below);
         bool new_dist = kind == kTokenOff16 && idx16 < q.off16_count;
         u32 d = new_dist ? off16Entry(q, idx16) : 0u;
         st.off16 = kvnMin(st.off16 + kvnPopcount(m16), q.off16_count);
         // ... and off32 entries of this half, counted back from its base.
-        u32 m32 = kvnBallot(kind == kTokenOff32);
+        u32 m32 = groupBallot(kind == kTokenOff32);
         if (m32 != 0u) {
             u32 want = kvnMin(kvnPopcount(m32), count32 - used32);
             u32 entry;
             walkOff32(at32, want, q.len_end, true, entry, st.cut);
             u32 rank = kvnPopcount(m32 & below);
-            u32 w = kvnShuffle(entry, rank);
+            u32 w = groupShuffle(entry, rank);
             if (kind == kTokenOff32 && rank < want) {
                 new_dist = true;
                 d = (tp - half_base) + w;
@@ -298,22 +301,24 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         }
         // The repeat distance each token sees: its own new one, else the last
         // one before it in the window, else the one carried in.
-        u32 news = kvnBallot(new_dist);
+        u32 news = groupBallot(new_dist);
         u32 news_below = news & below;
-        u32 prev = kvnShuffle(d, news_below != 0u ? 31u - kvnClz(news_below) : 0u);
+        u32 prev = groupShuffle(d, news_below != 0u ? 31u - kvnClz(news_below) : 0u);
         u32 rep = new_dist ? d : (news_below != 0u ? prev : st.rep);
-        if (news != 0u) st.rep = kvnShuffle(d, 31u - kvnClz(news));
+        if (news != 0u) st.rep = groupShuffle(d, 31u - kvnClz(news));
         u32 ms = tp + lits;
         bool copies = mlen != 0u && rep != 0u && (hasDictionary() || rep <= ms);
 
-        s_tok_pos[wb + lane] = tp;
-        s_lit_len[wb + lane] = lits;
-        s_lit_pre[wb + lane] = lit_pre;
-        s_match_len[wb + lane] = mlen;
-        s_match_pre[wb + lane] = (adv_incl - adv) - lit_pre;
-        s_dist[wb + lane] = copies ? rep : 0u;
-        s_rep[wb + lane] = rep;
-        kvnWarpSync();
+        if (lane < 32u) {
+            s_tok_pos[wb + lane] = tp;
+            s_lit_len[wb + lane] = lits;
+            s_lit_pre[wb + lane] = lit_pre;
+            s_match_len[wb + lane] = mlen;
+            s_match_pre[wb + lane] = (adv_incl - adv) - lit_pre;
+            s_dist[wb + lane] = copies ? rep : 0u;
+            s_rep[wb + lane] = rep;
+        }
+        groupSync();
 
         u32 wp = st.p;
         u32 room = q.end - wp;
@@ -328,16 +333,16 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
             // bytes past `room` would all land beyond the end.
             u32 lit_bytes = kvnMin(lit_total, room);
             u32 i = lane;
-            for (; i < lit_bytes; i += 32u) {
+            for (; i < lit_bytes; i += kGroupThreads) {
                 u32 k = searchPos(kByLiteral, wb, n, i);
                 u32 x = s_tok_pos[wb + k] + (i - s_lit_pre[wb + k]);
                 u32 li = st.lit + i;
                 if (x < q.end && li < q.ps.lit.count) out_bytes[x] = u8(streamByte(q.ps.lit.where, q.ps.lit.at + li));
             }
             if (i < lit_bytes) st.cut = true;
-            kvnWarpSync();
+            groupSync();
             u32 match_bytes = kvnMin(total - lit_total, room);
-            for (i = lane; i < match_bytes; i += 32u) {
+            for (i = lane; i < match_bytes; i += kGroupThreads) {
                 u32 k = searchPos(kByMatch, wb, n, i);
                 u32 dk = s_dist[wb + k];
                 u32 ms_k = s_tok_pos[wb + k] + s_lit_len[wb + k];
@@ -345,7 +350,7 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
                 if (dk != 0u && x < q.end) out_bytes[x] = u8(matchByte(q, x, ms_k, dk, wp, wb, n, st.cut));
             }
             if (i < match_bytes) st.cut = true;
-            kvnWarpSync();
+            groupSync();
         }
         st.p = wp + total;
         st.lit += lit_total;
