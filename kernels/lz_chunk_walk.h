@@ -7,7 +7,8 @@
 //   `subchunk_size`;
 //   u32 chunkCount(), u32 outputLength(), u32 payloadLength();
 //   bool scratchPresent(u32 where)   a Huffman scratch area is bound;
-//   u32 scratchSlot(u32 chunk)       the batch slot of the chunk's first sub-chunk.
+//   u32 scratchSlot(u32 chunk)       the batch slot of the chunk's first sub-chunk;
+//   void chunkDone(u32 chunk)         called by the whole group after each chunk.
 // Every write stays inside the chunk's output range, every read inside its
 // payload; a damaged sub-chunk header leaves the rest of its chunk unwritten.
 // No include guard: the C++ builds include it once per entry.
@@ -163,5 +164,6 @@ KVN_FN void decodeWorkItem(u32 item) {
     for (; c < last && !cut; ++c) {
         decodeChunk(c, cut);
         cut = groupAny(cut);
+        chunkDone(c);
     }
 }

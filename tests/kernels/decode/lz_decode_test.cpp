@@ -1,4 +1,5 @@
-// kvnLzDecodeKernel and kvnLzDecodeRawKernel against the reference decoder,
+// kvnLzDecodeKernel, kvnLzDecodeRawKernel and kvnLzDecodeRawPipelinedKernel
+// against the reference decoder,
 // on the host kernel runtime and on lavapipe, with the floor-copy switch off
 // and on: equal bytes on well-formed and damaged batches, nothing written
 // outside the chunks' output ranges.
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/integrity/merkle.h"
 #include "kernels/format_constants.h"
 #include "lz_runs.h"
 
@@ -52,13 +54,14 @@ TEST_P(LzDecode, GeneralKernelMatchesTheReferenceOnEveryFixture) {
     });
 }
 
-TEST_P(LzDecode, RawAndGeneralKernelsGiveTheReferenceBytesOnStoredStreams) {
+TEST_P(LzDecode, RawPipelinedAndGeneralKernelsGiveTheReferenceBytesOnStoredStreams) {
     run([] {
         for (const Batch& b : fixtureBatches()) {
             if (usesHuffmanStreams(b)) continue;
             SCOPED_TRACE(b.name);
             const std::vector<uint8_t> expected = referenceOutput(b, kGuardBytes, kGuardFill);
             EXPECT_TRUE(sameBytes(runLz(GetParam().backend, b, {LzKernel::Raw}), expected));
+            EXPECT_TRUE(sameBytes(runLz(GetParam().backend, b, {LzKernel::Pipelined}), expected));
             EXPECT_TRUE(sameBytes(runLz(GetParam().backend, b, {LzKernel::General}), expected));
         }
     });
@@ -71,13 +74,16 @@ TEST_P(LzDecode, DamagedBatchesDecodeAsTheReferenceAndStayInTheirChunks) {
             const std::vector<uint8_t> expected = referenceOutput(b, kGuardBytes, kGuardFill);
             const Scratch scratch = referenceScratch(b);
             EXPECT_TRUE(sameBytes(runLz(GetParam().backend, b, {LzKernel::General, &scratch}), expected));
-            const std::vector<uint8_t> raw = runLz(GetParam().backend, b, {LzKernel::Raw});
-            if (!usesHuffmanStreams(b)) {
-                EXPECT_TRUE(sameBytes(raw, expected));
-            } else {
-                // Without scratch a Huffman stream yields nothing: only the
-                // damaged chunk may differ, and nothing lands outside it.
-                EXPECT_TRUE(sameBytes(outsideChunk(b, raw, b.damaged_chunk), outsideChunk(b, expected, b.damaged_chunk)));
+            for (LzKernel k : {LzKernel::Raw, LzKernel::Pipelined}) {
+                const std::vector<uint8_t> raw = runLz(GetParam().backend, b, {k});
+                if (!usesHuffmanStreams(b)) {
+                    EXPECT_TRUE(sameBytes(raw, expected));
+                } else {
+                    // Without scratch a Huffman stream yields nothing: only the
+                    // damaged chunk may differ, and nothing lands outside it.
+                    EXPECT_TRUE(sameBytes(outsideChunk(b, raw, b.damaged_chunk),
+                                          outsideChunk(b, expected, b.damaged_chunk)));
+                }
             }
         }
     });
@@ -113,6 +119,26 @@ TEST(LzDecodeLavapipe, DescriptorsPastTheBuffersAreClampedAsTheReferenceDoes) {
             const std::vector<uint8_t> expected = referenceOutput(b, kGuardBytes, kGuardFill);
             EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::General}), expected));
             EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::Raw}), expected));
+            EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::Pipelined}), expected));
+        }
+    });
+}
+
+// The CUDA form of the pipelined kernel (what the host runtime runs) hashes
+// each decoded chunk into its Merkle leaf when given a leaf array.
+TEST(LzDecodeHost, PipelinedKernelHashesEachChunkIntoItsMerkleLeaf) {
+    onBackend(Backend::Host, false, [] {
+        for (const Batch& b : fixtureBatches()) {
+            if (usesHuffmanStreams(b)) continue;
+            SCOPED_TRACE(b.name);
+            std::vector<uint32_t> leaves;
+            const std::vector<uint8_t> out = runLz(Backend::Host, b, {LzKernel::Pipelined, nullptr, 0, &leaves});
+            for (size_t c = 0; c < b.descs.size(); ++c) {
+                const KvnChunkDesc& d = b.descs[c];
+                if (d.dst_off % 4 != 0) continue;
+                EXPECT_EQ(leaves[c], chunkMerkleLeaf(out.data(), d.dst_off, uint64_t(d.dst_off) + d.decomp_size))
+                    << "chunk " << c;
+            }
         }
     });
 }

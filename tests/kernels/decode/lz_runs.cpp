@@ -33,7 +33,9 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
     std::vector<uint8_t> out(size_t(b.out_len) + kGuardBytes, kGuardFill);
     const uint32_t count = uint32_t(b.descs.size());
     const uint32_t per_item = run.chunks_per_item ? run.chunks_per_item : b.chunks_per_item;
-    const uint32_t blocks = lzBlocks(count, per_item);
+    // The pipelined kernel decodes one work item per block of 32 x 4.
+    const uint32_t items = (count + per_item - 1) / per_item;
+    const uint32_t blocks = run.kernel == LzKernel::Pipelined ? items : lzBlocks(count, per_item);
     if (blocks == 0) return out;
     const std::vector<uint32_t> starts = subChunkStarts(b);
     const uint32_t subchunk = KVN_SUBCHUNK_SIZE;
@@ -59,9 +61,14 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
             const uint32_t* first = starts.data();
             r = host::runKernel("kvnLzDecodeKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
                                 subchunk, s, stride, first, dict, dict_len, 0u);
-        } else {
+        } else if (run.kernel == LzKernel::Raw) {
             r = host::runKernel("kvnLzDecodeRawKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
                                 subchunk, dict, dict_len);
+        } else {
+            if (run.leaves) run.leaves->assign(count, 0xFFFFFFFFu);
+            uint32_t* leaves = run.leaves ? run.leaves->data() : nullptr;
+            r = host::runKernel("kvnLzDecodeRawPipelinedKernel", {.grid_x = blocks}, payload, descs, o, per_item,
+                                count_cell, subchunk, dict, dict_len, leaves);
         }
         EXPECT_TRUE(r.ok()) << r.fault;
         return out;
@@ -91,7 +98,11 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
         launchDecodeKernel(&DecodeKernelHandles::kernel_fn, blocks * 2, params);
     } else {
         void* params[] = {&payload, &descs, &o, &count_cell, &cpi, &sc, &dict_lo, &dict_hi, &dlen, &payload_len, &out_len};
-        launchDecodeKernel(&DecodeKernelHandles::kernel_raw_fn, blocks * 2, params);
+        if (run.kernel == LzKernel::Raw) {
+            launchDecodeKernel(&DecodeKernelHandles::kernel_raw_fn, blocks * 2, params);
+        } else {
+            launchDecodeKernel(&DecodeKernelHandles::kernel_raw_pipeline_fn, blocks, params);
+        }
     }
     return dev.read(o, out.size());
 }

@@ -9,9 +9,7 @@
 
 namespace kvn::dectest {
 
-enum class LzKernel { General, Raw };
-
-inline const char* lzKernelName(LzKernel k) { return k == LzKernel::General ? "kvnLzDecodeKernel" : "kvnLzDecodeRawKernel"; }
+enum class LzKernel { General, Raw, Pipelined };
 
 inline constexpr uint32_t kGuardBytes = 96;
 inline constexpr uint8_t kGuardFill = 0x5A;
@@ -20,6 +18,7 @@ struct LzRun {
     LzKernel kernel = LzKernel::General;
     const Scratch* scratch = nullptr;  // general kernel: the Huffman stage's output; null = none
     uint32_t chunks_per_item = 0;      // 0: the batch's own
+    std::vector<uint32_t>* leaves = nullptr;  // pipelined kernel on the host: one leaf hash per chunk
 };
 
 // The output buffer (out_len bytes and a guard, all starting as kGuardFill)
