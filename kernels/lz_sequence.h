@@ -147,9 +147,37 @@ KVN_CONST u32 kByLiteral = 0u;
 KVN_CONST u32 kByMatch = 1u;
 KVN_CONST u32 kByPosition = 2u;
 
+// One step back along a chain of window matches: a source that is a match
+// byte of an earlier window token (whose match wrote) becomes that byte's
+// own source. Nothing happens once the source lies before the window, in a
+// literal, or before the output buffer's start.
+KVN_FN void followSource(u32 wb, u32 n, u32 wp, KVN_INOUT(u32) src, KVN_INOUT(bool) before_zero,
+                         KVN_INOUT(u32) deficit, KVN_INOUT(bool) follow) {
+    if (!follow) return;
+    u32 j = searchPos(kByPosition, wb, n, src);
+    u32 mj = s_tok_pos[wb + j] + s_lit_len[wb + j];
+    u32 dj = s_dist[wb + j];
+    follow = src >= mj && dj != 0u;
+    if (follow) {
+        u32 rj = (src - mj) % dj;
+        before_zero = mj + rj < dj;
+        deficit = before_zero ? dj - mj - rj : 0u;
+        src = before_zero ? 0u : mj + rj - dj;
+        follow = !before_zero && src >= wp;
+    }
+}
+
+// Each step lands in an earlier token, so 31 steps end every chain of a
+// 32-token window. Unrolled: lavapipe counts loop iterations.
+#define KVN_LZ_FOLLOW followSource(wb, n, wp, src, before_zero, deficit, follow);
+#define KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW KVN_LZ_FOLLOW KVN_LZ_FOLLOW KVN_LZ_FOLLOW
+#define KVN_LZ_FOLLOW31 \
+    KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 KVN_LZ_FOLLOW4 \
+    KVN_LZ_FOLLOW KVN_LZ_FOLLOW KVN_LZ_FOLLOW
+
 // The byte a match byte at x copies: the match starts at ms with distance d
 // (d <= ms without a dictionary). Sources inside the window [wp, x) that are
-// match bytes of earlier window tokens are followed back (n tokens, warp
+// match bytes of earlier window tokens are followed back (n tokens, shared
 // slot wb); with n 0 nothing is followed (the caller has ordered the copies).
 KVN_FN u32 matchByte(SubChunkSeq q, u32 x, u32 ms, u32 d, u32 wp, u32 wb, u32 n, KVN_INOUT(bool) cut) {
     u32 r = (x - ms) % d;
@@ -157,19 +185,7 @@ KVN_FN u32 matchByte(SubChunkSeq q, u32 x, u32 ms, u32 d, u32 wp, u32 wb, u32 n,
     u32 src = before_zero ? 0u : ms + r - d;
     u32 deficit = before_zero ? d - ms - r : 0u;
     bool follow = !before_zero && src >= wp && n > 0u;
-    for (u32 hop = 0u; follow && hop < 32u; ++hop) {
-        u32 j = searchPos(kByPosition, wb, n, src);
-        u32 mj = s_tok_pos[wb + j] + s_lit_len[wb + j];
-        u32 dj = s_dist[wb + j];
-        follow = src >= mj && dj != 0u;
-        if (follow) {
-            u32 rj = (src - mj) % dj;
-            before_zero = mj + rj < dj;
-            deficit = before_zero ? dj - mj - rj : 0u;
-            src = before_zero ? 0u : mj + rj - dj;
-            follow = !before_zero && src >= wp;
-        }
-    }
+    KVN_LZ_FOLLOW31
     if (follow) cut = true;
     if (before_zero) return dictionaryAt(q.base + deficit);
     if (hasDictionary() && src < q.base) return dictionaryAt(q.base - src);

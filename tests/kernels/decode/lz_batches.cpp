@@ -339,6 +339,18 @@ std::vector<Batch> tokenFormBatches() {
         huff.off16_low_form = ref::StreamForm::Stored;
         out.push_back(handBatch("Huffman streams and a split off16 with one coded half", {{huff}}, true));
     }
+    {
+        // The most tokens a full sub-chunk holds: one byte each, as literals,
+        // and as 1-byte matches that each copy the previous token's byte (a
+        // chain through the whole window).
+        SubChunkStreams lits = streams(KVN_SUBCHUNK_SIZE, std::vector<uint8_t>(KVN_SUBCHUNK_SIZE, 0x81), KVN_SUBCHUNK_SIZE);
+        out.push_back(handBatch("131072 one-literal tokens", {{lits}}, false));
+        SubChunkStreams chain = streams(KVN_SUBCHUNK_SIZE, {0x81, 0x19}, 2);
+        chain.off16 = {1};
+        chain.tokens.resize(KVN_SUBCHUNK_SIZE - 3, 0x88);
+        chain.first_half_tokens = uint16_t(KVN_HALF_SIZE - 3);
+        out.push_back(handBatch("131070 chained one-byte matches", {{chain}}, false));
+    }
     return out;
 }
 
