@@ -340,16 +340,15 @@ std::vector<Batch> tokenFormBatches() {
         out.push_back(handBatch("Huffman streams and a split off16 with one coded half", {{huff}}, true));
     }
     {
-        // The most tokens a full sub-chunk holds: one byte each, as literals,
-        // and as 1-byte matches that each copy the previous token's byte (a
-        // chain through the whole window).
+        // The most tokens a full sub-chunk holds: one literal each. And
+        // 1-byte matches that each copy the previous token's byte, a chain
+        // through every window (the costliest token form on lavapipe).
         SubChunkStreams lits = streams(KVN_SUBCHUNK_SIZE, std::vector<uint8_t>(KVN_SUBCHUNK_SIZE, 0x81), KVN_SUBCHUNK_SIZE);
         out.push_back(handBatch("131072 one-literal tokens", {{lits}}, false));
-        SubChunkStreams chain = streams(KVN_SUBCHUNK_SIZE, {0x81, 0x19}, 2);
+        SubChunkStreams chain = streams(32768, {0x81, 0x19}, 2);
         chain.off16 = {1};
-        chain.tokens.resize(KVN_SUBCHUNK_SIZE - 3, 0x88);
-        chain.first_half_tokens = uint16_t(KVN_HALF_SIZE - 3);
-        out.push_back(handBatch("131070 chained one-byte matches", {{chain}}, false));
+        chain.tokens.resize(32768 - 3, 0x88);
+        out.push_back(handBatch("32765 chained one-byte matches", {{chain}}, false));
     }
     return out;
 }
