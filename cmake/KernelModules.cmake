@@ -117,6 +117,7 @@ function(kvn_add_kernel_module)
     set_property(GLOBAL APPEND PROPERTY KVN_VK_MODULES ${spirv_modules})
     set_property(GLOBAL APPEND PROPERTY KVN_CUDA_MODULES "${stem}=${ptx}")
     set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_TARGETS kvn_kernel_${stem})
+    set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_HOST_TARGETS kvn_kernel_${stem}_host)
   endif()
 
   # Host build: the source inside a namespace of its own, so that file-scope

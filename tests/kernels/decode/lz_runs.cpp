@@ -7,20 +7,6 @@
 namespace kvn::dectest {
 namespace {
 
-template <class T>
-std::vector<uint8_t> bytesOf(const std::vector<T>& v) {
-    std::vector<uint8_t> out(v.size() * sizeof(T));
-    if (!v.empty()) std::memcpy(out.data(), v.data(), out.size());
-    return out;
-}
-
-template <class T>
-std::vector<T> recordsOf(const std::vector<uint8_t>& bytes, size_t n) {
-    std::vector<T> out(n);
-    std::memcpy(out.data(), bytes.data(), n * sizeof(T));
-    return out;
-}
-
 // Two warps per block of 32 x 2; the SPIR-V module runs one warp per workgroup.
 uint32_t lzBlocks(uint32_t chunks, uint32_t per_item) {
     const uint32_t items = (chunks + per_item - 1) / per_item;
@@ -74,37 +60,61 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
         return out;
     }
 
-    DeviceBuffers dev;
-    uint64_t payload = dev.copyOf(b.payload);
-    uint64_t descs = dev.copyOf(b.descs);
-    uint64_t o = dev.copyOf(out);
-    uint64_t count_cell = dev.copyOf(std::vector<uint32_t>{count});
-    uint32_t out_len = b.out_len, payload_len = uint32_t(b.payload.size()), dlen = dict_len;
-    uint32_t cpi = per_item, sc = subchunk;
-    uint64_t dict_addr = 0;
-    if (dict) dict_addr = bufferDeviceAddress(dev.copyOf(b.dictionary));
-    uint32_t dict_lo = low32(dict_addr), dict_hi = high32(dict_addr);
+    test::KernelRig rig(backend);
+    const uint32_t payload = rig.bufferOf(b.payload), descs = rig.bufferOf(b.descs), o = rig.bufferOf(out);
+    const uint32_t count_cell = rig.bufferOf(std::vector<uint32_t>{count});
+    const test::RigGrid grid{blocks};
+    // A missing buffer is address 0: two zero push words.
+    const uint32_t dict_buf = dict ? rig.bufferOf(b.dictionary) : 0;
+    const test::RigArg dict_arg = test::rigAddress(dict_buf);
+    std::string fault;
     if (run.kernel == LzKernel::General) {
-        uint64_t first = dev.copyOf(starts);
-        uint64_t diag = dev.copyOf(std::vector<uint32_t>(16, 0));
-        uint64_t a = 0;
-        if (run.scratch) a = bufferDeviceAddress(dev.copyOf(scratch));
-        const uint64_t lit = a, tok = a ? a + stride : 0, off16 = a ? a + 2 * stride : 0;
-        uint32_t lit_lo = low32(lit), lit_hi = high32(lit), tok_lo = low32(tok), tok_hi = high32(tok);
-        uint32_t o16_lo = low32(off16), o16_hi = high32(off16);
-        void* params[] = {&payload, &descs,  &o,      &count_cell, &first,   &diag,    &cpi,    &sc,
-                          &lit_lo,  &lit_hi, &tok_lo, &tok_hi,     &o16_lo,  &o16_hi,  &dict_lo, &dict_hi,
-                          &dlen,    &out_len, &payload_len};
-        launchDecodeKernel(&DecodeKernelHandles::kernel_fn, blocks * 2, params);
-    } else {
-        void* params[] = {&payload, &descs, &o, &count_cell, &cpi, &sc, &dict_lo, &dict_hi, &dlen, &payload_len, &out_len};
-        if (run.kernel == LzKernel::Raw) {
-            launchDecodeKernel(&DecodeKernelHandles::kernel_raw_fn, blocks * 2, params);
+        const uint32_t first = rig.bufferOf(starts);
+        if (run.scratch) {
+            const uint32_t s = rig.bufferOf(scratch);
+            fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
+                                      {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
+                                       test::rigAddress(s, 2 * stride), dict_arg, test::rigU32(dict_len),
+                                       test::rigU32(b.out_len), test::rigU32(uint32_t(b.payload.size()))})
+                         : rig.launch("kvnLzDecodeKernel", grid,
+                                      {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
+                                       test::rigAddress(s, 2 * stride), test::rigU32(0), test::rigU32(0),
+                                       test::rigU32(dict_len), test::rigU32(b.out_len),
+                                       test::rigU32(uint32_t(b.payload.size()))});
         } else {
-            launchDecodeKernel(&DecodeKernelHandles::kernel_raw_pipeline_fn, blocks, params);
+            const test::RigArg zero = test::rigU32(0);
+            fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
+                                      {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, dict_arg,
+                                       test::rigU32(dict_len), test::rigU32(b.out_len),
+                                       test::rigU32(uint32_t(b.payload.size()))})
+                         : rig.launch("kvnLzDecodeKernel", grid,
+                                      {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, zero, zero,
+                                       test::rigU32(dict_len), test::rigU32(b.out_len),
+                                       test::rigU32(uint32_t(b.payload.size()))});
         }
+    } else {
+        const char* name = run.kernel == LzKernel::Raw ? "kvnLzDecodeRawKernel" : "kvnLzDecodeRawPipelinedKernel";
+        fault = dict ? rig.launch(name, grid,
+                                  {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                   test::rigBuffer(count_cell), test::rigU32(per_item), test::rigU32(subchunk), dict_arg,
+                                   test::rigU32(dict_len), test::rigU32(uint32_t(b.payload.size())),
+                                   test::rigU32(b.out_len)})
+                     : rig.launch(name, grid,
+                                  {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
+                                   test::rigBuffer(count_cell), test::rigU32(per_item), test::rigU32(subchunk),
+                                   test::rigU32(0), test::rigU32(0), test::rigU32(dict_len),
+                                   test::rigU32(uint32_t(b.payload.size())), test::rigU32(b.out_len)});
     }
-    return dev.read(o, out.size());
+    EXPECT_EQ(fault, "");
+    return rig.read(o);
 }
 
 ScanLists runScanParse(Backend backend, const Batch& b) {
@@ -128,18 +138,19 @@ ScanLists runScanParse(Backend backend, const Batch& b) {
         EXPECT_TRUE(r.ok()) << r.fault;
         return lists;
     }
-    DeviceBuffers dev;
-    uint64_t payload = dev.copyOf(b.payload), descs = dev.copyOf(b.descs), first = dev.copyOf(starts);
-    uint64_t count_cell = dev.copyOf(std::vector<uint32_t>{count});
-    uint64_t huff[4], raw[2];
-    for (int i = 0; i < 4; ++i) huff[i] = dev.copyOf(lists.huff[i]);
-    for (int i = 0; i < 2; ++i) raw[i] = dev.copyOf(lists.raw[i]);
-    uint32_t end = payload_end, sc = subchunk;
-    void* params[] = {&payload, &descs,  &first,   &count_cell, &huff[0], &huff[1],
-                      &huff[2], &huff[3], &raw[0], &raw[1],     &end,     &sc};
-    launchDecodeKernel(&DecodeKernelHandles::scan_parse_fn, blocks, params);
-    for (int i = 0; i < 4; ++i) lists.huff[i] = recordsOf<KvnScanHuffDesc>(dev.read(huff[i], n * sizeof(KvnScanHuffDesc)), n);
-    for (int i = 0; i < 2; ++i) lists.raw[i] = recordsOf<KvnScanRawDesc>(dev.read(raw[i], n * sizeof(KvnScanRawDesc)), n);
+    test::KernelRig rig(backend);
+    const uint32_t huff[4] = {rig.bufferOf(lists.huff[0]), rig.bufferOf(lists.huff[1]), rig.bufferOf(lists.huff[2]),
+                              rig.bufferOf(lists.huff[3])};
+    const uint32_t raw[2] = {rig.bufferOf(lists.raw[0]), rig.bufferOf(lists.raw[1])};
+    const std::string fault = rig.launch(
+        "kvnScanParseKernel", {blocks},
+        {test::rigBuffer(rig.bufferOf(b.payload)), test::rigBuffer(rig.bufferOf(b.descs)),
+         test::rigBuffer(rig.bufferOf(starts)), test::rigBuffer(rig.bufferOf(std::vector<uint32_t>{count})),
+         test::rigBuffer(huff[0]), test::rigBuffer(huff[1]), test::rigBuffer(huff[2]), test::rigBuffer(huff[3]),
+         test::rigBuffer(raw[0]), test::rigBuffer(raw[1]), test::rigU32(payload_end), test::rigU32(subchunk)});
+    EXPECT_EQ(fault, "");
+    for (int i = 0; i < 4; ++i) lists.huff[i] = rig.readAs<KvnScanHuffDesc>(huff[i]);
+    for (int i = 0; i < 2; ++i) lists.raw[i] = rig.readAs<KvnScanRawDesc>(raw[i]);
     return lists;
 }
 
@@ -156,13 +167,14 @@ std::vector<uint8_t> runGather(Backend backend, const std::vector<uint8_t>& payl
         EXPECT_TRUE(r.ok()) << r.fault;
         return region;
     }
-    DeviceBuffers dev;
-    uint64_t p = dev.copyOf(payload), r = dev.copyOf(region), l = dev.copyOf(padded);
-    uint64_t count_cell = dev.copyOf(std::vector<uint32_t>{count});
-    uint32_t end = payload_end;
-    void* params[] = {&p, &r, &l, &count_cell, &end};
-    launchDecodeKernel(&DecodeKernelHandles::gather_off16_fn, slots, params);
-    return dev.read(r, region.size());
+    test::KernelRig rig(backend);
+    const uint32_t r = rig.bufferOf(region);
+    const std::string fault = rig.launch(
+        "kvnGatherRawOff16Kernel", {slots},
+        {test::rigBuffer(rig.bufferOf(payload)), test::rigBuffer(r), test::rigBuffer(rig.bufferOf(padded)),
+         test::rigBuffer(rig.bufferOf(std::vector<uint32_t>{count})), test::rigU32(payload_end)});
+    EXPECT_EQ(fault, "");
+    return rig.read(r);
 }
 
 }  // namespace kvn::dectest
