@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "core/format/chunk_walk.h"
 #include "kernels/format_constants.h"
+#include "tests/core/integrity/sample_data.h"
 
 namespace kvn::dectest {
 
@@ -95,22 +93,6 @@ std::vector<uint8_t> referenceOutput(const Batch& b, uint32_t guard, uint8_t gua
     return out;
 }
 
-std::vector<uint8_t> realText(size_t n) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator("/usr/include"))
-        if (e.is_regular_file() && e.path().extension() == ".h") files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    std::vector<uint8_t> text;
-    for (const auto& f : files) {
-        std::ifstream in(f, std::ios::binary);
-        text.insert(text.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (text.size() >= n) break;
-    }
-    while (text.size() < n) text.insert(text.end(), text.begin(), text.begin() + std::min(text.size(), n - text.size()));
-    text.resize(n);
-    return text;
-}
-
 Batch encodedBatch(std::string name, const std::vector<uint8_t>& input, const ref::EncodeOptions& options) {
     const ref::EncodedBlock block = ref::encodeBlock(input, options);
     const uint32_t chunk = std::min<uint32_t>(uint32_t(options.sc_group_size * KVN_CHUNK_UNIT), KVN_CHUNK_UNIT);
@@ -124,6 +106,7 @@ Batch encodedBatch(std::string name, const std::vector<uint8_t>& input, const re
     b.descs.resize(walk.chunk_count);
     b.chunks_per_item = walk.chunks_per_item;
     b.out_len = uint32_t(input.size());
+    b.independent_chunks = true;
     b.huffman = options.huffman;
     if (!options.lz.dictionary.empty()) {
         b.dictionary.assign(options.lz.dictionary.begin(), options.lz.dictionary.end());
@@ -384,7 +367,7 @@ std::vector<Batch> chunkKindBatches() {
 
 std::vector<Batch> textBatches() {
     std::vector<Batch> out;
-    const std::vector<uint8_t> text = realText(600000);
+    const std::vector<uint8_t> text = test::systemHeaderBytes(600000);
     for (int level = 1; level <= 4; ++level) {
         for (float sc : {0.25f, 1.0f}) {
             const ref::EncodeOptions o = ref::encodeOptionsForLevel(level, sc);
@@ -412,7 +395,7 @@ std::vector<Batch> fixtureBatches() {
 
 std::vector<Batch> damagedBatches() {
     std::vector<Batch> sources;
-    const std::vector<uint8_t> text = realText(200000);
+    const std::vector<uint8_t> text = test::systemHeaderBytes(200000);
     sources.push_back(encodedBatch("level 1", text, ref::encodeOptionsForLevel(1, 0.5f)));
     sources.push_back(encodedBatch("level 3", text, ref::encodeOptionsForLevel(3, 1.0f)));
     for (Batch& b : tokenFormBatches()) sources.push_back(std::move(b));
@@ -422,6 +405,8 @@ std::vector<Batch> damagedBatches() {
         for (int round = 0; round < 6; ++round) {
             Batch b = src;
             b.name = src.name + " damaged #" + std::to_string(round);
+            b.chunks_per_item = uint32_t(b.descs.size());
+            b.independent_chunks = false;
             // Change a few bytes of one coded chunk, more of them near its
             // start where the stream headers and counts lie.
             std::vector<size_t> coded;

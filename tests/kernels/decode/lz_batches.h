@@ -18,6 +18,9 @@ struct Batch {
     std::vector<uint8_t> payload;
     std::vector<KvnChunkDesc> descs;
     uint32_t chunks_per_item = 1;
+    // No chunk reads another's output (the encoder keeps matches inside
+    // their sub-chunk), so any number of chunks per work item decodes alike.
+    bool independent_chunks = false;
     uint32_t out_len = 0;
     std::vector<uint8_t> dictionary;
     bool use_dictionary = false;
@@ -57,9 +60,6 @@ bool usesHuffmanStreams(const Batch& b);
 // bytes of guard_fill (the whole buffer starts as guard_fill).
 std::vector<uint8_t> referenceOutput(const Batch& b, uint32_t guard, uint8_t guard_fill);
 
-// Real text of n bytes from files on this machine.
-std::vector<uint8_t> realText(size_t n);
-
 // A block of `input` encoded with the reference encoder, as a batch.
 Batch encodedBatch(std::string name, const std::vector<uint8_t>& input, const ref::EncodeOptions& options);
 
@@ -73,6 +73,8 @@ Batch handBatch(std::string name, const std::vector<std::vector<ref::SubChunkStr
 std::vector<Batch> fixtureBatches();
 
 // Damaged copies of well-formed batches: bytes of coded sub-chunks changed.
+// A damaged match may read another chunk's output, which the reference reads
+// after decoding the chunks in order: one work item walks them all.
 std::vector<Batch> damagedBatches();
 
 }  // namespace kvn::dectest
