@@ -43,7 +43,7 @@ KVN_FN StreamLoc placeStream(StreamLoc s, u32 where, u32 at) {
 KVN_FN void decodeCodedSubChunk(u32 body, u32 len, u32 decoded, u32 base, u32 mode, bool frame_first, u32 slot,
                                 KVN_INOUT(bool) cut) {
     u32 body_end = body + len;
-    ParsedStreams ps = locateStreams(body, body_end, decoded, frame_first);
+    ParsedStreams ps = parseSubChunkHeaders(body, body_end, decoded, frame_first);
     u32 slot_at = slot * KVN_SUBCHUNK_SIZE;
     ps.lit = placeStream(ps.lit, kStreamInLiteralScratch, slot_at);
     ps.tok = placeStream(ps.tok, kStreamInTokenScratch, slot_at);

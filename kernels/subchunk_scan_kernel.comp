@@ -146,7 +146,7 @@ KVN_FN void kvnMain() {
         u32 decoded = kvnMin(left, s_max);
         // A stored sub-chunk's bytes are output, not stream headers.
         if (len < decoded) {
-            ParsedStreams ps = locateStreams(body, body + len, decoded, frame_first);
+            ParsedStreams ps = parseSubChunkHeaders(body, body + len, decoded, frame_first);
             if (ps.lit.type == KVN_STREAM_HUFFMAN)
                 recordHuffman(KVN_SCAN_LIST_LITERALS, g, ps.lit, g * KVN_SUBCHUNK_SIZE);
             if (ps.tok.type == KVN_STREAM_HUFFMAN) recordHuffman(KVN_SCAN_LIST_TOKENS, g, ps.tok, g * KVN_SUBCHUNK_SIZE);

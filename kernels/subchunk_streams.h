@@ -96,7 +96,7 @@ KVN_FN StreamLoc absentStream(u32 pos) {
 // Locates the streams of the sub-chunk body [body, end) that decodes to
 // `decoded` bytes (fewer than the body holds would make it stored, which the
 // caller handles). frame_first: the body opens with the frame's 8 raw bytes.
-KVN_FN ParsedStreams locateStreams(u32 body, u32 end, u32 decoded, bool frame_first) {
+KVN_FN ParsedStreams parseSubChunkHeaders(u32 body, u32 end, u32 decoded, bool frame_first) {
     ParsedStreams ps;
     u32 pos = body;
     ps.prefix_len = 0u;
