@@ -147,3 +147,23 @@ TEST_F(FrameFormsTest, MerkleRootOfAStoredFrameOnEveryRoad) {
 
 }  // namespace
 }  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// Chunks shorter than 8 bytes cannot give the frame's first sub-chunk its 8
+// raw leading bytes: such a frame is one stored block, without chunk table.
+TEST_F(FrameFormsTest, ChunksBelowEightBytesGiveAStoredFrame) {
+    Bytes input(200);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i / 3);
+    CompressOpts opts{};
+    opts.sc_group_size = 0x1p-16f;  // 4-byte chunks
+    const Bytes frame = compressOk(input, opts);
+    Bytes header = kEmptyLevelOneHeader;
+    std::memcpy(header.data() + 9, &opts.sc_group_size, 4);
+    header[14] = 200;
+    EXPECT_EQ(frame, concat({header, le32(200 | 0x80000000u), le32(200), input, le32(0)}));
+}
+
+}  // namespace
+}  // namespace kvn::test

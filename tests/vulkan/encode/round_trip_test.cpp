@@ -2,6 +2,7 @@
 // as the reference encoder's frame (so the GPU streams are the reference
 // parse), restored by the reference decoder and by the library's own.
 #include "core/dict/builtin_dictionary.h"
+#include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
@@ -128,6 +129,34 @@ TEST_F(RoundTripTest, TimingsNameTheStages) {
     const char* labels[] = {"kvnLzEncodeKernel", "kvnAssembleMeasureKernel", "kvnAssembleWriteKernel",
                             "kvnFrameAssembleKernel"};
     for (int i = 0; i < 4; ++i) EXPECT_STREQ(entries[i].label, labels[i]);
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// 64-byte chunks of data that does not shrink make a frame longer than the
+// compress bound: the frame size is checked against the destination before
+// the frame assembly writes it, and the frame buffer holds the whole frame.
+TEST_F(RoundTripTest, FramesAboveTheBoundAreCheckedBeforeTheyAreWritten) {
+    if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
+    const Bytes input = randomBytes(16384, 5);
+    CompressOpts opts{};
+    opts.sc_group_size = 0x1p-12f;
+    const uint64_t bound = compressBound(input.size());
+    const uint64_t frame_len = 22 + 8 + input.size() + 256 * (2 + 8) - 8 + 4;  // raw records, prefixes, end mark
+    ASSERT_GT(frame_len, bound);
+    Bytes out(frame_len, 0xEE);
+    uint64_t size = 0;
+    EXPECT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), bound, &size, &opts), 3u);
+    EXPECT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), frame_len - 1, &size, &opts), 3u);
+    ASSERT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), frame_len, &size, &opts), 0u);
+    EXPECT_EQ(size, frame_len);
+    const ref::DecodedFrame decoded = ref::decodeFrame(out, {});
+    EXPECT_EQ(decoded.error, Error::None);
+    EXPECT_TRUE(decoded.bytes == input);
 }
 
 }  // namespace
