@@ -4,6 +4,7 @@
 #include "core/dict/builtin_dictionary.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
+#include "core/interface/backend.h"
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
 
@@ -82,7 +83,7 @@ TEST_F(RoundTripTest, GpuFramesAreTheReferenceFramesAndRoundTrip) {
             EXPECT_EQ(decoded.frame_len, frame.size());
             EXPECT_TRUE(decoded.bytes == c.input) << "the reference decoder restores the input";
 
-            if (kDecodeKernels) {
+            if (kDecodeKernels && backend().runDecodeJob) {
                 Bytes back(c.input.size() + 64);  // the decoder's room past the content
                 uint64_t size = 0;
                 DecompressOpts dopts{};
@@ -137,16 +138,16 @@ TEST_F(RoundTripTest, TimingsNameTheStages) {
 namespace kvn::test {
 namespace {
 
-// 64-byte chunks of data that does not shrink make a frame longer than the
+// 1 KiB chunks of data that does not shrink make a frame longer than the
 // compress bound: the frame size is checked against the destination before
 // the frame assembly writes it, and the frame buffer holds the whole frame.
 TEST_F(RoundTripTest, FramesAboveTheBoundAreCheckedBeforeTheyAreWritten) {
     if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
-    const Bytes input = randomBytes(16384, 5);
+    const Bytes input = randomBytes(65536, 5);
     CompressOpts opts{};
-    opts.sc_group_size = 0x1p-12f;
+    opts.sc_group_size = 0x1p-8f;
     const uint64_t bound = compressBound(input.size());
-    const uint64_t frame_len = 22 + 8 + input.size() + 256 * (2 + 8) - 8 + 4;  // raw records, prefixes, end mark
+    const uint64_t frame_len = 22 + 8 + input.size() + 64 * (2 + 8) - 8 + 4;  // raw records, prefixes, end mark
     ASSERT_GT(frame_len, bound);
     Bytes out(frame_len, 0xEE);
     uint64_t size = 0;
