@@ -3,10 +3,14 @@
 # LeakSanitizer and UBSan (KVN_SANITIZE). Used by the README and by CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Both builds share one shader cache: the sanitizer run's lavapipe pipelines
+# then come compiled from the first run.
+cache="$PWD/build/mesa_shader_cache"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SHADER_CACHE_DIR="$cache" >/dev/null
 cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure -j"$(nproc)")
 
-cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SANITIZE=ON >/dev/null
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SANITIZE=ON \
+  -DKVN_SHADER_CACHE_DIR="$cache" >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ctest --output-on-failure -j"$(nproc)")

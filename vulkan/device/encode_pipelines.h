@@ -54,15 +54,17 @@ struct EncodeKernelSpec {
 inline constexpr size_t kEncodeKernelCount = 19;
 inline constexpr const char* kLzEncodeModule = "kvnLzEncodeGreedyKernel";
 
-// In build order.
+// In build order. The three sort kernels serve only level 5's sort-parse
+// road, which checks for them itself; a device without them still encodes
+// every other level.
 inline constexpr EncodeKernelSpec kEncodeKernelSpecs[kEncodeKernelCount] = {
     {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel", kLzEncodeModule, 5, 72, true, 0, 0, EncodeGroup::Required},
     {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel", kLzEncodeModule, 5, 72, true, 0, 1, EncodeGroup::Required},
     {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel", kLzEncodeModule, 5, 72, true, 1, 0, EncodeGroup::Required},
     {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel", kLzEncodeModule, 5, 72, true, 2, 0, EncodeGroup::Required},
-    {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel", "kvnLzSortBuildKeysKernel", 2, 24, false, 0, 0, EncodeGroup::Required},
-    {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel", "kvnLzSortRadixKernel", 2, 24, false, 0, 0, EncodeGroup::Required},
-    {&EncodeKernelHandles::sort_discover_fn, "kvnLzSortDiscoverKernel", "kvnLzSortDiscoverKernel", 2, 24, false, 0, 0, EncodeGroup::Required},
+    {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel", "kvnLzSortBuildKeysKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},
+    {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel", "kvnLzSortRadixKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},
+    {&EncodeKernelHandles::sort_discover_fn, "kvnLzSortDiscoverKernel", "kvnLzSortDiscoverKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},
     {&EncodeKernelHandles::huff_build_tables_fn, "kvnHuffBuildTablesKernel", "kvnHuffBuildTablesKernel", 4, 8, false, 0, 0, EncodeGroup::HuffmanHead},
     {&EncodeKernelHandles::huff_encode_fn, "kvnHuffEncode4StreamKernel", "kvnHuffEncode4StreamKernel", 7, 12, false, 0, 0, EncodeGroup::Huffman},
     {&EncodeKernelHandles::huff_scan_fn, "kvnHuffScanStreamsKernel", "kvnHuffScanStreamsKernel", 4, 4, false, 0, 0, EncodeGroup::Huffman},

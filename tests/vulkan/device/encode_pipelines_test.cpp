@@ -153,17 +153,17 @@ TEST(EncodePipelines, FailedRequiredBuildIsRetriedWithoutBuildingAnythingTwice) 
     inChildProcess([] {
         readyOps();
         EncodeBuildCalls::install();
-        EncodeBuildCalls::fail_pipeline = 5;  // kvnLzSortRadixKernel, required
+        EncodeBuildCalls::fail_pipeline = 3;  // kvnLzEncodeSortParseKernel, required
         EXPECT_FALSE(ensureEncodePipelines());
-        EXPECT_EQ(encodeRecords().size(), 5u);
-        EXPECT_NE(encodeKernels().sort_build_keys_fn, nullptr);
-        EXPECT_EQ(encodeKernels().sort_radix_fn, nullptr);
+        EXPECT_EQ(encodeRecords().size(), 3u);
+        EXPECT_NE(encodeKernels().lz_chain_fn, nullptr);
+        EXPECT_EQ(encodeKernels().lz_sort_parse_fn, nullptr);
         EXPECT_EQ(encodeKernels().huff_build_tables_fn, nullptr);
 
         EncodeBuildCalls::pipelines = 0;
         EncodeBuildCalls::fail_pipeline = -1;
         ASSERT_TRUE(ensureEncodePipelines());
-        EXPECT_EQ(EncodeBuildCalls::pipelines, static_cast<int>(kEncodeKernelCount) - 5);
+        EXPECT_EQ(EncodeBuildCalls::pipelines, static_cast<int>(kEncodeKernelCount) - 3);
         ASSERT_EQ(encodeRecords().size(), kEncodeKernelCount);
         std::set<VkPipeline> distinct;
         for (const KernelRecord& record : encodeRecords()) distinct.insert(record.pipeline);
@@ -177,7 +177,8 @@ TEST(EncodePipelines, OptionalGroupsFallWithTheirHead) {
     inChildProcess([] {
         static std::vector<EmbeddedModule> modules;
         for (const EmbeddedModule& m : embeddedModules())
-            if (std::string(m.name) != "kvnHuffBuildTablesKernel" && std::string(m.name) != "kvnWrtAssignKernel")
+            if (std::string(m.name) != "kvnHuffBuildTablesKernel" && std::string(m.name) != "kvnWrtAssignKernel" &&
+                std::string(m.name) != "kvnLzSortRadixKernel")
                 modules.push_back(m);
         useKernelModules(modules);
         readyOps();
@@ -190,11 +191,14 @@ TEST(EncodePipelines, OptionalGroupsFallWithTheirHead) {
         // A group member failing alone takes nothing with it.
         EXPECT_EQ(k.wrt_assign_fn, nullptr);
         EXPECT_NE(k.wrt_encode_fn, nullptr);
+        // The sort kernels serve level 5 alone: one missing leaves the rest.
+        EXPECT_EQ(k.sort_radix_fn, nullptr);
+        EXPECT_NE(k.sort_discover_fn, nullptr);
         EXPECT_NE(k.byte_plane_deinterleave_fn, nullptr);
-        EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount - 4);
+        EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount - 5);
         // Built once: later calls answer at once.
         EXPECT_TRUE(ensureEncodePipelines());
-        EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount - 4);
+        EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount - 5);
     });
 }
 
