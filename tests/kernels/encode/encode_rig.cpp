@@ -1,0 +1,90 @@
+#include "encode_rig.h"
+
+#include <algorithm>
+
+#include "core/format/frame_header.h"
+
+namespace kvn::test {
+
+FrameGeometry planFrame(size_t len, float fraction) {
+    FrameGeometry f;
+    f.chunk = uint32_t(frameChunkSize(fraction));
+    f.sub = std::min(f.chunk, KVN_SUBCHUNK_SIZE);
+    f.spc = ref::subChunksPerGroup(fraction);
+    f.chunks = (len + f.chunk - 1) / f.chunk;
+    for (uint64_t k = 0; k < f.chunks; ++k) {
+        f.chunk_first_sub.push_back(uint32_t(f.descs.size()));
+        const uint64_t end = std::min<uint64_t>(len, (k + 1) * f.chunk);
+        for (uint64_t at = k * f.chunk; at < end; at += f.sub) {
+            const uint32_t i = uint32_t(f.descs.size());
+            f.descs.push_back({uint32_t(at), uint32_t(std::min<uint64_t>(f.sub, end - at)), i * 3 * f.sub, 3 * f.sub,
+                               i == 0 ? 1u : 0u});
+        }
+    }
+    f.chunk_first_sub.push_back(uint32_t(f.descs.size()));
+    return f;
+}
+
+LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame, const LzRun& run) {
+    const uint32_t aw = uint32_t(frame.descs.size());
+    const uint32_t groups = (aw + frame.spc - 1) / frame.spc;
+    const uint32_t warps = run.warps ? run.warps : std::min(groups, 8u);
+    const bool hash16 = std::string_view(run.kernel) == "kvnLzEncodeGreedy16Kernel";
+    const uint32_t bits = run.params.hash_bits;
+
+    std::vector<uint8_t> padded(input.begin(), input.end());
+    padded.resize(input.size() + 8);
+    LzResult r;
+    r.input_buffer = rig.buffer(padded);
+    r.lz_buffer = rig.buffer(size_t(aw) * 3 * frame.sub, 0xCC);
+    const uint32_t descs = rig.bufferOf(frame.descs);
+    const uint32_t sizes = rig.buffer(aw * 4);
+    // Tables start dirty: the kernel clears its own region.
+    const uint32_t table = rig.buffer(size_t(warps) << (bits + (hash16 ? 1 : 2)), 0x5A);
+
+    const auto& d = run.params.dictionary;
+    std::vector<uint32_t> dict_table(size_t(1) << bits, 0xFFFFFFFFu);
+    for (uint64_t i = 0; i + 8 <= d.size(); ++i) {
+        uint64_t six = 0;
+        for (int k = 0; k < 6; ++k) six |= uint64_t(d[i + k]) << (8 * k);
+        dict_table[ref::lzHash(six, bits)] = uint32_t(i);
+    }
+    std::vector<uint8_t> dict_bytes(d.begin(), d.end());
+    dict_bytes.resize(d.size() + 16);
+    const uint32_t dict = rig.buffer(dict_bytes);
+    const uint32_t dtable = rig.bufferOf(dict_table);
+
+    r.fault = rig.launch(run.kernel, {warps},
+                         {rigBuffer(r.input_buffer), rigBuffer(r.lz_buffer), rigBuffer(descs), rigBuffer(sizes),
+                          rigU32(aw), rigU32(bits), rigU32(0), rigU32(run.params.insert_in_matches ? 1 : 0),
+                          rigAddress(table), rigAddress(dict), rigAddress(dtable), rigU32(uint32_t(d.size())),
+                          rigU32(0), rigU32(frame.spc), rigU32(0), rigAddress(r.input_buffer), rigU32(0),
+                          rigU32(run.params.min_distance)});
+    r.lz_output = rig.read(r.lz_buffer);
+    r.sizes = rig.readAs<uint32_t>(sizes);
+    return r;
+}
+
+std::vector<ref::SubChunkStreams> referenceStreams(std::span<const uint8_t> input, const FrameGeometry& frame,
+                                                   const ref::LzParams& params) {
+    std::vector<uint32_t> lens;
+    for (const CompressChunkDesc& d : frame.descs) lens.push_back(d.len);
+    std::vector<ref::SubChunkStreams> out;
+    uint64_t pos = 0;
+    for (size_t g = 0; g < lens.size(); g += frame.spc) {
+        std::span<const uint32_t> group(lens.data() + g, std::min<size_t>(frame.spc, lens.size() - g));
+        for (auto& s : ref::lzEncodeGroup(input.data() + pos, group, g == 0, params)) {
+            pos += s.raw_len;
+            out.push_back(std::move(s));
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> slotBytes(const LzResult& lz, const FrameGeometry& frame, size_t i) {
+    const uint32_t off = frame.descs[i].out_off;
+    const uint32_t size = std::min(lz.sizes[i], 3 * frame.sub);
+    return {lz.lz_output.begin() + off, lz.lz_output.begin() + off + size};
+}
+
+}  // namespace kvn::test
