@@ -87,4 +87,80 @@ std::vector<uint8_t> slotBytes(const LzResult& lz, const FrameGeometry& frame, s
     return {lz.lz_output.begin() + off, lz.lz_output.begin() + off + size};
 }
 
+std::vector<AssembleRecord> assembleRecords(const FrameGeometry& frame, std::span<const uint32_t> lz_sizes) {
+    std::vector<AssembleRecord> records;
+    for (size_t i = 0; i < frame.descs.size(); ++i) {
+        const CompressChunkDesc& d = frame.descs[i];
+        AssembleRecord r{};
+        r.lz_off = d.out_off;
+        r.lz_size = lz_sizes[i];
+        r.raw_len = d.len;
+        r.prefix_len = d.first ? KVN_FRAME_PREFIX_BYTES : 0;
+        records.push_back(r);
+    }
+    return records;
+}
+
+AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
+                             const LzResult& lz, std::span<const uint8_t> head) {
+    AssembledFrame out;
+    const uint32_t aw = uint32_t(frame.descs.size());
+    std::vector<AssembleRecord> records = assembleRecords(frame, lz.sizes);
+    const uint32_t record_buffer = rig.bufferOf(records);
+    const uint32_t sizes = rig.buffer(aw * 4);
+    out.fault = rig.launch("kvnAssembleMeasureKernel", {aw},
+                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
+                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(sizes), rigU32(aw)});
+    if (!out.fault.empty()) return out;
+    out.measured = rig.readAs<uint32_t>(sizes);
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < aw; ++i) {
+        if (out.measured[i] == 0) {
+            out.fault = "measured size 0";
+            return out;
+        }
+        records[i].out_off = total;
+        total += out.measured[i] + KVN_SUBCHUNK_HDR_BYTES;
+    }
+    rig.write(record_buffer, std::span(reinterpret_cast<const uint8_t*>(records.data()), records.size() * sizeof(AssembleRecord)));
+    const uint32_t assembled = rig.buffer(total);
+    out.fault = rig.launch("kvnAssembleWriteKernel", {aw},
+                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
+                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(assembled), rigU32(aw)});
+    if (!out.fault.empty()) return out;
+
+    // A chunk is compressed when its encoded sub-chunks are smaller than it
+    // and none of its LZ outputs reached its own length.
+    const uint32_t n = uint32_t(frame.chunks);
+    std::vector<uint32_t> body_offsets(n), lengths(n), record_offsets(n);
+    uint32_t at = uint32_t(head.size());
+    for (uint32_t c = 0; c < n; ++c) {
+        const uint32_t first = frame.chunk_first_sub[c], last = frame.chunk_first_sub[c + 1];
+        const uint32_t len = uint32_t(std::min<uint64_t>(frame.chunk, input.size() - uint64_t(c) * frame.chunk));
+        uint32_t sum = 0;
+        bool wide = false;
+        for (uint32_t i = first; i < last; ++i) {
+            sum += out.measured[i] + KVN_SUBCHUNK_HDR_BYTES;
+            wide |= lz.sizes[i] >= frame.descs[i].len;
+        }
+        const bool compressed = sum < len && !wide;
+        body_offsets[c] = compressed ? records[first].out_off : 0xFFFFFFFFu;
+        lengths[c] = compressed ? sum : len;
+        record_offsets[c] = at;
+        const uint32_t record = lengths[c] + (compressed ? KVN_CHUNK_HDR_BYTES + KVN_SIZE_HDR_BYTES : KVN_CHUNK_HDR_BYTES);
+        out.record_sizes.push_back(record);
+        at += record;
+    }
+    const uint32_t prefix_at = at, end_at = at + KVN_CHUNK_PREFIX_BYTES * (n - 1);
+    const uint32_t frame_buffer = rig.buffer(end_at + 4, 0xEE);
+    out.fault = rig.launch("kvnFrameAssembleKernel", {n + 1},
+                           {rigBuffer(lz.input_buffer), rigBuffer(assembled), rigBuffer(rig.bufferOf(body_offsets)),
+                            rigBuffer(rig.bufferOf(lengths)), rigBuffer(rig.bufferOf(record_offsets)),
+                            rigBuffer(rig.buffer(head)), rigBuffer(frame_buffer), rigU32(uint32_t(head.size())),
+                            rigU32(KVN_CHUNK_HDR0_CODED_WRITTEN), rigU32(KVN_CHUNK_HDR1_WRITTEN), rigU32(n),
+                            rigU32(frame.chunk), rigU32(uint32_t(input.size())), rigU32(prefix_at), rigU32(end_at)});
+    out.frame = rig.read(frame_buffer);
+    return out;
+}
+
 }  // namespace kvn::test

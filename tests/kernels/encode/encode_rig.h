@@ -48,4 +48,21 @@ std::vector<ref::SubChunkStreams> referenceStreams(std::span<const uint8_t> inpu
 // A sub-chunk's bytes in the LZ output area (its slot, cut at its size).
 std::vector<uint8_t> slotBytes(const LzResult& lz, const FrameGeometry& frame, size_t i);
 
+// The assembly stage as the body encoder drives it: records from the LZ
+// sizes, measure, offsets, write, the compressed-or-raw choice per chunk and
+// the frame assembly after `head` (frame header and block header).
+struct AssembledFrame {
+    std::string fault;
+    std::vector<uint8_t> frame;          // head, chunk records, prefix table, end mark
+    std::vector<uint32_t> record_sizes;  // the chunk-size table
+    std::vector<uint32_t> measured;      // encoded sub-chunk sizes without header
+};
+
+AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
+                             const LzResult& lz, std::span<const uint8_t> head);
+
+// Records of the sub-chunks with their LZ sizes (no coded streams, assembled
+// offset 0).
+std::vector<AssembleRecord> assembleRecords(const FrameGeometry& frame, std::span<const uint32_t> lz_sizes);
+
 }  // namespace kvn::test
