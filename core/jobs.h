@@ -11,6 +11,10 @@ namespace kvn {
 
 inline constexpr int32_t kJobNotRun = -6;  // a job that ends before setting its result reports a device failure
 
+// The host source of a compress job whose source is in device memory
+// (dev_src): never an address, so a road that reads it by mistake faults at once.
+inline const uint8_t* const kDeviceSourcePlaceholder = reinterpret_cast<const uint8_t*>(uintptr_t{0x10});
+
 struct CompressJob {
     KvnHandle* handle = nullptr;
     const uint8_t* src_host = nullptr;  // a non-null placeholder when the source is in device memory

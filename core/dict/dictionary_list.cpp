@@ -1,30 +1,22 @@
 #include "core/dict/dictionary_list.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#include "core/platform/fault_countdown.h"
 
 namespace kvn {
 namespace {
 
-std::atomic<int> g_alloc_failure_countdown{-1};
+FaultCountdown g_alloc_fault;
 
-bool injectedFailure() {
-    int left = g_alloc_failure_countdown.load(std::memory_order_relaxed);
-    while (left >= 0) {
-        if (g_alloc_failure_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
-            return left == 0;
-    }
-    return false;
-}
+void* allocate(uint64_t bytes) { return g_alloc_fault.fires() ? nullptr : std::malloc(bytes); }
 
-void* allocate(uint64_t bytes) { return injectedFailure() ? nullptr : std::malloc(bytes); }
-
-void* reallocate(void* block, uint64_t bytes) { return injectedFailure() ? nullptr : std::realloc(block, bytes); }
+void* reallocate(void* block, uint64_t bytes) { return g_alloc_fault.fires() ? nullptr : std::realloc(block, bytes); }
 
 }  // namespace
 
-void injectDictionaryAllocFailure(int after) { g_alloc_failure_countdown.store(after, std::memory_order_relaxed); }
+void injectDictionaryAllocFailure(int after) { g_alloc_fault.arm(after); }
 
 uint8_t* copyDictionaryBytes(const uint8_t* bytes, uint64_t length) {
     auto* copy = static_cast<uint8_t*>(allocate(length ? length : 1));

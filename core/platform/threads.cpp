@@ -1,12 +1,13 @@
-#include <atomic>
 #include <cerrno>
+#include <new>
 
+#include "core/platform/fault_countdown.h"
 #include "core/platform/platform.h"
 
 namespace kvn {
 namespace {
 
-std::atomic<int> g_thread_fault_countdown{-1};
+FaultCountdown g_thread_start_fault;
 
 struct Trampoline {
     ThreadBody body;
@@ -20,14 +21,6 @@ void* runTrampoline(void* raw) {
     return nullptr;
 }
 
-bool injectedFaultFires() {
-    int left = g_thread_fault_countdown.load();
-    while (left >= 0) {
-        if (g_thread_fault_countdown.compare_exchange_weak(left, left - 1)) return left == 0;
-    }
-    return false;
-}
-
 Error errorFromPthread(int code) {
     switch (code) {
         case EAGAIN: return Error::ThreadQuotaExceeded;
@@ -39,11 +32,11 @@ Error errorFromPthread(int code) {
 
 }  // namespace
 
-void injectThreadStartFailure(int after) { g_thread_fault_countdown.store(after); }
+void injectThreadStartFailure(int after) { g_thread_start_fault.arm(after); }
 
 Error startThread(Thread* thread, ThreadBody body, void* arg, size_t stack_size) {
     thread->started = false;
-    if (injectedFaultFires()) return Error::Unexpected;
+    if (g_thread_start_fault.fires()) return Error::Unexpected;
 
     auto* trampoline = new (std::nothrow) Trampoline{body, arg};
     if (!trampoline) return Error::OutOfMemory;

@@ -1,0 +1,60 @@
+// The encoder part of a handle: what compress calls grow and keep between
+// calls, and the fields of the job that is running.
+#pragma once
+
+#include <cstdint>
+
+#include "core/dict/dictionary_list.h"
+#include "core/handle/handle_buffers.h"
+#include "core/timing/timing_records.h"
+
+namespace kvn {
+
+// The encode pipeline names its device buffers by index into the table.
+inline constexpr uint32_t kEncoderDeviceBuffers = 40;
+inline constexpr uint32_t kEncoderHostBuffers = 3;
+inline constexpr uint32_t kEncoderHostArrays = 10;
+
+struct EncoderState {
+    // The running job; set at its start and cleared at its end.
+    StreamHandle stream = 0;
+    DeviceBufferHandle dev_src = 0;
+    DeviceBufferHandle dev_dst = 0;
+    bool result_on_device = false;
+    bool record_timings = false;
+
+    DeviceBuffer device_buffers[kEncoderDeviceBuffers] = {};
+    HostBuffer host_buffers[kEncoderHostBuffers] = {};
+    HostArray host_arrays[kEncoderHostArrays] = {};
+    PageBlock batched_copies = {};
+
+    TimingList timings;
+    PendingTimingList pending_timings;
+
+    DictionaryList dictionaries;
+    // The dictionary whose copy is on the device; 0 uploads it again.
+    uint32_t dict_cache_id = 0;
+    uint64_t dict_cache_len = 0;
+    uint32_t dict_cache_bits = 0;
+    bool dict_table_ready = false;
+
+    uint32_t min_dist_floor = 0;
+    uint64_t frame_cap = 0;
+    int32_t frame_cap_level = 0;
+
+    // Device Merkle leaves of the frame being encoded.
+    bool merkle_leaves_wanted = false;
+    uint32_t merkle_chunk_size = 0;
+    uint32_t merkle_chunk_count = 0;
+    uint32_t merkle_leaves_done = 0;
+    bool merkle_leaves_valid = false;
+};
+
+// Frees the 40 device buffers; forgets the uploaded dictionary and the Merkle
+// leaf counts. The encoder stays usable: buffers grow again on demand.
+void releaseEncoderBuffers(EncoderState& encoder);
+
+// Frees everything the encoder owns, leaving it empty.
+void deinitEncoderState(EncoderState& encoder);
+
+}  // namespace kvn
