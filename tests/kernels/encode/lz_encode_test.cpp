@@ -8,6 +8,8 @@
 
 #include "core/format/chunk_test_data.h"
 #include "encode_rig.h"
+#include "kernels/embedded_modules.h"
+#include "vulkan/device/encode_pipelines.h"
 
 namespace kvn::test {
 namespace {
@@ -122,6 +124,22 @@ TEST(LzEncode, DictionaryMatchesEqualTheReference) {
 TEST(LzEncode, WarpsStepThroughSeveralGroups) {
     LzRun run{"kvnLzEncodeGreedyKernel", levelParams(2), 2};
     expectReferenceStreams(machineText(150000), 0.125f, run);
+}
+
+// The encode table builds the chain and sort-parse pipelines from the same
+// module with other specialization constants (their parse modes are not this
+// module's work); the module must build with every row.
+TEST(LzEncode, ModuleBuildsForEveryRowOfTheEncodeTable) {
+    KernelRig rig(KernelBackend::Lavapipe);  // brings the device up
+    const EmbeddedModule* module = nullptr;
+    for (const EmbeddedModule& m : embeddedModules())
+        if (std::string_view(m.name) == kLzEncodeModule) module = &m;
+    ASSERT_NE(module, nullptr);
+    for (const EncodeKernelSpec& spec : kEncodeKernelSpecs) {
+        if (std::string_view(spec.module_name) != kLzEncodeModule) continue;
+        VkPipeline pipeline = VK_NULL_HANDLE;
+        EXPECT_TRUE(buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) << spec.kernel_name;
+    }
 }
 
 // lavapipe ends an invocation's loops after 65,535 iterations in all, about
