@@ -63,10 +63,10 @@ KVN_FN void lzTablePut(u32 h, u32 pos) {
     kvnAtomicXor(table.data[lz_region + (h >> 1u)], ((old ^ pos) & 0xFFFFu) << shift);
 }
 
-#define KVN_LZ_UNROLL31(STEP)                                                                                  \
-    STEP(1) STEP(2) STEP(3) STEP(4) STEP(5) STEP(6) STEP(7) STEP(8) STEP(9) STEP(10) STEP(11) STEP(12) STEP(13) \
-    STEP(14) STEP(15) STEP(16) STEP(17) STEP(18) STEP(19) STEP(20) STEP(21) STEP(22) STEP(23) STEP(24) STEP(25) \
-    STEP(26) STEP(27) STEP(28) STEP(29) STEP(30) STEP(31)
+#define KVN_LZ_UNROLL32(STEP)                                                                                   \
+    STEP(0) STEP(1) STEP(2) STEP(3) STEP(4) STEP(5) STEP(6) STEP(7) STEP(8) STEP(9) STEP(10) STEP(11) STEP(12)   \
+    STEP(13) STEP(14) STEP(15) STEP(16) STEP(17) STEP(18) STEP(19) STEP(20) STEP(21) STEP(22) STEP(23) STEP(24) \
+    STEP(25) STEP(26) STEP(27) STEP(28) STEP(29) STEP(30) STEP(31)
 
 // Publishes each lane's hash and flag for the lookups below.
 KVN_FN void lzPublish(u32 h, bool flag) {
@@ -76,20 +76,21 @@ KVN_FN void lzPublish(u32 h, bool flag) {
     kvnWarpSync();
 }
 
-// The nearest flagged lane below `lane` with hash h, or 32 (unrolled: no loop).
-#define KVN_LZ_LOWER(d) \
-    if (found == 32u && lane >= u32(d) && lz_lane_flag[lane - u32(d)] != 0u && lz_lane_hash[lane - u32(d)] == h) found = lane - u32(d);
+// The nearest flagged lane below `lane` with hash h, or 32 (unrolled: no
+// loop; constant indices, the last match is the nearest).
+#define KVN_LZ_LOWER(j) \
+    if (u32(j) < lane && lz_lane_flag[j] != 0u && lz_lane_hash[j] == h) found = u32(j);
 KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
     u32 found = 32u;
-    KVN_LZ_UNROLL31(KVN_LZ_LOWER)
+    KVN_LZ_UNROLL32(KVN_LZ_LOWER)
     return found;
 }
 
-#define KVN_LZ_HIGHER(d) \
-    if (lane + u32(d) < 32u && lz_lane_flag[lane + u32(d)] != 0u && lz_lane_hash[lane + u32(d)] == h) shared_hash = true;
+#define KVN_LZ_HIGHER(j) \
+    if (u32(j) > lane && lz_lane_flag[j] != 0u && lz_lane_hash[j] == h) shared_hash = true;
 KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
     bool shared_hash = false;
-    KVN_LZ_UNROLL31(KVN_LZ_HIGHER)
+    KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
     return shared_hash;
 }
 
