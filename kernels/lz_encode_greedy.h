@@ -266,6 +266,12 @@ KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
     u32 n = descs[rec + KVN_COMPRESS_W_LEN];
     u32 slot = descs[rec + KVN_COMPRESS_W_OUT_OFF];
     u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
+    // A slot too small for the scratch areas (tiny sub-chunks) would spill
+    // into the next one: such a sub-chunk gets the LZ size 0 instead.
+    if (lzwSlotBytes(n) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
+        if (lane == 0u) lz_sizes[index] = 0u;
+        return;
+    }
     if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
     lzwBegin(slot, n, prefix);
     lz_cut = false;

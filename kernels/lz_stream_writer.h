@@ -13,13 +13,24 @@ u32 lzw_nl, lzw_nt, lzw_n16, lzw_n32_bytes, lzw_c1, lzw_c2, lzw_nlen;
 // Slot start O, sub-chunk length n, prefix P (8 raw bytes in the frame's
 // first sub-chunk). Areas: literals from O + P + 3 (at most n), then tokens,
 // off16, off32 and length bytes, each with room for what a sub-chunk of n
-// bytes can need; 7n/3 + 48 bytes in all, inside the 3n-byte slot from n = 72.
+// bytes can need.
+KVN_FN u32 lzwTokenRoom(u32 n) { return n / 4u + 16u; }
+KVN_FN u32 lzwOff16Room(u32 n) { return n / 2u + 8u; }
+KVN_FN u32 lzwOff32Room(u32 n) { return n / 3u + 8u; }
+KVN_FN u32 lzwLengthRoom(u32 n) { return n / 4u + 8u; }
+
+// Slot bytes a sub-chunk of n bytes needs: 7n/3 + 56, within 3n from n = 72
+// (so a slot of 3 x max(n, 72) bytes always suffices).
+KVN_FN u32 lzwSlotBytes(u32 n) {
+    return n + 8u + lzwTokenRoom(n) + lzwOff16Room(n) + lzwOff32Room(n) + lzwLengthRoom(n);
+}
+
 KVN_FN void lzwBegin(u32 slot, u32 n, u32 prefix) {
     lzw_lit = slot + prefix + 3u;
     lzw_tok = slot + n + 8u;
-    lzw_off16 = lzw_tok + n / 4u + 16u;
-    lzw_off32 = lzw_off16 + n / 2u + 8u;
-    lzw_len = lzw_off32 + n / 3u + 8u;
+    lzw_off16 = lzw_tok + lzwTokenRoom(n);
+    lzw_off32 = lzw_off16 + lzwOff16Room(n);
+    lzw_len = lzw_off32 + lzwOff32Room(n);
     lzw_nl = 0u;
     lzw_nt = 0u;
     lzw_n16 = 0u;

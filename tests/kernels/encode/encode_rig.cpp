@@ -6,18 +6,19 @@
 
 namespace kvn::test {
 
-FrameGeometry planFrame(size_t len, float fraction) {
+FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor) {
     FrameGeometry f;
     f.chunk = uint32_t(frameChunkSize(fraction));
     f.sub = std::min(f.chunk, KVN_SUBCHUNK_SIZE);
     f.spc = ref::subChunksPerGroup(fraction);
+    f.stride = 3 * std::max(f.sub, slot_floor);
     f.chunks = (len + f.chunk - 1) / f.chunk;
     for (uint64_t k = 0; k < f.chunks; ++k) {
         f.chunk_first_sub.push_back(uint32_t(f.descs.size()));
         const uint64_t end = std::min<uint64_t>(len, (k + 1) * f.chunk);
         for (uint64_t at = k * f.chunk; at < end; at += f.sub) {
             const uint32_t i = uint32_t(f.descs.size());
-            f.descs.push_back({uint32_t(at), uint32_t(std::min<uint64_t>(f.sub, end - at)), i * 3 * f.sub, 3 * f.sub,
+            f.descs.push_back({uint32_t(at), uint32_t(std::min<uint64_t>(f.sub, end - at)), i * f.stride, f.stride,
                                i == 0 ? 1u : 0u});
         }
     }
@@ -36,7 +37,7 @@ LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const Frame
     padded.resize(input.size() + 8);
     LzResult r;
     r.input_buffer = rig.buffer(padded);
-    r.lz_buffer = rig.buffer(size_t(aw) * 3 * frame.sub, 0xCC);
+    r.lz_buffer = rig.buffer(size_t(aw) * frame.stride, 0xCC);
     const uint32_t descs = rig.bufferOf(frame.descs);
     const uint32_t sizes = rig.buffer(aw * 4);
     // Tables start dirty: the kernel clears its own region.
@@ -83,7 +84,7 @@ std::vector<ref::SubChunkStreams> referenceStreams(std::span<const uint8_t> inpu
 
 std::vector<uint8_t> slotBytes(const LzResult& lz, const FrameGeometry& frame, size_t i) {
     const uint32_t off = frame.descs[i].out_off;
-    const uint32_t size = std::min(lz.sizes[i], 3 * frame.sub);
+    const uint32_t size = std::min(lz.sizes[i], frame.stride);
     return {lz.lz_output.begin() + off, lz.lz_output.begin() + off + size};
 }
 

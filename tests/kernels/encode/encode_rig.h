@@ -13,16 +13,16 @@
 
 namespace kvn::test {
 
-// The cut of a frame into chunks and sub-chunks (3 x sub bytes of LZ output
-// per sub-chunk), and the LZ groups of spc sub-chunks.
+// The cut of a frame into chunks and sub-chunks (3 x max(sub, slot_floor)
+// bytes of LZ output per sub-chunk), and the LZ groups of spc sub-chunks.
 struct FrameGeometry {
-    uint32_t chunk = 0, sub = 0, spc = 0;
+    uint32_t chunk = 0, sub = 0, spc = 0, stride = 0;
     uint64_t chunks = 0;
     std::vector<CompressChunkDesc> descs;
     std::vector<uint32_t> chunk_first_sub;  // chunks + 1 entries
 };
 
-FrameGeometry planFrame(size_t len, float fraction);
+FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor = 0);
 
 struct LzRun {
     const char* kernel = "kvnLzEncodeGreedyKernel";

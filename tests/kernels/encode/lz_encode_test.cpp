@@ -36,9 +36,10 @@ std::vector<uint8_t> textWithRuns(size_t n) {
 }
 
 // Runs the kernel on both backends and compares each sub-chunk with the
-// reference; returns the LZ outputs of the host run.
-void expectReferenceStreams(const std::vector<uint8_t>& input, float fraction, const LzRun& run) {
-    const FrameGeometry frame = planFrame(input.size(), fraction);
+// reference.
+void expectReferenceStreams(const std::vector<uint8_t>& input, float fraction, const LzRun& run,
+                            uint32_t slot_floor = 0) {
+    const FrameGeometry frame = planFrame(input.size(), fraction, slot_floor);
     const std::vector<ref::SubChunkStreams> want = referenceStreams(input, frame, run.params);
     for (KernelBackend backend : kBackends) {
         SCOPED_TRACE(backendName(backend));
@@ -139,6 +140,25 @@ TEST(LzEncode, ModuleBuildsForEveryRowOfTheEncodeTable) {
         if (std::string_view(spec.module_name) != kLzEncodeModule) continue;
         VkPipeline pipeline = VK_NULL_HANDLE;
         EXPECT_TRUE(buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) << spec.kernel_name;
+    }
+}
+
+// A slot of 3 x 64 bytes cannot hold the scratch areas of a 64-byte
+// sub-chunk: such sub-chunks get the LZ size 0 rather than spilling into the
+// next slot, whose bytes stay right. Slots of 3 x max(sub, 72) bytes fit.
+TEST(LzEncode, TinySubChunksNeedSlotsOf72Bytes) {
+    const std::vector<uint8_t> input = machineText(3000);
+    const float fraction = 1.0f / 4096;  // 64-byte chunks; the last one 56 bytes
+    const ref::LzParams params = levelParams(1);
+    expectReferenceStreams(input, fraction, {"kvnLzEncodeGreedyKernel", params}, 72);
+    const FrameGeometry frame = planFrame(input.size(), fraction);
+    const std::vector<ref::SubChunkStreams> want = referenceStreams(input, frame, params);
+    for (KernelBackend backend : kBackends) {
+        KernelRig rig(backend);
+        const LzResult got = runLzKernel(rig, input, frame, {"kvnLzEncodeGreedyKernel", params});
+        ASSERT_EQ(got.fault, "");
+        for (size_t i = 0; i + 1 < want.size(); ++i) EXPECT_EQ(got.sizes[i], 0u) << i;
+        EXPECT_EQ(slotBytes(got, frame, want.size() - 1), ref::lzOutput(want.back())) << backendName(backend);
     }
 }
 
