@@ -206,16 +206,18 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
             }
         }
 
+        // Lanes up to the winner enter their positions, or without a
+        // candidate the positions the step moves past (one call site keeps
+        // the unrolled lookup once in the module).
         u32 mask = kvnBallot(has);
+        u32 run = lz_cur - lz_anchor;
+        u32 step = run <= 127u ? 1u : kvnMin((run >> 7u) + 1u, 16u);
+        u32 winner = kvnCtz(mask);
+        lzInsert(mask == 0u ? lane < kvnMin(step, lanes_on) : lane <= winner, h, p);
         if (mask == 0u) {
-            u32 run = lz_cur - lz_anchor;
-            u32 step = run <= 127u ? 1u : kvnMin((run >> 7u) + 1u, 16u);
-            lzInsert(lane < kvnMin(step, lanes_on), h, p);
             lz_cur += step;
             continue;
         }
-        u32 winner = kvnCtz(mask);
-        lzInsert(lane <= winner, h, p);
         if (lane == winner) {
             lz_pick[0] = cstart;
             lz_pick[1] = csrc;
