@@ -36,9 +36,10 @@ KVN_FN u32 lzDictWord(u32 pos) {
            (u32(dict.data[pos + 3u]) << 24u);
 }
 
-// Hash of the six bytes at pos (little-endian 48-bit value).
-KVN_FN u32 lzHashAt(u32 pos) {
-    u64 v = u64(lzWord(pos)) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
+// Hash of the six bytes at pos, given its first four as a word (little-endian
+// 48-bit value).
+KVN_FN u32 lzHashOf(u32 word, u32 pos) {
+    u64 v = u64(word) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
     u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
     return u32(((v << 16u) * golden) >> (64u - hash_bits));
 }
@@ -76,22 +77,21 @@ KVN_FN void lzPublish(u32 h, bool flag) {
     kvnWarpSync();
 }
 
-// The nearest flagged lane below `lane` with hash h, or 32 (unrolled: no
-// loop; constant indices, the last match is the nearest).
+// The nearest flagged lane below `lane` with hash h, or 32 (unrolled without
+// branches: no loop, constant indices; the last match is the nearest).
 #define KVN_LZ_LOWER(j) \
-    if (u32(j) < lane && lz_lane_flag[j] != 0u && lz_lane_hash[j] == h) found = u32(j);
+    found = (u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) < lane)) != 0u ? u32(j) : found;
 KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
     u32 found = 32u;
     KVN_LZ_UNROLL32(KVN_LZ_LOWER)
     return found;
 }
 
-#define KVN_LZ_HIGHER(j) \
-    if (u32(j) > lane && lz_lane_flag[j] != 0u && lz_lane_hash[j] == h) shared_hash = true;
+#define KVN_LZ_HIGHER(j) shared_hash |= u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) > lane);
 KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
-    bool shared_hash = false;
+    u32 shared_hash = 0u;
     KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
-    return shared_hash;
+    return shared_hash != 0u;
 }
 
 // The flagged lanes enter pos into the table; of lanes sharing a hash the
@@ -124,11 +124,11 @@ KVN_FN void lzCopyLiterals(u32 end) {
 KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
     u32 i = done + kvnLane();
     bool differ = i >= limit;
-    if (differ) {
-    } else if (backward) {
-        differ = lzByte(start - 1u - i) != lzSourceByte(in_dict, from - 1u - i);
-    } else {
-        differ = lzByte(start + i) != lzSourceByte(in_dict, from + i);
+    if (!differ) {
+        // One pair of loads for both directions keeps the module small.
+        u32 a = backward ? start - 1u - i : start + i;
+        u32 b = backward ? from - 1u - i : from + i;
+        differ = lzByte(a) != lzSourceByte(in_dict, b);
     }
     return kvnBallot(differ);
 }
@@ -159,8 +159,8 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         u32 lanes_on = left > 33u ? 27u : (left >= 8u ? left - 7u : 0u);
         u32 p = lz_cur + lane;
         bool act = lane < lanes_on;
-        u32 h = lzHashAt(p);
         u32 w4 = lzWord(p);
+        u32 h = lzHashOf(w4, p);
         lzPublish(h, act);
         u32 same = lzLowerSameHash(lane, h);
         kvnWarpSync();
@@ -249,7 +249,7 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         if (insert_in_matches != 0u) {
             u32 ahead = kvnShiftLeft(1u, lane);
             u32 pos = start + ahead;
-            lzInsert(ahead < match && pos + 8u <= lz_glen, lzHashAt(pos), pos);
+            lzInsert(ahead < match && pos + 8u <= lz_glen, lzHashOf(lzWord(pos), pos), pos);
         }
         lz_recent = dist;
         lz_anchor = start + match;
