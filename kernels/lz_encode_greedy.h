@@ -47,7 +47,7 @@ KVN_FN u32 lzHashOf(u32 word, u32 pos) {
 KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
 
 // Table entries hold group positions; 16-bit entries (0xFFFF empty) share
-// words, so their writes are atomic on the half they change.
+// words two by two.
 KVN_FN u32 lzTableGet(u32 h) {
     if (lz_hash16 == 0u) return table.data[lz_region + h];
     u32 e = (table.data[lz_region + (h >> 1u)] >> ((h & 1u) * 16u)) & 0xFFFFu;
@@ -60,8 +60,8 @@ KVN_FN void lzTablePut(u32 h, u32 pos) {
         return;
     }
     u32 shift = (h & 1u) * 16u;
-    u32 old = (table.data[lz_region + (h >> 1u)] >> shift) & 0xFFFFu;
-    kvnAtomicXor(table.data[lz_region + (h >> 1u)], ((old ^ pos) & 0xFFFFu) << shift);
+    u32 at = lz_region + (h >> 1u);
+    table.data[at] = (table.data[at] & ~(0xFFFFu << shift)) | ((pos & 0xFFFFu) << shift);
 }
 
 #define KVN_LZ_UNROLL32(STEP)                                                                                   \
@@ -95,10 +95,18 @@ KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
 }
 
 // The flagged lanes enter pos into the table; of lanes sharing a hash the
-// highest writes.
+// highest writes. 16-bit entries are written in two rounds, even hashes
+// first, so that no two lanes change one word at once.
 KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
     lzPublish(h, writes);
-    if (writes && !lzHigherSameHash(kvnLane(), h)) lzTablePut(h, pos);
+    bool mine = writes && !lzHigherSameHash(kvnLane(), h);
+    if (lz_hash16 != 0u) {
+        if (mine && (h & 1u) == 0u) lzTablePut(h, pos);
+        kvnMemoryFence();
+        kvnWarpSync();
+        mine = mine && (h & 1u) != 0u;
+    }
+    if (mine) lzTablePut(h, pos);
     kvnMemoryFence();
     kvnWarpSync();
 }
