@@ -41,7 +41,7 @@ public:
         anchor_ = cur_ = b + prefix;
         // A decoder reads the dictionary for every source before the sub-chunk,
         // so with a dictionary no other match may reach back past it.
-        lowest_src_ = p_.dictionary.empty() ? 0 : b;
+        sub_lowest_src_ = p_.dictionary.empty() ? 0 : b;
         recent_ = KVN_INITIAL_REPEAT_DISTANCE;
         const uint64_t e1 = b + std::min<uint32_t>(length, KVN_HALF_SIZE);
         parseHalf(b, e1, group_first, s_.off32_first);
@@ -106,6 +106,10 @@ private:
     void insert(uint64_t pos) { table_[hashAt(pos)] = uint32_t(pos); }
 
     void parseHalf(uint64_t half_start, uint64_t end, bool dict_allowed, std::vector<uint32_t>& off32) {
+        // Off32 values above the 3-byte range have a form no decoder reads:
+        // sources further back than that from the half's start are not taken.
+        const uint64_t far_floor = half_start > KVN_OFF32_SHORT_MAX ? half_start - KVN_OFF32_SHORT_MAX : 0;
+        lowest_src_ = std::max(sub_lowest_src_, far_floor);
         uint32_t hashes[kLanes];
         while (cur_ + 4 <= end) {
             const uint64_t left = end - cur_;
@@ -221,7 +225,8 @@ private:
     std::vector<uint32_t> table_, dict_table_;
     SubChunkStreams s_;
     uint64_t anchor_ = 0, cur_ = 0, recent_ = 0;
-    uint64_t lowest_src_ = 0;  // first position a non-dictionary match may copy from
+    uint64_t sub_lowest_src_ = 0;  // first source position the sub-chunk allows
+    uint64_t lowest_src_ = 0;      // first position a non-dictionary match may copy from in this half
 };
 
 }  // namespace

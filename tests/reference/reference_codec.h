@@ -41,8 +41,9 @@
 //   - A sub-chunk whose literal mode is neither 0 nor 1 ends its chunk's
 //     decode, like a header with bit 23 clear.
 //   - off32 entries whose third byte is 0xC0 or more take a fourth byte
-//     (w = low 24 bits + byte3 << 22), the form the encoder writes above
-//     0xBFFFFF.
+//     (w = low 24 bits + byte3 << 22); the decoders accept that form, but the
+//     encoder never writes it: no match source lies more than 0xBFFFFF bytes
+//     before the start of its half.
 //   - With a dictionary, a match source q before the sub-chunk's base reads
 //     dictionary byte len - (base - q), or 0 further back; the encoder keeps
 //     every other match source inside the current sub-chunk. Without a

@@ -51,11 +51,16 @@ int main(int argc, char** argv) {
         const std::optional<KernelHandle> kernel = getKernelHandle(spec.handle);
         return kernel && *kernel && dispatchOnce(*kernel, spec.binding_count, spec.push_bytes) ? 0 : 1;
     }
-    if (!ensureEncodePipelines()) return 1;
     for (const EncodeKernelSpec& spec : kEncodeKernelSpecs) {
         if (std::strcmp(spec.kernel_name, name) != 0) continue;
-        const KernelHandle kernel = encodeKernels().*spec.handle;
-        return kernel && dispatchOnce(kernel, spec.binding_count, spec.push_bytes) ? 0 : 1;
+        // Only this kernel's pipeline (with its specialisation): the encode
+        // table as a whole may still lack kernels.
+        const EmbeddedModule* module = findKernelModule(spec.module_name);
+        VkPipeline pipeline = VK_NULL_HANDLE;
+        return module && buildEncodePipeline(module->bytes, module->size, spec, &pipeline) &&
+                       dispatchOnce(pipeline, spec.binding_count, spec.push_bytes)
+                   ? 0
+                   : 1;
     }
     std::fprintf(stderr, "warm_pipelines: no kernel named %s\n", name);
     return 1;

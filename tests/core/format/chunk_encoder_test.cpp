@@ -95,6 +95,29 @@ TEST(LzEncode, FarMatchesNeedFourteenBytes) {
     }
 }
 
+// No decoder reads the 4-byte off32 form, so a group longer than 12 MiB
+// takes no source further than 0xBFFFFF bytes back from the half's start: a
+// piece seen 12.7 MB earlier stays literal, one within the range is matched.
+TEST(LzEncode, NoSourceBeyondTheThreeByteOff32Range) {
+    const uint32_t sub = 131072, count = 98;
+    const uint64_t base = uint64_t(count - 1) * sub;  // the last sub-chunk
+    Bytes input = test::randomBytes(uint64_t(count) * sub, 31);
+    const uint64_t too_far = 1000, in_range = base - KVN_OFF32_SHORT_MAX + 5000;
+    std::copy_n(input.begin() + too_far, 64, input.begin() + base + 20000);
+    std::copy_n(input.begin() + in_range, 64, input.begin() + base + 40000);
+    ref::LzParams params;
+    params.hash_bits = 24;
+    const std::vector<uint32_t> lens(count, sub);
+    const auto streams = ref::lzEncodeGroup(input.data(), lens, false, params);
+    const ref::SubChunkStreams& last = streams.back();
+    ASSERT_EQ(last.off32_first.size(), 1u);
+    EXPECT_EQ(last.off32_first[0], base - in_range);
+    EXPECT_TRUE(last.off32_second.empty());
+    for (const auto& s : streams)
+        for (const auto* list : {&s.off32_first, &s.off32_second})
+            for (uint32_t w : *list) EXPECT_LE(w, KVN_OFF32_SHORT_MAX);
+}
+
 TEST(LzEncode, FloorKeepsShortDistancesOut) {
     // A period of 10 (matches too near to take), then a period of 150.
     Bytes input;

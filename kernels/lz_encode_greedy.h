@@ -1,0 +1,339 @@
+// The greedy parse of the LZ encode kernels (lz_encode_kernel.comp). Included
+// inside each entry after kernel_begin.h (no include guard: every entry takes
+// its own copy); the entry provides the parameters and `lz_hash16`.
+//
+// A warp parses one group at a time. Each scan step looks at up to 27
+// consecutive positions, one per lane; the lowest lane with a candidate wins
+// (same-step repeat, table, recent offset, distance 8, dictionary, in that
+// order), the match is extended 32 bytes at a time in both directions, and
+// the sequence goes to the stream writer. Long literal runs speed the step up
+// to 16 positions. Every value that decides control flow is the same in all
+// lanes, so the collectives are always reached by the whole warp.
+//
+// lavapipe ends an invocation's loops after 65,535 iterations in total, so
+// the per-sequence work has no loops of its own beyond the 32-byte strides;
+// a loop cut short leaves the sub-chunk's LZ size at 0, which the assembly
+// refuses.
+
+#include "kernels/lz_stream_writer.h"
+
+// State of the group and sub-chunk being parsed (the same in all lanes).
+u32 lz_gbase, lz_glen, lz_region;
+u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
+bool lz_cut;
+
+KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
+
+KVN_FN u32 lzWord(u32 pos) {
+    return lzByte(pos) | (lzByte(pos + 1u) << 8u) | (lzByte(pos + 2u) << 16u) | (lzByte(pos + 3u) << 24u);
+}
+
+// Byte `pos` of a match source: the dictionary or the group.
+KVN_FN u32 lzSourceByte(bool in_dict, u32 pos) { return in_dict ? u32(dict.data[pos]) : lzByte(pos); }
+
+KVN_FN u32 lzDictWord(u32 pos) {
+    return u32(dict.data[pos]) | (u32(dict.data[pos + 1u]) << 8u) | (u32(dict.data[pos + 2u]) << 16u) |
+           (u32(dict.data[pos + 3u]) << 24u);
+}
+
+// Hash of the six bytes at pos, given its first four as a word (little-endian
+// 48-bit value).
+KVN_FN u32 lzHashOf(u32 word, u32 pos) {
+    u64 v = u64(word) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
+    u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
+    return u32(((v << 16u) * golden) >> (64u - hash_bits));
+}
+
+KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
+
+// Table entries hold group positions; 16-bit entries (0xFFFF empty) share
+// words two by two.
+KVN_FN u32 lzTableGet(u32 h) {
+    if (lz_hash16 == 0u) return table.data[lz_region + h];
+    u32 e = (table.data[lz_region + (h >> 1u)] >> ((h & 1u) * 16u)) & 0xFFFFu;
+    return e == 0xFFFFu ? kLzEmpty : e;
+}
+
+KVN_FN void lzTablePut(u32 h, u32 pos) {
+    if (lz_hash16 == 0u) {
+        table.data[lz_region + h] = pos;
+        return;
+    }
+    u32 shift = (h & 1u) * 16u;
+    u32 at = lz_region + (h >> 1u);
+    table.data[at] = (table.data[at] & ~(0xFFFFu << shift)) | ((pos & 0xFFFFu) << shift);
+}
+
+#define KVN_LZ_UNROLL32(STEP)                                                                                   \
+    STEP(0) STEP(1) STEP(2) STEP(3) STEP(4) STEP(5) STEP(6) STEP(7) STEP(8) STEP(9) STEP(10) STEP(11) STEP(12)   \
+    STEP(13) STEP(14) STEP(15) STEP(16) STEP(17) STEP(18) STEP(19) STEP(20) STEP(21) STEP(22) STEP(23) STEP(24) \
+    STEP(25) STEP(26) STEP(27) STEP(28) STEP(29) STEP(30) STEP(31)
+
+// Publishes each lane's hash and flag for the lookups below.
+KVN_FN void lzPublish(u32 h, bool flag) {
+    u32 lane = kvnLane();
+    lz_lane_hash[lane] = h;
+    lz_lane_flag[lane] = flag ? 1u : 0u;
+    kvnWarpSync();
+}
+
+// The nearest flagged lane below `lane` with hash h, or 32 (unrolled without
+// branches: no loop, constant indices; the last match is the nearest).
+#define KVN_LZ_LOWER(j) \
+    found = (u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) < lane)) != 0u ? u32(j) : found;
+KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
+    u32 found = 32u;
+    KVN_LZ_UNROLL32(KVN_LZ_LOWER)
+    return found;
+}
+
+#define KVN_LZ_HIGHER(j) shared_hash |= u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) > lane);
+KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
+    u32 shared_hash = 0u;
+    KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
+    return shared_hash != 0u;
+}
+
+// The flagged lanes enter pos into the table; of lanes sharing a hash the
+// highest writes. 16-bit entries are written in two rounds, even hashes
+// first, so that no two lanes change one word at once.
+KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
+    lzPublish(h, writes);
+    bool mine = writes && !lzHigherSameHash(kvnLane(), h);
+    if (lz_hash16 != 0u) {
+        if (mine && (h & 1u) == 0u) lzTablePut(h, pos);
+        kvnMemoryFence();
+        kvnWarpSync();
+        mine = mine && (h & 1u) != 0u;
+    }
+    if (mine) lzTablePut(h, pos);
+    kvnMemoryFence();
+    kvnWarpSync();
+}
+
+// Copies the literals [lz_anchor, end) to the literal stream. The first 32
+// bytes are copied outside the loop: most runs are shorter, and lavapipe
+// counts loop iterations.
+KVN_FN void lzCopyLiterals(u32 end) {
+    u32 len = end - lz_anchor;
+    u32 i = kvnLane();
+    if (i < len) lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
+    i += 32u;
+    while (i < len) {
+        lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
+        i += 32u;
+    }
+    if (i < len) lz_cut = true;
+    lzw_nl += len;
+}
+
+// Lanes whose byte pair at distance done + lane differs (or lies at or past
+// limit), forward from start/from or, with `backward`, before them.
+KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
+    u32 i = done + kvnLane();
+    bool differ = i >= limit;
+    if (!differ) {
+        // One pair of loads for both directions keeps the module small.
+        u32 a = backward ? start - 1u - i : start + i;
+        u32 b = backward ? from - 1u - i : from + i;
+        differ = lzByte(a) != lzSourceByte(in_dict, b);
+    }
+    return kvnBallot(differ);
+}
+
+// Equal bytes from start/from (forward) or just before them (backward),
+// counting from `done` up to `limit`, 32 pairs at a time; the first 32 are
+// compared outside the loop.
+KVN_FN u32 lzExtend(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
+    u32 m = lzDifferMask(start, from, in_dict, done, limit, backward);
+    while (m == 0u) {
+        done += 32u;
+        m = lzDifferMask(start, from, in_dict, done, limit, backward);
+    }
+    if (m == 0u) lz_cut = true;
+    return done + kvnCtz(m);
+}
+
+// Parses [lz_cur, end) of the half starting at half_start.
+KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
+    u32 lane = kvnLane();
+    // Off32 values above the 3-byte range have a form no decoder reads, so
+    // sources further back than that from the half's start are not taken.
+    u32 far_floor = half_start > KVN_OFF32_SHORT_MAX ? half_start - KVN_OFF32_SHORT_MAX : 0u;
+    lz_lowest = kvnMax(lz_sub_lowest, far_floor);
+    u32 floor = min_dist;
+    while (lz_cur + 4u <= end) {
+        u32 left = end - lz_cur;
+        u32 lanes_on = left > 33u ? 27u : (left >= 8u ? left - 7u : 0u);
+        u32 p = lz_cur + lane;
+        bool act = lane < lanes_on;
+        u32 w4 = lzWord(p);
+        u32 h = lzHashOf(w4, p);
+        lzPublish(h, act);
+        u32 same = lzLowerSameHash(lane, h);
+        kvnWarpSync();
+
+        bool has = false;
+        bool in_dict = false;
+        u32 cstart = p;
+        u32 csrc = 0u;
+        u32 verified = 4u;
+        if (act) {
+            if (same < 32u) {
+                u32 q = lz_cur + same;
+                if (lzWord(q) == w4 && p - q >= floor) {
+                    has = true;
+                    csrc = q;
+                }
+            } else {
+                u32 t = lzTableGet(h);
+                if (t != kLzEmpty && t < p && t >= lz_lowest && p - t >= floor && lzWord(t) == w4) {
+                    has = true;
+                    csrc = t;
+                }
+            }
+            u32 r = lz_recent;
+            if (has) {
+            } else if (r >= floor && p >= r && p + 1u - r >= lz_lowest && p + 4u <= end &&
+                       lzByte(p + 1u) == lzByte(p + 1u - r) && lzByte(p + 2u) == lzByte(p + 2u - r) &&
+                       lzByte(p + 3u) == lzByte(p + 3u - r)) {
+                has = true;
+                cstart = p + 1u;
+                csrc = p + 1u - r;
+                verified = 3u;
+            } else if (floor <= 8u && p >= 8u && p - 8u >= lz_lowest && lzWord(p - 8u) == w4) {
+                has = true;
+                csrc = p - 8u;
+            } else if (dict_ok) {
+                u32 e = dict_table.data[h];
+                if (e != kLzEmpty && p + dict_len - e <= 0xFFFFu && lzDictWord(e) == w4) {
+                    has = true;
+                    in_dict = true;
+                    csrc = e;
+                }
+            }
+        }
+
+        // Lanes up to the winner enter their positions, or without a
+        // candidate the positions the step moves past (one call site keeps
+        // the unrolled lookup once in the module).
+        u32 mask = kvnBallot(has);
+        u32 run = lz_cur - lz_anchor;
+        u32 step = run <= 127u ? 1u : kvnMin((run >> 7u) + 1u, 16u);
+        u32 winner = kvnCtz(mask);
+        lzInsert(mask == 0u ? lane < kvnMin(step, lanes_on) : lane <= winner, h, p);
+        if (mask == 0u) {
+            lz_cur += step;
+            continue;
+        }
+        if (lane == winner) {
+            lz_pick[0] = cstart;
+            lz_pick[1] = csrc;
+            lz_pick[2] = verified;
+            lz_pick[3] = in_dict ? 1u : 0u;
+        }
+        kvnWarpSync();
+        u32 mstart = lz_pick[0];
+        u32 msrc = lz_pick[1];
+        u32 mverified = lz_pick[2];
+        bool mdict = lz_pick[3] != 0u;
+        kvnWarpSync();
+
+        u32 limit = end - mstart;
+        if (mdict) limit = kvnMin(limit, dict_len - msrc);
+        u32 forward = lzExtend(mstart, msrc, mdict, mverified, limit, false);
+        u32 dist = mdict ? mstart + dict_len - msrc : mstart - msrc;
+        if (dist > 0xFFFFu && forward < 14u) {
+            lz_cur = mstart + 1u;  // far matches need 14 bytes
+            continue;
+        }
+        u32 src_floor = mdict ? 0u : lz_lowest;
+        u32 back = lzExtend(mstart, msrc, mdict, 0u, kvnMin(mstart - lz_anchor, msrc - src_floor), true);
+        u32 start = mstart - back;
+        u32 match = back + forward;
+        u32 lits = start - lz_anchor;
+        lzCopyLiterals(start);
+        lzwSequence(lits, match, dist, dist == lz_recent, half_start - (start - dist), second_half);
+        if (insert_in_matches != 0u) {
+            u32 ahead = kvnShiftLeft(1u, lane);
+            u32 pos = start + ahead;
+            lzInsert(ahead < match && pos + 8u <= lz_glen, lzHashOf(lzWord(pos), pos), pos);
+        }
+        lz_recent = dist;
+        lz_anchor = start + match;
+        lz_cur = lz_anchor;
+    }
+    if (lz_cur + 4u <= end) lz_cut = true;
+    lzCopyLiterals(end);
+    lzwLiteralRun(end - lz_anchor);
+    lz_anchor = end;
+}
+
+KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
+    u32 lane = kvnLane();
+    u32 rec = index * KVN_COMPRESS_DESC_WORDS;
+    u32 b = descs[rec + KVN_COMPRESS_W_SRC_OFF] - lz_gbase;
+    u32 n = descs[rec + KVN_COMPRESS_W_LEN];
+    u32 slot = descs[rec + KVN_COMPRESS_W_OUT_OFF];
+    u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
+    // A slot too small for the scratch areas (tiny sub-chunks) would spill
+    // into the next one: such a sub-chunk gets the LZ size 0 instead.
+    if (lzwSlotBytes(n) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
+        if (lane == 0u) lz_sizes[index] = 0u;
+        return;
+    }
+    if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
+    lzwBegin(slot, n, prefix);
+    lz_cut = false;
+    lz_anchor = b + prefix;
+    lz_cur = lz_anchor;
+    // A decoder reads the dictionary for every source before the sub-chunk,
+    // so with a dictionary no other match may reach back past its start.
+    lz_sub_lowest = dict_len > 0u ? b : 0u;
+    lz_recent = KVN_INITIAL_REPEAT_DISTANCE;
+    u32 first_end = b + kvnMin(n, KVN_HALF_SIZE);
+    lzParseHalf(b, first_end, group_first && dict_len > 0u, false);
+    u32 first_half_tokens = lzw_nt;
+    if (n > KVN_HALF_SIZE) {
+        lz_cur = kvnMax(lz_anchor, b + KVN_HALF_SIZE);
+        lzParseHalf(b + KVN_HALF_SIZE, b + n, false, true);
+    }
+    u32 end = lzwFinish(slot, prefix, n, first_half_tokens);
+    if (lane == 0u) lz_sizes[index] = lz_cut ? 0u : end - slot;
+}
+
+KVN_FN void kvnMain() {
+    u32 lane = kvnLane();
+    u32 per = kvnMax(subs_per_group, 1u);
+    u32 groups = (count + per - 1u) / per;
+    u32 warp = kvnBlockIndex();
+    u32 region_shift = lz_hash16 != 0u ? hash_bits - 1u : hash_bits;
+    u32 words = 1u << region_shift;
+    lz_region = warp << region_shift;
+    u32 g = warp;
+    while (g < groups) {
+        u32 first = g * per;
+        u32 last = kvnMin(first + per, count);
+        lz_gbase = descs[first * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_SRC_OFF];
+        lz_glen = 0u;
+        u32 s = first;
+        while (s < last) {
+            lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
+            s += 1u;
+        }
+        u32 j = lane;
+        while (j < words) {
+            table.data[lz_region + j] = kLzEmpty;
+            j += 32u;
+        }
+        kvnMemoryFence();
+        kvnWarpSync();
+        s = first;
+        while (s < last) {
+            lzParseSubChunk(s, s == first);
+            s += 1u;
+        }
+        g += kvnGridBlocks();
+    }
+    // A loop cut short leaves LZ sizes unwritten (the host zeroes them).
+}
