@@ -12,8 +12,9 @@
 //
 // lavapipe ends an invocation's loops after 65,535 iterations in total, so
 // the per-sequence work has no loops of its own beyond the 32-byte strides;
-// a loop cut short leaves the sub-chunk's LZ size at 0, which the assembly
-// refuses.
+// every data-dependent loop tests its exit condition again after it ends, and
+// a loop cut short leaves the sub-chunk's LZ size at 0 (the host then stores
+// the chunk raw): never a wrong stream.
 
 #include "kernels/lz_stream_writer.h"
 
@@ -299,7 +300,7 @@ KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
         lzParseHalf(b + KVN_HALF_SIZE, b + n, false, true);
     }
     u32 end = lzwFinish(slot, prefix, n, first_half_tokens);
-    if (lane == 0u) lz_sizes[index] = lz_cut ? 0u : end - slot;
+    if (lane == 0u) lz_sizes[index] = lz_cut || lzw_cut ? 0u : end - slot;
 }
 
 KVN_FN void kvnMain() {
@@ -321,14 +322,18 @@ KVN_FN void kvnMain() {
             lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
             s += 1u;
         }
+        bool group_cut = s < last;
         u32 j = lane;
         while (j < words) {
             table.data[lz_region + j] = kLzEmpty;
             j += 32u;
         }
+        group_cut = group_cut || kvnBallot(j < words) != 0u;
         kvnMemoryFence();
         kvnWarpSync();
-        s = first;
+        // A short group length or a half-cleared table would mislead the
+        // parse: the group's sub-chunks keep the LZ size 0 the host wrote.
+        s = group_cut ? last : first;
         while (s < last) {
             lzParseSubChunk(s, s == first);
             s += 1u;

@@ -9,6 +9,9 @@
 // counters. Literals are written in their final place.
 u32 lzw_lit, lzw_tok, lzw_off16, lzw_off32, lzw_len;
 u32 lzw_nl, lzw_nt, lzw_n16, lzw_n32_bytes, lzw_c1, lzw_c2, lzw_nlen;
+// Set when a layout move was cut short (lavapipe's loop budget): the caller
+// then reports the sub-chunk as failed rather than a half-moved stream.
+bool lzw_cut;
 
 // Slot start O, sub-chunk length n, prefix P (8 raw bytes in the frame's
 // first sub-chunk). Areas: literals from O + P + 3 (at most n), then tokens,
@@ -38,6 +41,7 @@ KVN_FN void lzwBegin(u32 slot, u32 n, u32 prefix) {
     lzw_c1 = 0u;
     lzw_c2 = 0u;
     lzw_nlen = 0u;
+    lzw_cut = false;
 }
 
 KVN_FN void lzwByte(u32 at, u32 v) {
@@ -171,6 +175,7 @@ KVN_FN void lzwMoveDown(u32 to, u32 from, u32 len) {
         kvnWarpSync();
         done += 32u;
     }
+    if (done < len) lzw_cut = true;
 }
 
 KVN_FN void lzwBe24(u32 at, u32 v) {

@@ -17,7 +17,6 @@ Error placeSubChunks(std::span<const uint32_t> measured, std::vector<uint32_t>& 
         return Error::OutOfMemory;
     }
     for (size_t i = 0; i < measured.size(); ++i) {
-        if (measured[i] == 0) return Error::GpuPipelineFailed;
         offsets[i] = static_cast<uint32_t>(at);
         at += uint64_t{measured[i]} + kSubChunkHeaderBytes;
         if (at > kMaxOffset) return Error::ContentSizeTooLarge;
@@ -48,7 +47,10 @@ Error layoutBody(std::span<const CompressChunkDesc> descs, std::span<const uint3
         bool wide = false;
         for (; s < descs.size() && descs[s].src_offset < chunk_begin + chunk_len; ++s) {
             assembled += uint64_t{measured[s]} + kSubChunkHeaderBytes;
-            wide |= lz_sizes[s] >= descs[s].length;
+            // A sub-chunk whose parse failed (LZ size 0, e.g. cut short on
+            // a device that bounds loop iterations) or could not be measured
+            // stores its chunk raw: lossless, never a wrong stream.
+            wide |= lz_sizes[s] == 0 || measured[s] == 0 || lz_sizes[s] >= descs[s].length;
         }
         const bool compressed = assembled < chunk_len && !wide;
         layout->body_offsets[c] = compressed ? sub_offsets[first] : kRawChunk;

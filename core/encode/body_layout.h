@@ -23,8 +23,9 @@ inline constexpr uint8_t kChunkHeaderByte0 = 0x55;
 inline constexpr uint8_t kChunkHeaderByte1 = 0x01;
 
 // Offsets of the sub-chunks (header included) in the assembled area, packed
-// in order. GpuPipelineFailed when a measured size is 0 (the LZ output
-// could not be walked); ContentSizeTooLarge past 32-bit offsets.
+// in order (a sub-chunk measured 0, whose LZ output could not be walked,
+// keeps just its header; its chunk is stored raw); ContentSizeTooLarge past
+// 32-bit offsets.
 Error placeSubChunks(std::span<const uint32_t> measured, std::vector<uint32_t>& offsets, uint64_t* total);
 
 struct BodyLayout {
@@ -39,8 +40,8 @@ struct BodyLayout {
 };
 
 // A chunk is compressed when its assembled sub-chunks with their headers are
-// smaller than its bytes and no sub-chunk's LZ output reached its length;
-// otherwise it is raw. ContentSizeTooLarge when the frame needs offsets past 32 bits.
+// smaller than its bytes and no sub-chunk's LZ output reached its length,
+// failed (LZ size 0) or could not be measured; otherwise it is raw. ContentSizeTooLarge when the frame needs offsets past 32 bits.
 Error layoutBody(std::span<const CompressChunkDesc> descs, std::span<const uint32_t> lz_sizes,
                  std::span<const uint32_t> measured, std::span<const uint32_t> sub_offsets, uint64_t chunk,
                  uint64_t len, uint64_t header_len, BodyLayout* layout);

@@ -25,14 +25,17 @@ TEST(ChunkDescriptors, SlotsFollowTheGeometry) {
     for (const CompressChunkDesc& x : d) EXPECT_EQ(x.out_stride, stride);
 }
 
-TEST(SubChunkPlacement, PacksWithHeadersAndRefusesAnUnwalkedSubChunk) {
+TEST(SubChunkPlacement, PacksWithHeadersAndKeepsOnlyTheHeaderOfAnUnwalkedSubChunk) {
     std::vector<uint32_t> offsets;
     uint64_t total = 0;
     const std::vector<uint32_t> measured = {10, 20, 5};
     ASSERT_EQ(placeSubChunks(measured, offsets, &total), Error::None);
     EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 13, 36}));
     EXPECT_EQ(total, 44u);
-    EXPECT_EQ(placeSubChunks(std::vector<uint32_t>{10, 0}, offsets, &total), Error::GpuPipelineFailed);
+    // An unwalked sub-chunk (its chunk goes raw) takes just its header.
+    ASSERT_EQ(placeSubChunks(std::vector<uint32_t>{10, 0, 4}, offsets, &total), Error::None);
+    EXPECT_EQ(offsets, (std::vector<uint32_t>{0, 13, 16}));
+    EXPECT_EQ(total, 23u);
 }
 
 struct LayoutCase {
@@ -50,6 +53,10 @@ TEST(BodyLayout, ChoosesCompressedOrRawPerChunk) {
         {"an LZ output as long as its sub-chunk", 1000, 0.25f, {1000}, {100}, {true}},
         {"incompressible second chunk", 70000, 0.25f, {30000, 4500}, {29990, 4470}, {false, true}},
         {"one wide sub-chunk makes its chunk raw", 300000, 1.0f, {1000, 131072, 100}, {900, 900, 90},
+         {true, false}},
+        // A parse cut short reports LZ size 0: that chunk is stored, the others stay coded.
+        {"a failed LZ parse stores its chunk raw", 300000, 1.0f, {1000, 0, 100}, {900, 0, 90}, {true, false}},
+        {"an unmeasured sub-chunk stores its chunk raw", 300000, 1.0f, {1000, 900, 100}, {900, 0, 90},
          {true, false}},
     };
     const uint64_t header_len = 22;

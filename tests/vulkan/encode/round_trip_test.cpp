@@ -2,6 +2,7 @@
 // as the reference encoder's frame (so the GPU streams are the reference
 // parse), restored by the reference decoder and by the library's own.
 #include "core/dict/builtin_dictionary.h"
+#include "core/encode/frame_geometry.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
 #include "core/interface/backend.h"
@@ -48,6 +49,45 @@ std::vector<Case> cases() {
     };
 }
 
+// Where the GPU frame differs from the reference encoder's: every chunk
+// record is either the reference's record or a stored record of the chunk's
+// bytes. lavapipe ends an invocation's loops after 65,535 iterations, so a
+// large match group's parse can be cut short; the kernel then reports the
+// sub-chunk failed and the encoder stores that chunk raw (lossless), which the
+// reference encoder, with no such limit, does not. Both frames carry the
+// chunk-size table, so the records are found from it.
+void expectRecordsCodedAsReferenceOrStored(const Bytes& frame, const Bytes& want, const Bytes& input,
+                                           uint64_t chunk_size) {
+    const uint64_t n = (input.size() + chunk_size - 1) / chunk_size;
+    const FrameHeader h = parseFrameHeader(frame.data(), frame.size());
+    ASSERT_EQ(h.error, Error::None);
+    ASSERT_GE(frame.size(), 3 * n);
+    ASSERT_GE(want.size(), 3 * n);
+    auto entry = [n](const Bytes& f, uint64_t c) {
+        const uint8_t* t = f.data() + f.size() - 3 * n + 3 * c;
+        return uint64_t{t[0]} | uint64_t{t[1]} << 8 | uint64_t{t[2]} << 16;
+    };
+    uint64_t at = h.header_length + 8, want_at = at, stored = 0;
+    for (uint64_t c = 0; c < n; ++c) {
+        const uint64_t len = entry(frame, c), want_len = entry(want, c);
+        ASSERT_LE(at + len, frame.size());
+        ASSERT_LE(want_at + want_len, want.size());
+        const Bytes record(frame.begin() + at, frame.begin() + at + len);
+        if (record != Bytes(want.begin() + want_at, want.begin() + want_at + want_len)) {
+            const uint64_t chunk_len = std::min<uint64_t>(chunk_size, input.size() - c * chunk_size);
+            ASSERT_EQ(len, chunk_len + 2) << "chunk " << c << " is neither the reference's record nor stored";
+            EXPECT_EQ(record[0], 0xD5) << "chunk " << c;
+            EXPECT_TRUE(std::equal(input.begin() + c * chunk_size, input.begin() + c * chunk_size + chunk_len,
+                                   record.begin() + 2))
+                << "chunk " << c;
+            ++stored;
+        }
+        at += len;
+        want_at += want_len;
+    }
+    EXPECT_GT(stored, 0u) << "the frames differ outside the chunk records";
+}
+
 using RoundTripTest = EncodeTest;
 
 TEST_F(RoundTripTest, GpuFramesAreTheReferenceFramesAndRoundTrip) {
@@ -76,7 +116,12 @@ TEST_F(RoundTripTest, GpuFramesAreTheReferenceFramesAndRoundTrip) {
                 fo.dict_id = 1;
                 ref_dict = {dict->data, static_cast<uint32_t>(dict->data_length)};
             }
-            EXPECT_EQ(frame, ref::compressFrame(c.input, enc, fo)) << "the reference encoder's frame";
+            const Bytes want = ref::compressFrame(c.input, enc, fo);
+            if (frame != want) {
+                const float fraction = c.fraction ? c.fraction : 0.25f;
+                expectRecordsCodedAsReferenceOrStored(frame, want, c.input,
+                                                      frameGeometry(c.input.size(), fraction).chunk);
+            }
 
             const ref::DecodedFrame decoded = ref::decodeFrame(frame, ref_dict);
             EXPECT_EQ(decoded.error, Error::None);
