@@ -1,5 +1,6 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
+#include "vulkan/decode/frame_loop.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
@@ -28,13 +29,14 @@ CoreDeviceOps vulkanDeviceOps() {
 
 }  // namespace
 
-// The job bodies join these slots as the decode and encode pipelines land;
-// until then every job reports a device failure.
+// The job bodies join these slots as the pipelines land; an empty slot
+// reports a device failure.
 Backend& backend() {
     static Backend vulkan_backend{
         .bringUp = bringUpVulkan,
         .deviceOps = vulkanDeviceOps,
         .joinHandleJobs = joinFamilyJobs,
+        .runDecodeJob = decodeFramesWorker,
     };
     return vulkan_backend;
 }
