@@ -22,13 +22,19 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     if (Error e = ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)); e != Error::None) return e;
     if (Error e = ensureDeviceSlot(decoder, kPlaceholderCell, 4); e != Error::None) return e;
     const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
+    // The leaves are the frame's: the buffer holds the history of earlier
+    // blocks before this batch's bytes, and every leaf is hashed from there.
+    const uint64_t hashed = batch.out_off + batch.out_len;
 
+    const uint64_t block_chunks = (batch.out_len + batch.merkle_chunk_size - 1) / batch.merkle_chunk_size;
     const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
-    if (batch.sc_table_off != 0 && leaves >= 2 && prefix) {
+    if (batch.sc_table_off != 0 && block_chunks >= 2 && prefix) {
         if (Error e = computeBarrier(stream); e != Error::None) return e;
-        KernelCall call(*prefix, groupsOf(leaves));
-        call.buffer(output).buffer(buffers.payload_buf);
-        call.wide(table_at).word(leaves).word(batch.merkle_chunk_size).wide(batch.out_len);
+        // The batch's chunks start at out_off; the caller arms the pass only
+        // where that offset can be bound.
+        KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
+        call.buffer(output, batch.out_off).buffer(buffers.payload_buf);
+        call.wide(table_at).word(uint32_t(block_chunks)).word(batch.merkle_chunk_size).wide(batch.out_len);
         if (Error e = call.launch(decoder, stream); e != Error::None) return e;
     }
     if (Error e = computeBarrier(stream); e != Error::None) return e;
@@ -36,13 +42,13 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     KernelCall hash(*seg_hash, leaves);
     hash.buffer(output).buffer(slotHandle(decoder, kSegHashes));
     hash.buffer(batch.sc_table_off != 0 ? buffers.payload_buf : slotHandle(decoder, kPlaceholderCell));
-    hash.word(leaves).word(batch.merkle_chunk_size).wide(batch.out_len).wide(table_at);
+    hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed).wide(table_at);
     hash.word(batch.sc_table_off != 0 ? 1 : 0);
     if (Error e = hash.launch(decoder, stream); e != Error::None) return e;
     if (Error e = computeBarrier(stream); e != Error::None) return e;
     KernelCall fold(*combine, groupsOf(leaves));
     fold.buffer(slotHandle(decoder, kSegHashes)).buffer(slotHandle(decoder, kChunkHashes));
-    fold.word(leaves).word(batch.merkle_chunk_size).wide(batch.out_len).word(batch.leaf_off);
+    fold.word(leaves).word(batch.merkle_chunk_size).wide(hashed).word(batch.leaf_off);
     if (Error e = fold.launch(decoder, stream); e != Error::None) return e;
 
     const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);

@@ -7,8 +7,10 @@
 
 namespace kvn {
 
-// Queues the pass on `stream` over `output` (the batch's output buffer, the
-// frame's first byte at offset 0). Nothing when the kernels are not built.
+// Queues the pass on `stream` over `output`, the batch's output buffer with
+// the frame's first byte at offset 0 and the earlier blocks before the
+// batch's bytes: the leaves are taken at frame offsets whatever block the
+// batch is. Nothing when the kernels are not built.
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
                          StreamHandle stream, DeviceBufferHandle output);
 

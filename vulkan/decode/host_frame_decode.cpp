@@ -103,11 +103,16 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
         .subchunk_size = kSubchunkSize,
         .level_code = uint8_t(c.header.level_code > 2 ? c.header.level_code : 1),
     };
-    // The device hashes the block's output from its first byte, so its leaves
-    // are the frame's only for a block that holds the whole content; other
-    // frames are checked on the CPU.
-    if (c.merkle.armed && at == 0 && raw == c.header.content_size) {
+    // The last coded block of a frame gets the device verdict: its run hashes
+    // every leaf of the frame from the output's first byte (earlier blocks are
+    // its history). Its chunk prefixes must be restored first, at a binding
+    // offset the device accepts; otherwise the CPU checks the root.
+    const uint64_t alignment = vulkanContext().min_storage_buffer_offset_alignment;
+    const bool prefixes_bindable = at == 0 || !walk.has_prefix_area || walk.chunk_count < 2 ||
+                                   (alignment != 0 && at % alignment == 0);
+    if (c.merkle.armed && at + raw == c.header.content_size && prefixes_bindable) {
         batch.merkle_leaves = c.merkle.leaf_total;
+        batch.leaf_off = 0;
         batch.leaf_total = c.merkle.leaf_total;
         batch.merkle_chunk_size = uint32_t(c.chunk);
         batch.expected_root = c.merkle.expected_root;

@@ -14,10 +14,10 @@
 namespace kvn {
 namespace {
 
-// One warp per work item, two warps per group; the Vulkan modules run one
-// warp per workgroup, so the dispatch counts warps.
-constexpr uint32_t kLzWarpsPerGroup = 2;
-constexpr uint32_t kPipelinedWarpsPerGroup = 4;
+// One warp per work item, blocks of two warps; the Vulkan modules of warp
+// kernels run one warp per workgroup, so the dispatch counts warps. The
+// pipelined kernel's block of four warps is one workgroup.
+constexpr uint32_t kLzWarpsPerBlock = 2;
 
 // Fills the batch's own output range, never the history before it nor past
 // the batch: the destination may be the caller's buffer.
@@ -92,9 +92,8 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     if (use_raw) {
         const std::optional<KernelHandle> pipelined =
             envPresent("KVN_VK_PIPELINE") ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
-        const uint32_t warps = pipelined ? ((items + 1) & ~1u) / 2 * kPipelinedWarpsPerGroup / 2
-                                         : groups * kLzWarpsPerGroup;
-        KernelCall call(pipelined ? *pipelined : *raw, warps);
+        const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
+        KernelCall call(pipelined ? *pipelined : *raw, workgroups);
         call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
         call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(lz.dict_address).word(lz.dict_len);
         call.word(lz.payload_end).word(lz.output_length);
@@ -109,7 +108,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         if (envPresent("KVN_DIAG_DUMP") && ops.memsetD8) ops.memsetD8(slotHandle(decoder, kLzDiag), 0, kLzDiagBytes);
         if (Error e = fillDestination(lz); e != Error::None) return {0, e};
         if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
-        KernelCall call(*general, groups * kLzWarpsPerGroup);
+        KernelCall call(*general, groups * kLzWarpsPerBlock);
         call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
         call.buffer(slotHandle(decoder, kSubchunkStarts)).buffer(slotHandle(decoder, kLzDiag));
         call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(scratch).wide(scratch + batch.tok_region_off);
