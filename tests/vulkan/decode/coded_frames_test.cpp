@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "core/format/frame_header.h"
@@ -70,6 +72,8 @@ TEST(CodedFrames, SeveralBlocksInOneFrame) {
         for (uint8_t& b : noise) b = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
         const Bytes fill(40000, 0x5C);
         const Bytes stored = realBytes(333, 4);
+        // The fill may touch only each batch's own bytes, never its history.
+        setenv("KVN_FILL_DST", "0x41", 1);
         for (int level : {1, 3}) {
             ref::EncodeOptions enc = ref::encodeOptionsForLevel(level, 0.25f);
             enc.fill_chunks = true;
@@ -96,6 +100,7 @@ TEST(CodedFrames, SeveralBlocksInOneFrame) {
             EXPECT_EQ(decodeHost(handle.get(), wrong_root, all.size() + kOutputSlack).status, KVN_STATUS_CORRUPT_FRAME);
             EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_CORRUPT_FRAME);
         }
+        unsetenv("KVN_FILL_DST");
     });
 }
 
@@ -136,6 +141,55 @@ TEST(CodedFrames, TimingsNameTheKernelsAndSumToTheTotal) {
         ASSERT_EQ(count, 1u);
         EXPECT_STREQ(entries[0].label, "multi-frame total");
         EXPECT_GT(entries[0].milliseconds, 0.0f);
+    });
+}
+
+
+// The stage dumps of a level-3 batch, the huff-descriptor dump and the LZ
+// diagnostics file; KVN_FILL_DST fills only the batch's own output, so frames
+// with history still decode.
+TEST(CodedFrames, StageDumpsAndDestinationFill) {
+    REQUIRE_LZ_KERNELS();
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const Bytes text = realBytes(200000, 21);
+        const Bytes frame = codedFrame(text, 3, 1.0f, trailers(true, false));
+        const std::string folder = scratchFolder();
+        const char* variables[] = {"KVN_DUMP_TOK1", "KVN_DUMP_LIT1", "KVN_DUMP_OFF16_1", "KVN_DUMP_LUT5",
+                                   "KVN_DUMP_HUFF_DESCS", "KVN_DIAG_DUMP"};
+        for (const char* v : variables) setenv(v, (folder + "/" + v).c_str(), 1);
+        ::testing::internal::CaptureStderr();
+        const Decoded d = decodeHost(handle.get(), frame, text.size() + kOutputSlack);
+        const std::string lines = ::testing::internal::GetCapturedStderr();
+        for (const char* v : variables) unsetenv(v);
+        ASSERT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == text);
+        const auto size = [&](const char* v) {
+            std::ifstream file(folder + "/" + v, std::ios::binary | std::ios::ate);
+            return file ? uint64_t(file.tellg()) : uint64_t{0};
+        };
+        EXPECT_EQ(size("KVN_DUMP_LIT1"), 32768u);
+        EXPECT_EQ(size("KVN_DUMP_LUT5"), 1024u);
+        EXPECT_EQ(size("KVN_DUMP_HUFF_DESCS"), 200u);
+        EXPECT_NE(lines.find("KVN_DUMP_LIT1[VK]: wrote 32768 bytes to " + folder + "/KVN_DUMP_LIT1\n"), std::string::npos)
+            << lines;
+        EXPECT_NE(lines.find("KVN_DUMP_TOK1[VK]: wrote 32768 bytes to " + folder + "/KVN_DUMP_TOK1 (entropy_scratch+0x"),
+                  std::string::npos);
+        EXPECT_NE(lines.find("KVN_DUMP_HUFF_DESCS[VK]: wrote 200 bytes to "), std::string::npos);
+        std::ifstream diag(folder + "/KVN_DIAG_DUMP");
+        const std::string text_file((std::istreambuf_iterator<char>(diag)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text_file,
+                  "records=0 (emitted 0)\n"
+                  "readLength calls=0 max_addr=0 at base=0 off=0 rem=0\n"
+                  "walk max_chunk_src+3=0 max_chunk_src_end=0 max_sc_dst_off=0 cmd_batched_max=0 cmd_slow_max=0 "
+                  "arm3split=0 arm2split=0\n");
+
+        setenv("KVN_FILL_DST", "0x41", 1);
+        const Decoded filled = decodeHost(handle.get(), frame, text.size() + kOutputSlack);
+        unsetenv("KVN_FILL_DST");
+        EXPECT_EQ(filled.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(filled.guard_intact);
     });
 }
 
