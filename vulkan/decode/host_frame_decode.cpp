@@ -10,6 +10,8 @@
 #include "core/format/size_math.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/trailers.h"
+#include "core/interface/backend.h"
+#include "core/timing/timing_records.h"
 #include "core/platform/platform.h"
 #include "vulkan/decode/decode_batch.h"
 #include "vulkan/decode/decode_dumps.h"
@@ -260,6 +262,9 @@ FrameResult decodeHostFrame(const uint8_t* frame, uint64_t frame_len, uint8_t* d
         pos += kEndMarkSize;
     }
 
+    // One list for all the frame's batches: resolving per batch would keep
+    // only the last block's entries.
+    resolvePendingTimings(backend().deviceOps(), decoder.pending_timings, decoder.timings);
     if (header.has_content_size && produced != header.content_size) return {0, Error::SizeMismatch};
     if (checks == TrailerChecks::LeaveToCaller || target.on_device) return {produced, Error::None};
     if (Error e = checkFrameTrailers(header, frame, frame_len, dst, produced, decoder, *verdict); e != Error::None)

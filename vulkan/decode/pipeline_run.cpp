@@ -4,9 +4,7 @@
 #include <cstdio>
 
 #include "core/format/chunk_walk.h"
-#include "core/interface/backend.h"
 #include "core/platform/platform.h"
-#include "core/timing/timing_records.h"
 #include "vulkan/decode/device_merkle.h"
 #include "vulkan/decode/huffman_stage.h"
 #include "vulkan/decode/kernel_call.h"
@@ -177,10 +175,9 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     if (!in_place) {
         if (Error e = copyOut(decoder, batch, stream); e != Error::None) return e;
     }
+    // The frame decoder resolves the timings of all its batches together.
     if (!own_stream) return Error::None;
-    if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
-    resolvePendingTimings(backend().deviceOps(), decoder.pending_timings, decoder.timings);
-    return Error::None;
+    return checkSync(ops.streamSynchronize(stream));
 }
 
 }  // namespace

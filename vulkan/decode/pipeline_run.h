@@ -9,7 +9,7 @@ namespace kvn {
 
 // On return the decoded bytes are in place (own stream), or queued on the
 // caller's stream (decoder.stream set before the call); decoder.stream keeps
-// its value from before the call.
+// its value from before the call. The launches' timing pairs stay pending.
 Error runDecodePipeline(DecoderState& decoder, const DecodeBatch& batch);
 
 }  // namespace kvn
