@@ -3,27 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
-#include <vector>
 
 #include "decode_test_support.h"
-#include "kernels/embedded_modules.h"
 #include "reference/reference_codec.h"
-#include "vulkan/device/kernel_table.h"
 
 namespace kvn::test {
 namespace {
-
-// Before the bring-up: the program's modules less those named.
-void useModulesWithout(std::initializer_list<std::string_view> left_out) {
-    static std::vector<EmbeddedModule> modules;
-    modules.clear();
-    for (const EmbeddedModule& m : embeddedModules()) {
-        bool keep = true;
-        for (std::string_view name : left_out) keep = keep && name != m.name;
-        if (keep) modules.push_back(m);
-    }
-    useKernelModules(modules);
-}
 
 // Level 3 and up: the streams are Huffman-coded, and the raw LZ kernel would
 // read them as they are.
