@@ -29,6 +29,35 @@
 #define KVN_FRAME_PREFIX_BYTES 8u
 #define KVN_CHUNK_PREFIX_BYTES 8u
 
+// ---- Frame container (walked on the device) -------------------------------
+#define KVN_FRAME_MAGIC 0x4B564E31u
+#define KVN_FRAME_VERSION 2u
+// The only codec the device walks accept.
+#define KVN_FRAME_DEVICE_CODEC 1u
+#define KVN_FRAME_FIXED_HEADER_BYTES 14u
+#define KVN_FRAME_OFF_VERSION 4u
+#define KVN_FRAME_OFF_FLAGS 5u
+#define KVN_FRAME_OFF_CODEC 6u
+#define KVN_FRAME_OFF_SC_GROUP_SIZE 9u
+#define KVN_FRAME_CONTENT_SIZE 0x01u
+#define KVN_FRAME_CHECKSUM 0x02u
+#define KVN_FRAME_DICT_ID 0x08u
+#define KVN_FRAME_MERKLE_ROOT 0x20u
+#define KVN_FRAME_CHUNK_TABLE 0x40u
+#define KVN_FRAME_WRT_SECTION 0x80u
+#define KVN_FRAME_CONTENT_SIZE_BYTES 8u
+#define KVN_FRAME_DICT_ID_BYTES 4u
+#define KVN_WRT_SECTION_MIN 16u
+#define KVN_WRT_SECTION_MAX 0x4000000u
+#define KVN_FRAME_TRAILER_BYTES 4u
+#define KVN_CHUNK_TABLE_ENTRY_BYTES 3u
+// Block header: u32 word (payload length, skip, stored), then u32 raw size.
+#define KVN_BLOCK_HDR_BYTES 8u
+#define KVN_BLOCK_LEN_MASK 0x3FFFFFFFu
+#define KVN_BLOCK_SKIP 0x40000000u
+#define KVN_BLOCK_STORED 0x80000000u
+#define KVN_END_MARK_BYTES 4u
+
 // ---- Chunk header (2 bytes) ----------------------------------------------
 #define KVN_CHUNK_HDR_BYTES 2u
 #define KVN_CHUNK_HDR0_MAGIC_MASK 0x0Fu

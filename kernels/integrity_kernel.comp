@@ -1,0 +1,190 @@
+// Integrity kernels: restore the chunk prefixes of a decoded block, hash each
+// chunk of the output into a Merkle leaf, place a batch's leaves in the
+// frame's leaf array, and fold the leaves into the root with XXH32 to give
+// the verdict. Leaves and root equal chunkMerkleLeaf / chunkMerkleRoot on the
+// CPU bit for bit.
+//
+// 64-bit lengths and offsets travel as two 32-bit words, low word first.
+#include "kernels/dialect.h"
+#include "kernels/format_constants.h"
+
+KVN_SHARED(u32, kvn_seg_sh_, 128)
+
+// Each word's multiplier is its absolute byte offset plus this bias.
+KVN_CONST u32 kMerkleOffsetBias = 0x9E3779B1u;
+
+// Values the verdict cell takes.
+KVN_CONST u32 kVerdictMatch = 1u;
+KVN_CONST u32 kVerdictMismatch = 2u;
+
+// ---------------------------------------------------------------------------
+#if defined(KVN_ENTRY_kvnSegHashKernel)
+#define KVN_KERNEL kvnSegHashKernel
+#define KVN_BLOCK_X 128
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_BARRIERS
+#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
+    BUFFER(0, KVN_RO, u32, data_words)            \
+    VIEW(0, KVN_RO, u8, data)                     \
+    BUFFER(1, KVN_RW, u32, hashes)                \
+    SCALAR(u32, chunks)                           \
+    SCALAR(u32, chunk_size)                       \
+    SCALAR(u32, data_len_lo)                      \
+    SCALAR(u32, data_len_hi)
+#include "kernels/kernel_begin.h"
+
+// The little-endian word at byte offset at; byte reads when it is unaligned
+// (chunk sizes that are not a multiple of 4).
+KVN_FN u32 wordAt(u64 at) {
+    u32 a = u32(at);
+    if ((a & 3u) == 0u) return data_words[a >> 2u];
+    return u32(data[a]) | (u32(data[a + 1u]) << 8u) | (u32(data[a + 2u]) << 16u) | (u32(data[a + 3u]) << 24u);
+}
+
+// Block b hashes chunk b: thread t takes words t, t + 128, ... so the block
+// reads the chunk in coalesced sweeps; a tree sum in shared memory joins them.
+KVN_FN void kvnMain() {
+    u32 b = kvnBlockIndex();
+    if (b >= chunks) return;
+    u32 t = kvnThreadIndex();
+    u64 data_len = (u64(data_len_hi) << 32u) | u64(data_len_lo);
+    u64 base = u64(b) * u64(chunk_size);
+    u64 len = base < data_len ? data_len - base : u64(0u);
+    if (len > u64(chunk_size)) len = u64(chunk_size);
+    u32 words = u32(len >> 2u);
+    u32 sum = 0u;
+    u32 i = t;
+    for (; i < words; i += kvn_block_threads) {
+        u64 at = base + u64(4u * i);
+        sum += wordAt(at) * (kMerkleOffsetBias + u32(at));
+    }
+    kvn_seg_sh_[t] = sum;
+    kvnBarrier();
+    for (u32 stride = kvn_block_threads / 2u; stride > 0u; stride >>= 1u) {
+        if (t < stride) kvn_seg_sh_[t] += kvn_seg_sh_[t + stride];
+        kvnBarrier();
+    }
+    if (t == 0u) hashes[b] = kvn_seg_sh_[0];
+}
+#include "kernels/kernel_end.h"
+#endif
+
+// ---------------------------------------------------------------------------
+#if defined(KVN_ENTRY_kvnChunkCombineKernel)
+#define KVN_KERNEL kvnChunkCombineKernel
+#define KVN_BLOCK_X 128
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_NONE
+// The chunk size and data length words ride along for the launcher's sake;
+// the kernel reads the count and the leaf offset.
+#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
+    BUFFER(0, KVN_RO, u32, hashes)                \
+    BUFFER(1, KVN_RW, u32, leaves)                \
+    SCALAR(u32, count)                            \
+    SCALAR(u32, chunk_size)                       \
+    SCALAR(u32, data_len_lo)                      \
+    SCALAR(u32, data_len_hi)                      \
+    SCALAR(u32, leaf_offset)
+#include "kernels/kernel_begin.h"
+
+KVN_FN void kvnMain() {
+    u32 i = kvnBlockIndex() * kvn_block_threads + kvnThreadIndex();
+    if (i < count) leaves[leaf_offset + i] = hashes[i];
+}
+#include "kernels/kernel_end.h"
+#endif
+
+// ---------------------------------------------------------------------------
+#if defined(KVN_ENTRY_kvnScPrefixApplyKernel)
+#define KVN_KERNEL kvnScPrefixApplyKernel
+#define KVN_BLOCK_X 128
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_NONE
+#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
+    BUFFER(0, KVN_RW, u8, dest)                   \
+    BUFFER(1, KVN_RO, u8, payload)                \
+    SCALAR(u32, area_off_lo)                      \
+    SCALAR(u32, area_off_hi)                      \
+    SCALAR(u32, chunks)                           \
+    SCALAR(u32, chunk_size)                       \
+    SCALAR(u32, out_len_lo)                       \
+    SCALAR(u32, out_len_hi)
+#include "kernels/kernel_begin.h"
+
+// Thread i restores the first bytes of chunk i + 1 from its 8 bytes in the
+// area, never past the output end (a chunk that starts at or beyond it gets
+// nothing).
+KVN_FN void kvnMain() {
+    u32 i = kvnBlockIndex() * kvn_block_threads + kvnThreadIndex();
+    if (i + 1u >= chunks) return;
+    u64 out_len = (u64(out_len_hi) << 32u) | u64(out_len_lo);
+    u64 area = (u64(area_off_hi) << 32u) | u64(area_off_lo);
+    u64 d = u64(i + 1u) * u64(chunk_size);
+    if (d >= out_len) return;
+    u64 left = out_len - d;
+    u32 m = left < u64(KVN_CHUNK_PREFIX_BYTES) ? u32(left) : KVN_CHUNK_PREFIX_BYTES;
+    u32 src = u32(area + u64(KVN_CHUNK_PREFIX_BYTES) * u64(i));
+    u32 dst = u32(d);
+    for (u32 k = 0u; k < m; ++k) dest[dst + k] = u8(u32(payload[src + k]));
+}
+#include "kernels/kernel_end.h"
+#endif
+
+// ---------------------------------------------------------------------------
+#if defined(KVN_ENTRY_kvnMerkleVerdictKernel)
+#define KVN_KERNEL kvnMerkleVerdictKernel
+#define KVN_BLOCK_X 1
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_NONE
+#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
+    BUFFER(0, KVN_RO, u32, leaves)                \
+    BUFFER(1, KVN_RW, u32, verdict)               \
+    SCALAR(u32, leaf_count)                       \
+    SCALAR(u32, expected_root)
+#include "kernels/kernel_begin.h"
+
+KVN_CONST u32 kPrime1 = 0x9E3779B1u;
+KVN_CONST u32 kPrime2 = 0x85EBCA77u;
+KVN_CONST u32 kPrime3 = 0xC2B2AE3Du;
+KVN_CONST u32 kPrime4 = 0x27D4EB2Fu;
+KVN_CONST u32 kPrime5 = 0x165667B1u;
+
+KVN_FN u32 xxhRound(u32 acc, u32 lane) { return kvnRotateLeft(acc + lane * kPrime2, 13u) * kPrime1; }
+
+// XXH32 (seed 0) of the leaves as 4 x leaf_count little-endian bytes. Every
+// leaf is a whole word, so the byte tail of the algorithm never occurs.
+KVN_FN u32 leafRoot() {
+    u32 bytes = leaf_count * 4u;
+    u32 h = 0u;
+    u32 i = 0u;
+    if (leaf_count >= 4u) {
+        u32 v1 = kPrime1 + kPrime2;
+        u32 v2 = kPrime2;
+        u32 v3 = 0u;
+        u32 v4 = 0u - kPrime1;
+        for (; i + 4u <= leaf_count; i += 4u) {
+            v1 = xxhRound(v1, leaves[i]);
+            v2 = xxhRound(v2, leaves[i + 1u]);
+            v3 = xxhRound(v3, leaves[i + 2u]);
+            v4 = xxhRound(v4, leaves[i + 3u]);
+        }
+        h = kvnRotateLeft(v1, 1u) + kvnRotateLeft(v2, 7u) + kvnRotateLeft(v3, 12u) + kvnRotateLeft(v4, 18u);
+    } else {
+        h = kPrime5;
+    }
+    h += bytes;
+    for (; i < leaf_count; ++i) h = kvnRotateLeft(h + leaves[i] * kPrime3, 17u) * kPrime4;
+    h ^= h >> 15u;
+    h *= kPrime2;
+    h ^= h >> 13u;
+    h *= kPrime3;
+    h ^= h >> 16u;
+    return h;
+}
+
+KVN_FN void kvnMain() {
+    if (kvnBlockIndex() != 0u || kvnThreadIndex() != 0u) return;
+    verdict[0] = leafRoot() == expected_root ? kVerdictMatch : kVerdictMismatch;
+}
+#include "kernels/kernel_end.h"
+#endif

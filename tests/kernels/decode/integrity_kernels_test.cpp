@@ -1,0 +1,186 @@
+// The integrity kernels against the CPU definitions: leaves equal
+// chunkMerkleLeaf, the device root's verdict agrees with chunkMerkleRoot, and
+// the chunk-prefix restore equals applyChunkPrefixes, never writing past the
+// output length.
+#include <algorithm>
+#include <vector>
+
+#include "core/format/chunk_walk.h"
+#include "core/format/frame_header.h"
+#include "core/integrity/merkle.h"
+#include "core/integrity/xxh32.h"
+#include "tests/core/integrity/sample_data.h"
+#include "tests/kernels/decode/decode_kernel_test.h"
+#include "tests/reference/reference_codec.h"
+
+namespace kvn::test {
+namespace {
+
+constexpr uint32_t kVerdictMatch = 1, kVerdictMismatch = 2;
+
+struct MerkleCase {
+    const char* name;
+    uint64_t bytes;
+    uint32_t chunk_size;
+    bool zeros = false;
+};
+
+// One chunk, many, tails shorter than a word, chunk sizes that are not a
+// multiple of 4 (unaligned words), 1-byte chunks, zero-filled data.
+const MerkleCase kMerkleCases[] = {
+    {"one_chunk", 1000, 65536},         {"one_chunk_exact", 65536, 65536},
+    {"many_chunks_tail_3", 300003, 65536}, {"tail_of_1", 4097, 4096},
+    {"tail_shorter_than_word", 4098, 1024}, {"chunk_size_3", 1001, 3},
+    {"chunk_size_5", 777, 5},           {"one_byte_chunks", 300, 1},
+    {"three_byte_buffer", 3, 65536},    {"full_chunks", 1 << 20, 262144},
+    {"zeros", 70000, 4096, true},       {"odd_chunks_many", 100000, 1001},
+};
+
+class MerkleKernels : public DecodeKernelTest {
+protected:
+    // Leaves of data on the device: the hashes of its `leaves` chunks, placed
+    // in the leaf array from leaf `first` by the combine kernel.
+    void hashBatch(uint32_t data, uint64_t len, uint32_t chunk_size, uint32_t first, uint32_t leaves,
+                   uint32_t leaf_array) {
+        const uint32_t hashes = guarded(4ull * leaves);
+        launch("kvnSegHashKernel", {leaves},
+               {rigBuffer(data), rigBuffer(hashes), rigU32(leaves), rigU32(chunk_size), rigU32(uint32_t(len)),
+                rigU32(uint32_t(len >> 32))});
+        expectGuardFrom(hashes, 4ull * leaves);
+        launch("kvnChunkCombineKernel", {(leaves + 127) / 128},
+               {rigBuffer(hashes), rigBuffer(leaf_array), rigU32(leaves), rigU32(chunk_size),
+                rigU32(uint32_t(len)), rigU32(uint32_t(len >> 32)), rigU32(first)});
+    }
+
+    uint32_t verdict(uint32_t leaf_array, uint32_t leaves, uint32_t expected_root) {
+        const uint32_t cell = guarded(4);
+        launch("kvnMerkleVerdictKernel", {1}, {rigBuffer(leaf_array), rigBuffer(cell), rigU32(leaves),
+                                               rigU32(expected_root)});
+        expectGuardFrom(cell, 4);
+        return readWords<uint32_t>(cell, 1)[0];
+    }
+};
+
+TEST_P(MerkleKernels, LeavesAndVerdictMatchTheCpuRoot) {
+    for (const MerkleCase& c : kMerkleCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> data = c.zeros ? std::vector<uint8_t>(c.bytes, 0) : systemHeaderBytes(c.bytes);
+        const uint32_t leaves = uint32_t((c.bytes + c.chunk_size - 1) / c.chunk_size);
+        const uint32_t data_id = rig_.buffer(data);
+        const uint32_t leaf_array = guarded(4ull * leaves);
+        hashBatch(data_id, c.bytes, c.chunk_size, 0, leaves, leaf_array);
+        expectGuardFrom(leaf_array, 4ull * leaves);
+
+        std::vector<uint32_t> expected(leaves);
+        for (uint32_t k = 0; k < leaves; ++k) {
+            expected[k] = chunkMerkleLeaf(data.data(), uint64_t(k) * c.chunk_size,
+                                          std::min<uint64_t>(uint64_t(k + 1) * c.chunk_size, c.bytes));
+        }
+        ASSERT_EQ(readWords<uint32_t>(leaf_array, leaves), expected);
+
+        const MerkleRoot root = chunkMerkleRoot(data.data(), data.size(), c.chunk_size);
+        ASSERT_EQ(root.error, Error::None);
+        EXPECT_EQ(verdict(leaf_array, leaves, root.root), kVerdictMatch);
+        EXPECT_EQ(verdict(leaf_array, leaves, root.root ^ 0x100u), kVerdictMismatch);
+    }
+}
+
+TEST_P(MerkleKernels, CombinePlacesABatchAtItsLeafOffset) {
+    const std::vector<uint32_t> hashes = {11, 22, 33, 44, 55};
+    const uint32_t in = rig_.bufferOf(hashes);
+    const uint32_t leaf_array = guarded(4 * 300);
+    launch("kvnChunkCombineKernel", {1},
+           {rigBuffer(in), rigBuffer(leaf_array), rigU32(5), rigU32(0), rigU32(0), rigU32(0), rigU32(295)});
+    const std::vector<uint8_t> bytes = rig_.read(leaf_array);
+    for (size_t i = 0; i < 4 * 295; ++i) ASSERT_EQ(bytes[i], kGuard) << i;
+    std::vector<uint32_t> placed(5);
+    std::memcpy(placed.data(), bytes.data() + 4 * 295, 20);
+    EXPECT_EQ(placed, hashes);
+    expectGuardFrom(leaf_array, 4 * 300);
+}
+
+TEST_P(MerkleKernels, VerdictOfFewLeavesAndZeroLeaves) {
+    // Fewer than four leaves take the short road of XXH32; the root of a
+    // single leaf is XXH32 of its 4 bytes.
+    for (uint32_t count : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u}) {
+        std::vector<uint32_t> leaves(count);
+        for (uint32_t i = 0; i < count; ++i) leaves[i] = 0x9E3779B1u * (i + 1);
+        const std::vector<uint8_t> bytes = asBytes(leaves);
+        const uint32_t id = rig_.buffer(bytes);
+        EXPECT_EQ(verdict(id, count, xxh32(bytes.data(), bytes.size())), kVerdictMatch) << count;
+    }
+    const uint32_t empty = rig_.buffer(16, 0);
+    EXPECT_EQ(verdict(empty, 0, kEmptyMerkleRoot), kVerdictMatch);
+}
+
+// ---- chunk prefixes -----------------------------------------------------------
+
+struct PrefixCase {
+    const char* name;
+    uint64_t bytes;
+    float sc_group_size;
+};
+
+// A last chunk shorter than C and shorter than 8 bytes, and a single chunk.
+const PrefixCase kPrefixCases[] = {
+    {"many_chunks", 200000, 1.0f / 64},
+    {"last_chunk_3_bytes", 4096 * 5 + 3, 1.0f / 64},
+    {"last_chunk_8_bytes", 4096 * 3 + 8, 1.0f / 64},
+    {"one_chunk", 3000, 1.0f / 64},
+};
+
+TEST_P(MerkleKernels, PrefixApplyRestoresChunkStartsWithinTheOutput) {
+    for (const PrefixCase& c : kPrefixCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> input = systemHeaderBytes(c.bytes);
+        ref::EncodeOptions options = ref::encodeOptionsForLevel(1, c.sc_group_size);
+        const ref::EncodedBlock block = ref::encodeBlock(input, options);
+        const uint32_t chunk_size = uint32_t(frameChunkSize(c.sc_group_size));
+        std::vector<KvnChunkDesc> descs(block.record_sizes.size() + 1);
+        ChunkWalk walk;
+        ASSERT_EQ(walkChunks(block.payload, input.size(), chunk_size, c.sc_group_size, 0, descs, &walk), Error::None);
+
+        // Decoded output whose chunk starts were damaged, as a decode that
+        // leans on the previous chunk leaves them.
+        std::vector<uint8_t> damaged = input;
+        for (uint64_t start = chunk_size; start < damaged.size(); start += chunk_size) {
+            for (uint64_t i = start; i < std::min<uint64_t>(start + 8, damaged.size()); ++i) damaged[i] ^= 0x5A;
+        }
+        std::vector<uint8_t> expected = damaged;
+        applyChunkPrefixes(block.payload, walk, input.size(), chunk_size, expected.data());
+
+        const uint32_t out = guarded(damaged.size());
+        rig_.write(out, damaged);
+        const uint32_t payload = rig_.buffer(block.payload);
+        const uint32_t chunks = walk.chunk_count;
+        const uint64_t area = walk.has_prefix_area ? walk.prefix_area_off : 0;
+        if (chunks > 1) ASSERT_TRUE(walk.has_prefix_area);
+        launch("kvnScPrefixApplyKernel", {(chunks + 127) / 128},
+               {rigBuffer(out), rigBuffer(payload), rigU32(uint32_t(area)), rigU32(uint32_t(area >> 32)),
+                rigU32(chunks), rigU32(chunk_size), rigU32(uint32_t(input.size())), rigU32(0)});
+        EXPECT_EQ(readWords<uint8_t>(out, damaged.size()), expected);
+        if (chunks > 1) EXPECT_EQ(readWords<uint8_t>(out, damaged.size()), input);
+        expectGuardFrom(out, damaged.size());
+    }
+}
+
+TEST_P(MerkleKernels, PrefixApplyNeverWritesAtOrPastTheOutputLength) {
+    // Chunks 1 to 4 of 10-byte chunks over an output of 25 bytes: chunk 2
+    // gets 5 bytes, chunks 3 and 4 start past the end and get nothing.
+    std::vector<uint8_t> area(32);
+    for (size_t i = 0; i < area.size(); ++i) area[i] = uint8_t(0xA0 + i);
+    const uint32_t payload = rig_.buffer(area);
+    const uint32_t out = guarded(25);
+    launch("kvnScPrefixApplyKernel", {1},
+           {rigBuffer(out), rigBuffer(payload), rigU32(0), rigU32(0), rigU32(5), rigU32(10), rigU32(25), rigU32(0)});
+    std::vector<uint8_t> expected(25, kGuard);
+    std::copy(area.begin(), area.begin() + 8, expected.begin() + 10);
+    std::copy(area.begin() + 8, area.begin() + 13, expected.begin() + 20);
+    EXPECT_EQ(readWords<uint8_t>(out, 25), expected);
+    expectGuardFrom(out, 25);
+}
+
+KVN_ON_BOTH_BACKENDS(MerkleKernels);
+
+}  // namespace
+}  // namespace kvn::test
