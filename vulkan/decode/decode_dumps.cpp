@@ -49,7 +49,11 @@ DumpCopy copySlotToFile(DecoderState& decoder, StreamHandle stream, DecodeSlot s
     ops.streamSynchronize(stream);
     void* host = std::malloc(bytes);
     if (!host) return {Error::BackendNotAvailable, 0};
-    const int32_t code = ops.memcpyDtoHSrcOffset(host, slotHandle(decoder, slot), bytes, offset);
+    // A small batch's slot may end before the dumped range: a failed copy,
+    // never a read past the buffer.
+    const DeviceSlot& source = decoder.device_slots[slot];
+    const bool inside = offset <= source.capacity && bytes <= source.capacity - offset;
+    const int32_t code = inside ? ops.memcpyDtoHSrcOffset(host, source.handle, bytes, offset) : -1;
     if (code == 0) writeFile(path, host, bytes);
     std::free(host);
     return {Error::None, code};

@@ -49,7 +49,9 @@ TEST(CodedFrames, EveryLevelAndChunkFractionRoundTrips) {
                     EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << "level " << level << " sc " << sc;
                     EXPECT_TRUE(d.bytes == text) << "level " << level << " sc " << sc;
                     EXPECT_TRUE(d.guard_intact);
-                    if (merkle) EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << "device verdict";
+                    if (merkle) {
+                        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << "device verdict";
+                    }
                 }
             }
         }
