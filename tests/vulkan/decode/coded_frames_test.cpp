@@ -24,19 +24,11 @@ ref::FrameOptions trailers(bool checksum, bool merkle) {
     return o;
 }
 
-// Skips the test while the build has no LZ decode kernels.
-#if defined(KVN_TEST_LZ_KERNELS)
-#define REQUIRE_LZ_KERNELS()
-#else
-#define REQUIRE_LZ_KERNELS() GTEST_SKIP() << "the LZ decode kernels are not built"
-#endif
-
 Bytes codedFrame(std::span<const uint8_t> input, int level, float sc, ref::FrameOptions frame) {
     return ref::compressFrame(input, ref::encodeOptionsForLevel(level, sc), frame);
 }
 
 TEST(CodedFrames, EveryLevelAndChunkFractionRoundTrips) {
-    REQUIRE_LZ_KERNELS();
     inChildProcess([] {
         readyOps();
         ChildHandle handle;
@@ -60,7 +52,6 @@ TEST(CodedFrames, EveryLevelAndChunkFractionRoundTrips) {
 // sub-chunk opens the frame, so the later coded blocks hold stored and
 // byte-fill chunks, which decode the same wherever they lie.
 TEST(CodedFrames, SeveralBlocksInOneFrame) {
-    REQUIRE_LZ_KERNELS();
     inChildProcess([] {
         readyOps();
         ChildHandle handle;
@@ -103,7 +94,6 @@ TEST(CodedFrames, SeveralBlocksInOneFrame) {
 }
 
 TEST(CodedFrames, DamageShowsInTheTrailers) {
-    REQUIRE_LZ_KERNELS();
     inChildProcess([] {
         readyOps();
         ChildHandle handle;
@@ -125,7 +115,6 @@ TEST(CodedFrames, DamageShowsInTheTrailers) {
 }
 
 TEST(CodedFrames, TimingsNameTheKernelsAndSumToTheTotal) {
-    REQUIRE_LZ_KERNELS();
     inChildProcess([] {
         readyOps();
         ChildHandle handle;
@@ -147,7 +136,6 @@ TEST(CodedFrames, TimingsNameTheKernelsAndSumToTheTotal) {
 // diagnostics file; KVN_FILL_DST fills only the batch's own output, so frames
 // with history still decode.
 TEST(CodedFrames, StageDumpsAndDestinationFill) {
-    REQUIRE_LZ_KERNELS();
     inChildProcess([] {
         readyOps();
         ChildHandle handle;
