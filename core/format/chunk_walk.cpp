@@ -103,7 +103,9 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
 }
 
 uint32_t chunkSubChunkCount(const KvnChunkDesc& desc, uint32_t subchunk_size) {
-    if (desc.flags != 0 || desc.decomp_size == 0) return 1;
+    // The kind alone decides: a coded chunk with the frame-first flag still
+    // holds all its sub-chunks.
+    if ((desc.flags & KVN_CHUNK_KIND_MASK) != KVN_CHUNK_KIND_CODED || desc.decomp_size == 0) return 1;
     const uint32_t s = subchunk_size ? subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
     return uint32_t(ceilDiv(desc.decomp_size, s));
 }

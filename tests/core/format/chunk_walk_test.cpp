@@ -190,12 +190,13 @@ TEST(ChunkWalk, SubChunkNumbering) {
     };
     const std::vector<KvnChunkDesc> descs = {
         desc(262144, KVN_CHUNK_KIND_STORED), desc(65536, KVN_CHUNK_KIND_FILL), desc(0, 0),
-        desc(262144, 0), desc(131073, 0), desc(1, 0), desc(5, KVN_CHUNK_FLAG_FRAME_FIRST)};
+        desc(262144, 0), desc(131073, 0), desc(1, 0), desc(5, KVN_CHUNK_FLAG_FRAME_FIRST),
+        desc(262144, KVN_CHUNK_FLAG_FRAME_FIRST)};  // the flag does not change a coded chunk's count
     std::vector<uint32_t> starts(descs.size());
-    EXPECT_EQ(subChunkStarts(descs, KVN_SUBCHUNK_SIZE, starts.data()), 9u);
-    EXPECT_EQ(starts, (std::vector<uint32_t>{0, 1, 2, 3, 5, 7, 8}));
-    EXPECT_EQ(subChunkStarts(descs, 0, starts.data()), 12u);  // 0 reads as 65536
-    EXPECT_EQ(starts, (std::vector<uint32_t>{0, 1, 2, 3, 7, 10, 11}));
+    EXPECT_EQ(subChunkStarts(descs, KVN_SUBCHUNK_SIZE, starts.data()), 11u);
+    EXPECT_EQ(starts, (std::vector<uint32_t>{0, 1, 2, 3, 5, 7, 8, 9}));
+    EXPECT_EQ(subChunkStarts(descs, 0, starts.data()), 16u);  // 0 reads as 65536
+    EXPECT_EQ(starts, (std::vector<uint32_t>{0, 1, 2, 3, 7, 10, 11, 12}));
 }
 
 }  // namespace
