@@ -1,5 +1,6 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
+#include "vulkan/decode/frame_loop.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
@@ -29,14 +30,15 @@ CoreDeviceOps vulkanDeviceOps() {
 
 }  // namespace
 
-// The job bodies join these slots as the decode and encode pipelines land;
-// an empty slot makes its jobs report a device failure.
+// The job bodies; an empty slot (the device-input road, for now) makes its
+// jobs report a device failure.
 Backend& backend() {
     static Backend vulkan_backend{
         .bringUp = bringUpVulkan,
         .deviceOps = vulkanDeviceOps,
         .joinHandleJobs = joinFamilyJobs,
         .runCompressJob = runCompressJob,
+        .runDecodeJob = decodeFramesWorker,
     };
     return vulkan_backend;
 }

@@ -13,17 +13,7 @@ namespace {
 
 using test::inChildProcess;
 
-// The test program's modules (every decode kernel's name) without `left_out`.
-void useModulesWithout(std::initializer_list<std::string_view> left_out) {
-    static std::vector<EmbeddedModule> modules;
-    modules.clear();
-    for (const EmbeddedModule& m : embeddedModules()) {
-        bool keep = true;
-        for (std::string_view name : left_out) keep = keep && name != m.name;
-        if (keep) modules.push_back(m);
-    }
-    useKernelModules(modules);
-}
+using test::useModulesWithout;
 
 const EmbeddedModule& probeModule() { return embeddedModules()[0]; }
 

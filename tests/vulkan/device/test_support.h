@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-
+#include <string_view>
 #include <vector>
 
+#include "kernels/embedded_modules.h"
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/kernel_table.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn::test {
@@ -46,6 +48,19 @@ template <typename Body>
 void inChildProcess(Body body) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(runChildBody(body), ::testing::ExitedWithCode(0), "");
+}
+
+// Before the bring-up: the test program's modules without `left_out`, so
+// that those kernels are not built.
+inline void useModulesWithout(std::initializer_list<std::string_view> left_out) {
+    static std::vector<EmbeddedModule> modules;
+    modules.clear();
+    for (const EmbeddedModule& m : embeddedModules()) {
+        bool keep = true;
+        for (std::string_view name : left_out) keep = keep && name != m.name;
+        if (keep) modules.push_back(m);
+    }
+    useKernelModules(modules);
 }
 
 // A new empty folder for this process's files.

@@ -1,0 +1,59 @@
+#include "vulkan/decode/decode_batch.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "core/platform/platform.h"
+
+namespace kvn {
+namespace {
+
+// Process-wide byte counts of the decoder slots, for the allocation trace
+// only; kept without a lock.
+uint64_t g_slot_total = 0;
+uint64_t g_slot_peak = 0;
+
+Error checkCall(int32_t code, const char* what, Error error) {
+    if (code == 0) return Error::None;
+    std::fprintf(stderr, "warning: vkCall(%s) failed: VkResult=%d\n", what, code);
+    return error;
+}
+
+}  // namespace
+
+Error ensureDeviceSlot(DeviceSlot& slot, uint64_t bytes) {
+    if (slot.capacity >= bytes && slot.handle != 0) return Error::None;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memAlloc || !ops.memFree) return Error::BackendNotAvailable;
+    const bool trace = envPresent("KVN_VK_INIT_DEBUG");
+    if (trace && bytes >= 0x100000)
+        std::fprintf(stderr, "[vk-alloc] request %" PRIu64 " B (current total %" PRIu64 " B)\n", bytes, g_slot_total);
+    if (slot.handle != 0) {
+        ops.memFree(slot.handle);
+        g_slot_total -= slot.capacity < g_slot_total ? slot.capacity : g_slot_total;
+    }
+    slot = {0, 0};
+    uint64_t handle = 0;
+    if (ops.memAlloc(&handle, bytes) != 0 || handle == 0) {
+        if (trace)
+            std::fprintf(stderr, "[vk-alloc] FAILED: %" PRIu64 " B refused (running total %" PRIu64 " B, peak %" PRIu64
+                                 " B)\n",
+                         bytes, g_slot_total, g_slot_peak);
+        return Error::OutOfDeviceMemory;
+    }
+    slot = {handle, bytes};
+    g_slot_total += bytes;
+    if (g_slot_total > g_slot_peak) g_slot_peak = g_slot_total;
+    return Error::None;
+}
+
+Error checkCopy(int32_t code) { return checkCall(code, "copy", Error::CopyFailed); }
+Error checkLaunch(int32_t code) { return checkCall(code, "launch", Error::KernelLaunchFailed); }
+Error checkSync(int32_t code) { return checkCall(code, "sync", Error::SyncFailed); }
+
+Error computeBarrier(StreamHandle stream) {
+    const GpuOpsTable& ops = gpuOps();
+    return ops.streamComputeBarrier ? checkSync(ops.streamComputeBarrier(stream)) : Error::None;
+}
+
+}  // namespace kvn

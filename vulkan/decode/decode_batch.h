@@ -1,0 +1,124 @@
+// One batch of compressed chunks (one coded block of a frame) as every decode
+// road hands it to the pipeline run, the decoder's device slots that the run
+// keeps between calls, and the small helpers every pipeline function uses.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "core/format/chunk_records.h"
+#include "core/handle/decoder_state.h"
+#include "vulkan/device/gpu_ops.h"
+
+namespace kvn {
+
+// A growable device buffer of the decoder: {handle, capacity}.
+using DeviceSlot = DeviceBuffer;
+
+struct DecodeBatch {
+    const KvnChunkDesc* host_descs = nullptr;
+    uint64_t chunk_count = 0;
+    const uint8_t* host_payload = nullptr;
+    uint64_t payload_len = 0;  // chunk records and, at the tail, the chunk-prefix area
+    uint8_t* host_out = nullptr;  // the frame's first decoded byte (host output)
+    uint64_t out_off = 0;         // decoded bytes of earlier blocks: the batch's LZ history
+    uint64_t out_len = 0;         // bytes this batch decodes
+    DeviceBufferHandle dev_out = 0;
+    bool out_on_device = false;
+    DeviceBufferHandle dev_payload = 0;
+    bool payload_on_device = false;
+    uint64_t dev_payload_off = 0;
+    DeviceBufferHandle dev_descs = 0;
+    bool descs_on_device = false;
+    DeviceBufferHandle dev_chunk_count = 0;
+    bool chunk_count_on_device = false;
+    uint64_t sc_table_off = 0;  // chunk-prefix area in the payload; 0 = none
+    int32_t* verdict_dst = nullptr;
+    DeviceBufferHandle dict_buf = 0;
+    uint32_t dict_len = 0;
+    uint32_t chunks_per_item = 1;
+    uint32_t subchunk_size = 0x20000;
+    // Device Merkle: leaves this batch hashes (0 = none), the first of them,
+    // the frame's total, the leaf size and the stored root.
+    uint32_t merkle_leaves = 0;
+    uint32_t leaf_off = 0;
+    uint32_t leaf_total = 0;
+    uint32_t merkle_chunk_size = 0;
+    uint32_t expected_root = 0;
+    uint8_t level_code = 1;
+    bool last_batch = false;  // completes the frame's leaves: compute the verdict
+};
+
+// The decoder's device slots by index into DecoderState::device_slots.
+enum DecodeSlot : uint32_t {
+    kOutSlot,
+    kPayloadSlot,
+    kDescSlot,
+    kSubchunkStarts,
+    kSubchunkTotal,
+    kEntropyScratch,
+    kChunkCountCell,
+    kScanLists,
+    kScanChunkCount,
+    kHuffList0,
+    kHuffList1,
+    kHuffList2,
+    kHuffList3,
+    kOff16List,
+    kDescCounters,
+    kMergedDescs,
+    kHuffLuts,
+    kLzDiag,
+    kSegHashes,
+    kChunkHashes,
+    kVerdictDev,
+    kPlaceholderCell,
+    kBytePlaneScratch,
+    kDecodeSlotCount
+};
+static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
+
+// Sizes and offsets of the slots the launchers share.
+inline constexpr uint64_t kSubchunkScratchBytes = 0x20000;  // per sub-chunk in each stream region
+inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
+inline constexpr uint64_t kHuffListBytes = 0x500000;
+inline constexpr uint64_t kOff16ListBytes = 0x600000;
+inline constexpr uint64_t kDescCounterBytes = 0x600;
+inline constexpr uint64_t kHuffCountersAt[4] = {0, 0x100, 0x200, 0x300};
+inline constexpr uint64_t kOff16CounterAt = 0x400;
+inline constexpr uint64_t kMergedCounterAt = 0x500;
+inline constexpr uint64_t kHuffDescBytes = 20;
+inline constexpr uint64_t kHuffLutBytes = 4096;
+inline constexpr uint64_t kLzDiagBytes = 40960;
+inline constexpr uint64_t kMaxBatchChunks = 0x10000;
+inline constexpr uint64_t kMaxHuffmanSubchunks = 0x7FFF;
+
+// The working values of one run, shared with the launchers.
+struct BatchBuffers {
+    DeviceBufferHandle payload_buf = 0;
+    uint64_t payload_buf_off = 0;
+    DeviceBufferHandle desc_buf = 0;
+    uint64_t subchunks = 0;         // n
+    uint64_t tok_region_off = 0;    // n x 0x20000
+    uint64_t off16_region_off = 0;  // n x 0x40000
+};
+
+// Grows a device buffer to at least `bytes` by freeing it and allocating
+// anew (contents are not kept). A failed growth leaves it empty.
+Error ensureDeviceSlot(DeviceSlot& slot, uint64_t bytes);
+inline Error ensureDeviceSlot(DecoderState& decoder, DecodeSlot slot, uint64_t bytes) {
+    return ensureDeviceSlot(decoder.device_slots[slot], bytes);
+}
+inline DeviceBufferHandle slotHandle(const DecoderState& decoder, DecodeSlot slot) {
+    return decoder.device_slots[slot].handle;
+}
+
+// An operation's result as an error, with a warning line for a failure.
+Error checkCopy(int32_t code);
+Error checkLaunch(int32_t code);
+Error checkSync(int32_t code);
+
+// streamComputeBarrier on `stream` when the operation exists.
+Error computeBarrier(StreamHandle stream);
+
+}  // namespace kvn

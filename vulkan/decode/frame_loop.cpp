@@ -1,0 +1,115 @@
+#include "vulkan/decode/frame_loop.h"
+
+#include <atomic>
+
+#include "core/format/byte_order.h"
+#include "core/format/frame_header.h"
+#include "core/format/frame_walk.h"
+#include "core/handle/handle.h"
+#include "core/timing/last_timings.h"
+#include "vulkan/decode/frame_decode.h"
+#include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/host_import.h"
+#include "vulkan/device/vulkan_context.h"
+
+namespace kvn {
+namespace {
+
+// A job result is a signed 32-bit count: larger totals cannot be reported.
+constexpr uint64_t kMaxDecodedTotal = (uint64_t{1} << 31) - 1;
+
+std::atomic<uint32_t> g_checksum_faults{0};
+
+bool takeChecksumFault() {
+    uint32_t left = g_checksum_faults.load();
+    while (left > 0 && !g_checksum_faults.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
+
+FrameResult decodeOnce(const uint8_t* frame, uint64_t len, uint8_t* dst, uint64_t cap, DecoderState& decoder) {
+    // The list then holds this attempt's entries only: a frame without
+    // kernels adds nothing to the total.
+    decoder.timings.clear();
+    FrameResult result = decodeFrameVk(frame, len, dst, cap, decoder, OutputTarget{});
+    if (result.error == Error::None && takeChecksumFault()) return {0, Error::ChecksumMismatch};
+    return result;
+}
+
+void releaseImports(const DecompressJob& job) {
+    if (envPresent("KVN_VK_NO_RELEASE_IMPORTS")) return;
+    if (job.src_len) releaseHostImports(job.src, job.src_len);
+    if (job.dst_cap) releaseHostImports(job.dst, job.dst_cap);
+}
+
+// Reads the whole-decode stamps of the profile switch, then re-arms them.
+void takeDecodeProfile() {
+    VulkanContext& ctx = vulkanContext();
+    if (!ctx.decode_profiling) return;
+    ctx.profile_start_stamped = false;
+    ctx.profile_end_stamped = false;
+}
+
+Error decodeFrames(DecompressJob& job, DecoderState& decoder, uint64_t* produced_out) {
+    const GpuOpsTable& ops = gpuOps();
+    uint64_t offset = 0;
+    uint64_t produced = 0;
+    float total_ms = 0;
+    bool decoded_any = false;
+    while (offset < job.src_len) {
+        const uint8_t* frame = job.src + offset;
+        const uint64_t remaining = job.src_len - offset;
+        if (remaining < kFrameFixedHeaderSize || loadLe32(frame) != kFrameMagic) break;
+        const FrameLength length = frameTotalLength(frame, remaining);
+        if (length.error != Error::None) return length.error;
+        if (length.length == 0) break;
+        // A parsable frame that runs past the input was cut short.
+        if (length.length > remaining) return Error::BadFrame;
+
+        const FrameHeader header = parseFrameHeader(frame, length.length);
+        if (header.has_content_size && produced + header.content_size > kMaxDecodedTotal) return Error::BadMode;
+        const uint64_t room = job.dst_cap - produced;
+        FrameResult result = decodeOnce(frame, length.length, job.dst + produced, room, decoder);
+        if (result.error == Error::ChecksumMismatch) {
+            if (ops.ctxSynchronize) ops.ctxSynchronize();
+            ++decoder.pipeline_retries;
+            result = decodeOnce(frame, length.length, job.dst + produced, room, decoder);
+        }
+        if (result.error != Error::None) return result.error;
+        for (const TimingEntry& entry : decoder.timings.items()) total_ms += entry.milliseconds;
+        produced += result.bytes;
+        if (produced > kMaxDecodedTotal) return Error::BadMode;
+        offset += length.length;
+        decoded_any = true;
+        takeDecodeProfile();
+    }
+    if (!decoded_any && job.src_len > 0) return Error::BadFrame;
+    decoder.timings.clear();
+    decoder.timings.push(TimingEntry{"multi-frame total", total_ms});
+    *produced_out = produced;
+    return Error::None;
+}
+
+}  // namespace
+
+void injectChecksumFaults(uint32_t count) { g_checksum_faults.store(count); }
+
+void decodeFramesWorker(DecompressJob* job) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ensureVulkanContext() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != 0) {
+        job->result = -6;
+        return;
+    }
+    KvnHandle& handle = *job->handle;
+    DecoderState& decoder = handle.decoder;
+    clearLastTimings(handle);
+    decoder.record_timings = job->opts.record_timings != 0;
+    releaseImports(*job);
+    uint64_t produced = 0;
+    const Error error = decodeFrames(*job, decoder, &produced);
+    job->result = error == Error::None ? int32_t(produced) : statusFromError(error);
+    decoder.record_timings = false;
+    releaseImports(*job);
+}
+
+}  // namespace kvn

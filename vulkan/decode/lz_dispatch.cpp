@@ -1,0 +1,132 @@
+#include "vulkan/decode/lz_dispatch.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/platform/platform.h"
+#include "vulkan/decode/decode_dumps.h"
+#include "vulkan/decode/kernel_call.h"
+#include "vulkan/device/device_buffers.h"
+#include "vulkan/device/kernel_table.h"
+
+namespace kvn {
+namespace {
+
+// One warp per work item, blocks of two warps; the Vulkan modules of warp
+// kernels run one warp per workgroup, so the dispatch counts warps. The
+// pipelined kernel's block of four warps is one workgroup.
+constexpr uint32_t kLzWarpsPerBlock = 2;
+
+// Fills the batch's own output range, never the history before it nor past
+// the batch: the destination may be the caller's buffer.
+Error fillDestination(const LzDispatch& lz) {
+    const char* text = envText("KVN_FILL_DST");
+    if (!text) return Error::None;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memsetD8) return Error::BackendNotAvailable;
+    // memsetD8 takes no offset: a batch with history is left unfilled.
+    if (lz.destination_off != 0 || lz.destination_bytes == 0) return Error::None;
+    return checkCopy(ops.memsetD8(lz.destination, fillByteFromText(text), lz.destination_bytes));
+}
+
+// The stage dumps of the general launch, each when its variable names a file.
+Error runStageDumps(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream) {
+    struct StageDump {
+        const char* variable;
+        DecodeSlot slot;
+        uint64_t offset;
+        uint64_t bytes;
+        bool show_offset;
+    };
+    const StageDump dumps[] = {
+        {"KVN_DUMP_TOK1", kEntropyScratch, batch.tok_region_off + kSubchunkScratchBytes, 0x8000, true},
+        {"KVN_DUMP_LIT1", kEntropyScratch, kSubchunkScratchBytes, 0x8000, false},
+        {"KVN_DUMP_OFF16_1", kEntropyScratch, batch.off16_region_off + kSubchunkScratchBytes, 0x8000, false},
+        {"KVN_DUMP_LUT5", kHuffLuts, 5 * kHuffLutBytes, 1024, false},
+    };
+    for (const StageDump& d : dumps) {
+        const char* path = envText(d.variable);
+        if (!path) continue;
+        const DumpCopy copy = copySlotToFile(decoder, stream, d.slot, d.offset, d.bytes, path);
+        if (copy.error != Error::None) return copy.error;
+        if (copy.code != 0) {
+            if (d.show_offset) std::fprintf(stderr, "%s[VK]: D2H failed rc=%d\n", d.variable, copy.code);
+            continue;
+        }
+        if (d.show_offset)
+            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s (entropy_scratch+0x%" PRIx64 ")\n", d.variable,
+                         d.bytes, path, d.offset);
+        else
+            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s\n", d.variable, d.bytes, path);
+    }
+    return Error::None;
+}
+
+}  // namespace
+
+uint8_t fillByteFromText(const char* text) {
+    int base = 10;
+    const char* digits = text;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) base = 16, digits = text + 2;
+    else if (text[0] == '0' && (text[1] == 'o' || text[1] == 'O')) base = 8, digits = text + 2;
+    else if (text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) base = 2, digits = text + 2;
+    if (*digits == '\0') return 0xAA;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(digits, &end, base);
+    if (*end != '\0' || value > 0xFF || *digits == '-' || *digits == '+') return 0xAA;
+    return uint8_t(value);
+}
+
+LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
+                          const LzDispatch& lz) {
+    if (lz.chunk_count == 0) return {0, Error::None};
+    const double start = lz.split_timer ? hostTimeMs() : 0.0;
+    const uint32_t items = uint32_t((uint64_t(lz.chunk_count) + lz.chunks_per_item - 1) / lz.chunks_per_item);
+    const uint32_t groups = (items + 1) / 2;
+
+    const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
+    const bool use_raw = lz.huffman_streams == 0 && raw;
+    Error error = Error::None;
+    if (use_raw) {
+        const std::optional<KernelHandle> pipelined =
+            envPresent("KVN_VK_PIPELINE") ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
+        const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
+        KernelCall call(pipelined ? *pipelined : *raw, workgroups);
+        call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
+        call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(lz.dict_address).word(lz.dict_len);
+        call.word(lz.payload_end).word(lz.output_length);
+        error = call.launch(decoder, stream, pipelined ? "kvnLzDecodeRawPipelinedKernel" : "kvnLzDecodeRawKernel");
+    } else {
+        const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
+        if (!general) return {0, Error::KernelMissing};
+        const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
+        if (scratch == 0) return {0, Error::BackendNotAvailable};
+        if (Error e = ensureDeviceSlot(decoder, kLzDiag, kLzDiagBytes); e != Error::None) return {0, e};
+        const GpuOpsTable& ops = gpuOps();
+        if (envPresent("KVN_DIAG_DUMP") && ops.memsetD8) ops.memsetD8(slotHandle(decoder, kLzDiag), 0, kLzDiagBytes);
+        if (Error e = fillDestination(lz); e != Error::None) return {0, e};
+        if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
+        KernelCall call(*general, groups * kLzWarpsPerBlock);
+        call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
+        call.buffer(slotHandle(decoder, kSubchunkStarts)).buffer(slotHandle(decoder, kLzDiag));
+        call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(scratch).wide(scratch + batch.tok_region_off);
+        call.wide(scratch + batch.off16_region_off).wide(lz.dict_address).word(lz.dict_len);
+        call.word(lz.output_length).word(lz.payload_end);
+        error = call.launch(decoder, stream, "kvnLzDecodeKernel");
+        if (error == Error::None) {
+            if (const char* path = envText("KVN_DIAG_DUMP")) {
+                if (Error e = writeLzDiagnostics(decoder, stream, path); e != Error::None) return {0, e};
+            }
+        }
+    }
+    if (error != Error::None) return {0, error};
+    if (!lz.split_timer) return {0, Error::None};
+    const GpuOpsTable& ops = gpuOps();
+    if (Error e = checkSync(ops.streamSynchronize ? ops.streamSynchronize(stream) : -1); e != Error::None)
+        return {0, e};
+    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None};
+}
+
+}  // namespace kvn

@@ -1,0 +1,42 @@
+// The LZ stage of a decode batch: picks the general or the raw kernel and
+// launches it, with the destination fill and the stage dumps that
+// environment variables ask for.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "vulkan/decode/decode_batch.h"
+
+namespace kvn {
+
+struct LzDispatch {
+    uint32_t chunks_per_item;
+    uint32_t subchunk_size;
+    uint32_t huffman_streams;  // S: 0 when the batch has no decoded streams
+    uint32_t chunk_count;
+    bool split_timer;
+    DeviceBufferHandle chunk_count_buf;
+    DeviceBufferHandle destination;
+    // The batch's output range in the destination, for KVN_FILL_DST.
+    uint64_t destination_off;
+    uint64_t destination_bytes;
+    uint32_t output_length;      // bytes the kernels may write: history plus batch
+    uint32_t payload_end;
+    uint64_t dict_address;
+    uint32_t dict_len;
+};
+
+struct LzResult {
+    uint64_t nanoseconds;  // the stage's host time when the split timer measured it
+    Error error;
+};
+
+LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
+                          const LzDispatch& lz);
+
+// The value of KVN_FILL_DST as a byte (0x, 0o and 0b prefixes or decimal);
+// 0xAA when it does not parse.
+uint8_t fillByteFromText(const char* text);
+
+}  // namespace kvn

@@ -1,0 +1,210 @@
+#include "vulkan/decode/pipeline_run.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "core/format/chunk_walk.h"
+#include "core/platform/platform.h"
+#include "vulkan/decode/device_merkle.h"
+#include "vulkan/decode/huffman_stage.h"
+#include "vulkan/decode/kernel_call.h"
+#include "vulkan/decode/lz_dispatch.h"
+#include "vulkan/device/device_buffers.h"
+#include "vulkan/device/gpu_work_lock.h"
+#include "vulkan/device/kernel_table.h"
+#include "vulkan/device/vulkan_context.h"
+
+namespace kvn {
+namespace {
+
+constexpr uint64_t kOutputSlack = 64;
+
+Error upload(DeviceBufferHandle dst, const void* src, uint64_t bytes, StreamHandle stream) {
+    const GpuOpsTable& ops = gpuOps();
+    if (bytes == 0) return Error::None;
+    return checkCopy(ops.memcpyHtoDAsync ? ops.memcpyHtoDAsync(dst, src, bytes, stream)
+                                         : ops.memcpyHtoD(dst, src, bytes));
+}
+
+// Steps 6 to 9: buffers, uploads and the sub-chunk count; fills `buffers`.
+Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream, BatchBuffers& buffers) {
+    if (Error e = ensureDeviceSlot(decoder, kOutSlot, batch.out_off + batch.out_len + kOutputSlack); e != Error::None)
+        return e;
+    if (batch.out_off > 0 && !batch.out_on_device) {
+        if (Error e = upload(slotHandle(decoder, kOutSlot), batch.host_out, batch.out_off, stream); e != Error::None)
+            return e;
+    }
+    if (Error e = ensureDeviceSlot(decoder, kPayloadSlot, batch.payload_len + (batch.payload_len ? 16 : 20));
+        e != Error::None)
+        return e;
+    const uint64_t desc_bytes = sizeof(KvnChunkDesc) * batch.chunk_count;
+    if (Error e = ensureDeviceSlot(decoder, kDescSlot, desc_bytes ? desc_bytes : 16); e != Error::None) return e;
+    if (batch.descs_on_device) {
+        buffers.desc_buf = batch.dev_descs;
+    } else {
+        if (Error e = upload(slotHandle(decoder, kDescSlot), batch.host_descs, desc_bytes, stream); e != Error::None)
+            return e;
+        buffers.desc_buf = slotHandle(decoder, kDescSlot);
+    }
+    if (batch.payload_on_device && batch.payload_len > 0) {
+        buffers.payload_buf = batch.dev_payload;
+        buffers.payload_buf_off = batch.dev_payload_off;
+    } else {
+        buffers.payload_buf = slotHandle(decoder, kPayloadSlot);
+        buffers.payload_buf_off = 0;
+        if (Error e = upload(buffers.payload_buf, batch.host_payload, batch.payload_len, stream); e != Error::None)
+            return e;
+    }
+
+    // Sub-chunk total n: counted on the host for host descriptors, an upper
+    // bound for descriptors a device walk wrote.
+    if (batch.descs_on_device) {
+        buffers.subchunks = batch.subchunk_size == 0
+                                ? 4 * batch.chunk_count
+                                : batch.chunk_count * std::max<uint64_t>(1, (0x40000 + batch.subchunk_size - 1) /
+                                                                                batch.subchunk_size);
+    } else {
+        const std::optional<KernelHandle> prefix_sum = getKernelHandle(&DecodeKernelHandles::prefix_sum_chunks_fn);
+        if (!prefix_sum) return Error::KernelMissing;
+        if (Error e = ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes); e != Error::None) return e;
+        if (Error e = ensureDeviceSlot(decoder, kSubchunkTotal, 4); e != Error::None) return e;
+        KernelCall call(*prefix_sum, 1);
+        call.buffer(buffers.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts)).buffer(slotHandle(decoder, kSubchunkTotal));
+        call.word(uint32_t(batch.chunk_count)).word(batch.subchunk_size);
+        if (Error e = call.launch(decoder, stream, "kvnPrefixSumChunksKernel"); e != Error::None) return e;
+        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        buffers.subchunks = 0;
+        for (uint64_t i = 0; i < batch.chunk_count; ++i)
+            buffers.subchunks += chunkSubChunkCount(batch.host_descs[i], batch.subchunk_size);
+    }
+    const uint64_t n = buffers.subchunks;
+    if (batch.level_code >= 3) {
+        if (n > kMaxHuffmanSubchunks) return Error::BadMode;
+        if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, n * 3 * kSubchunkScratchBytes); e != Error::None)
+            return e;
+    }
+    buffers.tok_region_off = n * kSubchunkScratchBytes;
+    buffers.off16_region_off = n * 2 * kSubchunkScratchBytes;
+    if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
+    if (!batch.chunk_count_on_device) {
+        if (Error e = ensureDeviceSlot(decoder, kChunkCountCell, 4); e != Error::None) return e;
+        const uint32_t count = uint32_t(batch.chunk_count);
+        // Synchronous: the value lives on this stack frame.
+        if (Error e = checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kChunkCountCell), &count, 4)); e != Error::None)
+            return e;
+    }
+    return Error::None;
+}
+
+Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream) {
+    const GpuOpsTable& ops = gpuOps();
+    if (batch.out_len == 0) return Error::None;
+    // A device output is written in place unless it has history, which no
+    // road of this library hands over (the table has no copy with offsets on
+    // both sides).
+    if (batch.out_on_device) return Error::BadMode;
+    if (batch.out_off == 0) {
+        return checkCopy(ops.memcpyDtoHAsync
+                             ? ops.memcpyDtoHAsync(batch.host_out, slotHandle(decoder, kOutSlot), batch.out_len, stream)
+                             : ops.memcpyDtoH(batch.host_out, slotHandle(decoder, kOutSlot), batch.out_len));
+    }
+    // A later block: the only offset-taking read is synchronous, after the stream drains.
+    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+    return checkCopy(ops.memcpyDtoHSrcOffset(batch.host_out + batch.out_off, slotHandle(decoder, kOutSlot),
+                                             batch.out_len, batch.out_off));
+}
+
+Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream, bool own_stream) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.launchKernel || !ops.ctxSynchronize || !ops.streamSynchronize)
+        return Error::BackendNotAvailable;
+    BatchBuffers buffers;
+    if (Error e = stageInputs(decoder, batch, stream, buffers); e != Error::None) return e;
+    const DeviceBufferHandle chunk_count_buf =
+        batch.chunk_count_on_device ? batch.dev_chunk_count : slotHandle(decoder, kChunkCountCell);
+    if (own_stream && ops.streamFlushTransfer) {
+        if (Error e = checkSync(ops.streamFlushTransfer(stream)); e != Error::None) return e;
+    }
+
+    const bool split_timer = envPresent("KVN_SPLIT_TIMER");
+    uint32_t streams = 0;
+    if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
+        if (Error e = prepareHuffmanStage(decoder, buffers, stream, batch.chunk_count, batch.payload_len,
+                                          batch.subchunk_size, &streams);
+            e != Error::None)
+            return e;
+    } else if (batch.level_code >= 3 && batch.chunk_count > 0) {
+        // Coded streams would reach the raw LZ kernel undecoded.
+        return Error::KernelMissing;
+    }
+
+    const bool in_place = batch.out_on_device && batch.out_off == 0;
+    const DeviceBufferHandle destination = in_place ? batch.dev_out : slotHandle(decoder, kOutSlot);
+    if (streams > 0) {
+        if (Error e = launchHuffDecode(decoder, buffers, stream, streams, split_timer); e != Error::None) return e;
+    }
+
+    uint64_t dict_address = 0;
+    uint32_t dict_len = 0;
+    if (batch.dict_buf != 0 && batch.dict_len != 0) {
+        dict_address = bufferDeviceAddress(batch.dict_buf);
+        if (dict_address == 0) return Error::BackendNotAvailable;
+        dict_len = batch.dict_len;
+    }
+    if (envPresent("KVN_DBG_CAP"))
+        std::fprintf(stderr, "[cap] block_len=%" PRIu64 " active_off=%" PRIu64 " comp_cap=%" PRIu64 "\n",
+                     batch.payload_len, buffers.payload_buf_off, buffers.payload_buf_off + batch.payload_len);
+    const LzDispatch lz{
+        .chunks_per_item = batch.chunks_per_item ? batch.chunks_per_item : 1,
+        .subchunk_size = batch.subchunk_size,
+        .huffman_streams = streams,
+        .chunk_count = uint32_t(batch.chunk_count),
+        .split_timer = split_timer,
+        .chunk_count_buf = chunk_count_buf,
+        .destination = destination,
+        .destination_off = batch.out_off,
+        .destination_bytes = batch.out_len,
+        .output_length = uint32_t(batch.out_off + batch.out_len),
+        .payload_end = uint32_t(buffers.payload_buf_off + batch.payload_len),
+        .dict_address = dict_address,
+        .dict_len = dict_len,
+    };
+    if (Error e = dispatchLzDecode(decoder, buffers, stream, lz).error; e != Error::None) return e;
+    if (Error e = launchDeviceMerkle(decoder, batch, buffers, stream, destination); e != Error::None) return e;
+    if (!in_place) {
+        if (Error e = copyOut(decoder, batch, stream); e != Error::None) return e;
+    }
+    // The frame decoder resolves the timings of all its batches together.
+    if (!own_stream) return Error::None;
+    return checkSync(ops.streamSynchronize(stream));
+}
+
+}  // namespace
+
+Error runDecodePipeline(DecoderState& decoder, const DecodeBatch& batch) {
+    if (!ensureVulkanContext()) return Error::BackendNotAvailable;
+    if (!getKernelHandle(&DecodeKernelHandles::kernel_fn) && !getKernelHandle(&DecodeKernelHandles::kernel_raw_fn))
+        return Error::KernelMissing;
+    const GpuOpsTable& ops = gpuOps();
+    if (!decoder.own_stream_created) {
+        if (!ops.streamCreate || ops.streamCreate(&decoder.own_stream, 0) != 0) return Error::BackendNotAvailable;
+        decoder.own_stream_created = true;
+    }
+    const StreamHandle previous = decoder.stream;
+    const bool own_stream = previous == 0;
+    if (own_stream) {
+        g_gpu_work_lock.lock();
+        decoder.stream = decoder.own_stream;
+    }
+    const Error error = runBatch(decoder, batch, decoder.stream, own_stream);
+    if (own_stream) {
+        // Nothing queued may outlive the lock or read freed stack data.
+        if (error != Error::None) ops.streamSynchronize(decoder.stream);
+        g_gpu_work_lock.unlock();
+    }
+    decoder.stream = previous;
+    return error;
+}
+
+}  // namespace kvn
