@@ -8,8 +8,8 @@ namespace kvn::tools {
 
 namespace {
 
-// Opcodes, decorations, storage classes, capabilities and built-ins from the
-// SPIR-V specification.
+// Opcodes, decorations, storage classes, capabilities and built-ins, as
+// SPIR-V numbers them.
 enum : uint32_t {
     kOpEntryPoint = 15,
     kOpExecutionMode = 16,
