@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/errors.h"
+#include "kernels/format_constants.h"
 
 namespace kvn {
 
@@ -14,22 +15,23 @@ inline constexpr uint64_t kFrameFixedHeaderSize = 14;
 inline constexpr uint8_t kFrameMaxCodec = 2;         // the writer writes 1
 inline constexpr uint8_t kFrameMaxBlockSizeCode = 6; // block size 1 << (16 + code)
 
-// Flags byte. Bits 0x04 and 0x10 are never written and are ignored.
-inline constexpr uint8_t kFrameContentSize = 0x01;
-inline constexpr uint8_t kFrameChecksum = 0x02;
-inline constexpr uint8_t kFrameDictId = 0x08;
-inline constexpr uint8_t kFrameMerkleRoot = 0x20;
-inline constexpr uint8_t kFrameChunkTable = 0x40;
-inline constexpr uint8_t kFrameWrtSection = 0x80;
+// Flags byte (values shared with the kernels). Bits 0x04 and 0x10 are never
+// written and are ignored.
+inline constexpr uint8_t kFrameContentSize = KVN_FRAME_CONTENT_SIZE;
+inline constexpr uint8_t kFrameChecksum = KVN_FRAME_CHECKSUM;
+inline constexpr uint8_t kFrameDictId = KVN_FRAME_DICT_ID;
+inline constexpr uint8_t kFrameMerkleRoot = KVN_FRAME_MERKLE_ROOT;
+inline constexpr uint8_t kFrameChunkTable = KVN_FRAME_CHUNK_TABLE;
+inline constexpr uint8_t kFrameWrtSection = KVN_FRAME_WRT_SECTION;
 
 // Bounds of the WRT section length that follows its u32 length field.
-inline constexpr uint32_t kWrtSectionMinLength = 16;
-inline constexpr uint32_t kWrtSectionMaxLength = 0x4000000;
+inline constexpr uint32_t kWrtSectionMinLength = KVN_WRT_SECTION_MIN;
+inline constexpr uint32_t kWrtSectionMaxLength = KVN_WRT_SECTION_MAX;
 
 // Block header word: payload length in bits 0-29, then two flags.
-inline constexpr uint32_t kBlockLengthMask = 0x3FFFFFFF;
-inline constexpr uint32_t kBlockSkip = 1u << 30;
-inline constexpr uint32_t kBlockStored = 1u << 31;
+inline constexpr uint32_t kBlockLengthMask = KVN_BLOCK_LEN_MASK;
+inline constexpr uint32_t kBlockSkip = KVN_BLOCK_SKIP;
+inline constexpr uint32_t kBlockStored = KVN_BLOCK_STORED;
 
 // A chunk covers sc_group_size units of this many bytes, capped at one unit.
 inline constexpr uint64_t kMaxChunkSize = 262144;

@@ -79,16 +79,16 @@ enum DecodeSlot : uint32_t {
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
 
 // Sizes and offsets of the slots the launchers share.
-inline constexpr uint64_t kSubchunkScratchBytes = 0x20000;  // per sub-chunk in each stream region
+inline constexpr uint64_t kSubchunkScratchBytes = KVN_SUBCHUNK_SIZE;  // per sub-chunk in each stream region
 inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
 inline constexpr uint64_t kHuffListBytes = 0x500000;
 inline constexpr uint64_t kOff16ListBytes = 0x600000;
-inline constexpr uint64_t kDescCounterBytes = 0x600;
+inline constexpr uint64_t kDescCounterBytes = KVN_DESC_COUNTER_BYTES;
 inline constexpr uint64_t kHuffCountersAt[4] = {0, 0x100, 0x200, 0x300};
-inline constexpr uint64_t kOff16CounterAt = 0x400;
-inline constexpr uint64_t kMergedCounterAt = 0x500;
-inline constexpr uint64_t kHuffDescBytes = 20;
-inline constexpr uint64_t kHuffLutBytes = 4096;
+inline constexpr uint64_t kOff16CounterAt = KVN_DESC_COUNTER_RAW * KVN_DESC_COUNTER_CELL_BYTES;
+inline constexpr uint64_t kMergedCounterAt = KVN_DESC_COUNTER_MERGED * KVN_DESC_COUNTER_CELL_BYTES;
+inline constexpr uint64_t kHuffDescBytes = KVN_SCAN_HUFF_DESC_BYTES;
+inline constexpr uint64_t kHuffLutBytes = KVN_HUFF_LUT_BYTES;
 inline constexpr uint64_t kLzDiagBytes = 40960;
 inline constexpr uint64_t kMaxBatchChunks = 0x10000;
 inline constexpr uint64_t kMaxHuffmanSubchunks = 0x7FFF;
