@@ -6,6 +6,7 @@
 // Prints the sizes, the ratio, the throughput of both directions and the verdict.
 #include <korvane.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,9 +62,11 @@ int main(int argc, char** argv) {
 
     DecompressOpts dopts;
     kvnDecompressDefaultOpts(&dopts);
-    // A host destination holds 64 bytes more than the content: the decode
-    // kernels may write that far past it.
-    std::vector<uint8_t> output(input.size() + 64);
+    // The frame's header tells how large the destination must be.
+    uint64_t content_size = 0;
+    if (KvnStatus s = kvnGetDecompressedSize(handle, frame.data(), &content_size); s != KVN_STATUS_SUCCESS)
+        return fail("kvnGetDecompressedSize", s);
+    std::vector<uint8_t> output(std::max<uint64_t>(content_size, 1));
     uint64_t output_size = 0;
     start = std::chrono::steady_clock::now();
     if (KvnStatus s = kvnDecompressHost(handle, frame.data(), frame_size, output.data(), output.size(), &output_size,

@@ -17,7 +17,6 @@ namespace kvn::test {
 
 inline constexpr uint8_t kGuard = 0xE5;
 inline constexpr uint64_t kGuardBytes = 256;
-inline constexpr uint64_t kOutputSlack = 64;  // a host output holds 64 bytes beyond the content
 
 struct Decoded {
     KvnStatus status;

@@ -9,6 +9,8 @@
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
 
+#include <algorithm>
+
 namespace kvn::test {
 namespace {
 
@@ -129,12 +131,14 @@ TEST_F(RoundTripTest, GpuFramesAreTheReferenceFramesAndRoundTrip) {
             EXPECT_TRUE(decoded.bytes == c.input) << "the reference decoder restores the input";
 
             if (kDecodeKernels && backend().runDecodeJob) {
-                Bytes back(c.input.size() + 64);  // the decoder's room past the content
+                // A destination of exactly the content size, guard bytes after it.
+                Bytes back(c.input.size() + 64, 0xE5);
                 uint64_t size = 0;
                 DecompressOpts dopts{};
-                ASSERT_EQ(kvnDecompressHost(handle_, frame.data(), frame.size(), back.data(), back.size(), &size,
+                ASSERT_EQ(kvnDecompressHost(handle_, frame.data(), frame.size(), back.data(), c.input.size(), &size,
                                             &dopts),
                           0u);
+                EXPECT_TRUE(std::all_of(back.begin() + c.input.size(), back.end(), [](uint8_t b) { return b == 0xE5; }));
                 back.resize(size);
                 EXPECT_TRUE(back == c.input) << "the library's decoder restores the input";
             }
