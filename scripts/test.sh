@@ -6,11 +6,15 @@ cd "$(dirname "$0")/.."
 # Both builds share one shader cache: the sanitizer run's lavapipe pipelines
 # then come compiled from the first run.
 cache="$PWD/build/mesa_shader_cache"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SHADER_CACHE_DIR="$cache" >/dev/null
+# Real files from Debian packages for the corpus round trip (test_corpus).
+corpus="$PWD/build/corpus"
+[ -s "$corpus/MANIFEST" ] || bash scripts/make-corpus.sh "$corpus" >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SHADER_CACHE_DIR="$cache" \
+  -DKVN_CORPUS_DIR="$corpus" >/dev/null
 cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure -j"$(nproc)")
 
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SANITIZE=ON \
-  -DKVN_SHADER_CACHE_DIR="$cache" >/dev/null
+  -DKVN_SHADER_CACHE_DIR="$cache" -DKVN_CORPUS_DIR="$corpus" >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ctest --output-on-failure -j"$(nproc)")

@@ -38,4 +38,12 @@ Bytes randomBytes(uint64_t n, uint32_t seed);
 // Text with repeats at every distance class: a real file, cut or repeated to n bytes.
 Bytes realFile(const char* path, uint64_t n);
 
+// The reference encoder's frame for a level 1 or 2 call with these options
+// (level, chunk fraction, built-in dictionary 1, checksum, Merkle root).
+Bytes referenceFrame(const Bytes& input, const CompressOpts& opts);
+
+// The reference decoder and the library's own (into a destination of exactly
+// the content size, guard bytes after it) both restore `input` from `frame`.
+void expectDecodersRestore(void* handle, const Bytes& frame, const Bytes& input, const CompressOpts& opts);
+
 }  // namespace kvn::test
