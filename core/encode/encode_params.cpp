@@ -22,6 +22,7 @@ EncodeParams encodeParamsFromOptions(const CompressOpts& opts) {
     params.wrt = opts.wrt != 0;
     params.byte_plane_stride =
         validByteplaneStride(opts.byte_plane_stride) ? static_cast<uint8_t>(opts.byte_plane_stride) : 0;
+    params.byte_plane_auto = opts.byte_plane_stride == -1;
     return params;
 }
 

@@ -29,6 +29,7 @@ struct EncodeParams {
     bool wrt = false;
     bool wrt_force_cpu = false;
     uint8_t byte_plane_stride = 0;  // 0, or one of byte_plane_strides (-1, automatic, gives 0)
+    bool byte_plane_auto = false;   // the option asked for the automatic choice (-1)
 };
 
 EncodeParams encodeParamsFromOptions(const CompressOpts& opts);

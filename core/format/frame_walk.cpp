@@ -22,26 +22,30 @@ uint64_t chunkTableLength(uint64_t raw_total, uint64_t chunk_size) {
 
 FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available) {
     const FrameHeader header = parseFrameHeader(bytes, available);
-    if (header.error != Error::None) return {0, Error::BadFrame};
+    if (header.error != Error::None) return {0, 0, false, Error::BadFrame};
 
     // pos can start past `available` when a WRT section runs beyond the bytes
     // given; `remaining` then is 0 and the frame ends at its header.
     uint64_t pos = header.header_length;
     uint64_t raw_total = 0;
+    bool unterminated = false;
     for (;;) {
         const uint64_t remaining = pos < available ? available - pos : 0;
-        if (remaining < kEndMarkSize) break;  // body ends without an end mark
+        if (remaining < kEndMarkSize) {  // body ends without an end mark
+            unterminated = true;
+            break;
+        }
         if (loadLe32(bytes + pos) == 0) {
             pos += kEndMarkSize;
             break;
         }
-        if (remaining < kBlockHeaderSize) return {0, Error::InvalidBlockHeader};
+        if (remaining < kBlockHeaderSize) return {0, 0, false, Error::InvalidBlockHeader};
         const BlockHeader block = readBlockHeader(bytes + pos);
         if (endsFrame(block)) {
             pos += kBlockHeaderSize;
             break;
         }
-        if (block.payload_length > remaining - kBlockHeaderSize) return {0, Error::BlockDataTruncated};
+        if (block.payload_length > remaining - kBlockHeaderSize) return {0, 0, false, Error::BlockDataTruncated};
         if (!block.skip) raw_total = saturatingAdd(raw_total, block.raw_size);
         pos += kBlockHeaderSize + block.payload_length;
     }
@@ -51,7 +55,17 @@ FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available) {
     }
     if (header.has_checksum) pos = saturatingAdd(pos, kTrailerSize);
     if (header.has_merkle_root) pos = saturatingAdd(pos, kTrailerSize);
-    return {pos, Error::None};
+    const bool cut_off = unterminated && header.has_content_size && raw_total < header.content_size;
+    return {pos, raw_total, cut_off, Error::None};
+}
+
+FrameStep nextFrame(const uint8_t* input, uint64_t input_len, uint64_t pos) {
+    const uint64_t available = input_len - pos;
+    if (available < kFrameFixedHeaderSize || loadLe32(input + pos) != kFrameMagic) return {true, 0, 0, Error::None};
+    const FrameLength frame = frameTotalLength(input + pos, available);
+    if (frame.error != Error::None) return {false, 0, 0, frame.error};
+    if (frame.length > available || frame.cut_off) return {false, 0, 0, Error::BadFrame};
+    return {false, frame.length, frame.raw_total, Error::None};
 }
 
 }  // namespace kvn

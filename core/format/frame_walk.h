@@ -40,6 +40,10 @@ inline uint64_t checksumOffset(uint64_t frame_length, bool has_merkle_root) {
 
 struct FrameLength {
     uint64_t length;
+    uint64_t raw_total;  // what the counted blocks decode to
+    // The body met the end of the bytes given before its end mark, holding
+    // less than the header's content size: the frame was cut off there.
+    bool cut_off;
     Error error;
 };
 
@@ -48,5 +52,18 @@ struct FrameLength {
 // a header longer than the bytes given); callers compare it with what they
 // hold. Nothing beyond `available` is read.
 FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available);
+
+// One step of a walk over concatenated frames. Fewer than 14 bytes left, or
+// bytes without the magic, end the input: such a tail is tolerated. What
+// starts with the magic is a frame, and a refused header or a frame that runs
+// past the input is BadFrame: the size calls and the decoders must answer a
+// cut-off tail alike, and dropping it would lose the caller's data.
+struct FrameStep {
+    bool ends_input;
+    uint64_t length;     // trailers included; within the input
+    uint64_t raw_total;  // what the counted blocks decode to
+    Error error;
+};
+FrameStep nextFrame(const uint8_t* input, uint64_t input_len, uint64_t pos);
 
 }  // namespace kvn

@@ -61,21 +61,16 @@ KVN_API KvnStatus kvnGetTotalDecompressedSize(void* handle, const uint8_t* data,
         return KVN_STATUS_SUCCESS;
     }
     uint64_t total = 0;
-    for (uint64_t pos = 0; len - pos >= kFrameFixedHeaderSize;) {
+    for (uint64_t pos = 0; pos < len;) {
+        const FrameStep step = nextFrame(data, len, pos);
+        if (step.ends_input) break;
+        if (step.error != Error::None) return KVN_STATUS_CORRUPT_FRAME;
         const uint8_t* frame = data + pos;
-        const uint64_t available = len - pos;
-        if (loadLe32(frame) != kFrameMagic) break;
-        const FrameHeader header = parseFrameHeader(frame, available);
-        if (header.error != Error::None) break;
+        const FrameHeader header = parseFrameHeader(frame, step.length);
         uint64_t size = 0;
-        if (!frameDecodedSize(frame, header, available, &size)) return KVN_STATUS_CORRUPT_FRAME;
-        const FrameLength length = frameTotalLength(frame, available);
-        if (length.error != Error::None) return KVN_STATUS_CORRUPT_FRAME;
-        // A frame cut short by the end of the input decodes to nothing.
-        if (length.length > available) break;
+        if (!frameDecodedSize(frame, header, step.length, &size)) return KVN_STATUS_CORRUPT_FRAME;
         if (__builtin_add_overflow(total, size, &total)) return KVN_STATUS_CORRUPT_FRAME;
-        if (length.length == 0) break;
-        pos += length.length;
+        pos += step.length;
     }
     if (total == 0) return KVN_STATUS_CORRUPT_FRAME;
     *out = total;

@@ -57,29 +57,27 @@ Error decodeFrames(DecompressJob& job, DecoderState& decoder, uint64_t* produced
     float total_ms = 0;
     bool decoded_any = false;
     while (offset < job.src_len) {
+        const FrameStep step = nextFrame(job.src, job.src_len, offset);
+        if (step.ends_input) break;
+        if (step.error != Error::None) return step.error;
         const uint8_t* frame = job.src + offset;
-        const uint64_t remaining = job.src_len - offset;
-        if (remaining < kFrameFixedHeaderSize || loadLe32(frame) != kFrameMagic) break;
-        const FrameLength length = frameTotalLength(frame, remaining);
-        if (length.error != Error::None) return length.error;
-        if (length.length == 0) break;
-        // A parsable frame that runs past the input was cut short.
-        if (length.length > remaining) return Error::BadFrame;
-
-        const FrameHeader header = parseFrameHeader(frame, length.length);
+        const FrameHeader header = parseFrameHeader(frame, step.length);
+        // The content size is what the blocks decode to: a header that says
+        // more than they hold is damaged, whatever its size.
+        if (header.has_content_size && header.content_size != step.raw_total) return Error::SizeMismatch;
         if (header.has_content_size && produced + header.content_size > kMaxDecodedTotal) return Error::BadMode;
         const uint64_t room = job.dst_cap - produced;
-        FrameResult result = decodeOnce(frame, length.length, job.dst + produced, room, decoder);
+        FrameResult result = decodeOnce(frame, step.length, job.dst + produced, room, decoder);
         if (result.error == Error::ChecksumMismatch) {
             if (ops.ctxSynchronize) ops.ctxSynchronize();
             ++decoder.pipeline_retries;
-            result = decodeOnce(frame, length.length, job.dst + produced, room, decoder);
+            result = decodeOnce(frame, step.length, job.dst + produced, room, decoder);
         }
         if (result.error != Error::None) return result.error;
         for (const TimingEntry& entry : decoder.timings.items()) total_ms += entry.milliseconds;
         produced += result.bytes;
         if (produced > kMaxDecodedTotal) return Error::BadMode;
-        offset += length.length;
+        offset += step.length;
         decoded_any = true;
         takeDecodeProfile();
     }

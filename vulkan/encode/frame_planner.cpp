@@ -25,7 +25,7 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
 // caller would otherwise get frames other than those it asked for.
 Error refuseUnbuilt(const EncodeParams& params) {
     if (params.level > kHighestBuiltLevel) return Error::BadLevel;
-    if (params.wrt || params.byte_plane_stride != 0) return Error::BadMode;
+    if (params.wrt || params.byte_plane_stride != 0 || params.byte_plane_auto) return Error::BadMode;
     return Error::None;
 }
 

@@ -95,13 +95,15 @@ KVN_API int32_t kvnDecompress_vk(void* handle, uint64_t src, uint64_t src_len, u
     if (!at.src_on_device && !at.dst_on_device)
         return kvnDecompressHost_vk(handle, hostPointer<const uint8_t>(src), src_len, hostPointer<uint8_t>(dst),
                                     dst_cap, opts);
+    // Past the argument checks the call answers like a job: a byte count, or
+    // minus a status. A positive refusal would read as a decoded size.
     // The device road reads and writes device buffers only; a host buffer on
     // one side would reach it as "no buffer".
-    if (at.src_on_device != at.dst_on_device) return kUnsupported;
+    if (at.src_on_device != at.dst_on_device) return -kUnsupported;
     // The device job holds 32-bit sizes: a longer source cannot be described
     // to it. A larger capacity is clamped, which loses nothing, since no job
     // reports 2^31 bytes or more.
-    if (src_len > UINT32_MAX) return kInvalidArgument;
+    if (src_len > UINT32_MAX) return -kInvalidArgument;
     DeviceDecompressJob job{.handle = at.handle,
                             .dev_src = src,
                             .dev_dst = dst,

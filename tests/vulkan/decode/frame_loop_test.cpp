@@ -114,5 +114,61 @@ TEST(FrameLoop, VulkanFamilyHostAndAsynchronousCalls) {
     });
 }
 
+// What follows the last frame: the decoder and the total-size call give one
+// answer. A tail that starts with the magic is a frame, and one cut off by the
+// end of the input is corrupt: dropping it would lose the caller's bytes.
+TEST(FrameLoop, TailsAnsweredAlikeByTheDecoderAndTheSizeCall) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const Bytes text = realBytes(3000);
+        const Bytes frame = storedFrame(text, checked());
+        const Bytes head(frame.begin(), frame.begin() + 22);
+        Bytes refused_header = frame;
+        refused_header[4] = 3;  // version
+        struct Case {
+            const char* what;
+            Bytes input;
+            KvnStatus status;
+        } cases[] = {
+            {"13 stray bytes", concat({frame, Bytes(13, 0)}), KVN_STATUS_SUCCESS},
+            {"bytes without the magic", concat({frame, Bytes(40, 'z')}), KVN_STATUS_SUCCESS},
+            {"a cut copy of the frame's own header", concat({frame, head}), KVN_STATUS_CORRUPT_FRAME},
+            {"a frame without its trailers", concat({frame, Bytes(frame.begin(), frame.end() - 8)}),
+             KVN_STATUS_CORRUPT_FRAME},
+            {"a frame whose header is refused", concat({frame, refused_header}), KVN_STATUS_CORRUPT_FRAME},
+        };
+        for (const Case& c : cases) {
+            const Decoded d = decodeHost(handle.get(), c.input, 2 * text.size() + 64);
+            EXPECT_EQ(d.status, c.status) << c.what;
+            if (d.status == KVN_STATUS_SUCCESS) {
+                EXPECT_TRUE(d.bytes == text) << c.what;
+            }
+            uint64_t total = 0;
+            EXPECT_EQ(kvnGetTotalDecompressedSize(handle.get(), c.input.data(), c.input.size(), &total), c.status)
+                << c.what;
+            if (c.status == KVN_STATUS_SUCCESS) {
+                EXPECT_EQ(total, text.size()) << c.what;
+            }
+        }
+    });
+}
+
+// A content size the blocks cannot produce is a damaged header, however large
+// it is: not an output the call refuses to hold.
+TEST(FrameLoop, ContentSizeBeyondTheBlocksIsACorruptFrame) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const Bytes text = realBytes(4);
+        for (int64_t claimed : {int64_t{5}, int64_t{1} << 31, int64_t{1} << 40}) {
+            ref::FrameOptions options;
+            options.content_size_value = claimed;
+            EXPECT_EQ(decodeHost(handle.get(), storedFrame(text, options), 1024).status, KVN_STATUS_CORRUPT_FRAME)
+                << claimed;
+        }
+    });
+}
+
 }  // namespace
 }  // namespace kvn::test

@@ -157,13 +157,15 @@ TEST_F(VkJobsTest, DecompressRoads) {
     jobLog().fallback = 0;
 
     // One side on the device and one on the host: the device road could not
-    // reach the host side, so the call is refused.
+    // reach the host side, so the call is refused. These refusals come after
+    // the argument checks, where a positive value is a decoded size: they are
+    // negative.
     const int runs = jobLog().jobs_run;
-    EXPECT_EQ(kvnDecompress_vk(h, 50, 300, addressOf(host), 16, &opts), 5);
-    EXPECT_EQ(kvnDecompress_vk(h, addressOf(host), 16, 60, 5000, &opts), 5);
+    EXPECT_EQ(kvnDecompress_vk(h, 50, 300, addressOf(host), 16, &opts), -5);
+    EXPECT_EQ(kvnDecompress_vk(h, addressOf(host), 16, 60, 5000, &opts), -5);
     // Sizes the device job cannot hold: a longer source is refused; a larger
     // capacity is clamped, since no result can reach it.
-    EXPECT_EQ(kvnDecompress_vk(h, 50, uint64_t{1} << 32, 60, 5000, &opts), 2);
+    EXPECT_EQ(kvnDecompress_vk(h, 50, uint64_t{1} << 32, 60, 5000, &opts), -2);
     EXPECT_EQ(jobLog().jobs_run, runs);
     jobLog().result = 1;
     ASSERT_EQ(kvnDecompress_vk(h, 50, UINT32_MAX, 60, uint64_t{1} << 40, &opts), 1);
