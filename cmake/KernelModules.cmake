@@ -11,8 +11,8 @@
 #
 # - SPIR-V: one module per entry (glslc, -DKVN_ENTRY_<entry>), checked by
 #   spirv-val and by `kvn_kernel_check spirv` (no subgroup operations);
-# - PTX: one module per source with every entry (nvcc -ptx -arch=sm_80),
-#   checked by ptxas;
+# - PTX (with the CUDA toolkit, KVN_CUDA): one module per source with every
+#   entry (nvcc -ptx -arch=sm_80), checked by ptxas;
 # - the PTX parameters of each entry compared with its SPIR-V interface (a
 #   CUDA-only entry just found in the PTX), and the source linted for integer traps;
 # - host build: object library kvn_kernel_<stem>_host for tests, running on
@@ -33,9 +33,23 @@ endif()
 if(NOT KVN_SPIRV_VAL)
   message(FATAL_ERROR "spirv-val not found: it validates every SPIR-V kernel (Debian package spirv-tools)")
 endif()
-if(NOT KVN_NVCC OR NOT KVN_PTXAS)
+# The CUDA toolkit compiles the PTX of the CUDA library. Without it (AUTO) the
+# Vulkan library builds and tests alone; CI asks for both (ON).
+set(KVN_CUDA AUTO CACHE STRING "Build korvane_gpu and the PTX kernels: ON, OFF or AUTO (when nvcc and ptxas are found)")
+set_property(CACHE KVN_CUDA PROPERTY STRINGS ON OFF AUTO)
+if(KVN_CUDA STREQUAL "OFF")
+  set(KVN_HAVE_CUDA OFF)
+elseif(KVN_NVCC AND KVN_PTXAS)
+  set(KVN_HAVE_CUDA ON)
+elseif(KVN_CUDA STREQUAL "ON")
   message(FATAL_ERROR "nvcc or ptxas not found: the CUDA toolkit compiles the CUDA kernels to PTX "
                       "(looked on PATH and in /usr/local/cuda/bin)")
+else()
+  set(KVN_HAVE_CUDA OFF)
+endif()
+if(NOT KVN_HAVE_CUDA)
+  message(WARNING "No CUDA toolkit (nvcc, ptxas) in use: korvane_gpu and the PTX checks of the kernels are skipped; "
+                  "the Vulkan library builds and tests alone")
 endif()
 
 set(KVN_KERNEL_OUT ${CMAKE_BINARY_DIR}/kernel_modules)
@@ -62,17 +76,20 @@ function(kvn_add_kernel_module)
     DEPENDS ${src} kvn_kernel_check
     COMMENT "Linting kernel source ${stem}")
 
-  set(ptx ${out}/${stem}.ptx)
-  add_custom_command(
-    OUTPUT ${ptx}
-    COMMAND ${KVN_NVCC} -ptx -arch=sm_80 -std=c++20 -x cu ${entry_defines} -I${PROJECT_SOURCE_DIR}
-            -MD -MF ${ptx}.d -MT ${ptx} -o ${ptx} ${src}
-    COMMAND ${KVN_PTXAS} -arch=sm_80 -o ${out}/${stem}.cubin ${ptx}
-    DEPFILE ${ptx}.d
-    DEPENDS ${src}
-    COMMENT "Compiling kernel ${stem} to PTX")
-
-  set(outputs ${out}/${stem}.lint ${ptx})
+  set(outputs ${out}/${stem}.lint)
+  set(ptx "")
+  if(KVN_HAVE_CUDA)
+    set(ptx ${out}/${stem}.ptx)
+    add_custom_command(
+      OUTPUT ${ptx}
+      COMMAND ${KVN_NVCC} -ptx -arch=sm_80 -std=c++20 -x cu ${entry_defines} -I${PROJECT_SOURCE_DIR}
+              -MD -MF ${ptx}.d -MT ${ptx} -o ${ptx} ${src}
+      COMMAND ${KVN_PTXAS} -arch=sm_80 -o ${out}/${stem}.cubin ${ptx}
+      DEPFILE ${ptx}.d
+      DEPENDS ${src}
+      COMMENT "Compiling kernel ${stem} to PTX")
+    list(APPEND outputs ${ptx})
+  endif()
   set(spirv_modules "")
   foreach(entry IN LISTS K_ENTRIES)
     set(spv ${out}/${entry}.spv)
@@ -85,6 +102,11 @@ function(kvn_add_kernel_module)
       DEPFILE ${spv}.d
       DEPENDS ${src} kvn_kernel_check
       COMMENT "Compiling kernel ${entry} to SPIR-V")
+    list(APPEND outputs ${spv})
+    list(APPEND spirv_modules "${entry}=${spv}")
+    if(NOT KVN_HAVE_CUDA)
+      continue()
+    endif()
     if(entry IN_LIST K_SEPARATE_FORMS)
       set(compare ptx ${ptx} ${entry})
     else()
@@ -96,11 +118,14 @@ function(kvn_add_kernel_module)
       COMMAND ${CMAKE_COMMAND} -E touch ${out}/${entry}.interface
       DEPENDS ${ptx} ${spv} kvn_kernel_check
       COMMENT "Comparing the PTX and SPIR-V parameters of ${entry}")
-    list(APPEND outputs ${spv} ${out}/${entry}.interface)
-    list(APPEND spirv_modules "${entry}=${spv}")
+    list(APPEND outputs ${out}/${entry}.interface)
   endforeach()
 
-  foreach(entry IN LISTS K_CUDA_ENTRIES)
+  set(cuda_entries ${K_CUDA_ENTRIES})
+  if(NOT KVN_HAVE_CUDA)
+    set(cuda_entries "")
+  endif()
+  foreach(entry IN LISTS cuda_entries)
     add_custom_command(
       OUTPUT ${out}/${entry}.ptx_entry
       COMMAND kvn_kernel_check ptx ${ptx} ${entry}
@@ -111,11 +136,15 @@ function(kvn_add_kernel_module)
   endforeach()
 
   add_custom_target(kvn_kernel_${stem} ALL DEPENDS ${outputs})
+  set(ptx_modules "")
+  if(ptx)
+    set(ptx_modules "${stem}=${ptx}")
+  endif()
   set_target_properties(kvn_kernel_${stem} PROPERTIES KVN_SPIRV_MODULES "${spirv_modules}"
-                                                      KVN_PTX_MODULES "${stem}=${ptx}")
+                                                      KVN_PTX_MODULES "${ptx_modules}")
   if(NOT K_TEST_ONLY)
     set_property(GLOBAL APPEND PROPERTY KVN_VK_MODULES ${spirv_modules})
-    set_property(GLOBAL APPEND PROPERTY KVN_CUDA_MODULES "${stem}=${ptx}")
+    set_property(GLOBAL APPEND PROPERTY KVN_CUDA_MODULES ${ptx_modules})
     set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_TARGETS kvn_kernel_${stem})
     set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_HOST_TARGETS kvn_kernel_${stem}_host)
   endif()

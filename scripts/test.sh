@@ -8,13 +8,15 @@ cd "$(dirname "$0")/.."
 cache="$PWD/build/mesa_shader_cache"
 # Real files from Debian packages for the corpus round trip (test_corpus).
 corpus="$PWD/build/corpus"
+# AUTO builds the CUDA library when the CUDA toolkit is there; CI asks for ON.
+cuda="${KVN_CUDA:-AUTO}"
 [ -s "$corpus/MANIFEST" ] || bash scripts/make-corpus.sh "$corpus" >/dev/null
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SHADER_CACHE_DIR="$cache" \
-  -DKVN_CORPUS_DIR="$corpus" >/dev/null
+  -DKVN_CORPUS_DIR="$corpus" -DKVN_CUDA="$cuda" >/dev/null
 cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure -j"$(nproc)")
 
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_SANITIZE=ON \
-  -DKVN_SHADER_CACHE_DIR="$cache" -DKVN_CORPUS_DIR="$corpus" >/dev/null
+  -DKVN_SHADER_CACHE_DIR="$cache" -DKVN_CORPUS_DIR="$corpus" -DKVN_CUDA="$cuda" >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ctest --output-on-failure -j"$(nproc)")
