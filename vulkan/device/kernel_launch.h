@@ -24,4 +24,10 @@ uint32_t kernelIndexOfPipeline(VkPipeline pipeline);
 // "error: procLaunchKernel: SSBO binding <b> offset <o> violates minStorageBufferOffsetAlignment <a>"
 void reportSsboOffsetMisaligned(uint32_t binding, uint64_t offset, uint64_t alignment);
 
+// "error: procLaunchKernel: SSBO binding <b> range <r> exceeds maxStorageBufferRange <m>"
+void reportBindingTooLarge(uint32_t binding, uint64_t range, uint64_t max_range);
+
+// "error: procLaunchKernel: grid (x,y,z) exceeds maxComputeWorkGroupCount (a,b,c) and the kernel reads its grid size"
+void reportGridTooLarge(const uint32_t grid[3], const uint32_t limit[3]);
+
 }  // namespace kvn
