@@ -110,6 +110,11 @@ void reportSsboOffsetMisaligned(uint32_t binding, uint64_t offset, uint64_t alig
                  binding, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(alignment));
 }
 
+uint64_t deviceBindingLimit() {
+    const uint64_t range = vulkanContext().max_storage_buffer_range;
+    return range ? range : 0xFFFFFFFFull;
+}
+
 void reportBindingTooLarge(uint32_t binding, uint64_t range, uint64_t max_range) {
     std::fprintf(stderr, "error: procLaunchKernel: SSBO binding %u range %llu exceeds maxStorageBufferRange %llu\n",
                  binding, static_cast<unsigned long long>(range), static_cast<unsigned long long>(max_range));
@@ -139,7 +144,7 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
     // Everything is checked before anything is recorded.
     VkDescriptorBufferInfo buffers[kMaxLaunchBindings];
     const uint64_t alignment = ctx.min_storage_buffer_offset_alignment;
-    const uint64_t max_range = ctx.max_storage_buffer_range ? ctx.max_storage_buffer_range : 0xFFFFFFFFull;
+    const uint64_t max_range = deviceBindingLimit();
     for (uint32_t i = 0; i < n; ++i) {
         if (!params[i]) return -1;
         const std::optional<BufferView> view = lookupBuffer(*static_cast<const DeviceBufferHandle*>(params[i]));

@@ -6,6 +6,7 @@
 #include "core/format/compress_bound.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
+#include "vulkan/device/vulkan_context.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +164,34 @@ TEST_F(FrameFormsTest, ChunksBelowEightBytesGiveAStoredFrame) {
     std::memcpy(header.data() + 9, &opts.sc_group_size, 4);
     header[14] = 200;
     EXPECT_EQ(frame, concat({header, le32(200 | 0x80000000u), le32(200), input, le32(0)}));
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// Until inputs are split into frames, an input whose one frame the device
+// cannot take is refused (5) before any device work; the largest binding
+// (three bytes of LZ slots per input byte) decides it. The device is made to
+// look like one whose bindings reach 1 MiB.
+TEST_F(FrameFormsTest, InputsAboveTheOneFrameCapAreRefused) {
+    VulkanContext& ctx = vulkanContext();
+    const uint64_t real_range = ctx.max_storage_buffer_range;
+    ctx.max_storage_buffer_range = uint64_t{1} << 20;
+    const CompressOpts opts{};  // 64 KiB chunks
+    const uint64_t fit = 5 * 65536;  // 15 slots of 192 KiB: 960 KiB
+    const Bytes fitting = realFile("/usr/include/stdio.h", fit);
+    Bytes out;
+    EXPECT_EQ(compress(fitting, opts, &out), 0u);
+    for (const uint64_t len : {fit + 1, uint64_t{6} * 65536, uint64_t{2} << 20}) {
+        const Bytes input = realFile("/usr/include/stdio.h", len);
+        EXPECT_EQ(compress(input, opts, &out), 5u) << len;
+    }
+    ctx.max_storage_buffer_range = real_range;
+    EXPECT_EQ(compress(realFile("/usr/include/stdio.h", uint64_t{2} << 20), opts, &out), 0u);
+    expectDecodersRestore(handle_, out, realFile("/usr/include/stdio.h", uint64_t{2} << 20), opts);
 }
 
 }  // namespace
