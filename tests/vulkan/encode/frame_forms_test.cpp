@@ -196,3 +196,39 @@ TEST_F(FrameFormsTest, InputsAboveTheOneFrameCapAreRefused) {
 
 }  // namespace
 }  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// A frame too large for the device's bindings fails visibly; the buffers it
+// grew must not fail the next, smaller frame on the same handle. The device
+// is made to look like one whose bindings reach 1 MiB.
+TEST_F(FrameFormsTest, AFrameTooLargeForTheBindingsLeavesTheHandleUsable) {
+    const CompressOpts opts{};
+    const Bytes large = realFile("/usr/include/stdio.h", uint64_t{3} << 19);
+    const Bytes small = realFile("/usr/include/stdlib.h", 200000);
+    const Bytes large_frame = compressOk(large, opts);
+    const Bytes small_frame = compressOk(small, opts);
+    VulkanContext& ctx = vulkanContext();
+    const uint64_t real_range = ctx.max_storage_buffer_range;
+    ctx.max_storage_buffer_range = uint64_t{1} << 20;
+    const DecompressOpts dopts{};
+    Bytes back(large.size());
+    uint64_t size = 0;
+    const KvnStatus refused =
+        kvnDecompressHost(handle_, large_frame.data(), large_frame.size(), back.data(), back.size(), &size, &dopts);
+    EXPECT_TRUE(refused != 0 || (size == large.size() && back == large)) << refused;
+    back.assign(small.size(), 0);
+    EXPECT_EQ(kvnDecompressHost(handle_, small_frame.data(), small_frame.size(), back.data(), back.size(), &size,
+                                &dopts),
+              0u);
+    EXPECT_EQ(size, small.size());
+    EXPECT_EQ(back, small);
+    // The encoder likewise, after its buffers served the larger input.
+    Bytes out;
+    EXPECT_EQ(compress(small, opts, &out), 0u);
+    ctx.max_storage_buffer_range = real_range;
+}
+
+}  // namespace
+}  // namespace kvn::test
