@@ -232,3 +232,24 @@ TEST_F(FrameFormsTest, AFrameTooLargeForTheBindingsLeavesTheHandleUsable) {
 
 }  // namespace
 }  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// One-byte chunks: the device Merkle pass of a 70,000-byte input launches
+// one workgroup per leaf, more than the 65,535 a dispatch dimension allows;
+// the root must still be the CPU definition's.
+TEST_F(FrameFormsTest, MerkleRootOverMoreLeavesThanOneDispatchDimensionTakes) {
+    Bytes input(70000);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    CompressOpts opts{};
+    opts.merkle_root = 1;
+    opts.sc_group_size = 0x1p-18f;
+    const Bytes frame = compressOk(input, opts);
+    uint32_t root;
+    std::memcpy(&root, frame.data() + frame.size() - 4, 4);
+    EXPECT_EQ(root, chunkMerkleRoot(input.data(), input.size(), 1).root);
+}
+
+}  // namespace
+}  // namespace kvn::test
