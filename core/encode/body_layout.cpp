@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "core/encode/frame_limits.h"
+
 namespace kvn {
 namespace {
 
@@ -63,6 +65,7 @@ Error layoutBody(std::span<const CompressChunkDesc> descs, std::span<const uint3
     }
     const uint64_t prefixes = kChunkPrefixBytes * (n - 1);
     layout->block_payload = records + prefixes;
+    if (!blockLengthFits(layout->block_payload)) return Error::ContentSizeTooLarge;
     layout->records_end = record_at;
     layout->end_mark = record_at + prefixes;
     layout->frame_len = layout->end_mark + 4;

@@ -41,7 +41,9 @@ struct BodyLayout {
 
 // A chunk is compressed when its assembled sub-chunks with their headers are
 // smaller than its bytes and no sub-chunk's LZ output reached its length,
-// failed (LZ size 0) or could not be measured; otherwise it is raw. ContentSizeTooLarge when the frame needs offsets past 32 bits.
+// failed (LZ size 0) or could not be measured; otherwise it is raw.
+// ContentSizeTooLarge when the frame needs offsets past 32 bits or a block
+// payload past the block header's length field.
 Error layoutBody(std::span<const CompressChunkDesc> descs, std::span<const uint32_t> lz_sizes,
                  std::span<const uint32_t> measured, std::span<const uint32_t> sub_offsets, uint64_t chunk,
                  uint64_t len, uint64_t header_len, BodyLayout* layout);

@@ -27,6 +27,12 @@ struct FrameGeometry {
 // The geometry of len > 0 bytes at a valid chunk fraction.
 FrameGeometry frameGeometry(uint64_t len, float sc_group_size);
 
+// Too many chunks for the decoders' tables, or chunks too short to hold the
+// frame's 8 leading bytes in its first sub-chunk: the body is one stored block.
+inline bool storedFrame(const FrameGeometry& g) {
+    return g.chunks > kMaxCompressedChunks || g.chunk < kFramePrefixBytes;
+}
+
 // Length of sub-chunk `index` within a chunk of chunk_len bytes.
 inline uint64_t subChunkLength(uint64_t chunk_len, uint64_t sub, uint64_t index) {
     const uint64_t begin = index * sub;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/encode/frame_geometry.h"
+#include "core/encode/frame_limits.h"
 #include "core/format/frame_header.h"
 
 namespace kvn {
@@ -64,8 +65,7 @@ WrittenBytes writeEmptyBody(uint8_t* dst, uint64_t cap, uint64_t header_len) {
 }
 
 WrittenBytes writeStoredBody(uint8_t* dst, uint64_t cap, uint64_t header_len, const uint8_t* src, uint64_t len) {
-    // A block's length field has 30 bits.
-    if (len > kBlockLengthMask) return {0, Error::ContentSizeTooLarge};
+    if (!blockLengthFits(len)) return {0, Error::ContentSizeTooLarge};
     if (header_len + len + 12 > cap) return {0, Error::DestinationTooSmall};
     uint8_t* p = dst + header_len;
     storeLe32(p, static_cast<uint32_t>(len) | kBlockStored);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/platform/platform.h"
+#include "vulkan/device/kernel_launch.h"
 
 namespace kvn {
 namespace {
@@ -22,7 +23,11 @@ Error checkCall(int32_t code, const char* what, Error error) {
 }  // namespace
 
 Error ensureDeviceSlot(DeviceSlot& slot, uint64_t bytes) {
-    if (slot.capacity >= bytes && slot.handle != 0) return Error::None;
+    // A slot grown past what a binding reaches (by a frame that then failed)
+    // would fail every later launch that binds it: it gives way to one of the
+    // asked size.
+    const uint64_t limit = deviceBindingLimit();
+    if (slot.capacity >= bytes && slot.handle != 0 && !(slot.capacity > limit && bytes <= limit)) return Error::None;
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memAlloc || !ops.memFree) return Error::BackendNotAvailable;
     const bool trace = envPresent("KVN_VK_INIT_DEBUG");

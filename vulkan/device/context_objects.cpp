@@ -58,6 +58,7 @@ void readLimits(VulkanContext& ctx) {
     gpuOps().timestamp_period = properties.limits.timestampPeriod > 0.0f ? properties.limits.timestampPeriod : 1.0f;
     ctx.min_storage_buffer_offset_alignment = properties.limits.minStorageBufferOffsetAlignment;
     ctx.max_storage_buffer_range = properties.limits.maxStorageBufferRange;
+    for (int d = 0; d < 3; ++d) ctx.max_workgroup_count[d] = properties.limits.maxComputeWorkGroupCount[d];
 }
 
 // Without a query pool GPU timing is off, silently; events then fail.

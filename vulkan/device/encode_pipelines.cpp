@@ -45,7 +45,7 @@ struct BuildObjects {
     }
 };
 
-bool createModule(const uint8_t* spirv, size_t length, VkShaderModule* out) {
+bool createModule(const uint8_t* spirv, size_t length, VkShaderModule* out, bool* reads_grid_size) {
     if (!spirv || length == 0 || length % 4 != 0) return false;
     std::vector<uint32_t> words;
     try {
@@ -56,6 +56,7 @@ bool createModule(const uint8_t* spirv, size_t length, VkShaderModule* out) {
     std::memcpy(words.data(), spirv, length);
     std::vector<uint32_t> patched = patchInt8Capability(words);
     const std::vector<uint32_t>& code = patched.empty() ? words : patched;
+    *reads_grid_size = readsWorkgroupCount(code);
     const VulkanContext& ctx = vulkanContext();
     const VkShaderModuleCreateInfo info{VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO, nullptr, 0,
                                         code.size() * sizeof(uint32_t), code.data()};
@@ -85,7 +86,8 @@ bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernel
     if (count == kEncodeRecordCapacity || spec.binding_count > 16) return false;
 
     BuildObjects made;
-    if (!createModule(spirv, length, &made.module)) return false;
+    bool reads_grid_size = true;
+    if (!createModule(spirv, length, &made.module, &reads_grid_size)) return false;
 
     VkDescriptorSetLayoutBinding bindings[16];
     for (uint32_t b = 0; b < spec.binding_count; ++b)
@@ -115,6 +117,8 @@ bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernel
     pipeline_info.stage = {VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO, &subgroup,
                            VK_PIPELINE_SHADER_STAGE_CREATE_REQUIRE_FULL_SUBGROUPS_BIT, VK_SHADER_STAGE_COMPUTE_BIT,
                            made.module, "main", spec.specialized ? &specialization : nullptr};
+    // Grids above the device's workgroup counts are dispatched in pieces.
+    pipeline_info.flags = VK_PIPELINE_CREATE_DISPATCH_BASE_BIT;
     pipeline_info.layout = made.pipeline_layout;
     pipeline_info.basePipelineIndex = -1;
     if (vk.vkCreateComputePipelines(ctx.device, ctx.pipeline_cache, 1, &pipeline_info, nullptr, &made.pipeline) !=
@@ -123,7 +127,7 @@ bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernel
         return false;
 
     g_encode_records[count] = KernelRecord{made.set_layout, made.pipeline_layout, made.pipeline, VK_NULL_HANDLE,
-                                           spec.binding_count, spec.push_bytes};
+                                           spec.binding_count, spec.push_bytes, reads_grid_size};
     g_encode_record_count.store(count + 1, std::memory_order_release);
     *out = made.pipeline;
     // The record owns the layouts and the pipeline now; the module is no longer needed.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/platform/platform.h"
+#include "vulkan/device/spirv_patch.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -70,6 +71,7 @@ bool buildKernel(uint32_t index, const uint8_t* spirv, size_t length) {
             std::memcpy(aligned.data(), spirv, length);
             code = aligned.data();
         }
+        record.reads_grid_size = readsWorkgroupCount({code, length / 4});
         VkShaderModuleCreateInfo info{VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO, nullptr, 0, length, code};
         if (vk.vkCreateShaderModule(ctx.device, &info, nullptr, &ctx.decode_modules[index]) != VK_SUCCESS) {
             ctx.decode_modules[index] = VK_NULL_HANDLE;
@@ -114,6 +116,8 @@ bool buildKernel(uint32_t index, const uint8_t* spirv, size_t length) {
         pipeline_info.stage.pNext = &subgroup;
         pipeline_info.stage.flags = VK_PIPELINE_SHADER_STAGE_CREATE_REQUIRE_FULL_SUBGROUPS_BIT;
     }
+    // Grids above the device's workgroup counts are dispatched in pieces.
+    pipeline_info.flags = VK_PIPELINE_CREATE_DISPATCH_BASE_BIT;
     pipeline_info.layout = record.pipeline_layout;
     pipeline_info.basePipelineIndex = -1;
     if (vk.vkCreateComputePipelines(ctx.device, ctx.pipeline_cache, 1, &pipeline_info, nullptr, &record.pipeline) !=

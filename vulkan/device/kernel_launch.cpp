@@ -1,5 +1,6 @@
 #include "vulkan/device/kernel_launch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -109,6 +110,23 @@ void reportSsboOffsetMisaligned(uint32_t binding, uint64_t offset, uint64_t alig
                  binding, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(alignment));
 }
 
+uint64_t deviceBindingLimit() {
+    const uint64_t range = vulkanContext().max_storage_buffer_range;
+    return range ? range : 0xFFFFFFFFull;
+}
+
+void reportBindingTooLarge(uint32_t binding, uint64_t range, uint64_t max_range) {
+    std::fprintf(stderr, "error: procLaunchKernel: SSBO binding %u range %llu exceeds maxStorageBufferRange %llu\n",
+                 binding, static_cast<unsigned long long>(range), static_cast<unsigned long long>(max_range));
+}
+
+void reportGridTooLarge(const uint32_t grid[3], const uint32_t limit[3]) {
+    std::fprintf(stderr,
+                 "error: procLaunchKernel: grid (%u,%u,%u) exceeds maxComputeWorkGroupCount (%u,%u,%u) and the kernel "
+                 "reads its grid size\n",
+                 grid[0], grid[1], grid[2], limit[0], limit[1], limit[2]);
+}
+
 int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t /*block_x*/,
                          uint32_t /*block_y*/, uint32_t /*block_z*/, uint32_t /*shared_bytes*/, StreamHandle stream,
                          void** params, void** /*extra*/, const uint64_t* binding_offsets) {
@@ -126,7 +144,7 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
     // Everything is checked before anything is recorded.
     VkDescriptorBufferInfo buffers[kMaxLaunchBindings];
     const uint64_t alignment = ctx.min_storage_buffer_offset_alignment;
-    const uint64_t max_range = ctx.max_storage_buffer_range ? ctx.max_storage_buffer_range : 0xFFFFFFFFull;
+    const uint64_t max_range = deviceBindingLimit();
     for (uint32_t i = 0; i < n; ++i) {
         if (!params[i]) return -1;
         const std::optional<BufferView> view = lookupBuffer(*static_cast<const DeviceBufferHandle*>(params[i]));
@@ -139,8 +157,26 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
             }
             if (offset >= view->size) return -1;
         }
+        // A kernel reaches only the bound range: a binding cut to the limit
+        // would drop its writes and read zeros past it.
         const uint64_t range = view->size - offset;
-        buffers[i] = {view->buffer, offset, range < max_range ? range : max_range};
+        if (range > max_range) {
+            reportBindingTooLarge(i, range, max_range);
+            return -1;
+        }
+        buffers[i] = {view->buffer, offset, range};
+    }
+    const uint32_t grid[3] = {grid_x, grid_y, grid_z};
+    uint32_t limit[3];
+    bool split = false;
+    for (int d = 0; d < 3; ++d) {
+        limit[d] = ctx.max_workgroup_count[d] ? ctx.max_workgroup_count[d] : UINT32_MAX;
+        split = split || grid[d] > limit[d];
+    }
+    // Each piece of a split dispatch sees only its own workgroup count.
+    if (split && (record->reads_grid_size || !vk.vkCmdDispatchBase)) {
+        reportGridTooLarge(grid, limit);
+        return -1;
     }
     uint8_t push_data[kMaxPushBytes];
     for (uint32_t at = 0, entry = n; at < push; at += 4, ++entry) {
@@ -188,7 +224,16 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
     if (cbTraceOn())
         std::fprintf(stderr, "[cb-trace] dispatch grid=(%u,%u,%u) bindings=%u pc=%u cb=0x%llx\n", grid_x, grid_y, grid_z,
                      n, push, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(cb)));
-    vk.vkCmdDispatch(cb, grid_x, grid_y, grid_z);
+    if (!split) {
+        vk.vkCmdDispatch(cb, grid_x, grid_y, grid_z);
+    } else {
+        // Pieces within the limits; the workgroup ids stay those of the whole grid.
+        for (uint32_t z = 0; z < grid_z; z += std::min(limit[2], grid_z - z))
+            for (uint32_t y = 0; y < grid_y; y += std::min(limit[1], grid_y - y))
+                for (uint32_t x = 0; x < grid_x; x += std::min(limit[0], grid_x - x))
+                    vk.vkCmdDispatchBase(cb, x, y, z, std::min(limit[0], grid_x - x), std::min(limit[1], grid_y - y),
+                                         std::min(limit[2], grid_z - z));
+    }
     return road ? road->submitAndWait("kernel launch (sync mode)") : 0;
 }
 

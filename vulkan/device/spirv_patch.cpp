@@ -12,6 +12,9 @@ constexpr uint32_t kCapabilityStorageBuffer8BitAccess = 4448;
 constexpr uint32_t kCapabilityUniformAndStorageBuffer8BitAccess = 4449;
 constexpr uint32_t kCapabilityStoragePushConstant8 = 4450;
 constexpr size_t kHeaderWords = 5;
+constexpr uint32_t kOpDecorate = 71;
+constexpr uint32_t kDecorationBuiltIn = 11;
+constexpr uint32_t kBuiltInNumWorkgroups = 24;
 
 }  // namespace
 
@@ -46,6 +49,21 @@ std::vector<uint32_t> patchInt8Capability(std::span<const uint32_t> words) {
     patched.push_back(kCapabilityInt8);
     patched.insert(patched.end(), words.begin() + insert_at, words.end());
     return patched;
+}
+
+bool readsWorkgroupCount(std::span<const uint32_t> words) {
+    // A module that cannot be read counts as reading it: it is then never split.
+    if (words.size() <= kHeaderWords || words[0] != kSpirvMagic) return true;
+    for (size_t at = kHeaderWords; at < words.size();) {
+        const uint32_t count = words[at] >> 16;
+        const uint32_t opcode = words[at] & 0xFFFF;
+        if (count == 0 || count > words.size() - at) return true;
+        if (opcode == kOpDecorate && count >= 4 && words[at + 2] == kDecorationBuiltIn &&
+            words[at + 3] == kBuiltInNumWorkgroups)
+            return true;
+        at += count;
+    }
+    return false;
 }
 
 }  // namespace kvn

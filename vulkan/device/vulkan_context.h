@@ -65,6 +65,8 @@ struct KernelRecord {
     VkDescriptorSet cached_set = VK_NULL_HANDLE;
     uint32_t binding_count = 0;
     uint32_t push_bytes = 0;
+    // The kernel reads its grid size: its dispatches cannot be split.
+    bool reads_grid_size = true;
 };
 
 // Fixed creation parameters and list sizes.
@@ -104,6 +106,7 @@ struct VulkanContext {
     VkPhysicalDeviceMemoryProperties memory_properties{};
     uint64_t min_storage_buffer_offset_alignment = 0;
     uint64_t max_storage_buffer_range = 0;
+    uint32_t max_workgroup_count[3] = {0, 0, 0};  // per dimension; 0 counts as no limit
 
     // Queues.
     uint32_t compute_family = 0;

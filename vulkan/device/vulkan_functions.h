@@ -68,6 +68,7 @@ namespace kvn {
     X(vkDestroyDescriptorPool)              \
     X(vkResetDescriptorPool)                \
     X(vkCmdPushConstants)                   \
+    X(vkCmdDispatchBase)                    \
     X(vkCreateQueryPool)                    \
     X(vkDestroyQueryPool)                   \
     X(vkCmdResetQueryPool)                  \

@@ -7,6 +7,7 @@
 
 #include "core/encode/body_layout.h"
 #include "core/encode/frame_geometry.h"
+#include "core/encode/frame_limits.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/encode/body_encode.h"
 #include "vulkan/encode/encode_launch.h"
@@ -25,7 +26,7 @@ struct AssembleRecord {
     uint32_t prefix_length;
     uint32_t assembled_offset;
 };
-static_assert(sizeof(AssembleRecord) == 52);
+static_assert(sizeof(AssembleRecord) == kAssembleRecordBytes);
 
 bool upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
     DeviceBuffer& buffer = encoderBuffer(encoder, which);

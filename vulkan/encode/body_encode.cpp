@@ -7,9 +7,7 @@ namespace kvn {
 WrittenBytes encodeBodyGpu(const BodyRequest& request, EncoderState& encoder) {
     LzStage stage;
     stage.geometry = frameGeometry(request.len, request.sc_group_size);
-    // Too many chunks for the decoders' tables, or chunks too short to hold the
-    // frame's 8 leading bytes in its first sub-chunk: one stored block.
-    if (stage.geometry.chunks > kMaxCompressedChunks || stage.geometry.chunk < kFramePrefixBytes) {
+    if (storedFrame(stage.geometry)) {
         request.dst[kFrameFlagsOffset] &= static_cast<uint8_t>(~kFrameChunkTable);
         return writeStoredBody(request.dst, request.dst_cap, request.header_len, request.src, request.len);
     }

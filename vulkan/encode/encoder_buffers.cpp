@@ -1,11 +1,15 @@
 #include "vulkan/encode/encoder_buffers.h"
 
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/kernel_launch.h"
 
 namespace kvn {
 
 bool ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes) {
-    if (buffer.capacity >= bytes && buffer.handle) return true;
+    // A buffer larger than a binding reaches fails every launch that binds
+    // it: a smaller request gets a buffer that fits.
+    const uint64_t limit = deviceBindingLimit();
+    if (buffer.capacity >= bytes && buffer.handle && !(buffer.capacity > limit && bytes <= limit)) return true;
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memAlloc || !ops.memFree) return false;
     freeEncodeDeviceBuffer(buffer);

@@ -1,9 +1,13 @@
 #include "vulkan/encode/frame_planner.h"
 
 #include "core/dict/dictionary_lookup.h"
+#include "core/encode/frame_geometry.h"
+#include "core/encode/frame_limits.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
 #include "vulkan/device/host_import.h"
+#include "vulkan/device/kernel_launch.h"
+#include "vulkan/device/vulkan_context.h"
 #include "vulkan/encode/frame_encode.h"
 
 namespace kvn {
@@ -29,6 +33,19 @@ Error refuseUnbuilt(const EncodeParams& params) {
     return Error::None;
 }
 
+// Until inputs are split into frames, an input the device cannot take in
+// one frame is refused before any device work: its bindings would pass the
+// device's storage-buffer range, or its sizes their header fields.
+Error refuseOversizedFrame(uint64_t len, const EncodeParams& params) {
+    // A fraction the header cannot carry is refused by the header writer.
+    if (len <= kMaxStoredInput || frameChunkSize(chunkFraction(params)) == 0) return Error::None;
+    const FrameGeometry g = frameGeometry(len, chunkFraction(params));
+    if (storedFrame(g)) return blockLengthFits(len) ? Error::None : Error::ContentSizeTooLarge;
+    // Without a device the frame fails with the device's status.
+    if (!ensureVulkanContext()) return Error::None;
+    return checkCompressedFrameFits(g, len, deviceBindingLimit());
+}
+
 }  // namespace
 
 WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& call,
@@ -46,6 +63,7 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
         !(params.sc_group_size > kMaxScGroupSize))
         return {0, Error::BadScGroupSize};
     if (cap < compressBound(len)) return {0, Error::DestinationTooSmall};
+    if (const Error e = refuseOversizedFrame(len, params); e != Error::None) return {0, e};
 
     releaseCallerImports(src, len, dst, cap);
     if (params.use_dict) {

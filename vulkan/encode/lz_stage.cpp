@@ -5,10 +5,12 @@
 
 #include "core/encode/dictionary_table.h"
 #include "core/encode/frame_geometry.h"
+#include "core/encode/frame_limits.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
 #include "vulkan/device/device_buffers.h"
 #include "vulkan/device/encode_pipelines.h"
+#include "vulkan/device/kernel_launch.h"
 #include "vulkan/device/vulkan_context.h"
 #include "vulkan/encode/body_encode.h"
 #include "vulkan/encode/device_merkle.h"
@@ -55,6 +57,8 @@ uint32_t high(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
 
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage) {
     const FrameGeometry& g = stage.geometry;
+    // The planner refused such frames already; a device-resident input gets here directly.
+    if (const Error e = checkCompressedFrameFits(g, request.len, deviceBindingLimit()); e != Error::None) return e;
     try {
         stage.descs = buildChunkDescriptors(g, request.len);
         stage.lz_sizes.assign(stage.descs.size(), 0);
@@ -70,8 +74,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     DeviceBuffer& descs = encoderBuffer(encoder, kDescBuffer);
     DeviceBuffer& sizes = encoderBuffer(encoder, kLzSizes);
     DeviceBuffer& diag = encoderBuffer(encoder, kDiagBuffer);
-    if (!ensureEncodeDeviceBuffer(input, request.len + 8) ||
-        !ensureEncodeDeviceBuffer(lz_output, aw * kLzSlotFactor * g.sub) ||
+    if (!ensureEncodeDeviceBuffer(input, inputCopyBytes(request.len)) ||
+        !ensureEncodeDeviceBuffer(lz_output, lzOutputBytes(g)) ||
         !ensureEncodeDeviceBuffer(descs, aw * sizeof(CompressChunkDesc)) || !ensureEncodeDeviceBuffer(sizes, 4 * aw) ||
         !ensureEncodeDeviceBuffer(diag, kDiagBufferBytes))
         return Error::GpuPipelineFailed;

@@ -79,6 +79,35 @@ TEST(KernelLaunch, BindingsOffsetsAndPushConstantsReachTheKernel) {
     });
 }
 
+// A binding longer than the device's storage-buffer range is an error: cut
+// to the range, the kernel's writes past it would be dropped without a word.
+TEST(KernelLaunch, BindingsBeyondTheStorageBufferRangeAreRefused) {
+    inChildProcess([] {
+        const GpuOpsTable& ops = readyOps();
+        const KernelHandle add = addKernel();
+        uint64_t stream = 0;
+        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        const uint64_t src = deviceWords(iota(100, 1000));
+        const uint64_t dst = deviceWords(std::vector<uint32_t>(100, 0));
+        // The device as if its range were 256 bytes (64 words).
+        vulkanContext().max_storage_buffer_range = 256;
+        for (StreamHandle st : {StreamHandle{0}, stream}) {
+            SCOPED_TRACE(st);
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(launchAddWords(add, src, dst, 100, 5, st), -1);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                      "error: procLaunchKernel: SSBO binding 0 range 400 exceeds maxStorageBufferRange 256\n");
+            if (st) EXPECT_FALSE(streamRecord(st)->compute_begun);
+            // Offsets that leave at most the range in both bindings fit.
+            const uint64_t offsets[2] = {144, 144};
+            ASSERT_EQ(launchAddWords(add, src, dst, 64, 1, st, offsets), 0);
+            ASSERT_EQ(ops.streamSynchronize(st), 0);
+            const std::vector<uint32_t> out = hostWords(dst, 100);
+            for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(out[36 + i], 1036 + i + 1) << i;
+        }
+    });
+}
+
 TEST(KernelLaunch, BadArgumentsAreRefusedBeforeAnythingIsRecorded) {
     inChildProcess([] {
         const GpuOpsTable& ops = readyOps();

@@ -6,6 +6,7 @@
 #include "core/format/compress_bound.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
+#include "vulkan/device/vulkan_context.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -164,6 +165,91 @@ TEST_F(FrameFormsTest, ChunksBelowEightBytesGiveAStoredFrame) {
     std::memcpy(header.data() + 9, &opts.sc_group_size, 4);
     header[14] = 200;
     EXPECT_EQ(frame, concat({header, le32(200 | 0x80000000u), le32(200), input, le32(0)}));
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// Until inputs are split into frames, an input whose one frame the device
+// cannot take is refused (5) before any device work; the largest binding
+// (three bytes of LZ slots per input byte) decides it. The device is made to
+// look like one whose bindings reach 1 MiB.
+TEST_F(FrameFormsTest, InputsAboveTheOneFrameCapAreRefused) {
+    VulkanContext& ctx = vulkanContext();
+    const uint64_t real_range = ctx.max_storage_buffer_range;
+    ctx.max_storage_buffer_range = uint64_t{1} << 20;
+    const CompressOpts opts{};  // 64 KiB chunks
+    const uint64_t fit = 5 * 65536;  // 15 slots of 192 KiB: 960 KiB
+    const Bytes fitting = realFile("/usr/include/stdio.h", fit);
+    Bytes out;
+    EXPECT_EQ(compress(fitting, opts, &out), 0u);
+    for (const uint64_t len : {fit + 1, uint64_t{6} * 65536, uint64_t{2} << 20}) {
+        const Bytes input = realFile("/usr/include/stdio.h", len);
+        EXPECT_EQ(compress(input, opts, &out), 5u) << len;
+    }
+    ctx.max_storage_buffer_range = real_range;
+    EXPECT_EQ(compress(realFile("/usr/include/stdio.h", uint64_t{2} << 20), opts, &out), 0u);
+    expectDecodersRestore(handle_, out, realFile("/usr/include/stdio.h", uint64_t{2} << 20), opts);
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// A frame too large for the device's bindings fails visibly; the buffers it
+// grew must not fail the next, smaller frame on the same handle. The device
+// is made to look like one whose bindings reach 1 MiB.
+TEST_F(FrameFormsTest, AFrameTooLargeForTheBindingsLeavesTheHandleUsable) {
+    const CompressOpts opts{};
+    const Bytes large = realFile("/usr/include/stdio.h", uint64_t{3} << 19);
+    const Bytes small = realFile("/usr/include/stdlib.h", 200000);
+    const Bytes large_frame = compressOk(large, opts);
+    const Bytes small_frame = compressOk(small, opts);
+    VulkanContext& ctx = vulkanContext();
+    const uint64_t real_range = ctx.max_storage_buffer_range;
+    ctx.max_storage_buffer_range = uint64_t{1} << 20;
+    const DecompressOpts dopts{};
+    Bytes back(large.size());
+    uint64_t size = 0;
+    const KvnStatus refused =
+        kvnDecompressHost(handle_, large_frame.data(), large_frame.size(), back.data(), back.size(), &size, &dopts);
+    EXPECT_TRUE(refused != 0 || (size == large.size() && back == large)) << refused;
+    back.assign(small.size(), 0);
+    EXPECT_EQ(kvnDecompressHost(handle_, small_frame.data(), small_frame.size(), back.data(), back.size(), &size,
+                                &dopts),
+              0u);
+    EXPECT_EQ(size, small.size());
+    EXPECT_EQ(back, small);
+    // The encoder likewise, after its buffers served the larger input.
+    Bytes out;
+    EXPECT_EQ(compress(small, opts, &out), 0u);
+    ctx.max_storage_buffer_range = real_range;
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// One-byte chunks: the device Merkle pass of a 70,000-byte input launches
+// one workgroup per leaf, more than the 65,535 a dispatch dimension allows;
+// the root must still be the CPU definition's.
+TEST_F(FrameFormsTest, MerkleRootOverMoreLeavesThanOneDispatchDimensionTakes) {
+    Bytes input(70000);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    CompressOpts opts{};
+    opts.merkle_root = 1;
+    opts.sc_group_size = 0x1p-18f;
+    const Bytes frame = compressOk(input, opts);
+    uint32_t root;
+    std::memcpy(&root, frame.data() + frame.size() - 4, 4);
+    EXPECT_EQ(root, chunkMerkleRoot(input.data(), input.size(), 1).root);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "vulkan/device/device_buffers.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/kernel_table.h"
+#include "vulkan/device/streams.h"
+#include "vulkan/device/vulkan_context.h"
 #include "vulkan/device/test_support.h"
 
 namespace kvn {
@@ -174,6 +176,63 @@ TEST(ProbeKernels, AtomicsThroughABindingAndADeviceAddressMatchTheHostBuild) {
                 for (uint64_t b : {in, summary_d, histogram_d}) ops.memFree(b);
             }
         }
+    });
+}
+
+// Grids above the device's 65,535 workgroups per dimension run in pieces; the
+// kernel sees the workgroup ids of the whole grid and every workgroup runs once.
+TEST(ProbeKernels, GridsAboveTheWorkgroupLimitRunEveryWorkgroupOnce) {
+    inChildProcess([] {
+        const GpuOpsTable& ops = readyOps();
+        ASSERT_EQ(vulkanContext().max_workgroup_count[0], 65535u);
+        ASSERT_EQ(vulkanContext().max_workgroup_count[1], 65535u);
+        const KernelHandle kernel = buildProbe("kvnProbeGridKernel", 1, 4);
+        ASSERT_NE(kernel, nullptr);
+        const struct {
+            uint32_t x, y;
+        } grids[] = {{65535, 1}, {65536, 1}, {70001, 1}, {2, 65536}, {3, 1}};
+        for (StreamHandle stream : streams()) {
+            for (const auto& g : grids) {
+                SCOPED_TRACE(std::to_string(g.x) + " x " + std::to_string(g.y) + " stream " + std::to_string(stream));
+                const size_t blocks = size_t{g.x} * g.y;
+                std::vector<uint32_t> host(blocks, 0);
+                const kvn::host::LaunchResult r =
+                    kvn::host::runKernel("kvnProbeGridKernel", {.grid_x = g.x, .grid_y = g.y}, host.data(), g.x);
+                ASSERT_TRUE(r.ok()) << r.fault;
+                ASSERT_EQ(host, std::vector<uint32_t>(blocks, 528));
+
+                uint64_t counts = deviceCopy(std::vector<uint32_t>(blocks, 0).data(), blocks * 4);
+                uint32_t row = g.x;
+                void* params[] = {&counts, &row};
+                ASSERT_EQ(ops.launchKernel(kernel, g.x, g.y, 1, 32, 1, 1, 0, stream, params, nullptr, nullptr), 0);
+                EXPECT_EQ(readBack(counts, blocks, stream), host);
+                ops.memFree(counts);
+            }
+        }
+    });
+}
+
+// A kernel that reads its grid size would see only its piece's: such a grid
+// is refused before anything is recorded.
+TEST(ProbeKernels, GridsAboveTheLimitAreRefusedForKernelsThatReadTheGridSize) {
+    inChildProcess([] {
+        const GpuOpsTable& ops = readyOps();
+        const KernelHandle kernel = buildProbe("kvnProbeWarpCompactKernel", 4, 8);
+        ASSERT_NE(kernel, nullptr);
+        uint64_t stream = 0;
+        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        uint64_t words = deviceCopy(std::vector<uint32_t>(64, 0).data(), 256);
+        uint32_t n = 0, mask = 0;
+        void* params[] = {&words, &words, &words, &words, &n, &mask};
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(ops.launchKernel(kernel, 65536, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), -1);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "error: procLaunchKernel: grid (65536,1,1) exceeds maxComputeWorkGroupCount (65535,65535,65535) "
+                  "and the kernel reads its grid size\n");
+        EXPECT_FALSE(streamRecord(stream)->compute_begun);
+        // Within the limits it runs.
+        EXPECT_EQ(ops.launchKernel(kernel, 65534, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), 0);
+        EXPECT_EQ(ops.streamSynchronize(stream), 0);
     });
 }
 
