@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/platform/platform.h"
+#include "kernels/format_constants.h"
 #include "vulkan/decode/decode_dumps.h"
 #include "vulkan/decode/kernel_call.h"
 #include "vulkan/device/device_buffers.h"
@@ -66,6 +67,15 @@ Error runStageDumps(DecoderState& decoder, const BatchBuffers& batch, StreamHand
 
 }  // namespace
 
+Error lzStatusError(uint32_t status) {
+    if (status & KVN_LZ_STATUS_CUT) {
+        std::fprintf(stderr, "error: the device ended an LZ decode loop early (loop budget); output incomplete\n");
+        return Error::GpuPipelineFailed;
+    }
+    if (status & KVN_LZ_STATUS_UNWRITTEN) return Error::BadChunkHeader;
+    return Error::None;
+}
+
 uint8_t fillByteFromText(const char* text) {
     int base = 10;
     const char* digits = text;
@@ -95,6 +105,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
         KernelCall call(pipelined ? *pipelined : *raw, workgroups);
         call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
+        call.buffer(lz.status);
         call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(lz.dict_address).word(lz.dict_len);
         call.word(lz.payload_end).word(lz.output_length);
         error = call.launch(decoder, stream, pipelined ? "kvnLzDecodeRawPipelinedKernel" : "kvnLzDecodeRawKernel");
@@ -110,7 +121,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
         KernelCall call(*general, groups * kLzWarpsPerBlock);
         call.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(lz.destination).buffer(lz.chunk_count_buf);
-        call.buffer(slotHandle(decoder, kSubchunkStarts)).buffer(slotHandle(decoder, kLzDiag));
+        call.buffer(slotHandle(decoder, kSubchunkStarts)).buffer(lz.status);
         call.word(lz.chunks_per_item).word(lz.subchunk_size).wide(scratch).wide(scratch + batch.tok_region_off);
         call.wide(scratch + batch.off16_region_off).wide(lz.dict_address).word(lz.dict_len);
         call.word(lz.output_length).word(lz.payload_end);
