@@ -15,6 +15,9 @@ struct LzDispatch {
     uint32_t subchunk_size;
     uint32_t huffman_streams;  // S: 0 when the batch has no decoded streams
     uint32_t chunk_count;
+    // The batch's descriptors when the host has them (the count is then
+    // exact): a walk of the whole batch by one work item goes in windows.
+    const KvnChunkDesc* host_descs;
     bool split_timer;
     DeviceBufferHandle chunk_count_buf;
     DeviceBufferHandle destination;

@@ -176,6 +176,7 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .subchunk_size = batch.subchunk_size,
         .huffman_streams = streams,
         .chunk_count = uint32_t(batch.chunk_count),
+        .host_descs = batch.descs_on_device || batch.chunk_count_on_device ? nullptr : batch.host_descs,
         .split_timer = split_timer,
         .chunk_count_buf = chunk_count_buf,
         .destination = destination,
