@@ -44,6 +44,9 @@ KVN_FN u32 subChunksOf(u32 chunk, u32 s) {
 }
 
 // One block: an exclusive scan per tile of 256 chunks, carried across tiles.
+// A batch has at most 65536 chunks (256 tiles of 9 loop passes each), far
+// inside lavapipe's 65,535 loop iterations per invocation; the total is
+// written only when every tile was scanned.
 KVN_FN void kvnMain() {
     if (kvnBlockIndex() != 0u) return;
     u32 s = subchunk_size != 0u ? subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
@@ -116,6 +119,8 @@ KVN_FN void putRaw(u32 k, bool low_half, u32 i) {
 
 // Block b < 4 compacts Huffman list b, block 4 the stored off16 halves (the
 // first half of a sub-chunk before its second). Entries keep sub-chunk order.
+// Huffman batches hold at most 32767 sub-chunks (128 tiles): inside
+// lavapipe's loop budget; a count is written only after its last tile.
 KVN_FN void kvnMain() {
     u32 b = kvnBlockIndex();
     if (b > KVN_DESC_COUNTER_RAW) return;

@@ -94,6 +94,15 @@
 // sub-chunk carries the frame's 8 raw bytes.
 #define KVN_CHUNK_FLAG_FRAME_FIRST 4u
 
+// ---- LZ decode status word (bits OR-ed by the LZ decode kernels) ----------
+// A chunk's output was not written in full by its data (a damaged sub-chunk
+// header, a sequence short of literals or distances, a descriptor outside the
+// buffers): the frame is corrupt.
+#define KVN_LZ_STATUS_UNWRITTEN 1u
+// A loop ended before its own condition did (lavapipe's loop budget): the
+// output is incomplete although the frame may be valid.
+#define KVN_LZ_STATUS_CUT 2u
+
 // ---- Sub-chunk header (3 bytes, big-endian) ------------------------------
 #define KVN_SUBCHUNK_HDR_BYTES 3u
 #define KVN_SUBCHUNK_HDR_VALID 0x800000u

@@ -149,6 +149,8 @@ KVN_FN void kvnMain() {
     }
     kvnWarpSync();
 
+    // Fixed bounds only: 32 windows a lane, each at most 10 x 11 probes,
+    // far inside lavapipe's 65,535 loop iterations per invocation.
     for (u32 i = 0u; i < KVN_HUFF_LUT_ENTRIES / 32u; ++i) {
         u32 window = i * 32u + lane;
         luts[lut + window] = tableEntry(window);
@@ -319,6 +321,9 @@ KVN_FN void kvnMain() {
     u32 next_word = 0u;
     u32 done = 0u;
     bool valid = true;
+    // Bounded by the symbol cap: a lane decodes at most 131072 / 32 + 31
+    // symbols, at least one per pass, so lavapipe's loop budget (65,535
+    // iterations per invocation) cannot cut this loop short.
     while (valid && done < lane_count) {
         if (held <= 32u) {
             bits |= laneWord(src, size, body, rows, tail, words, next_word) << (32u - held);

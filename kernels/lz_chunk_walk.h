@@ -8,10 +8,22 @@
 //   u32 chunkCount(), u32 outputLength(), u32 payloadLength();
 //   bool scratchPresent(u32 where)   a Huffman scratch area is bound;
 //   u32 scratchSlot(u32 chunk)       the batch slot of the chunk's first sub-chunk;
-//   void chunkDone(u32 chunk)         called by the whole group after each chunk.
+//   void chunkDone(u32 chunk)         called by the whole group after each chunk;
+//   the status cell `lz_status` (a storage buffer in the SPIR-V forms, an
+//   address that may be null in the others).
 // Every write stays inside the chunk's output range, every read inside its
-// payload; a damaged sub-chunk header leaves the rest of its chunk unwritten.
+// payload. Output the data leaves unwritten (a damaged sub-chunk header ends
+// its chunk) and work a loop cut short leaves undone are OR-ed into the
+// status cell (KVN_LZ_STATUS_*): the buffer still holds earlier bytes there.
 // No include guard: the C++ builds include it once per entry.
+
+#if defined(KVN_TARGET_SPIRV)
+KVN_FN void reportLzStatus(u32 bits) { kvnAtomicOr(lz_status[0], bits); }
+#else
+KVN_FN void reportLzStatus(u32 bits) {
+    if (lz_status.data != nullptr) kvnAtomicOr(lz_status.data[0], bits);
+}
+#endif
 
 // n bytes from the payload at src to the output at dst, threads kGroupThreads apart.
 KVN_FN void copyPayload(u32 dst, u32 src, u32 n, KVN_INOUT(bool) cut) {
@@ -51,6 +63,7 @@ KVN_FN void decodeCodedSubChunk(u32 body, u32 len, u32 decoded, u32 base, u32 mo
     ps.off16_low = placeStream(ps.off16_low, kStreamInOff16Scratch, slot_at + KVN_OFF16_LOW_OFFSET);
     if (frame_first) {
         u32 raw = kvnMin(kvnMin(KVN_FRAME_PREFIX_BYTES, decoded), len);
+        if (raw < kvnMin(KVN_FRAME_PREFIX_BYTES, decoded)) lz_unwritten = true;
         if (groupThread() < raw) out_bytes[base + groupThread()] = u8(u32(payload[body + groupThread()]));
         groupSync();
     }
@@ -122,7 +135,9 @@ KVN_FN void decodeCodedChunk(u32 src, u32 avail, u32 dst, u32 left, bool frame_f
             slot += 1u;
         }
     }
+    // A header fault or the payload's end leaves the rest of the chunk unwritten.
     if (walking && left > 0u) cut = true;
+    if (!walking && left > 0u) lz_unwritten = true;
 }
 
 KVN_FN void decodeChunk(u32 c, KVN_INOUT(bool) cut) {
@@ -134,16 +149,22 @@ KVN_FN void decodeChunk(u32 c, KVN_INOUT(bool) cut) {
     u32 flags = descs[d + KVN_CHUNK_DESC_W_FLAGS];
     u32 out_len = outputLength();
     u32 payload_len = payloadLength();
+    if (size == 0u) return;
+    // A descriptor reaching outside the buffers cannot be decoded in full.
+    if (dst >= out_len || size > out_len - dst) lz_unwritten = true;
     if (dst >= out_len) return;
     size = kvnMin(size, out_len - dst);
-    if (size == 0u) return;
     u32 kind = chunkKind(flags);
     if (kind == KVN_CHUNK_KIND_FILL) {
         fillOutput(dst, descs[d + KVN_CHUNK_DESC_W_FILL] & 0xFFu, size, cut);
         return;
     }
-    if (src >= payload_len) return;
+    if (src >= payload_len || kind > KVN_CHUNK_KIND_FILL) {
+        lz_unwritten = true;
+        return;
+    }
     if (kind == KVN_CHUNK_KIND_STORED) {
+        if (size > payload_len - src) lz_unwritten = true;
         copyPayload(dst, src, kvnMin(size, payload_len - src), cut);
     } else if (kind == KVN_CHUNK_KIND_CODED) {
         decodeCodedChunk(src, kvnMin(comp, payload_len - src), dst, size, chunkOpensFrame(flags, dst), scratchSlot(c),
@@ -152,18 +173,25 @@ KVN_FN void decodeChunk(u32 c, KVN_INOUT(bool) cut) {
 }
 
 // Work item `item` decodes chunks item x k .. item x k + k - 1 (k chunks per
-// work item) that exist. A loop cut short stops the item: the rest of its
-// output keeps what the buffer held, which the integrity checks report.
+// work item) that exist. A loop cut short stops the item, and so does the
+// chunk loop itself when the budget runs out between chunks (a walk over
+// thousands of tiny chunks): either is reported as KVN_LZ_STATUS_CUT, output
+// the data left unwritten as KVN_LZ_STATUS_UNWRITTEN.
 KVN_FN void decodeWorkItem(u32 item) {
     u32 count = chunkCount();
     u32 first = item * chunks_per_item;
     if (chunks_per_item == 0u || first / chunks_per_item != item || first >= count) return;
     u32 last = kvnMin(count - first, chunks_per_item) + first;
     bool cut = false;
+    lz_unwritten = false;
+    lz_loop_cut = false;
     u32 c = first;
     for (; c < last && !cut; ++c) {
         decodeChunk(c, cut);
-        cut = groupAny(cut);
+        cut = groupAny(cut || lz_loop_cut);
         chunkDone(c);
     }
+    if (c < last) cut = true;
+    u32 status = (cut ? KVN_LZ_STATUS_CUT : 0u) | (lz_unwritten ? KVN_LZ_STATUS_UNWRITTEN : 0u);
+    if (status != 0u) reportLzStatus(status);
 }

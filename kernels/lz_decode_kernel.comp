@@ -7,7 +7,9 @@
 //                          a window of tokens, all 128 copy it); the CUDA form
 //                          can also hash each decoded chunk into its Merkle leaf
 // Both decode delta and plain literals, both halves and off32 entries; the
-// shared code is in lz_sequence.h and lz_chunk_walk.h. The CUDA forms take
+// shared code is in lz_sequence.h and lz_chunk_walk.h. Every form ORs the
+// KVN_LZ_STATUS_* bits into its status cell (`lz_status`, last parameter of
+// the C++ forms, may be null there) when a chunk's output is not complete. The CUDA forms take
 // the historical parameter lists (no output or payload length: they check no
 // descriptor against the buffers); the Vulkan forms those of the kernel table.
 #include "kernels/dialect.h"
@@ -45,6 +47,7 @@ KVN_SHARED(u32, s_rep, 64)
     BUFFER(2, KVN_RW, u8, out_bytes)              \
     BUFFER(3, KVN_RO, u32, chunk_count)           \
     BUFFER(4, KVN_RO, u32, first_subchunk)        \
+    BUFFER(5, KVN_RW, u32, lz_status)             \
     SCALAR(u32, chunks_per_item)                  \
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, literal_scratch)          \
@@ -69,7 +72,8 @@ KVN_SHARED(u32, s_rep, 64)
     ADDRESS(KVN_RO, u32, first_subchunk)          \
     ADDRESS(KVN_RO, u8, dictionary)               \
     SCALAR(u32, dictionary_len)                   \
-    SCALAR(u32, batch_first_subchunk)
+    SCALAR(u32, batch_first_subchunk)             \
+    ADDRESS(KVN_RW, u32, lz_status)
 #endif
 #include "kernels/kernel_begin.h"
 
@@ -135,6 +139,7 @@ KVN_FN void kvnMain() { decodeWorkItem(kvnBlockIndex() * 2u + kvnWarpIndex()); }
     BUFFER(1, KVN_RO, u32, descs)                 \
     BUFFER(2, KVN_RW, u8, out_bytes)              \
     BUFFER(3, KVN_RO, u32, chunk_count)           \
+    BUFFER(4, KVN_RW, u32, lz_status)             \
     SCALAR(u32, chunks_per_item)                  \
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, dictionary)               \
@@ -150,7 +155,8 @@ KVN_FN void kvnMain() { decodeWorkItem(kvnBlockIndex() * 2u + kvnWarpIndex()); }
     ADDRESS(KVN_RO, u32, chunk_count)             \
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, dictionary)               \
-    SCALAR(u32, dictionary_len)
+    SCALAR(u32, dictionary_len)                   \
+    ADDRESS(KVN_RW, u32, lz_status)
 #endif
 #include "kernels/kernel_begin.h"
 
@@ -182,6 +188,7 @@ KVN_FN void kvnMain() { decodeWorkItem(kvnBlockIndex() * 2u + kvnWarpIndex()); }
     BUFFER(1, KVN_RO, u32, descs)                 \
     BUFFER(2, KVN_RW, u8, out_bytes)              \
     BUFFER(3, KVN_RO, u32, chunk_count)           \
+    BUFFER(4, KVN_RW, u32, lz_status)             \
     SCALAR(u32, chunks_per_item)                  \
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, dictionary)               \
@@ -198,7 +205,8 @@ KVN_FN void kvnMain() { decodeWorkItem(kvnBlockIndex() * 2u + kvnWarpIndex()); }
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, dictionary)               \
     SCALAR(u32, dictionary_len)                   \
-    ADDRESS(KVN_RW, u32, leaf_hashes)
+    ADDRESS(KVN_RW, u32, leaf_hashes)             \
+    ADDRESS(KVN_RW, u32, lz_status)
 #endif
 #include "kernels/kernel_begin.h"
 

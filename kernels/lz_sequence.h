@@ -57,6 +57,14 @@ struct SeqState {
     bool cut;     // a loop ended before its own condition: the output is incomplete
 };
 
+// Set (per thread) when the data leaves an output byte of its chunk
+// unwritten: literals or a distance missing where the output needs them, a
+// damaged sub-chunk or chunk. The byte would keep what the buffer held, so
+// the work item reports the chunk as corrupt instead.
+bool lz_unwritten;
+// Set when a loop of a helper without a cut flag ended before its condition.
+bool lz_loop_cut;
+
 KVN_FN u32 symbolAt(StreamLoc s, u32 i) { return i < s.count ? streamByte(s.where, s.at + i) : 0u; }
 
 KVN_FN u32 off16Entry(SubChunkSeq q, u32 i) {
@@ -200,8 +208,10 @@ KVN_FN void copyLiteralRun(SubChunkSeq q, u32 x0, u32 count, u32 li, u32 rep) {
     u32 todo = kvnMin(count, q.end - x0);
     bool delta = q.delta && rep != 0u;
     u32 step = delta ? kvnMin(rep, kGroupThreads) : kGroupThreads;
-    for (u32 done = 0u; done < todo; done += step) {
+    u32 done = 0u;
+    for (; done < todo; done += step) {
         u32 k = done + groupThread();
+        if (groupThread() < step && k < todo && li + k >= q.ps.lit.count) lz_unwritten = true;
         if (groupThread() < step && k < todo && li + k < q.ps.lit.count) {
             u32 x = x0 + k;
             u32 b = streamByte(q.ps.lit.where, q.ps.lit.at + li + k);
@@ -210,6 +220,7 @@ KVN_FN void copyLiteralRun(SubChunkSeq q, u32 x0, u32 count, u32 li, u32 rep) {
         }
         if (delta) groupSync();
     }
+    if (done < todo) lz_loop_cut = true;
     groupSync();
 }
 
@@ -225,11 +236,16 @@ KVN_FN void fillLiterals(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 to) {
 // the floor-copy switch a match at distance 32 or more goes in 32-byte steps
 // straight from x - d; otherwise each byte reads ms - d + (x - ms) % d.
 KVN_FN void copyMatchInOrder(SubChunkSeq q, u32 ms, u32 len, u32 d, KVN_INOUT(bool) cut) {
-    if (d == 0u || ms >= q.end) return;
+    if (ms >= q.end || len == 0u) return;
+    if (d == 0u) {
+        lz_unwritten = true;
+        return;
+    }
     u32 todo = kvnMin(len, q.end - ms);
     bool floor_steps = g_kvn_floor_copy != 0u && d >= 32u;
     u32 step = floor_steps ? 32u : kGroupThreads;
-    for (u32 done = 0u; done < todo; done += step) {
+    u32 done = 0u;
+    for (; done < todo; done += step) {
         u32 k = done + groupThread();
         if (groupThread() < step && k < todo) {
             u32 x = ms + k;
@@ -238,6 +254,7 @@ KVN_FN void copyMatchInOrder(SubChunkSeq q, u32 ms, u32 len, u32 d, KVN_INOUT(bo
         }
         if (floor_steps) groupSync();
     }
+    if (done < todo) cut = true;
     groupSync();
 }
 
@@ -338,11 +355,13 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         u32 wp = st.p;
         u32 room = q.end - wp;
         if (q.delta) {
-            for (u32 k = 0u; k < n; ++k) {
+            u32 k = 0u;
+            for (; k < n; ++k) {
                 copyLiteralRun(q, s_tok_pos[wb + k], s_lit_len[wb + k], st.lit + s_lit_pre[wb + k], s_rep[wb + k]);
                 copyMatchInOrder(q, s_tok_pos[wb + k] + s_lit_len[wb + k], s_match_len[wb + k], s_dist[wb + k],
                                  st.cut);
             }
+            if (k < n) st.cut = true;
         } else {
             // Output positions grow at least as fast as the byte index, so
             // bytes past `room` would all land beyond the end.
@@ -353,6 +372,7 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
                 u32 x = s_tok_pos[wb + k] + (i - s_lit_pre[wb + k]);
                 u32 li = st.lit + i;
                 if (x < q.end && li < q.ps.lit.count) out_bytes[x] = u8(streamByte(q.ps.lit.where, q.ps.lit.at + li));
+                if (x < q.end && li >= q.ps.lit.count) lz_unwritten = true;
             }
             if (i < lit_bytes) st.cut = true;
             groupSync();
@@ -363,6 +383,7 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
                 u32 ms_k = s_tok_pos[wb + k] + s_lit_len[wb + k];
                 u32 x = ms_k + (i - s_match_pre[wb + k]);
                 if (dk != 0u && x < q.end) out_bytes[x] = u8(matchByte(q, x, ms_k, dk, wp, wb, n, st.cut));
+                if (dk == 0u && x < q.end) lz_unwritten = true;
             }
             if (i < match_bytes) st.cut = true;
             groupSync();

@@ -16,7 +16,9 @@ KVN_FN u32 listWord(u32 list, u32 at) {
 }
 
 // The block's threads copy list `list` to merged entries base, base + 1, ...,
-// each with the table slot of its merged index.
+// each with the table slot of its merged index. A list holds at most one
+// entry per sub-chunk (32767 in a Huffman batch), 128 passes of the block's
+// threads: inside lavapipe's 65,535 loop iterations per invocation.
 KVN_FN void copyList(u32 list, u32 base) {
     u32 n = listCount(list);
     u32 i = kvnThreadIndex();

@@ -135,6 +135,8 @@ KVN_FN void kvnMain() {
     u32 chunk_end = src + kvnMin(comp, payload_end - src);
     bool frame_first = chunkOpensFrame(flags, dst);
     u32 p = src;
+    // A chunk holds at most 262144 / 65536 sub-chunks: far inside lavapipe's
+    // loop budget of 65,535 iterations per invocation.
     while (left > 0u && chunk_end - p >= KVN_SUBCHUNK_HDR_BYTES) {
         clearSlots(g);
         u32 hdr = (u32(payload[p]) << 16u) | (u32(payload[p + 1u]) << 8u) | u32(payload[p + 2u]);
@@ -212,6 +214,7 @@ KVN_FN void kvnMain() {
     // spill into the next half or slot.
     u32 len = kvnMin(kvnMin(list[w + KVN_RAW_OFF16_W_LEN], KVN_OFF16_MAX_ENTRIES), payload_end - src);
     dst -= dstBase();
+    // At most 65536 / 256 passes: inside lavapipe's loop budget.
     for (u32 k = kvnThreadIndex(); k < len; k += kvn_block_threads) region[dst + k] = u8(u32(payload[src + k]));
 }
 

@@ -74,6 +74,7 @@ enum DecodeSlot : uint32_t {
     kVerdictDev,
     kPlaceholderCell,
     kBytePlaneScratch,
+    kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);

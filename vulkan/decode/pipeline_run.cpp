@@ -34,6 +34,10 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
         if (Error e = upload(slotHandle(decoder, kOutSlot), batch.host_out, batch.out_off, stream); e != Error::None)
             return e;
     }
+    // The LZ kernels only OR bits into their status cell: it starts at 0.
+    static const uint32_t kNoStatus = 0;
+    if (Error e = ensureDeviceSlot(decoder, kLzStatus, 4); e != Error::None) return e;
+    if (Error e = upload(slotHandle(decoder, kLzStatus), &kNoStatus, 4, stream); e != Error::None) return e;
     if (Error e = ensureDeviceSlot(decoder, kPayloadSlot, batch.payload_len + (batch.payload_len ? 16 : 20));
         e != Error::None)
         return e;
@@ -94,6 +98,18 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
             return e;
     }
     return Error::None;
+}
+
+// The host cell the LZ status is read into: the decoder's status page, made
+// on first use and freed with the handle.
+uint32_t* lzStatusCell(DecoderState& decoder) {
+    constexpr uint64_t kPage = 4096;
+    if (!decoder.status_array.pages) {
+        decoder.status_array.pages = allocPages(kPage);
+        if (!decoder.status_array.pages) return nullptr;
+        decoder.status_array.bytes = kPage;
+    }
+    return static_cast<uint32_t*>(decoder.status_array.pages);
 }
 
 Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream) {
@@ -160,9 +176,11 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .subchunk_size = batch.subchunk_size,
         .huffman_streams = streams,
         .chunk_count = uint32_t(batch.chunk_count),
+        .host_descs = batch.descs_on_device || batch.chunk_count_on_device ? nullptr : batch.host_descs,
         .split_timer = split_timer,
         .chunk_count_buf = chunk_count_buf,
         .destination = destination,
+        .status = slotHandle(decoder, kLzStatus),
         .destination_off = batch.out_off,
         .destination_bytes = batch.out_len,
         .output_length = uint32_t(batch.out_off + batch.out_len),
@@ -175,9 +193,19 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     if (!in_place) {
         if (Error e = copyOut(decoder, batch, stream); e != Error::None) return e;
     }
+    // The LZ status travels back with the output, into a cell the handle
+    // keeps (a stream that fails to drain must not write to a dead frame).
+    // Bytes the kernels did not write must not pass as this call's result.
+    uint32_t* lz_status = lzStatusCell(decoder);
+    if (!lz_status) return Error::OutOfMemory;
+    *lz_status = 0;
+    if (Error e = checkCopy(ops.memcpyDtoHAsync ? ops.memcpyDtoHAsync(lz_status, lz.status, 4, stream)
+                                                : ops.memcpyDtoH(lz_status, lz.status, 4));
+        e != Error::None)
+        return e;
     // The frame decoder resolves the timings of all its batches together.
-    if (!own_stream) return Error::None;
-    return checkSync(ops.streamSynchronize(stream));
+    if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+    return lzStatusError(*lz_status);
 }
 
 }  // namespace

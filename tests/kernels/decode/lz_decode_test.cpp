@@ -5,6 +5,7 @@
 // outside the chunks' output ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -96,6 +97,48 @@ TEST_P(LzDecode, DamagedBatchesDecodeAsTheReferenceAndStayInTheirChunks) {
     });
 }
 
+// True when the reference decode leaves some output byte unwritten: two
+// runs over buffers of different fill differ there.
+bool referenceLeavesBytesUnwritten(const Batch& b) {
+    const std::vector<uint8_t> a = referenceOutput(b, 0, 0x5A), c = referenceOutput(b, 0, 0xA5);
+    return !std::equal(a.begin(), a.begin() + b.out_len, c.begin());
+}
+
+// Every form reports output its data left unwritten (KVN_LZ_STATUS_UNWRITTEN)
+// exactly when the reference leaves bytes unwritten: damaged fixtures (kind 3
+// chunks, matches before the buffer) and, for every fixture with a coded
+// chunk, a copy whose first sub-chunk header has its valid bit (bit 23)
+// clear, which ends that chunk. The host must not pass such bytes on.
+TEST_P(LzDecode, ChunksLeftUnwrittenAreReported) {
+    run([] {
+        std::vector<Batch> cases;
+        for (const Batch& b : fixtureBatches()) {
+            if (usesHuffmanStreams(b)) continue;
+            cases.push_back(b);
+            for (size_t i = 0; i < b.descs.size(); ++i) {
+                if ((b.descs[i].flags & KVN_CHUNK_KIND_MASK) != KVN_CHUNK_KIND_CODED || b.descs[i].comp_size <= 3)
+                    continue;
+                Batch cleared = b;
+                cleared.name += ", bit 23 of a sub-chunk header clear";
+                cleared.payload[cleared.descs[i].src_off] &= uint8_t(~(KVN_SUBCHUNK_HDR_VALID >> 16));
+                EXPECT_TRUE(referenceLeavesBytesUnwritten(cleared)) << cleared.name;
+                cases.push_back(std::move(cleared));
+                break;
+            }
+        }
+        for (const Batch& b : cases) {
+            SCOPED_TRACE(b.name);
+            const std::vector<uint8_t> expected = referenceOutput(b, kGuardBytes, kGuardFill);
+            const uint32_t want = referenceLeavesBytesUnwritten(b) ? KVN_LZ_STATUS_UNWRITTEN : 0u;
+            for (LzKernel k : {LzKernel::General, LzKernel::Raw, LzKernel::Pipelined}) {
+                uint32_t status = 0xFFFFFFFFu;
+                EXPECT_TRUE(sameBytes(runLz(GetParam().backend, b, {.kernel = k, .status = &status}), expected));
+                EXPECT_EQ(status, want) << "kernel " << int(k);
+            }
+        }
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, LzDecode,
                          ::testing::Values(Case{Backend::Host, false}, Case{Backend::Host, true},
                                            Case{Backend::Lavapipe, false}, Case{Backend::Lavapipe, true}),
@@ -127,6 +170,38 @@ TEST(LzDecodeLavapipe, DescriptorsPastTheBuffersAreClampedAsTheReferenceDoes) {
             EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::General}), expected));
             EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::Raw}), expected));
             EXPECT_TRUE(sameBytes(runLz(Backend::Lavapipe, b, {LzKernel::Pipelined}), expected));
+        }
+    });
+}
+
+// lavapipe ends an invocation's loops after 65,535 iterations in all: one
+// work item walking 2,286 stored chunks of 7 bytes runs out of them partway.
+// The walk must say so (KVN_LZ_STATUS_CUT) rather than leave the later
+// chunks unwritten in silence (the host splits such walks into windows).
+TEST(LzDecodeLavapipe, ChunkWalkCutShortByTheLoopBudgetIsReported) {
+    onBackend(Backend::Lavapipe, false, [] {
+        constexpr uint32_t kChunks = 2286, kChunk = 7;
+        Batch b;
+        b.name = "2,286 stored chunks of 7 bytes";
+        b.out_len = kChunks * kChunk;
+        b.chunks_per_item = kChunks;
+        for (uint32_t c = 0; c < kChunks; ++c) {
+            KvnChunkDesc d{};
+            d.src_off = uint32_t(b.payload.size());
+            d.comp_size = d.decomp_size = kChunk;
+            d.dst_off = c * kChunk;
+            d.flags = KVN_CHUNK_KIND_STORED;
+            b.descs.push_back(d);
+            for (uint32_t k = 0; k < kChunk; ++k) b.payload.push_back(uint8_t(c * 31 + k * 7 + 1));
+        }
+        std::vector<uint8_t> expected = b.payload;
+        expected.resize(b.out_len + kGuardBytes, kGuardFill);
+        for (LzKernel k : {LzKernel::General, LzKernel::Raw, LzKernel::Pipelined}) {
+            uint32_t status = 0;
+            const std::vector<uint8_t> out = runLz(Backend::Lavapipe, b, {.kernel = k, .status = &status});
+            EXPECT_EQ(status, KVN_LZ_STATUS_CUT) << "kernel " << int(k);
+            // The walk ends before the last chunks: their guard bytes remain.
+            EXPECT_FALSE(out == expected) << "kernel " << int(k);
         }
     });
 }

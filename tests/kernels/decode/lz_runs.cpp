@@ -42,27 +42,32 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
         uint8_t* o = out.data();
         const uint32_t* count_cell = &count;
         host::LaunchResult r;
+        uint32_t status = 0;
+        uint32_t* status_cell = &status;
         if (run.kernel == LzKernel::General) {
             const uint8_t* s = run.scratch ? scratch.data() : nullptr;
             const uint32_t* first = starts.data();
             r = host::runKernel("kvnLzDecodeKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
-                                subchunk, s, stride, first, dict, dict_len, 0u);
+                                subchunk, s, stride, first, dict, dict_len, 0u, status_cell);
         } else if (run.kernel == LzKernel::Raw) {
             r = host::runKernel("kvnLzDecodeRawKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
-                                subchunk, dict, dict_len);
+                                subchunk, dict, dict_len, status_cell);
         } else {
             if (run.leaves) run.leaves->assign(count, 0xFFFFFFFFu);
             uint32_t* leaves = run.leaves ? run.leaves->data() : nullptr;
             r = host::runKernel("kvnLzDecodeRawPipelinedKernel", {.grid_x = blocks}, payload, descs, o, per_item,
-                                count_cell, subchunk, dict, dict_len, leaves);
+                                count_cell, subchunk, dict, dict_len, leaves, status_cell);
         }
         EXPECT_TRUE(r.ok()) << r.fault;
+        if (run.status) *run.status = status;
         return out;
     }
 
     test::KernelRig rig(backend);
     const uint32_t payload = rig.bufferOf(b.payload), descs = rig.bufferOf(b.descs), o = rig.bufferOf(out);
     const uint32_t count_cell = rig.bufferOf(std::vector<uint32_t>{count});
+    const uint32_t status_cell = rig.bufferOf(std::vector<uint32_t>{0});
+    const test::RigArg status = test::rigBuffer(status_cell);
     const test::RigGrid grid{blocks};
     // A missing buffer is address 0: two zero push words.
     const uint32_t dict_buf = dict ? rig.bufferOf(b.dictionary) : 0;
@@ -74,13 +79,13 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
             const uint32_t s = rig.bufferOf(scratch);
             fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
                                        test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
                                        test::rigAddress(s, 2 * stride), dict_arg, test::rigU32(dict_len),
                                        test::rigU32(b.out_len), test::rigU32(uint32_t(b.payload.size()))})
                          : rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
                                        test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
                                        test::rigAddress(s, 2 * stride), test::rigU32(0), test::rigU32(0),
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
@@ -89,13 +94,13 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
             const test::RigArg zero = test::rigU32(0);
             fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
                                        test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, dict_arg,
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
                                        test::rigU32(uint32_t(b.payload.size()))})
                          : rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
                                        test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, zero, zero,
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
                                        test::rigU32(uint32_t(b.payload.size()))});
@@ -104,16 +109,17 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
         const char* name = run.kernel == LzKernel::Raw ? "kvnLzDecodeRawKernel" : "kvnLzDecodeRawPipelinedKernel";
         fault = dict ? rig.launch(name, grid,
                                   {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                   test::rigBuffer(count_cell), test::rigU32(per_item), test::rigU32(subchunk), dict_arg,
+                                   test::rigBuffer(count_cell), status, test::rigU32(per_item), test::rigU32(subchunk), dict_arg,
                                    test::rigU32(dict_len), test::rigU32(uint32_t(b.payload.size())),
                                    test::rigU32(b.out_len)})
                      : rig.launch(name, grid,
                                   {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                   test::rigBuffer(count_cell), test::rigU32(per_item), test::rigU32(subchunk),
+                                   test::rigBuffer(count_cell), status, test::rigU32(per_item), test::rigU32(subchunk),
                                    test::rigU32(0), test::rigU32(0), test::rigU32(dict_len),
                                    test::rigU32(uint32_t(b.payload.size())), test::rigU32(b.out_len)});
     }
     EXPECT_EQ(fault, "");
+    if (run.status) *run.status = rig.readAs<uint32_t>(status_cell).at(0);
     return rig.read(o);
 }
 

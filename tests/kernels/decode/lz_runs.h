@@ -19,6 +19,7 @@ struct LzRun {
     const Scratch* scratch = nullptr;  // general kernel: the Huffman stage's output; null = none
     uint32_t chunks_per_item = 0;      // 0: the batch's own
     std::vector<uint32_t>* leaves = nullptr;  // pipelined kernel on the host: one leaf hash per chunk
+    uint32_t* status = nullptr;               // the KVN_LZ_STATUS_* bits the launch reported
 };
 
 // The output buffer (out_len bytes and a guard, all starting as kGuardFill)
