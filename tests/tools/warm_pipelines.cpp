@@ -13,6 +13,7 @@
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
+#include "vulkan/device/submission.h"
 
 namespace {
 
@@ -29,7 +30,15 @@ bool dispatchOnce(KernelHandle kernel, uint32_t bindings, uint32_t push_bytes) {
     std::vector<void*> params;
     for (DeviceBufferHandle& b : buffers) params.push_back(&b);
     for (uint32_t& w : push) params.push_back(&w);
-    const bool ok = ops.launchKernel(kernel, 1, 1, 1, 32, 1, 1, 0, 0, params.data(), nullptr, nullptr) == 0;
+    bool ok = ops.launchKernel(kernel, 1, 1, 1, 32, 1, 1, 0, 0, params.data(), nullptr, nullptr) == 0;
+    // On a crowded machine the compile alone can outlast the launch's fence
+    // wait. It goes on in lavapipe's queue thread and lands in the cache once
+    // it ends: wait for it without a limit, since the cache is all this tool
+    // is for.
+    if (!ok) {
+        std::fputs("warm_pipelines: the first dispatch outlasted the fence wait; waiting for the compile\n", stderr);
+        ok = deviceWaitIdle() == VK_SUCCESS;
+    }
     for (DeviceBufferHandle b : buffers) ops.memFree(b);
     return ok;
 }
