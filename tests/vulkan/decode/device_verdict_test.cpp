@@ -1,0 +1,127 @@
+// The device Merkle verdict on lavapipe: frames with more leaves than one
+// invocation can fold, chunks shorter than their 8-byte prefixes, and a build
+// without the prefix kernel. A verdict must judge exactly the bytes the caller
+// gets, and a valid frame is never refused.
+#include <gtest/gtest.h>
+
+#include "core/format/frame_header.h"
+#include "core/integrity/merkle.h"
+#include "decode_test_support.h"
+#include "reference/reference_codec.h"
+
+namespace kvn::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+ref::FrameOptions withRoot(float sc, bool checksum) {
+    ref::FrameOptions o;
+    o.sc_group_size = sc;
+    o.merkle_root = true;
+    o.checksum = checksum;
+    return o;
+}
+
+void putRoot(Bytes& frame, uint32_t root) {
+    for (int i = 0; i < 4; ++i) frame[frame.size() - 4 + i] = uint8_t(root >> (8 * i));
+}
+
+// 300,032 stored bytes then a coded block of 1-byte chunks: 302,032 leaves,
+// beyond what one thread folds within lavapipe's loop budget.
+TEST(DeviceVerdict, FrameOfManyLeavesIsJudgedOnTheDevice) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const float sc = 1.0f / 262144;
+        const Bytes content = realBytes(302032, 5);
+        const std::span<const uint8_t> all(content);
+        const Bytes frame = ref::FrameBuilder(withRoot(sc, true))
+                                .storedBlock(all.first(300032))
+                                .codedBlock(ref::encodeBlock(all.subspan(300032), ref::encodeOptionsForLevel(1, sc)))
+                                .finish(content);
+        ASSERT_EQ(ref::decodeFrame(frame, {}).error, Error::None);
+        const Decoded d = decodeHost(handle.get(), frame, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << "the device judged the frame";
+        Bytes wrong = frame;
+        wrong.back() ^= 0x40;
+        EXPECT_EQ(decodeHost(handle.get(), wrong, content.size()).status, KVN_STATUS_CORRUPT_FRAME);
+        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_CORRUPT_FRAME);
+    });
+}
+
+// 7-byte chunks: every 8-byte prefix entry reaches over the next chunk's
+// first byte. Applied in chunk order (the encoder's and the reference
+// decoder's), the later chunk's entry wins. Cases: the valid frame; entries
+// that disagree on the overlap (still valid: chunk order decides); and a root
+// computed over the other order's bytes (corrupt under chunk order).
+TEST(DeviceVerdict, OverlappingChunkPrefixesHaveOneOrder) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const float sc = 2.7e-5f;
+        const uint64_t chunk = frameChunkSize(sc);
+        ASSERT_EQ(chunk, 7u);
+        const Bytes text = realBytes(20000);
+        const uint64_t chunks = (text.size() + chunk - 1) / chunk;
+        const Bytes valid = ref::compressFrame(text, ref::encodeOptionsForLevel(1, sc), withRoot(sc, false));
+        // The area ends before the end mark and the root; entry j belongs to
+        // chunk j + 1, and its byte 7 lies on chunk j + 2's first byte.
+        const uint64_t area = valid.size() - 8 - 8 * (chunks - 1);
+        Bytes disagreeing = valid;
+        Bytes other_order = text;
+        for (uint64_t j : {0ull, 100ull, 2000ull}) {
+            disagreeing[area + 8 * j + 7] ^= 0xFF;
+            other_order[(j + 2) * chunk] ^= 0xFF;
+        }
+        Bytes lying = disagreeing;
+        putRoot(lying, chunkMerkleRoot(other_order.data(), other_order.size(), chunk).root);
+
+        struct Case {
+            const char* name;
+            const Bytes& frame;
+            bool valid;
+        };
+        for (const Case& c : {Case{"valid", valid, true}, Case{"entries disagree", disagreeing, true},
+                              Case{"root of the other order", lying, false}}) {
+            const ref::DecodedFrame oracle = ref::decodeFrame(c.frame, {});
+            ASSERT_EQ(oracle.error == Error::None, c.valid) << c.name;
+            if (c.valid) ASSERT_TRUE(oracle.bytes == text) << c.name;
+            const Decoded d = decodeHost(handle.get(), c.frame, text.size());
+            EXPECT_TRUE(d.guard_intact) << c.name;
+            if (c.valid) {
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << c.name;
+                EXPECT_TRUE(d.bytes == text) << c.name;
+                EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << c.name << ": device verdict";
+            } else {
+                EXPECT_EQ(d.status, KVN_STATUS_CORRUPT_FRAME) << c.name;
+            }
+        }
+    });
+}
+
+// Without the prefix kernel the device would hash chunk starts the host has
+// not restored yet: the root is checked on the CPU instead.
+TEST(DeviceVerdict, WithoutThePrefixKernelTheCpuJudges) {
+    inChildProcess([] {
+        useModulesWithout({"kvnScPrefixApplyKernel"});
+        readyOps();
+        ChildHandle handle;
+        const Bytes text = realBytes(100000, 7);
+        for (int level : {1, 3}) {
+            const Bytes frame =
+                ref::compressFrame(text, ref::encodeOptionsForLevel(level, 1.0f / 64), withRoot(1.0f / 64, false));
+            const Decoded d = decodeHost(handle.get(), frame, text.size());
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << level;
+            EXPECT_TRUE(d.bytes == text) << level;
+            EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_UNSUPPORTED) << "no device verdict";
+            Bytes wrong = frame;
+            wrong.back() ^= 2;
+            EXPECT_EQ(decodeHost(handle.get(), wrong, text.size()).status, KVN_STATUS_CORRUPT_FRAME) << level;
+        }
+    });
+}
+
+}  // namespace
+}  // namespace kvn::test
