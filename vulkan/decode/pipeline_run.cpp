@@ -74,11 +74,16 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
         if (Error e = call.launch(decoder, stream, "kvnPrefixSumChunksKernel"); e != Error::None) return e;
         if (Error e = computeBarrier(stream); e != Error::None) return e;
         buffers.subchunks = 0;
-        for (uint64_t i = 0; i < batch.chunk_count; ++i)
-            buffers.subchunks += chunkSubChunkCount(batch.host_descs[i], batch.subchunk_size);
+        // An empty batch keeps the Huffman road, which refuses it.
+        buffers.entropy_coded = batch.chunk_count == 0;
+        for (uint64_t i = 0; i < batch.chunk_count; ++i) {
+            const KvnChunkDesc& desc = batch.host_descs[i];
+            buffers.subchunks += chunkSubChunkCount(desc, batch.subchunk_size);
+            buffers.entropy_coded |= (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
+        }
     }
     const uint64_t n = buffers.subchunks;
-    if (batch.level_code >= 3) {
+    if (batch.level_code >= 3 && buffers.entropy_coded) {
         if (n > kMaxHuffmanSubchunks) return Error::BadMode;
         if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, n * 3 * kSubchunkScratchBytes); e != Error::None)
             return e;
@@ -129,7 +134,9 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
 
     const bool split_timer = envPresent("KVN_SPLIT_TIMER");
     uint32_t streams = 0;
-    if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
+    if (batch.level_code >= 3 && !buffers.entropy_coded) {
+        // Stored, byte-fill and empty chunks only: no stream to decode.
+    } else if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
         if (Error e = prepareHuffmanStage(decoder, buffers, stream, batch.chunk_count, batch.payload_len,
                                           batch.subchunk_size, &streams);
             e != Error::None)

@@ -1,11 +1,14 @@
 // The device Merkle verdict on lavapipe: frames with more leaves than one
 // invocation can fold, chunks shorter than their 8-byte prefixes, and a build
 // without the prefix kernel. A verdict must judge exactly the bytes the caller
-// gets, and a valid frame is never refused.
+// gets, and a valid frame is never refused. Also what a small level-3 frame
+// makes the decoder reserve.
 #include <gtest/gtest.h>
 
 #include "core/format/frame_header.h"
+#include "core/handle/handle.h"
 #include "core/integrity/merkle.h"
+#include "core/interface/interface_support.h"
 #include "decode_test_support.h"
 #include "reference/reference_codec.h"
 
@@ -119,6 +122,45 @@ TEST(DeviceVerdict, WithoutThePrefixKernelTheCpuJudges) {
             Bytes wrong = frame;
             wrong.back() ^= 2;
             EXPECT_EQ(decodeHost(handle.get(), wrong, text.size()).status, KVN_STATUS_CORRUPT_FRAME) << level;
+        }
+    });
+}
+
+uint64_t decoderReservedBytes(void* handle) {
+    uint64_t total = 0;
+    for (const DeviceBuffer& slot : asHandle(handle)->decoder.device_slots) total += slot.capacity;
+    return total;
+}
+
+// Level 3 with 1-byte stored chunks: 3 bytes per chunk and an 8-byte prefix
+// entry per later chunk. Each declared sub-chunk used to reserve three
+// 128 KiB scratch slots (and Huffman tables), stored chunks included: 12,000
+// chunks asked for 4.7 GB, 9,000 took 3.5 GB and the handle kept them.
+TEST(DeviceVerdict, StoredChunksAtLevelThreeReserveLittle) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        for (uint32_t chunks : {12000u, 9000u}) {
+            const Bytes content = realBytes(chunks, 3);
+            Bytes payload;
+            for (uint8_t byte : content) {
+                payload.push_back(KVN_CHUNK_HDR0_STORED_WRITTEN);
+                payload.push_back(KVN_CHUNK_HDR1_WRITTEN);
+                payload.push_back(byte);
+            }
+            for (uint32_t k = 1; k < chunks; ++k) {
+                for (uint32_t i = 0; i < KVN_CHUNK_PREFIX_BYTES; ++i)
+                    payload.push_back(k + i < chunks ? content[k + i] : 0);
+            }
+            ref::FrameOptions o = withRoot(1.0f / 262144, true);
+            o.level_code = 3;
+            const Bytes frame = ref::FrameBuilder(o).block(uint32_t(payload.size()), chunks, payload).finish(content);
+            ASSERT_EQ(ref::decodeFrame(frame, {}).error, Error::None);
+            const Decoded d = decodeHost(handle.get(), frame, content.size());
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << chunks;
+            EXPECT_TRUE(d.bytes == content) << chunks;
+            EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << chunks;
+            EXPECT_LT(decoderReservedBytes(handle.get()), 4u << 20) << chunks;
         }
     });
 }
