@@ -11,6 +11,7 @@
 #include "core/interface/interface_support.h"
 #include "decode_test_support.h"
 #include "reference/reference_codec.h"
+#include "vulkan/decode/decode_batch.h"
 
 namespace kvn::test {
 namespace {
@@ -162,6 +163,34 @@ TEST(DeviceVerdict, StoredChunksAtLevelThreeReserveLittle) {
             EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS) << chunks;
             EXPECT_LT(decoderReservedBytes(handle.get()), 4u << 20) << chunks;
         }
+    });
+}
+
+// Mostly incompressible input at level 3 in 2 KiB chunks: 580 chunks are
+// stored and 20 of text carry Huffman streams. Scratch slots go to the coded
+// chunks only (600 x 384 KiB before).
+TEST(DeviceVerdict, CodedChunksAmongStoredOnesReserveTheirOwnScratch) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const float sc = 1.0f / 128;
+        Bytes content(600 * 2048);
+        uint32_t state = 99;
+        for (uint8_t& b : content) b = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+        const Bytes text = realBytes(20 * 2048, 11);
+        std::copy(text.begin(), text.end(), content.begin() + 300 * 2048);
+        ref::FrameOptions o = withRoot(sc, true);
+        o.level_code = 3;
+        const ref::EncodedBlock block = ref::encodeBlock(content, ref::encodeOptionsForLevel(3, sc));
+        const Bytes frame = ref::FrameBuilder(o).codedBlock(block).finish(content);
+        ASSERT_EQ(ref::decodeFrame(frame, {}).error, Error::None);
+        const Decoded d = decodeHost(handle.get(), frame, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS);
+        const uint64_t scratch = asHandle(handle.get())->decoder.device_slots[kEntropyScratch].capacity;
+        EXPECT_GT(scratch, 0u) << "the text chunks took the Huffman road";
+        EXPECT_LE(scratch, 21u * 3 * KVN_SUBCHUNK_SIZE);
     });
 }
 
