@@ -134,9 +134,11 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
         if (batch.merkle_leaves == 0) applyChunkPrefixes(payload, walk, raw, uint32_t(c.chunk), c.dst + at);
         return Error::None;
     }
-    if (!walk.has_prefix_area) return Error::None;
+    if (!walk.has_prefix_area || walk.chunk_count < 2) return Error::None;
+    // A device output is not checked afterwards: unrestored chunk starts
+    // would reach the caller as a success.
     const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
-    if (!prefix) return Error::None;
+    if (!prefix) return Error::KernelMissing;
     // The pipeline left the payload at the start of its payload slot.
     const uint32_t groups = uint32_t((n + 127) / 128);
     KernelCall call(*prefix, groups);

@@ -12,6 +12,7 @@
 #include "decode_test_support.h"
 #include "reference/reference_codec.h"
 #include "vulkan/decode/decode_batch.h"
+#include "vulkan/decode/host_frame_decode.h"
 
 namespace kvn::test {
 namespace {
@@ -124,6 +125,25 @@ TEST(DeviceVerdict, WithoutThePrefixKernelTheCpuJudges) {
             wrong.back() ^= 2;
             EXPECT_EQ(decodeHost(handle.get(), wrong, text.size()).status, KVN_STATUS_CORRUPT_FRAME) << level;
         }
+    });
+}
+
+// A device output is not checked after the decode: without the prefix
+// kernel a block with a chunk-prefix area must fail, not come back with its
+// chunk starts unrestored.
+TEST(DeviceVerdict, DeviceOutputWithoutThePrefixKernelFails) {
+    inChildProcess([] {
+        useModulesWithout({"kvnScPrefixApplyKernel"});
+        const GpuOpsTable& ops = readyOps();
+        ChildHandle handle;
+        const Bytes text = realBytes(50000, 2);
+        const Bytes frame = ref::compressFrame(text, ref::encodeOptionsForLevel(1, 1.0f / 64), {});
+        uint64_t device = 0;
+        ASSERT_EQ(ops.memAlloc(&device, text.size() + 64), 0);
+        const FrameResult r = decodeHostFrame(frame.data(), frame.size(), nullptr, 0, asHandle(handle.get())->decoder,
+                                              OutputTarget{device, true});
+        EXPECT_EQ(r.error, Error::KernelMissing);
+        ops.memFree(device);
     });
 }
 
