@@ -196,6 +196,13 @@
 // Encoder output room for a stream of n symbols: (2n + 359) & ~3.
 #define KVN_HUFF_CAPACITY_SLACK 359u
 
+// ---- Merkle verdict --------------------------------------------------------
+// Stripes (4 leaves) each verdict pass folds: a pass's loop stays far inside
+// lavapipe's 65,535 loop iterations per invocation.
+#define KVN_VERDICT_PASS_STRIPES 16384u
+// Verdict cell words: the verdict, then the four XXH32 lanes between passes.
+#define KVN_VERDICT_CELL_WORDS 5u
+
 // ---- Decode descriptor records -------------------------------------------
 // KvnChunkDesc: src_off, comp_size, decomp_size, dst_off, flags, fill byte
 // (low byte of word 5; the other three bytes are zero).

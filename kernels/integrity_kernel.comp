@@ -9,6 +9,7 @@
 #include "kernels/format_constants.h"
 
 KVN_SHARED(u32, kvn_seg_sh_, 128)
+KVN_SHARED(u32, kvn_verdict_lanes_, 4)
 
 // Each word's multiplier is its absolute byte offset plus this bias.
 KVN_CONST u32 kMerkleOffsetBias = 0x9E3779B1u;
@@ -113,7 +114,9 @@ KVN_FN void kvnMain() {
 
 // Thread i restores the first bytes of chunk i + 1 from its 8 bytes in the
 // area, never past the output end (a chunk that starts at or beyond it gets
-// nothing).
+// nothing). Chunks shorter than 8 bytes take only their own bytes: applied in
+// chunk order a later chunk's entry overwrites the overlap anyway, so every
+// byte has one writer and the result is that order's on any device.
 KVN_FN void kvnMain() {
     u32 i = kvnBlockIndex() * kvn_block_threads + kvnThreadIndex();
     if (i + 1u >= chunks) return;
@@ -123,6 +126,7 @@ KVN_FN void kvnMain() {
     if (d >= out_len) return;
     u64 left = out_len - d;
     u32 m = left < u64(KVN_CHUNK_PREFIX_BYTES) ? u32(left) : KVN_CHUNK_PREFIX_BYTES;
+    if (m > chunk_size) m = chunk_size;
     u32 src = u32(area + u64(KVN_CHUNK_PREFIX_BYTES) * u64(i));
     u32 dst = u32(d);
     for (u32 k = 0u; k < m; ++k) dest[dst + k] = u8(u32(payload[src + k]));
@@ -133,14 +137,15 @@ KVN_FN void kvnMain() {
 // ---------------------------------------------------------------------------
 #if defined(KVN_ENTRY_kvnMerkleVerdictKernel)
 #define KVN_KERNEL kvnMerkleVerdictKernel
-#define KVN_BLOCK_X 1
+#define KVN_BLOCK_X 4
 #define KVN_BLOCK_Y 1
-#define KVN_SYNC KVN_SYNC_NONE
+#define KVN_SYNC KVN_SYNC_BARRIERS
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u32, leaves)                \
     BUFFER(1, KVN_RW, u32, verdict)               \
     SCALAR(u32, leaf_count)                       \
-    SCALAR(u32, expected_root)
+    SCALAR(u32, expected_root)                    \
+    SCALAR(u32, first_stripe)
 #include "kernels/kernel_begin.h"
 
 KVN_CONST u32 kPrime1 = 0x9E3779B1u;
@@ -151,40 +156,48 @@ KVN_CONST u32 kPrime5 = 0x165667B1u;
 
 KVN_FN u32 xxhRound(u32 acc, u32 lane) { return kvnRotateLeft(acc + lane * kPrime2, 13u) * kPrime1; }
 
-// XXH32 (seed 0) of the leaves as 4 x leaf_count little-endian bytes. Every
-// leaf is a whole word, so the byte tail of the algorithm never occurs.
-KVN_FN u32 leafRoot() {
-    u32 bytes = leaf_count * 4u;
-    u32 h = 0u;
-    u32 i = 0u;
-    if (leaf_count >= 4u) {
-        u32 v1 = kPrime1 + kPrime2;
-        u32 v2 = kPrime2;
-        u32 v3 = 0u;
-        u32 v4 = 0u - kPrime1;
-        for (; i + 4u <= leaf_count; i += 4u) {
-            v1 = xxhRound(v1, leaves[i]);
-            v2 = xxhRound(v2, leaves[i + 1u]);
-            v3 = xxhRound(v3, leaves[i + 2u]);
-            v4 = xxhRound(v4, leaves[i + 3u]);
-        }
-        h = kvnRotateLeft(v1, 1u) + kvnRotateLeft(v2, 7u) + kvnRotateLeft(v3, 12u) + kvnRotateLeft(v4, 18u);
-    } else {
-        h = kPrime5;
+KVN_FN u32 laneSeed(u32 t) {
+    if (t == 0u) return kPrime1 + kPrime2;
+    if (t == 1u) return kPrime2;
+    if (t == 2u) return 0u;
+    return 0u - kPrime1;
+}
+
+// XXH32 (seed 0) of the leaves as 4 x leaf_count little-endian bytes. Its
+// four stripe lanes are independent, so thread t folds lane t; the chain
+// along the leaves is sequential, so a frame's leaves take several passes of
+// KVN_VERDICT_PASS_STRIPES stripes, each starting at first_stripe from the
+// lanes the previous pass left in the cell. The pass that reaches the last
+// stripe joins the lanes, folds the word tail (every leaf is a whole word, so
+// the byte tail never occurs) and writes the verdict.
+KVN_FN void kvnMain() {
+    if (kvnBlockIndex() != 0u) return;
+    u32 t = kvnThreadIndex();
+    u32 stripes = leaf_count >= 4u ? leaf_count / 4u : 0u;
+    u32 left = first_stripe < stripes ? stripes - first_stripe : 0u;
+    u32 end = left > KVN_VERDICT_PASS_STRIPES ? first_stripe + KVN_VERDICT_PASS_STRIPES : stripes;
+    u32 v = first_stripe == 0u ? laneSeed(t) : verdict[1u + t];
+    for (u32 i = first_stripe; i < end; ++i) v = xxhRound(v, leaves[4u * i + t]);
+    if (end < stripes) {
+        verdict[1u + t] = v;
+        return;
     }
-    h += bytes;
-    for (; i < leaf_count; ++i) h = kvnRotateLeft(h + leaves[i] * kPrime3, 17u) * kPrime4;
+    kvn_verdict_lanes_[t] = v;
+    kvnBarrier();
+    if (t != 0u) return;
+    u32 h = kPrime5;
+    if (stripes > 0u) {
+        h = kvnRotateLeft(kvn_verdict_lanes_[0], 1u) + kvnRotateLeft(kvn_verdict_lanes_[1], 7u) +
+            kvnRotateLeft(kvn_verdict_lanes_[2], 12u) + kvnRotateLeft(kvn_verdict_lanes_[3], 18u);
+    }
+    h += leaf_count * 4u;
+    for (u32 i = stripes * 4u; i < leaf_count; ++i) h = kvnRotateLeft(h + leaves[i] * kPrime3, 17u) * kPrime4;
     h ^= h >> 15u;
     h *= kPrime2;
     h ^= h >> 13u;
     h *= kPrime3;
     h ^= h >> 16u;
-    return h;
-}
-
-KVN_FN void kvnMain() {
-    if (kvnBlockIndex() != 0u || kvnThreadIndex() != 0u) return;
-    verdict[0] = leafRoot() == expected_root ? kVerdictMatch : kVerdictMismatch;
+    verdict[0] = h == expected_root ? kVerdictMatch : kVerdictMismatch;
 }
 #include "kernels/kernel_end.h"
 #endif

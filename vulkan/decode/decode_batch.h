@@ -100,6 +100,12 @@ struct BatchBuffers {
     uint64_t payload_buf_off = 0;
     DeviceBufferHandle desc_buf = 0;
     uint64_t subchunks = 0;         // n
+    // Some chunk holds sub-chunks whose streams may be entropy-coded: false
+    // when host descriptors show only stored, byte-fill or empty chunks, which
+    // then get no Huffman stage and no decoded-stream scratch. With host
+    // descriptors at level 3 and up, n counts only such chunks' sub-chunks
+    // and one spare slot.
+    bool entropy_coded = true;
     uint64_t tok_region_off = 0;    // n x 0x20000
     uint64_t off16_region_off = 0;  // n x 0x40000
 };

@@ -1,5 +1,6 @@
 #include "vulkan/decode/device_merkle.h"
 
+#include "kernels/format_constants.h"
 #include "vulkan/decode/kernel_call.h"
 #include "vulkan/device/kernel_table.h"
 
@@ -28,7 +29,11 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
 
     const uint64_t block_chunks = (batch.out_len + batch.merkle_chunk_size - 1) / batch.merkle_chunk_size;
     const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
-    if (batch.sc_table_off != 0 && block_chunks >= 2 && prefix) {
+    const bool restore = batch.sc_table_off != 0 && block_chunks >= 2;
+    // Leaves over chunk starts the prefixes have not restored would judge
+    // other bytes than the caller gets.
+    if (restore && !prefix) return Error::KernelMissing;
+    if (restore) {
         if (Error e = computeBarrier(stream); e != Error::None) return e;
         // The batch's chunks start at out_off; the caller arms the pass only
         // where that offset can be bound.
@@ -53,12 +58,18 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
 
     const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
     if (!batch.last_batch || !verdict) return Error::None;
-    if (Error e = ensureDeviceSlot(decoder, kVerdictDev, 4); e != Error::None) return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
-    KernelCall judge(*verdict, 1);
-    judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
-    judge.word(batch.leaf_total).word(batch.expected_root);
-    if (Error e = judge.launch(decoder, stream); e != Error::None) return e;
+    if (Error e = ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS); e != Error::None) return e;
+    // XXH32 chains its stripes: the fold runs in passes, each carrying its
+    // lanes to the next through the cell; the last pass writes the verdict.
+    const uint32_t stripes = batch.leaf_total / 4;
+    for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
+        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        KernelCall judge(*verdict, 1);
+        judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
+        judge.word(batch.leaf_total).word(batch.expected_root).word(first);
+        if (Error e = judge.launch(decoder, stream); e != Error::None) return e;
+        if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
+    }
     if (!batch.verdict_dst) return Error::None;
     if (Error e = computeBarrier(stream); e != Error::None) return e;
     const GpuOpsTable& ops = gpuOps();

@@ -24,6 +24,9 @@ namespace kvn {
 namespace {
 
 constexpr uint32_t kSubchunkSize = 0x20000;
+// Beyond this many leaves the CPU checks the root: the device leaf array and
+// the verdict's passes grow with the count.
+constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
 
 struct DeviceMerkle {
     bool armed = false;
@@ -40,7 +43,7 @@ DeviceMerkle armDeviceMerkle(const FrameHeader& header, const uint8_t* frame, ui
         !getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn))
         return {};
     const uint64_t leaves = ceilDiv(header.content_size, chunk);
-    if (leaves > UINT32_MAX) return {};
+    if (leaves > kMaxDeviceLeaves) return {};
     return {true, loadLe32(frame + frame_len - 4), uint32_t(leaves)};
 }
 
@@ -106,12 +109,14 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
     };
     // The last coded block of a frame gets the device verdict: its run hashes
     // every leaf of the frame from the output's first byte (earlier blocks are
-    // its history). Its chunk prefixes must be restored first, at a binding
-    // offset the device accepts; otherwise the CPU checks the root.
+    // its history). Its chunk prefixes must be restored on the device first,
+    // by the prefix kernel at a binding offset the device accepts; otherwise
+    // the CPU checks the root.
     const uint64_t alignment = vulkanContext().min_storage_buffer_offset_alignment;
-    const bool prefixes_bindable = at == 0 || !walk.has_prefix_area || walk.chunk_count < 2 ||
-                                   (alignment != 0 && at % alignment == 0);
-    if (c.merkle.armed && at + raw == c.header.content_size && prefixes_bindable) {
+    const bool restore = walk.has_prefix_area && walk.chunk_count >= 2;
+    const bool restorable = !restore || (getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn) &&
+                                         (at == 0 || (alignment != 0 && at % alignment == 0)));
+    if (c.merkle.armed && at + raw == c.header.content_size && restorable) {
         batch.merkle_leaves = c.merkle.leaf_total;
         batch.leaf_off = 0;
         batch.leaf_total = c.merkle.leaf_total;
@@ -124,12 +129,16 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
     if (Error e = runDecodePipeline(c.decoder, batch); e != Error::None) return e;
 
     if (!c.target.on_device) {
-        applyChunkPrefixes(payload, walk, raw, uint32_t(c.chunk), c.dst + at);
+        // A judged batch came back with its prefixes restored: the verdict
+        // covers exactly the bytes the caller gets.
+        if (batch.merkle_leaves == 0) applyChunkPrefixes(payload, walk, raw, uint32_t(c.chunk), c.dst + at);
         return Error::None;
     }
-    if (!walk.has_prefix_area) return Error::None;
+    if (!walk.has_prefix_area || walk.chunk_count < 2) return Error::None;
+    // A device output is not checked afterwards: unrestored chunk starts
+    // would reach the caller as a success.
     const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
-    if (!prefix) return Error::None;
+    if (!prefix) return Error::KernelMissing;
     // The pipeline left the payload at the start of its payload slot.
     const uint32_t groups = uint32_t((n + 127) / 128);
     KernelCall call(*prefix, groups);

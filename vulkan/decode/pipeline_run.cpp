@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <vector>
 
 #include "core/format/chunk_walk.h"
 #include "core/platform/platform.h"
@@ -24,6 +25,43 @@ Error upload(DeviceBufferHandle dst, const void* src, uint64_t bytes, StreamHand
     if (bytes == 0) return Error::None;
     return checkCopy(ops.memcpyHtoDAsync ? ops.memcpyHtoDAsync(dst, src, bytes, stream)
                                          : ops.memcpyHtoD(dst, src, bytes));
+}
+
+bool holdsStreams(const KvnChunkDesc& desc) {
+    return (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
+}
+
+// The decoded-stream scratch has one slot per numbered sub-chunk. Only coded
+// chunks' sub-chunks can hold streams; stored, byte-fill and empty chunks
+// read no scratch and share one spare slot after them (the scan only clears
+// its list entries there), so that a frame of many small stored chunks does
+// not reserve a slot for each. Numbered here instead of by the prefix-sum
+// kernel; sets the sub-chunk total n.
+Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBuffers& buffers) {
+    if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
+    std::vector<uint32_t> starts(batch.chunk_count);
+    uint64_t coded = 0;
+    for (uint64_t i = 0; i < batch.chunk_count; ++i) {
+        if (!holdsStreams(batch.host_descs[i])) continue;
+        starts[i] = uint32_t(coded);
+        coded += chunkSubChunkCount(batch.host_descs[i], batch.subchunk_size);
+        if (coded > kMaxHuffmanSubchunks) return Error::BadMode;
+    }
+    bool spare = false;
+    for (uint64_t i = 0; i < batch.chunk_count; ++i) {
+        if (holdsStreams(batch.host_descs[i])) continue;
+        starts[i] = uint32_t(coded);
+        spare = true;
+    }
+    const uint32_t total = uint32_t(coded + (spare ? 1 : 0));
+    const GpuOpsTable& ops = gpuOps();
+    // Synchronous: both live on this stack frame.
+    if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkStarts), starts.data(), 4 * starts.size()));
+        e != Error::None)
+        return e;
+    if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkTotal), &total, 4)); e != Error::None) return e;
+    buffers.subchunks = total;
+    return Error::None;
 }
 
 // Steps 6 to 9: buffers, uploads and the sub-chunk count; fills `buffers`.
@@ -72,17 +110,27 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
         if (!prefix_sum) return Error::KernelMissing;
         if (Error e = ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes); e != Error::None) return e;
         if (Error e = ensureDeviceSlot(decoder, kSubchunkTotal, 4); e != Error::None) return e;
-        KernelCall call(*prefix_sum, 1);
-        call.buffer(buffers.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts)).buffer(slotHandle(decoder, kSubchunkTotal));
-        call.word(uint32_t(batch.chunk_count)).word(batch.subchunk_size);
-        if (Error e = call.launch(decoder, stream, "kvnPrefixSumChunksKernel"); e != Error::None) return e;
-        if (Error e = computeBarrier(stream); e != Error::None) return e;
         buffers.subchunks = 0;
-        for (uint64_t i = 0; i < batch.chunk_count; ++i)
-            buffers.subchunks += chunkSubChunkCount(batch.host_descs[i], batch.subchunk_size);
+        // An empty batch keeps the Huffman road, which refuses it.
+        buffers.entropy_coded = batch.chunk_count == 0;
+        for (uint64_t i = 0; i < batch.chunk_count; ++i) {
+            const KvnChunkDesc& desc = batch.host_descs[i];
+            buffers.subchunks += chunkSubChunkCount(desc, batch.subchunk_size);
+            buffers.entropy_coded |= holdsStreams(desc);
+        }
+        if (batch.level_code >= 3 && buffers.entropy_coded && batch.chunk_count > 0) {
+            if (Error e = numberStreamSlots(decoder, batch, buffers); e != Error::None) return e;
+        } else {
+            KernelCall call(*prefix_sum, 1);
+            call.buffer(buffers.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts));
+            call.buffer(slotHandle(decoder, kSubchunkTotal));
+            call.word(uint32_t(batch.chunk_count)).word(batch.subchunk_size);
+            if (Error e = call.launch(decoder, stream, "kvnPrefixSumChunksKernel"); e != Error::None) return e;
+            if (Error e = computeBarrier(stream); e != Error::None) return e;
+        }
     }
     const uint64_t n = buffers.subchunks;
-    if (batch.level_code >= 3) {
+    if (batch.level_code >= 3 && buffers.entropy_coded) {
         if (n > kMaxHuffmanSubchunks) return Error::BadMode;
         if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, n * 3 * kSubchunkScratchBytes); e != Error::None)
             return e;
@@ -145,7 +193,9 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
 
     const bool split_timer = envPresent("KVN_SPLIT_TIMER");
     uint32_t streams = 0;
-    if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
+    if (batch.level_code >= 3 && !buffers.entropy_coded) {
+        // Stored, byte-fill and empty chunks only: no stream to decode.
+    } else if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
         if (Error e = prepareHuffmanStage(decoder, buffers, stream, batch.chunk_count, batch.payload_len,
                                           batch.subchunk_size, &streams);
             e != Error::None)

@@ -9,6 +9,7 @@
 #include "core/format/frame_header.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
+#include "kernels/format_constants.h"
 #include "tests/core/integrity/sample_data.h"
 #include "tests/kernels/decode/decode_kernel_test.h"
 #include "tests/reference/reference_codec.h"
@@ -52,11 +53,17 @@ protected:
                 rigU32(uint32_t(len)), rigU32(uint32_t(len >> 32)), rigU32(first)});
     }
 
+    // The verdict in passes of KVN_VERDICT_PASS_STRIPES stripes, as the
+    // decode pipeline launches it.
     uint32_t verdict(uint32_t leaf_array, uint32_t leaves, uint32_t expected_root) {
-        const uint32_t cell = guarded(4);
-        launch("kvnMerkleVerdictKernel", {1}, {rigBuffer(leaf_array), rigBuffer(cell), rigU32(leaves),
-                                               rigU32(expected_root)});
-        expectGuardFrom(cell, 4);
+        const uint32_t cell = guarded(4 * KVN_VERDICT_CELL_WORDS);
+        const uint32_t stripes = leaves / 4;
+        for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
+            launch("kvnMerkleVerdictKernel", {1}, {rigBuffer(leaf_array), rigBuffer(cell), rigU32(leaves),
+                                                   rigU32(expected_root), rigU32(first)});
+            if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
+        }
+        expectGuardFrom(cell, 4 * KVN_VERDICT_CELL_WORDS);
         return readWords<uint32_t>(cell, 1)[0];
     }
 };
@@ -113,6 +120,22 @@ TEST_P(MerkleKernels, VerdictOfFewLeavesAndZeroLeaves) {
     EXPECT_EQ(verdict(empty, 0, kEmptyMerkleRoot), kVerdictMatch);
 }
 
+TEST_P(MerkleKernels, VerdictOfManyLeavesFoldsEveryStripe) {
+    // One thread folding 300,007 leaves runs past lavapipe's 65,535 loop
+    // iterations and judges a prefix of them; the passes fold every stripe,
+    // and the 3 tail leaves. Pass boundaries exactly at the end too.
+    for (uint32_t count : {300007u, 2 * 4 * KVN_VERDICT_PASS_STRIPES, 4 * KVN_VERDICT_PASS_STRIPES + 1}) {
+        std::vector<uint32_t> leaves(count);
+        uint32_t state = count;
+        for (uint32_t& leaf : leaves) leaf = state = state * 1664525u + 1013904223u;
+        const std::vector<uint8_t> bytes = asBytes(leaves);
+        const uint32_t id = rig_.buffer(bytes);
+        const uint32_t root = xxh32(bytes.data(), bytes.size());
+        EXPECT_EQ(verdict(id, count, root), kVerdictMatch) << count;
+        EXPECT_EQ(verdict(id, count, root ^ 1u), kVerdictMismatch) << count;
+    }
+}
+
 // ---- chunk prefixes -----------------------------------------------------------
 
 struct PrefixCase {
@@ -162,6 +185,31 @@ TEST_P(MerkleKernels, PrefixApplyRestoresChunkStartsWithinTheOutput) {
         if (chunks > 1) EXPECT_EQ(readWords<uint8_t>(out, damaged.size()), input);
         expectGuardFrom(out, damaged.size());
     }
+}
+
+TEST_P(MerkleKernels, OverlappingPrefixesOfShortChunksApplyInChunkOrder) {
+    // 3-byte chunks: each 8-byte entry reaches over the next two chunks,
+    // and its entries disagree with their neighbours on purpose. Chunk order
+    // (the host's) leaves every byte with its own chunk's entry.
+    const uint32_t chunk = 3, chunks = 300;
+    const uint64_t len = uint64_t(chunk) * chunks - 1;
+    std::vector<uint8_t> area(8 * (chunks - 1));
+    for (size_t i = 0; i < area.size(); ++i) area[i] = uint8_t(i * 7 + 1);
+    std::vector<uint8_t> payload(5, 0x55);
+    payload.insert(payload.end(), area.begin(), area.end());
+    ChunkWalk walk;
+    walk.chunk_count = chunks;
+    walk.has_prefix_area = true;
+    walk.prefix_area_off = 5;
+    std::vector<uint8_t> expected(len, 0x11);
+    applyChunkPrefixes(payload, walk, len, chunk, expected.data());
+    const uint32_t out = guarded(len);
+    rig_.write(out, std::vector<uint8_t>(len, 0x11));
+    launch("kvnScPrefixApplyKernel", {(chunks + 127) / 128},
+           {rigBuffer(out), rigBuffer(rig_.buffer(payload)), rigU32(5), rigU32(0), rigU32(chunks), rigU32(chunk),
+            rigU32(uint32_t(len)), rigU32(0)});
+    EXPECT_EQ(readWords<uint8_t>(out, len), expected);
+    expectGuardFrom(out, len);
 }
 
 TEST_P(MerkleKernels, PrefixApplyNeverWritesAtOrPastTheOutputLength) {
