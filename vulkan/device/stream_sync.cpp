@@ -41,6 +41,7 @@ VkResult resetFence(VkFence fence) {
 void clearRecording(StreamRecord& s) {
     s.compute_begun = s.transfer_begun = s.transfer_submitted = false;
     s.aux_mode = s.aux_begun = s.d2h_begun = false;
+    clearRecorder(s);
     s.staging.used = 0;
     s.pending_copies.clear();
     runDeferredReleases(s);
@@ -160,8 +161,17 @@ int32_t streamEnd(StreamRecord& s) {
 
 void endOpenStreams() {
     VulkanContext& ctx = vulkanContext();
-    for (StreamRecord& s : ctx.streams)
-        if (s.live && s.compute_begun) streamEnd(s);
+    // Another thread's stream is that thread's alone: Vulkan wants a command
+    // buffer recorded and submitted by one thread at a time. The records do
+    // not move (their room is reserved), so they are ended outside the lock.
+    std::vector<StreamRecord*> own;
+    {
+        LockGuard guard(ctx.registry_lock);
+        for (StreamRecord& s : ctx.streams)
+            if (s.live && recordedByThisThread(s)) own.push_back(&s);
+    }
+    for (StreamRecord* s : own)
+        if (s->compute_begun) streamEnd(*s);
 }
 
 int32_t procStreamSynchronize(StreamHandle stream) {
