@@ -152,6 +152,10 @@ int32_t streamEnd(StreamRecord& s) {
         clearRecording(s);
         return r;
     }
+    // After a wait that gave up, the submitted work may still run: its
+    // command buffers, staging, descriptor sets and imports stay as they are,
+    // and the wedge keeps the stream from being used again.
+    if (wait_result != VK_SUCCESS) return wait_result;
     if (wait_result == VK_SUCCESS)
         for (const PendingHostCopy& copy : s.pending_copies)
             std::memcpy(copy.host_dst, copy.staging + copy.staging_offset, copy.bytes);
