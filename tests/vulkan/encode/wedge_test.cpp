@@ -2,12 +2,14 @@
 // a device status, and every later call, on that handle and on new ones,
 // answers with a status too, never a crash. The wedge is injected: the wait
 // gives up at once, with the work possibly still running, as a real timeout
-// would. Each test runs in its own process, so the wedge stays there.
+// would. The wedge is for good, so it happens in a child process that ends
+// without exit handlers, as a wedged process should be restarted.
 #include <vector>
 
 #include "core/format/compress_bound.h"
 #include "encode_test_support.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/test_support.h"
 
 namespace kvn::test {
 namespace {
@@ -58,31 +60,32 @@ TEST_P(WedgeTest, LaterCallsAnswerWithStatuses) {
     const Bytes frame = compressOk(input, opts);
     ASSERT_FALSE(frame.empty());
 
-    injectFenceTimeout(GetParam().waits_before);
-    Bytes out(compressBound(input.size()));
-    uint64_t size = 0;
-    if (GetParam().compress) {
-        EXPECT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), out.size(), &size, &opts),
-                  KVN_STATUS_DEVICE_CALL_FAILED);
-    } else {
-        DecompressOpts dopts{};
-        EXPECT_EQ(kvnDecompressHost(handle_, frame.data(), frame.size(), out.data(), out.size(), &size, &dopts),
-                  KVN_STATUS_DEVICE_CALL_FAILED);
-    }
-    injectFenceTimeout(-1);
+    inChildProcess([&] {
+        injectFenceTimeout(GetParam().waits_before);
+        Bytes out(compressBound(input.size()));
+        uint64_t size = 0;
+        if (GetParam().compress) {
+            EXPECT_EQ(kvnCompressHost(handle_, input.data(), input.size(), out.data(), out.size(), &size, &opts),
+                      KVN_STATUS_DEVICE_CALL_FAILED);
+        } else {
+            DecompressOpts dopts{};
+            EXPECT_EQ(kvnDecompressHost(handle_, frame.data(), frame.size(), out.data(), out.size(), &size, &dopts),
+                      KVN_STATUS_DEVICE_CALL_FAILED);
+        }
+        injectFenceTimeout(-1);
 
-    expectStatusesOnly(handle_, input, frame);
-    void* fresh = nullptr;
-    const KvnStatus created = kvnCreate(&fresh);
-    EXPECT_EQ(created, KVN_STATUS_DEVICE_CALL_FAILED) << "a new handle cannot be had on a wedged device";
-    if (created == 0) {
-        expectStatusesOnly(fresh, input, frame);
-        EXPECT_EQ(kvnDestroy(fresh), 0u);
-    }
-    void* fresh_vk = nullptr;
-    EXPECT_NE(kvnCreate_vk(&fresh_vk), 0u);
-    EXPECT_EQ(kvnDestroy(handle_), 0u);
-    handle_ = nullptr;
+        expectStatusesOnly(handle_, input, frame);
+        void* fresh = nullptr;
+        const KvnStatus created = kvnCreate(&fresh);
+        EXPECT_EQ(created, KVN_STATUS_DEVICE_CALL_FAILED) << "a new handle cannot be had on a wedged device";
+        if (created == 0) {
+            expectStatusesOnly(fresh, input, frame);
+            EXPECT_EQ(kvnDestroy(fresh), 0u);
+        }
+        void* fresh_vk = nullptr;
+        EXPECT_NE(kvnCreate_vk(&fresh_vk), 0u);
+        EXPECT_EQ(kvnDestroy(handle_), 0u);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Wedges, WedgeTest,
