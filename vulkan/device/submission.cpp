@@ -50,7 +50,6 @@ void markDeviceWedged() { vulkanContext().wedged.store(true, std::memory_order_r
 bool deviceWedged() { return vulkanContext().wedged.load(std::memory_order_acquire); }
 
 void reportWedgedDevice(const char* label) {
-    markDeviceWedged();
     std::fprintf(stderr,
                  "error: vkWaitForFences timed out after 60 s (%s) - the device is wedged (hung shader, driver fault, "
                  "or TDR disabled). The codec cannot recover this context; restart the process. See CLAUDE.md's "
