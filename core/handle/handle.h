@@ -10,6 +10,7 @@
 #include "core/handle/decoder_state.h"
 #include "core/handle/encoder_state.h"
 #include "core/handle/heap.h"
+#include "core/platform/platform.h"
 
 namespace kvn {
 
@@ -28,6 +29,10 @@ struct KvnHandle {
     // in device memory; grows, never shrinks.
     uint8_t* staging = nullptr;
     uint64_t staging_cap = 0;
+    // Guards the two sides' timing lists between an asynchronous compress and
+    // decompress of this handle, and which side has a job running.
+    kvn::ExclusiveLock timing_lock;
+    bool timed_job_running[2] = {};  // encoder, decoder
 };
 
 namespace kvn {

@@ -30,6 +30,9 @@ inline constexpr size_t kStack32MiB = size_t{32} << 20;
 Error startThread(Thread* thread, ThreadBody body, void* arg, size_t stack_size);
 void joinThread(Thread* thread);
 
+// A value naming the calling thread, never 0, unique among running threads.
+uintptr_t currentThreadTag();
+
 // Test seam: the next `after` thread starts succeed, the one after fails with
 // `Unexpected`, and later starts succeed again. A negative value disarms it.
 void injectThreadStartFailure(int after);

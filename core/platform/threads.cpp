@@ -57,6 +57,11 @@ Error startThread(Thread* thread, ThreadBody body, void* arg, size_t stack_size)
     return Error::None;
 }
 
+uintptr_t currentThreadTag() {
+    static thread_local const char tag = 0;
+    return reinterpret_cast<uintptr_t>(&tag);
+}
+
 void joinThread(Thread* thread) {
     if (!thread->started) return;
     pthread_join(thread->id, nullptr);

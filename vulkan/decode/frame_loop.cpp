@@ -100,7 +100,7 @@ void decodeFramesWorker(DecompressJob* job) {
     }
     KvnHandle& handle = *job->handle;
     DecoderState& decoder = handle.decoder;
-    clearLastTimings(handle);
+    const TimedJob timed(handle, JobSide::Decoder);
     decoder.record_timings = job->opts.record_timings != 0;
     releaseImports(*job);
     uint64_t produced = 0;

@@ -45,10 +45,10 @@ VulkanContext& vulkanContext() { return g_vulkan_context; }
 
 bool ensureVulkanContext() {
     VulkanContext& ctx = g_vulkan_context;
-    if (ctx.state.load(std::memory_order_acquire) == ContextState::Ready) return true;
+    if (ctx.state.load(std::memory_order_acquire) == ContextState::Ready) return !ctx.wedged.load(std::memory_order_acquire);
     LockGuard guard(ctx.bring_up_lock);
     switch (ctx.state.load(std::memory_order_relaxed)) {
-        case ContextState::Ready: return true;
+        case ContextState::Ready: return !ctx.wedged.load(std::memory_order_acquire);
         case ContextState::Running:
         case ContextState::Failed: return false;
         case ContextState::None: break;

@@ -39,6 +39,8 @@ int32_t readTimestamp(uint32_t query, uint64_t* value) {
                                                         sizeof *value, VK_QUERY_RESULT_64_BIT);
         if (r != VK_NOT_READY) return r;
         if (hostTimeMs() > deadline) {
+            // Reported, but the device is not marked wedged: a stamp whose
+            // command buffer was never submitted never arrives either.
             reportWedgedDevice("event elapsed time");
             return VK_TIMEOUT;
         }

@@ -8,10 +8,23 @@
 #include "vulkan/device/kernel_launch.h"
 #include "vulkan/device/stream_sync.h"
 #include "vulkan/device/streams.h"
+#include "vulkan/device/submission.h"
 
 namespace kvn {
 
 namespace {
+
+// Every slot passes through the wedge check: once a fence wait gave up on
+// submitted work, work is refused with VK_ERROR_DEVICE_LOST, and releases do
+// nothing (report success), since the device may still use what they free.
+template <auto Operation>
+struct Gated;
+
+template <typename... Args, int32_t (*Operation)(Args...)>
+struct Gated<Operation> {
+    static int32_t work(Args... args) { return deviceWedged() ? VK_ERROR_DEVICE_LOST : Operation(args...); }
+    static int32_t release(Args... args) { return deviceWedged() ? 0 : Operation(args...); }
+};
 
 // Vulkan has no current context: the device is process-wide.
 int32_t procCtxSetCurrent(void*) { return 0; }
@@ -37,37 +50,37 @@ GpuOpsTable& gpuOps() { return g_gpu_ops; }
 
 void fillGpuOps() {
     GpuOpsTable& t = g_gpu_ops;
-    t.memAlloc = procMemAlloc;
-    t.memFree = procMemFree;
-    t.memcpyHtoD = procMemcpyHtoD;
-    t.memcpyDtoH = procMemcpyDtoH;
-    t.memcpyDtoHSrcOffset = procMemcpyDtoHSrcOffset;
-    t.memcpyDtoHGather = procMemcpyDtoHGather;
-    t.memcpyHtoDAsync = procMemcpyHtoDAsync;
-    t.memcpyDtoHAsync = procMemcpyDtoHAsync;
-    t.memcpyDtoDAsync = procMemcpyDtoDAsync;
-    t.memcpyDtoDSrcOffsetAsync = procMemcpyDtoDSrcOffsetAsync;
-    t.memcpyDtoDSrcOffsetTransferAsync = procMemcpyDtoDSrcOffsetTransferAsync;
-    t.memcpyDtoDDstOffsetAsync = procMemcpyDtoDDstOffsetAsync;
-    t.memGetInfo = procMemGetInfo;
-    t.memsetD8 = procMemsetD8;
-    t.memsetD8Async = procMemsetD8Async;
-    t.memAllocHost = procMemAllocHost;
-    t.memFreeHost = procMemFreeHost;
-    t.streamSynchronize = procStreamSynchronize;
-    t.streamFlushTransfer = procStreamFlushTransfer;
-    t.ctxSynchronize = procCtxSynchronize;
-    t.streamCreate = procStreamCreate;
-    t.streamDestroy = procStreamDestroy;
-    t.eventCreate = procEventCreate;
-    t.eventRecord = procEventRecord;
-    t.eventSynchronize = procEventSynchronize;
-    t.eventElapsedTime = procEventElapsedTime;
-    t.eventDestroy = procEventDestroy;
-    t.launchKernel = procLaunchKernel;
-    t.streamComputeBarrier = procStreamComputeBarrier;
-    t.streamSwitchToAux = procStreamSwitchToAux;
-    t.memcpyDtoHXferAsync = procMemcpyDtoHXferAsync;
+    t.memAlloc = Gated<procMemAlloc>::work;
+    t.memFree = Gated<procMemFree>::release;
+    t.memcpyHtoD = Gated<procMemcpyHtoD>::work;
+    t.memcpyDtoH = Gated<procMemcpyDtoH>::work;
+    t.memcpyDtoHSrcOffset = Gated<procMemcpyDtoHSrcOffset>::work;
+    t.memcpyDtoHGather = Gated<procMemcpyDtoHGather>::work;
+    t.memcpyHtoDAsync = Gated<procMemcpyHtoDAsync>::work;
+    t.memcpyDtoHAsync = Gated<procMemcpyDtoHAsync>::work;
+    t.memcpyDtoDAsync = Gated<procMemcpyDtoDAsync>::work;
+    t.memcpyDtoDSrcOffsetAsync = Gated<procMemcpyDtoDSrcOffsetAsync>::work;
+    t.memcpyDtoDSrcOffsetTransferAsync = Gated<procMemcpyDtoDSrcOffsetTransferAsync>::work;
+    t.memcpyDtoDDstOffsetAsync = Gated<procMemcpyDtoDDstOffsetAsync>::work;
+    t.memGetInfo = Gated<procMemGetInfo>::work;
+    t.memsetD8 = Gated<procMemsetD8>::work;
+    t.memsetD8Async = Gated<procMemsetD8Async>::work;
+    t.memAllocHost = Gated<procMemAllocHost>::work;
+    t.memFreeHost = Gated<procMemFreeHost>::release;
+    t.streamSynchronize = Gated<procStreamSynchronize>::work;
+    t.streamFlushTransfer = Gated<procStreamFlushTransfer>::work;
+    t.ctxSynchronize = Gated<procCtxSynchronize>::work;
+    t.streamCreate = Gated<procStreamCreate>::work;
+    t.streamDestroy = Gated<procStreamDestroy>::release;
+    t.eventCreate = Gated<procEventCreate>::work;
+    t.eventRecord = Gated<procEventRecord>::work;
+    t.eventSynchronize = Gated<procEventSynchronize>::work;
+    t.eventElapsedTime = Gated<procEventElapsedTime>::work;
+    t.eventDestroy = Gated<procEventDestroy>::release;
+    t.launchKernel = Gated<procLaunchKernel>::work;
+    t.streamComputeBarrier = Gated<procStreamComputeBarrier>::work;
+    t.streamSwitchToAux = Gated<procStreamSwitchToAux>::work;
+    t.memcpyDtoHXferAsync = Gated<procMemcpyDtoHXferAsync>::work;
 }
 
 void clearGpuOps() { g_gpu_ops = kEmptyTable; }

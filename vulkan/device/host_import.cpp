@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "vulkan/device/host_allocations.h"
+#include "vulkan/device/submission.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -192,6 +193,8 @@ void unpinImportSlot(int32_t slot) {
 }
 
 void releaseImport(VkBuffer buffer, VkDeviceMemory memory, int32_t slot) {
+    // Work that a wedge left running may still read or write the import.
+    if (deviceWedged()) return;
     if (slot >= 0)
         unpinImportSlot(slot);
     else
@@ -215,6 +218,7 @@ bool pinParkedDestination(int32_t slot, const void* dst, uint64_t bytes) {
 }
 
 void releaseHostImports(const void* base, uint64_t bytes) {
+    if (deviceWedged()) return;
     VulkanContext& ctx = vulkanContext();
     const uint64_t begin = reinterpret_cast<uintptr_t>(base);
     const uint64_t end = begin + bytes;

@@ -41,6 +41,7 @@ VkResult resetFence(VkFence fence) {
 void clearRecording(StreamRecord& s) {
     s.compute_begun = s.transfer_begun = s.transfer_submitted = false;
     s.aux_mode = s.aux_begun = s.d2h_begun = false;
+    clearRecorder(s);
     s.staging.used = 0;
     s.pending_copies.clear();
     runDeferredReleases(s);
@@ -151,6 +152,10 @@ int32_t streamEnd(StreamRecord& s) {
         clearRecording(s);
         return r;
     }
+    // After a wait that gave up, the submitted work may still run: its
+    // command buffers, staging, descriptor sets and imports stay as they are,
+    // and the wedge keeps the stream from being used again.
+    if (wait_result != VK_SUCCESS) return wait_result;
     if (wait_result == VK_SUCCESS)
         for (const PendingHostCopy& copy : s.pending_copies)
             std::memcpy(copy.host_dst, copy.staging + copy.staging_offset, copy.bytes);
@@ -160,8 +165,17 @@ int32_t streamEnd(StreamRecord& s) {
 
 void endOpenStreams() {
     VulkanContext& ctx = vulkanContext();
-    for (StreamRecord& s : ctx.streams)
-        if (s.live && s.compute_begun) streamEnd(s);
+    // Another thread's stream is that thread's alone: Vulkan wants a command
+    // buffer recorded and submitted by one thread at a time. The records do
+    // not move (their room is reserved), so they are ended outside the lock.
+    std::vector<StreamRecord*> own;
+    {
+        LockGuard guard(ctx.registry_lock);
+        for (StreamRecord& s : ctx.streams)
+            if (s.live && recordedByThisThread(s)) own.push_back(&s);
+    }
+    for (StreamRecord* s : own)
+        if (s->compute_begun) streamEnd(*s);
 }
 
 int32_t procStreamSynchronize(StreamHandle stream) {

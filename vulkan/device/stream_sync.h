@@ -14,7 +14,9 @@ struct StreamRecord;
 // Submits everything the stream recorded, waits for it, lands the staged
 // host copies and returns the stream to idle; the wait's result.
 int32_t streamEnd(StreamRecord& s);
-// streamEnd of every live stream whose compute command buffer is begun; results ignored.
+// streamEnd of every live stream that the calling thread records into and
+// whose compute command buffer is begun; results ignored. Other threads'
+// streams are left to them.
 void endOpenStreams();
 
 int32_t procStreamSynchronize(StreamHandle stream);

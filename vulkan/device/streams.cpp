@@ -1,5 +1,7 @@
 #include "vulkan/device/streams.h"
 
+#include <atomic>
+
 #include "vulkan/device/events.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/stream_staging.h"
@@ -144,10 +146,11 @@ StreamRecord* streamRecord(StreamHandle stream) {
 namespace {
 
 // Begins `cb` when `begun` is clear; every recording operation calls this first.
-int32_t beginOnce(VkCommandBuffer cb, bool& begun, const char* trace_label) {
+int32_t beginOnce(StreamRecord& s, VkCommandBuffer cb, bool& begun, const char* trace_label) {
     if (begun) return 0;
     if (int32_t r = beginCommandBuffer(cb, trace_label); r != 0) return r;
     begun = true;
+    std::atomic_ref<uintptr_t>(s.recorder).store(currentThreadTag(), std::memory_order_relaxed);
     return 0;
 }
 
@@ -155,22 +158,29 @@ int32_t beginOnce(VkCommandBuffer cb, bool& begun, const char* trace_label) {
 
 int32_t streamBegin(StreamRecord& s) {
     const bool was_begun = s.compute_begun;
-    if (int32_t r = beginOnce(s.compute_cb, s.compute_begun, "reset streamBegin"); r != 0) return r;
+    if (int32_t r = beginOnce(s, s.compute_cb, s.compute_begun, "reset streamBegin"); r != 0) return r;
     if (!was_begun) writeProfileStartStamp(s.compute_cb);
     return 0;
 }
 
 int32_t streamBeginAux(StreamRecord& s) {
-    return s.hasAuxSet() ? beginOnce(s.aux_cb, s.aux_begun, "reset streamBeginAux") : -1;
+    return s.hasAuxSet() ? beginOnce(s, s.aux_cb, s.aux_begun, "reset streamBeginAux") : -1;
 }
 
 int32_t streamBeginTransfer(StreamRecord& s) {
-    return beginOnce(s.transfer_cb, s.transfer_begun, "reset streamBeginTransfer");
+    return beginOnce(s, s.transfer_cb, s.transfer_begun, "reset streamBeginTransfer");
 }
 
 int32_t streamBeginXferD2H(StreamRecord& s) {
-    return s.hasAuxSet() ? beginOnce(s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : -1;
+    return s.hasAuxSet() ? beginOnce(s, s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : -1;
 }
+
+bool recordedByThisThread(const StreamRecord& s) {
+    return std::atomic_ref<uintptr_t>(const_cast<uintptr_t&>(s.recorder)).load(std::memory_order_relaxed) ==
+           currentThreadTag();
+}
+
+void clearRecorder(StreamRecord& s) { std::atomic_ref<uintptr_t>(s.recorder).store(0, std::memory_order_relaxed); }
 
 void runDeferredReleases(StreamRecord& s) {
     for (const DeferredRelease& release : s.deferred_releases) releaseImport(release.buffer, release.memory, release.slot);

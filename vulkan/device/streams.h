@@ -85,6 +85,9 @@ struct StreamRecord {
     bool aux_mode = false;
     bool aux_begun = false;
     bool d2h_begun = false;
+    // The thread recording into the stream since it left idle (0 when idle);
+    // read by other threads only through std::atomic_ref.
+    uintptr_t recorder = 0;
 
     StreamStagingBuffer staging;
     std::vector<RetiredStagingBuffer> retired_staging;
@@ -123,6 +126,11 @@ int32_t streamBegin(StreamRecord& s);
 int32_t streamBeginAux(StreamRecord& s);
 int32_t streamBeginTransfer(StreamRecord& s);
 int32_t streamBeginXferD2H(StreamRecord& s);
+
+// Whether the calling thread is the one recording into `s` (false when idle).
+bool recordedByThisThread(const StreamRecord& s);
+// Back to idle: no thread records into `s`.
+void clearRecorder(StreamRecord& s);
 
 // Unpins or destroys the stream's imports and empties the list.
 void runDeferredReleases(StreamRecord& s);

@@ -2,9 +2,17 @@
 
 #include <cstdio>
 
+#include "core/platform/fault_countdown.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
+namespace {
+
+FaultCountdown g_fence_timeout_fault;
+
+}  // namespace
+
+void injectFenceTimeout(int after) { g_fence_timeout_fault.arm(after); }
 
 VkResult submitToQueue(VkQueue queue, const VkSubmitInfo& submit, VkFence fence) {
     VulkanContext& ctx = vulkanContext();
@@ -37,6 +45,10 @@ void cbTrace(const char* label, VkCommandBuffer cb) {
                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(cb)));
 }
 
+void markDeviceWedged() { vulkanContext().wedged.store(true, std::memory_order_release); }
+
+bool deviceWedged() { return vulkanContext().wedged.load(std::memory_order_acquire); }
+
 void reportWedgedDevice(const char* label) {
     std::fprintf(stderr,
                  "error: vkWaitForFences timed out after 60 s (%s) - the device is wedged (hung shader, driver fault, "
@@ -47,9 +59,18 @@ void reportWedgedDevice(const char* label) {
 
 int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
     const VulkanContext& ctx = vulkanContext();
-    const VkResult result = ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs);
+    VkResult result = VK_TIMEOUT;
+    if (g_fence_timeout_fault.fires()) {
+        // The injected wedge gives up at once, with the work still in flight
+        // when it has not finished yet, as a real timeout would.
+        ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, 0);
+    } else {
+        result = ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs);
+    }
     if (cbTraceOn()) std::fprintf(stderr, "[cb-trace] waitFences(%s) rc=%d\n", label, static_cast<int>(result));
     if (result == VK_TIMEOUT) reportWedgedDevice(label);
+    // Whatever ended the wait, the submitted work may still be running.
+    if (result != VK_SUCCESS) markDeviceWedged();
     return result;
 }
 

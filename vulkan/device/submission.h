@@ -23,6 +23,16 @@ int32_t queueWaitIdle(VkQueue queue);
 int32_t waitFences(uint32_t count, const VkFence* fences, const char* label);
 void reportWedgedDevice(const char* label);
 
+// The wedge is permanent for the process: from the first wait that gave up,
+// the operations table refuses all work and releases nothing the device may
+// still use, and the bring-up reports the device as unusable.
+void markDeviceWedged();
+bool deviceWedged();
+
+// Test seam: the next `after` fence waits run as usual, the one after gives
+// up at once and reports a timeout. A negative value disarms it.
+void injectFenceTimeout(int after);
+
 // "[cb-trace] <label> cb=0x<handle>" when KVN_VK_CB_TRACE is set (read once per process).
 bool cbTraceOn();
 void cbTrace(const char* label, VkCommandBuffer cb);

@@ -91,6 +91,9 @@ struct VulkanContext {
     std::atomic<ContextState> state{ContextState::None};
     ExclusiveLock bring_up_lock;
     bool probe_stream_made = false;
+    // Set for good when a fence wait gave up on submitted work: that work may
+    // still run, so nothing it can touch is reused, released or recorded again.
+    std::atomic<bool> wedged{false};
 
     // Loader and instance.
     void* loader = nullptr;

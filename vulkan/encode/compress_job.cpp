@@ -33,7 +33,7 @@ void runCompressJob(CompressJob* job) {
     }
     KvnHandle& handle = *job->handle;
     EncoderState& encoder = handle.encoder;
-    clearLastTimings(handle);
+    const TimedJob timed(handle, JobSide::Encoder);
     if (job->dev_src) encoder.dev_src = job->dev_src;
     if (job->dev_dst) {
         encoder.dev_dst = job->dev_dst;

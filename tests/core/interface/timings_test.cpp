@@ -3,7 +3,9 @@
 // the verdict and retry answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "core/timing/last_timings.h"
 #include "core/timing/timing_records.h"
@@ -178,6 +180,41 @@ TEST_F(TimingsOfALastCall, ClearingLeavesNoEntriesAndNoPendingEvents) {
     ASSERT_EQ(kvnGetLastTimings(handle, nullptr, 0, &count), 0u);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(fakeDevice().destroyed_events.size(), 10u);
+}
+
+// An asynchronous compress and decompress of one handle run at once: each
+// job's start empties the lists of the other side only while no job of that
+// side runs, so a running job's lists change under no hand but its own.
+TEST_F(TimingsTest, AJobStartLeavesTheOtherSidesRunningJobAlone) {
+    KvnHandle& h = state(makeHandle());
+    std::atomic<bool> stop{false};
+    std::atomic<int> compress_starts{0};
+    std::thread compressing([&] {
+        while (!stop.load()) {
+            const TimedJob job(h, JobSide::Encoder);
+            h.encoder.timings.push(TimingEntry{"kvnFrameAssembleKernel", 1.0f, 0});
+            ++compress_starts;
+        }
+    });
+    int lost = 0;
+    for (int iteration = 0; iteration < 50; ++iteration) {
+        const TimedJob job(h, JobSide::Decoder);
+        // Enough entries to grow each list past its first page, with a
+        // compress starting in the middle.
+        for (uint64_t i = 0; i < 300; ++i) {
+            if (i == 150) {
+                const int seen = compress_starts.load();
+                while (compress_starts.load() < seen + 2) std::this_thread::yield();
+            }
+            h.decoder.pending_timings.push(PendingTiming{kLabels[0], 0, 0});
+            h.decoder.timings.push(TimingEntry{kLabels[1], 2.0f, 0});
+            if (h.decoder.pending_timings.size() != i + 1 || h.decoder.timings.size() != i + 1) ++lost;
+        }
+        h.decoder.pending_timings.clear();
+    }
+    stop.store(true);
+    compressing.join();
+    EXPECT_EQ(lost, 0) << "the compress side emptied a running decode's lists";
 }
 
 TEST_F(TimingsTest, VerdictOfTheLastDecode) {

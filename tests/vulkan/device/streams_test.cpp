@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -222,42 +223,50 @@ TEST(Streams, AuxRoadWithAndWithoutDeviceToHostWork) {
     });
 }
 
+// A wait that gave up leaves its work possibly running: the wedge is for
+// good, so nothing is recorded, submitted or released afterwards. Each case
+// wedges a process of its own.
 TEST(Streams, FenceTimeoutReportsAWedgedDevice) {
-    inChildProcess([] {
-        const GpuOpsTable& ops = readyOps();
-        ASSERT_TRUE(ensureEncodePipelines());
-        uint64_t stream = 0, buffer = 0, other = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
-        ASSERT_EQ(ops.memAlloc(&buffer, 64 * 4), 0);
-        ASSERT_EQ(ops.memAlloc(&other, 64 * 4), 0);
-        std::vector<uint8_t> host(64);
-        WedgedFences::install();
-
-        const struct {
-            const char* label;
-            std::function<int32_t()> work;
-        } cases[] = {
-            {"one-shot submit", [&] { return ops.memsetD8(buffer, 1, 64); }},
-            {"stream end",
-             [&] {
-                 EXPECT_EQ(ops.memsetD8Async(buffer, 1, 64, stream), 0);
-                 return ops.streamSynchronize(stream);
-             }},
-            {"kernel launch (sync mode)",
-             [&] { return launchAddWords(encodeKernels().byte_plane_deinterleave_fn, buffer, other, 64, 1, 0); }},
-        };
-        for (const auto& c : cases) {
+    const char* const labels[] = {"one-shot submit", "stream end", "kernel launch (sync mode)"};
+    for (const char* label : labels) {
+        SCOPED_TRACE(label);
+        inChildProcess([label] {
+            const GpuOpsTable& ops = readyOps();
+            ASSERT_TRUE(ensureEncodePipelines());
+            uint64_t stream = 0, buffer = 0, other = 0;
+            ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+            ASSERT_EQ(ops.memAlloc(&buffer, 64 * 4), 0);
+            ASSERT_EQ(ops.memAlloc(&other, 64 * 4), 0);
+            std::vector<uint8_t> host(64);
+            WedgedFences::install();
             testing::internal::CaptureStderr();
-            EXPECT_EQ(c.work(), 2) << c.label;
-            EXPECT_EQ(testing::internal::GetCapturedStderr(), wedgedLine(c.label));
-        }
-        // The stream is idle again afterwards.
-        WedgedFences::remove();
-        EXPECT_FALSE(streamRecord(stream)->compute_begun);
-        EXPECT_EQ(ops.memcpyDtoHAsync(host.data(), buffer, 64, stream), 0);
-        EXPECT_EQ(ops.streamSynchronize(stream), 0);
-        EXPECT_EQ(host, std::vector<uint8_t>(64, 1));
-    });
+            int32_t result = 0;
+            if (std::string_view(label) == "one-shot submit") {
+                result = ops.memsetD8(buffer, 1, 64);
+            } else if (std::string_view(label) == "stream end") {
+                EXPECT_EQ(ops.memsetD8Async(buffer, 1, 64, stream), 0);
+                result = ops.streamSynchronize(stream);
+                EXPECT_TRUE(streamRecord(stream)->compute_begun) << "the submitted recording is kept as it is";
+            } else {
+                result = launchAddWords(encodeKernels().byte_plane_deinterleave_fn, buffer, other, 64, 1, 0);
+            }
+            EXPECT_EQ(result, 2);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), wedgedLine(label));
+            WedgedFences::remove();
+
+            EXPECT_FALSE(ensureVulkanContext()) << "the device is unusable for the rest of the process";
+            EXPECT_EQ(ops.memsetD8(buffer, 1, 64), VK_ERROR_DEVICE_LOST);
+            EXPECT_EQ(ops.memcpyDtoHAsync(host.data(), buffer, 64, stream), VK_ERROR_DEVICE_LOST);
+            EXPECT_EQ(ops.streamSynchronize(stream), VK_ERROR_DEVICE_LOST);
+            EXPECT_EQ(ops.ctxSynchronize(), VK_ERROR_DEVICE_LOST);
+            uint64_t more = 0;
+            EXPECT_EQ(ops.memAlloc(&more, 64), VK_ERROR_DEVICE_LOST);
+            // Releases free nothing the running work may still use.
+            EXPECT_EQ(ops.memFree(buffer), 0);
+            EXPECT_EQ(ops.streamDestroy(stream), 0);
+            EXPECT_NE(streamRecord(stream), nullptr);
+        });
+    }
 }
 
 TEST(Streams, ContextSynchroniseEndsOpenStreamsAndTracesWhenAsked) {
