@@ -23,14 +23,4 @@ FrameGeometry frameGeometry(uint64_t len, float sc_group_size) {
     return g;
 }
 
-uint8_t levelCode(int32_t level) {
-    static constexpr uint8_t kCodes[] = {1, 2, 3, 5, 6};
-    return kCodes[level - 1];
-}
-
-uint32_t levelHashBits(int32_t level) {
-    static constexpr uint32_t kBits[] = {14, 16, 15, 15, 17};
-    return kBits[level - 1];
-}
-
 }  // namespace kvn

@@ -39,9 +39,4 @@ inline uint64_t subChunkLength(uint64_t chunk_len, uint64_t sub, uint64_t index)
     return chunk_len - begin < sub ? chunk_len - begin : sub;
 }
 
-// The header's level code (1, 2, 3, 5, 6 for levels 1 to 5) and the LZ hash
-// bits (14, 16, 15, 15, 17) of a level 1 to 5.
-uint8_t levelCode(int32_t level);
-uint32_t levelHashBits(int32_t level);
-
 }  // namespace kvn

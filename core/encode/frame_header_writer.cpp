@@ -5,6 +5,7 @@
 
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
+#include "core/encode/level_table.h"
 #include "core/format/frame_header.h"
 
 namespace kvn {
@@ -37,7 +38,7 @@ WrittenBytes writeFrameHeader(uint8_t* dst, uint64_t cap, const FrameHeaderField
     dst[4] = kFrameVersion;
     dst[kFrameFlagsOffset] = flags;
     dst[6] = 1;  // codec
-    dst[7] = levelCode(f.level);
+    dst[7] = levelParams(f.level).frame_code;
     dst[8] = static_cast<uint8_t>(std::countr_zero(f.block_size) - 16);
     std::memcpy(dst + 9, &f.sc_group_size, sizeof(float));
     dst[13] = 0;  // byte-plane stride, patched by a byte-plane frame

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/encode/level_table.h"
 #include "vulkan/device/gpu_ops.h"
 
 namespace kvn {
@@ -57,11 +58,16 @@ inline constexpr const char* kLzEncodeModule = "kvnLzEncodeGreedyKernel";
 // In build order. The three sort kernels serve only level 5's sort-parse
 // road, which checks for them itself; a device without them still encodes
 // every other level.
+// The LZ rows' parse modes, as the level table names them.
+inline constexpr uint32_t kGreedyMode = static_cast<uint32_t>(ParseMode::Greedy);
+inline constexpr uint32_t kChainMode = static_cast<uint32_t>(ParseMode::Chain);
+inline constexpr uint32_t kSortParseMode = static_cast<uint32_t>(ParseMode::SortParse);
+
 inline constexpr EncodeKernelSpec kEncodeKernelSpecs[kEncodeKernelCount] = {
-    {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel", kLzEncodeModule, 5, 72, true, 0, 0, EncodeGroup::Required},
-    {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel", kLzEncodeModule, 5, 72, true, 0, 1, EncodeGroup::Required},
-    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel", kLzEncodeModule, 5, 72, true, 1, 0, EncodeGroup::Required},
-    {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel", kLzEncodeModule, 5, 72, true, 2, 0, EncodeGroup::Required},
+    {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel", kLzEncodeModule, 5, 72, true, kGreedyMode, 0, EncodeGroup::Required},
+    {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel", kLzEncodeModule, 5, 72, true, kGreedyMode, 1, EncodeGroup::Required},
+    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel", kLzEncodeModule, 5, 72, true, kChainMode, 0, EncodeGroup::Required},
+    {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel", kLzEncodeModule, 5, 72, true, kSortParseMode, 0, EncodeGroup::Required},
     {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel", "kvnLzSortBuildKeysKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},
     {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel", "kvnLzSortRadixKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},
     {&EncodeKernelHandles::sort_discover_fn, "kvnLzSortDiscoverKernel", "kvnLzSortDiscoverKernel", 2, 24, false, 0, 0, EncodeGroup::Alone},

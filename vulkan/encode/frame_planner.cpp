@@ -3,6 +3,7 @@
 #include "core/dict/dictionary_lookup.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
+#include "core/encode/level_table.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
 #include "vulkan/device/host_import.h"
@@ -12,11 +13,6 @@
 
 namespace kvn {
 namespace {
-
-constexpr int32_t kLevelWithWrt = 6;
-constexpr int32_t kHighestLevel = 5;
-// Levels 3 to 5 need the entropy stage and the chain and sort parsers.
-constexpr int32_t kHighestBuiltLevel = 2;
 
 // No device import of the caller's pages may outlive the call: the caller
 // may free them as soon as it returns.
@@ -28,7 +24,9 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
 // What this library does not encode yet is refused, never ignored: the
 // caller would otherwise get frames other than those it asked for.
 Error refuseUnbuilt(const EncodeParams& params) {
-    if (params.level > kHighestBuiltLevel) return Error::BadLevel;
+    // The Huffman stage and the chain and sort parsers are not built yet.
+    const LevelParams& level = levelParams(params.level);
+    if (level.entropy_coded || level.parse != ParseMode::Greedy) return Error::BadLevel;
     if (params.wrt || params.byte_plane_stride != 0 || params.byte_plane_auto) return Error::BadMode;
     return Error::None;
 }
@@ -50,7 +48,7 @@ Error refuseOversizedFrame(uint64_t len, const EncodeParams& params) {
 
 WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& call,
                             EncoderState& encoder) {
-    if (call.level < 1 || call.level > kLevelWithWrt) return {0, Error::BadLevel};
+    if (call.level < kLowestLevel || call.level > kLevelWithWrt) return {0, Error::BadLevel};
     if (len > kMaxResultSize) return {0, Error::ContentSizeTooLarge};
     EncodeParams params = call;
     if (params.level == kLevelWithWrt) {

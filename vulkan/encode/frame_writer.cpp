@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "core/encode/frame_geometry.h"
+#include "core/encode/level_table.h"
 #include "core/format/frame_header.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
@@ -31,7 +32,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     encoder.dict_table_ready = false;
     const float fraction = chunkFraction(params);
     if (params.use_dict) {
-        if (const Error e = prepareDeviceDictionary(encoder, params.dict_id, levelHashBits(params.level));
+        if (const Error e = prepareDeviceDictionary(encoder, params.dict_id, levelParams(params.level).hash_bits);
             e != Error::None)
             return {0, e};
     }

@@ -6,6 +6,7 @@
 #include "core/encode/dictionary_table.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
+#include "core/encode/level_table.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
 #include "vulkan/device/device_buffers.h"
@@ -24,7 +25,6 @@ constexpr uint32_t kDefaultMinDistance = 8;
 constexpr uint32_t kMaxMinDistance = 0xFFFF;
 constexpr uint64_t kDiagBufferBytes = 0x20004;
 constexpr uint64_t kGreedy16MaxSubChunk = 65536;
-constexpr uint32_t kLzModeGreedy = 0;
 
 bool g_min_dist_notice_printed = false;
 
@@ -82,7 +82,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
 
     // Greedy parse; 16-bit table entries when every group is one sub-chunk
     // whose positions fit them.
-    const uint32_t bits = levelHashBits(request.level);
+    const LevelParams& level = levelParams(request.level);
+    const uint32_t bits = level.hash_bits;
     const uint64_t longest_sub = std::min<uint64_t>(g.sub, request.len);
     const bool greedy16 = g.subs_per_group < 2 && !envPresent("KVN_FORCE_HASH32") && vulkanContext().storage_16bit &&
                           longest_sub <= kGreedy16MaxSubChunk;
@@ -111,13 +112,12 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (!table_address || !input_address) return Error::GpuPipelineFailed;
 
     const KernelHandle kernel = greedy16 ? encodeKernels().lz_greedy16_fn : encodeKernels().lz_greedy_fn;
-    const uint32_t insert = request.level == 2 || request.level == 4 || request.level == 5 ? 1 : 0;
     const uint32_t floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready);
     const uint32_t groups = static_cast<uint32_t>(std::min<uint64_t>(tables, 2 * windows));
     const int32_t rc = launchEncodeKernel(
         &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, groups,
         {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
-        {low(aw), bits, kLzModeGreedy, insert, low(table_address), high(table_address), low(dict_address),
+        {low(aw), bits, static_cast<uint32_t>(ParseMode::Greedy), level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address), low(dict_address),
          high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len), 0,
          low(g.subs_per_group), 0, low(input_address), high(input_address), g16, floor});
     if (rc != 0 || ops.ctxSynchronize() != 0) return Error::GpuPipelineFailed;

@@ -4,6 +4,7 @@
 
 #include "core/encode/encode_params.h"
 #include "core/encode/frame_geometry.h"
+#include "core/encode/level_table.h"
 
 namespace kvn {
 namespace {
@@ -88,12 +89,20 @@ TEST(FrameGeometry, CutsChunksAndSubChunksByFraction) {
     }
 }
 
-TEST(FrameGeometry, LevelTables) {
+// The frame codes are stored in frames and the hash bits and insertion decide
+// the parse byte for byte: none may drift.
+TEST(LevelTable, EveryLevelsChoices) {
     const uint8_t codes[] = {1, 2, 3, 5, 6};
     const uint32_t bits[] = {14, 16, 15, 15, 17};
-    for (int32_t level = 1; level <= 5; ++level) {
-        EXPECT_EQ(levelCode(level), codes[level - 1]);
-        EXPECT_EQ(levelHashBits(level), bits[level - 1]);
+    const bool insert[] = {false, true, false, true, true};
+    const bool entropy[] = {false, false, true, true, true};
+    for (int32_t level = kLowestLevel; level <= kHighestLevel; ++level) {
+        const LevelParams& p = levelParams(level);
+        EXPECT_EQ(p.frame_code, codes[level - 1]) << level;
+        EXPECT_EQ(p.hash_bits, bits[level - 1]) << level;
+        EXPECT_EQ(p.insert_in_matches, insert[level - 1]) << level;
+        EXPECT_EQ(p.entropy_coded, entropy[level - 1]) << level;
+        EXPECT_EQ(p.parse, level == kHighestLevel ? ParseMode::SortParse : ParseMode::Greedy) << level;
     }
 }
 
