@@ -10,15 +10,16 @@
 
 #include "core/encode/chunk_descriptors.h"
 #include "core/errors.h"
+#include "kernels/format_constants.h"
 
 namespace kvn {
 
 inline constexpr uint32_t kRawChunk = 0xFFFFFFFF;
-inline constexpr uint32_t kSubChunkHeaderBytes = 3;
+inline constexpr uint32_t kSubChunkHeaderBytes = KVN_SUBCHUNK_HDR_BYTES;
 inline constexpr uint32_t kCompressedChunkHeaderBytes = 6;
 inline constexpr uint32_t kRawChunkHeaderBytes = 2;
-inline constexpr uint32_t kChunkPrefixBytes = 8;  // leading bytes of every later chunk, kept at the block's tail
-inline constexpr uint32_t kBlockHeaderBytes = 8;
+inline constexpr uint32_t kChunkPrefixBytes = KVN_CHUNK_PREFIX_BYTES;  // leading bytes of every later chunk, kept at the block's tail
+inline constexpr uint32_t kBlockHeaderBytes = KVN_BLOCK_HDR_BYTES;
 inline constexpr uint8_t kChunkHeaderByte0 = 0x55;
 inline constexpr uint8_t kChunkHeaderByte1 = 0x01;
 

@@ -5,16 +5,18 @@
 
 #include <cstdint>
 
+#include "kernels/format_constants.h"
+
 namespace kvn {
 
-inline constexpr uint64_t kMaxSubChunkSize = 131072;
+inline constexpr uint64_t kMaxSubChunkSize = KVN_SUBCHUNK_SIZE;
 // More chunks than this and the frame body is one stored block.
 inline constexpr uint64_t kMaxCompressedChunks = 16384;
 // Inputs up to this many bytes are stored; the LZ stage needs the frame's
 // first 8 bytes raw and a body worth parsing.
 inline constexpr uint64_t kMaxStoredInput = 128;
 // The frame's first sub-chunk carries the frame's first 8 bytes raw.
-inline constexpr uint32_t kFramePrefixBytes = 8;
+inline constexpr uint32_t kFramePrefixBytes = KVN_FRAME_PREFIX_BYTES;
 
 struct FrameGeometry {
     uint64_t chunk;           // chunk size in bytes

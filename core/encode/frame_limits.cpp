@@ -12,7 +12,7 @@ namespace {
 constexpr uint64_t kMaxSlotEnd = uint64_t{1} << 32;
 // The fixed header with the content size and a dictionary id.
 constexpr uint64_t kLargestHeader = kFrameFixedHeaderSize + 8 + 4;
-constexpr uint64_t kEndMarkBytes = 4;
+constexpr uint64_t kEndMarkBytes = KVN_END_MARK_BYTES;
 
 }  // namespace
 

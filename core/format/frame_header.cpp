@@ -9,7 +9,7 @@
 namespace kvn {
 namespace {
 
-constexpr float kChunkUnit = 262144.0f;
+constexpr float kChunkUnit = static_cast<float>(KVN_CHUNK_UNIT);
 constexpr float kMaxScGroupSize = 65536.0f;
 
 FrameHeader refused(Error error) {

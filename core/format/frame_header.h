@@ -9,9 +9,9 @@
 
 namespace kvn {
 
-inline constexpr uint32_t kFrameMagic = 0x4B564E31;  // "1NVK" in memory order
-inline constexpr uint8_t kFrameVersion = 2;
-inline constexpr uint64_t kFrameFixedHeaderSize = 14;
+inline constexpr uint32_t kFrameMagic = KVN_FRAME_MAGIC;  // "1NVK" in memory order
+inline constexpr uint8_t kFrameVersion = KVN_FRAME_VERSION;
+inline constexpr uint64_t kFrameFixedHeaderSize = KVN_FRAME_FIXED_HEADER_BYTES;
 inline constexpr uint8_t kFrameMaxCodec = 2;         // the writer writes 1
 inline constexpr uint8_t kFrameMaxBlockSizeCode = 6; // block size 1 << (16 + code)
 
@@ -34,7 +34,7 @@ inline constexpr uint32_t kBlockSkip = KVN_BLOCK_SKIP;
 inline constexpr uint32_t kBlockStored = KVN_BLOCK_STORED;
 
 // A chunk covers sc_group_size units of this many bytes, capped at one unit.
-inline constexpr uint64_t kMaxChunkSize = 262144;
+inline constexpr uint64_t kMaxChunkSize = KVN_CHUNK_UNIT;
 
 // Element widths of the byte-plane transform, in the order the automatic
 // choice tries them.

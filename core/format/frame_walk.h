@@ -5,13 +5,14 @@
 #include <cstdint>
 
 #include "core/errors.h"
+#include "kernels/format_constants.h"
 
 namespace kvn {
 
-inline constexpr uint64_t kBlockHeaderSize = 8;
-inline constexpr uint64_t kEndMarkSize = 4;
-inline constexpr uint64_t kTrailerSize = 4;
-inline constexpr uint64_t kChunkTableEntrySize = 3;
+inline constexpr uint64_t kBlockHeaderSize = KVN_BLOCK_HDR_BYTES;
+inline constexpr uint64_t kEndMarkSize = KVN_END_MARK_BYTES;
+inline constexpr uint64_t kTrailerSize = KVN_FRAME_TRAILER_BYTES;
+inline constexpr uint64_t kChunkTableEntrySize = KVN_CHUNK_TABLE_ENTRY_BYTES;
 
 struct BlockHeader {
     uint32_t payload_length;  // below 2^30

@@ -91,7 +91,7 @@ inline constexpr uint64_t kMergedCounterAt = KVN_DESC_COUNTER_MERGED * KVN_DESC_
 inline constexpr uint64_t kHuffDescBytes = KVN_SCAN_HUFF_DESC_BYTES;
 inline constexpr uint64_t kHuffLutBytes = KVN_HUFF_LUT_BYTES;
 inline constexpr uint64_t kLzDiagBytes = 40960;
-inline constexpr uint64_t kMaxBatchChunks = 0x10000;
+inline constexpr uint64_t kMaxBatchChunks = KVN_MAX_CHUNKS_PER_BLOCK;
 inline constexpr uint64_t kMaxHuffmanSubchunks = 0x7FFF;
 
 // The working values of one run, shared with the launchers.

@@ -23,7 +23,7 @@
 namespace kvn {
 namespace {
 
-constexpr uint32_t kSubchunkSize = 0x20000;
+constexpr uint32_t kSubchunkSize = KVN_SUBCHUNK_SIZE;
 // Beyond this many leaves the CPU checks the root: the device leaf array and
 // the verdict's passes grow with the count.
 constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
