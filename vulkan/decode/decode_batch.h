@@ -72,7 +72,6 @@ enum DecodeSlot : uint32_t {
     kSegHashes,
     kChunkHashes,
     kVerdictDev,
-    kPlaceholderCell,
     kBytePlaneScratch,
     kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
     kDecodeSlotCount

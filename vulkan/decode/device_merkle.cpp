@@ -21,7 +21,6 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     const uint32_t leaves = batch.merkle_leaves;
     if (Error e = ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)); e != Error::None) return e;
     if (Error e = ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kPlaceholderCell, 4); e != Error::None) return e;
     const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
     // The leaves are the frame's: the buffer holds the history of earlier
     // blocks before this batch's bytes, and every leaf is hashed from there.
@@ -44,11 +43,10 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     }
     if (Error e = computeBarrier(stream); e != Error::None) return e;
 
+    // The prefixes are restored above: the leaves hash the output as it stands.
     KernelCall hash(*seg_hash, leaves);
     hash.buffer(output).buffer(slotHandle(decoder, kSegHashes));
-    hash.buffer(batch.sc_table_off != 0 ? buffers.payload_buf : slotHandle(decoder, kPlaceholderCell));
-    hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed).wide(table_at);
-    hash.word(batch.sc_table_off != 0 ? 1 : 0);
+    hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
     if (Error e = hash.launch(decoder, stream); e != Error::None) return e;
     if (Error e = computeBarrier(stream); e != Error::None) return e;
     KernelCall fold(*combine, groupsOf(leaves));

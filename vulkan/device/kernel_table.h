@@ -78,7 +78,7 @@ inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
      false, false},
     {&DecodeKernelHandles::huff_build_fn, "huff_build_fn", "kvnHuffBuildLutKernel", 4, 0, true, false},
     {&DecodeKernelHandles::huff_decode_fn, "huff_decode_fn", "kvnHuffDecode4StreamKernel", 5, 24, true, false},
-    {&DecodeKernelHandles::seg_hash_fn, "seg_hash_fn", "kvnSegHashKernel", 3, 28, false, false},
+    {&DecodeKernelHandles::seg_hash_fn, "seg_hash_fn", "kvnSegHashKernel", 2, 16, false, false},
     {&DecodeKernelHandles::chunk_combine_fn, "chunk_combine_fn", "kvnChunkCombineKernel", 2, 20, false, false},
     {&DecodeKernelHandles::sc_prefix_apply_fn, "sc_prefix_apply_fn", "kvnScPrefixApplyKernel", 2, 24, false, false},
     {&DecodeKernelHandles::merkle_verdict_fn, "merkle_verdict_fn", "kvnMerkleVerdictKernel", 2, 12, false, false},

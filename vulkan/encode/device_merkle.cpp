@@ -20,18 +20,17 @@ constexpr uint32_t kCombineThreads = 128;
 struct LeafBuffers {
     DeviceBuffer& leaves;
     DeviceBuffer& scratch;
-    DeviceBuffer& word;
 };
 
 // The hash and combine launches over `input`; both are made even when the
 // first fails, as the codes are reported together. 0 on success.
-int32_t launchLeaves( const LeafBuffers& b, DeviceBufferHandle input, uint64_t len,
+int32_t launchLeaves(const LeafBuffers& b, DeviceBufferHandle input, uint64_t len,
                      uint32_t chunk_size, uint32_t count, int32_t* seg_rc, int32_t* combine_rc) {
     const KernelHandle seg = *getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
     const KernelHandle combine = *getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
     const uint32_t lo = static_cast<uint32_t>(len), hi = static_cast<uint32_t>(len >> 32);
     *seg_rc = launchEncodeKernel(nullptr, nullptr, seg, kIntegrityShape, count,
-                                 {input, b.scratch.handle, b.word.handle}, {count, chunk_size, lo, hi, 0, 0, 0});
+                                 {input, b.scratch.handle}, {count, chunk_size, lo, hi});
     *combine_rc = launchEncodeKernel(nullptr, nullptr, combine, kIntegrityShape,
                                      static_cast<uint32_t>(ceilDiv(count, kCombineThreads)),
                                      {b.scratch.handle, b.leaves.handle}, {count, chunk_size, lo, hi, 0});
@@ -54,10 +53,9 @@ bool deviceMerkleAvailable() {
 
 void hashDeviceLeaves(EncoderState& encoder, DeviceBufferHandle input, uint64_t len, uint32_t chunk_size) {
     const uint32_t count = encoder.merkle_chunk_count;
-    const LeafBuffers b{encoderBuffer(encoder, kMerkleLeaves), encoderBuffer(encoder, kLeafScratch),
-                        encoderBuffer(encoder, kMerkleWord)};
+    const LeafBuffers b{encoderBuffer(encoder, kMerkleLeaves), encoderBuffer(encoder, kLeafScratch)};
     if (!ensureEncodeDeviceBuffer(b.leaves, 4 * uint64_t{count}) ||
-        !ensureEncodeDeviceBuffer(b.scratch, 4 * uint64_t{count}) || !ensureEncodeDeviceBuffer(b.word, 4)) {
+        !ensureEncodeDeviceBuffer(b.scratch, 4 * uint64_t{count})) {
         std::fprintf(stderr, "warning: encode merkle scratch alloc failed; trailer site will recompute the root\n");
         return;
     }
@@ -82,16 +80,16 @@ std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint6
     if (chunk_size == 0 || !g_enc_launch_kernel || !gpuOps().memcpyHtoD) return std::nullopt;
     const uint64_t count = ceilDiv(len, chunk_size);
     if (count > UINT32_MAX) return std::nullopt;
-    DeviceBuffer input{}, leaves{}, scratch{}, word{};
+    DeviceBuffer input{}, leaves{}, scratch{};
     std::optional<uint32_t> root;
     int32_t seg_rc = 0, combine_rc = 0;
     if (ensureEncodeDeviceBuffer(input, len) && ensureEncodeDeviceBuffer(leaves, 4 * count) &&
-        ensureEncodeDeviceBuffer(scratch, 4 * count) && ensureEncodeDeviceBuffer(word, 4) &&
+        ensureEncodeDeviceBuffer(scratch, 4 * count) &&
         gpuOps().memcpyHtoD(input.handle, src, len) == 0 &&
-        launchLeaves({leaves, scratch, word}, input.handle, len, static_cast<uint32_t>(chunk_size),
+        launchLeaves({leaves, scratch}, input.handle, len, static_cast<uint32_t>(chunk_size),
                      static_cast<uint32_t>(count), &seg_rc, &combine_rc) == 0)
         root = rootOfLeaves(leaves.handle, static_cast<uint32_t>(count));
-    for (DeviceBuffer* b : {&input, &leaves, &scratch, &word}) freeEncodeDeviceBuffer(*b);
+    for (DeviceBuffer* b : {&input, &leaves, &scratch}) freeEncodeDeviceBuffer(*b);
     return root;
 }
 

@@ -27,7 +27,6 @@ enum EncoderBuffer : uint32_t {
     kHeadBytes,            // frame header and block header, written before the first chunk
     kMerkleLeaves,         // u32 leaf per chunk of the frame input
     kLeafScratch,          // the leaf hashes before they are placed
-    kMerkleWord,           // a 4-byte buffer the hash kernel binds
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);
