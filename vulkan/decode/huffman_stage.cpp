@@ -63,13 +63,17 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     parse.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts));
     parse.buffer(slotHandle(decoder, kScanChunkCount));
     for (uint64_t offset : layout.offsets) parse.buffer(slotHandle(decoder, kScanLists), offset);
+    parse.buffer(slotHandle(decoder, kScratchOffsets));
     parse.word(uint32_t(payload_end < 0xFFFFFFFFull ? payload_end : 0xFFFFFFFFull)).word(subchunk_size);
     if (Error e = parse.launch(decoder, stream, "kvnScanParseKernel"); e != Error::None) return e;
     if (Error e = computeBarrier(stream); e != Error::None) return e;
 
+    // Compaction keeps at most one entry per sub-chunk in each Huffman list
+    // and two (both halves) in the stored-half list.
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3})
-        if (Error e = ensureDeviceSlot(decoder, list, kHuffListBytes); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kOff16List, kOff16ListBytes); e != Error::None) return e;
+        if (Error e = ensureDeviceSlot(decoder, list, roundUp256(n * kHuffListEntryBytes)); e != Error::None) return e;
+    if (Error e = ensureDeviceSlot(decoder, kOff16List, roundUp256(2 * n * kOff16ListEntryBytes)); e != Error::None)
+        return e;
     if (Error e = checkCopy(ops.memsetD8(slotHandle(decoder, kDescCounters), 0, kDescCounterBytes)); e != Error::None)
         return e;
 
