@@ -214,5 +214,66 @@ TEST(DeviceVerdict, CodedChunksAmongStoredOnesReserveTheirOwnScratch) {
     });
 }
 
+// A level-3 frame of 1,200 coded chunks of 1 KiB, one sub-chunk each, whose
+// literals are Huffman-coded (one bit each, so each sub-chunk's body is about
+// 290 bytes) behind one long-literal token. Each sub-chunk used to get three
+// 128 KiB scratch slots and the Huffman lists 26 MB: 470 MB for a 350 KB
+// frame of 1.2 MB. Scratch now follows what each sub-chunk can use.
+TEST(DeviceVerdict, TinyHuffmanSubChunksReserveInProportionToTheFrame) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        constexpr uint32_t kChunk = 1024;
+        constexpr uint32_t kChunks = 1200;
+        Bytes content(size_t(kChunk) * kChunks);
+        uint32_t state = 7;
+        for (uint8_t& b : content) b = (state = state * 1664525u + 1013904223u) >> 31 ? 'a' : 'b';
+        ref::EncodedBlock block;
+        block.raw_size = content.size();
+        for (uint32_t c = 0; c < kChunks; ++c) {
+            const auto chunk = std::span<const uint8_t>(content).subspan(size_t(c) * kChunk, kChunk);
+            ref::SubChunkStreams s;
+            s.raw_len = kChunk;
+            const size_t raw8 = c == 0 ? 8 : 0;
+            s.raw8.assign(chunk.begin(), chunk.begin() + raw8);
+            s.literals.assign(chunk.begin() + raw8, chunk.end());
+            s.tokens = {KVN_TOKEN_LONG_LITERALS};
+            ref::appendLength(s.lengths, uint32_t(s.literals.size()) - KVN_LONG_LITERALS_BASE);
+            s.literal_form = ref::StreamForm::Huffman;
+            s.token_form = ref::StreamForm::Stored;
+            s.off16_form = ref::Off16Form::Plain;
+            const Bytes body = ref::encodeSubChunk(s, true);
+            ASSERT_LT(body.size(), kChunk) << "a coded sub-chunk";
+            const uint32_t size_field = uint32_t(body.size()) - 1;
+            const Bytes record = {KVN_CHUNK_HDR0_CODED_WRITTEN, KVN_CHUNK_HDR1_WRITTEN, uint8_t(size_field),
+                                  uint8_t(size_field >> 8), uint8_t(size_field >> 16), 0};
+            block.payload.insert(block.payload.end(), record.begin(), record.end());
+            block.payload.insert(block.payload.end(), body.begin(), body.end());
+            block.record_sizes.push_back(uint32_t(record.size() + body.size()));
+        }
+        // Chunk 0's header announces the chunk-prefix area.
+        for (uint32_t c = 1; c < kChunks; ++c)
+            block.payload.insert(block.payload.end(), content.begin() + size_t(c) * kChunk,
+                                 content.begin() + size_t(c) * kChunk + KVN_CHUNK_PREFIX_BYTES);
+        ref::FrameOptions o = withRoot(float(kChunk) / 262144, true);
+        o.level_code = 3;
+        const Bytes frame = ref::FrameBuilder(o).codedBlock(block).finish(content);
+        ASSERT_LT(frame.size(), 400u << 10);
+        const ref::DecodedFrame expected = ref::decodeFrame(frame, {});
+        ASSERT_EQ(expected.error, Error::None);
+        ASSERT_TRUE(expected.bytes == content);
+        const Decoded d = decodeHost(handle.get(), frame, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS);
+        EXPECT_GT(asHandle(handle.get())->decoder.device_slots[kEntropyScratch].capacity, 0u)
+            << "the chunks took the Huffman road";
+        const uint64_t reserved = decoderReservedBytes(handle.get());
+        std::printf("reserved %llu bytes for a frame of %zu bytes decoding to %zu\n", (unsigned long long)reserved,
+                    frame.size(), content.size());
+        EXPECT_LE(reserved, 4 * (frame.size() + content.size()) + (4u << 20));
+    });
+}
+
 }  // namespace
 }  // namespace kvn::test
