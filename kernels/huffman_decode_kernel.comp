@@ -30,7 +30,8 @@ KVN_SHARED(u32, length_start, 13)
     BUFFER(0, KVN_RO, u8, payload)                \
     BUFFER(1, KVN_RO, u32, descs)                 \
     BUFFER(2, KVN_RW, u32, luts)                  \
-    BUFFER(3, KVN_RO, u32, desc_count)
+    BUFFER(3, KVN_RO, u32, desc_count)            \
+    SCALAR(u32, first_desc)
 #else
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u8, payload)                \
@@ -42,8 +43,13 @@ KVN_SHARED(u32, length_start, 13)
 #include "kernels/kernel_begin.h"
 #include "kernels/huffman_stream_bytes.h"
 
+// The Vulkan form decodes the list in windows of descriptors whose tables
+// fill the table array from its start (so the array stays a few MiB whatever
+// the list's length); the CUDA form keeps every table at its own offset.
 #if defined(KVN_TARGET_SPIRV)
-KVN_CONST u32 first_desc = 0u;
+KVN_FN u32 lutBase() { return first_desc * KVN_HUFF_LUT_ENTRIES; }
+#else
+KVN_FN u32 lutBase() { return 0u; }
 #endif
 
 // Lane counts of lengths 1 to 12 travel packed three to a word, 10 bits each
@@ -90,7 +96,7 @@ KVN_FN void kvnMain() {
     if (index >= desc_count[0]) return;
     u32 src = descWord(index, KVN_HUFF_DEC_W_SRC_OFF);
     u32 size = descWord(index, KVN_HUFF_DEC_W_COMP_SIZE);
-    u32 lut = descWord(index, KVN_HUFF_DEC_W_LUT_OFF);
+    u32 lut = descWord(index, KVN_HUFF_DEC_W_LUT_OFF) - lutBase();
     u32 lane = kvnLane();
 
     // Lane l unpacks symbols 8l to 8l + 7 and counts their lengths.
@@ -178,7 +184,8 @@ KVN_SHARED(u32, stream_table, 1024)
     BUFFER(4, KVN_RO, u32, list_counts)           \
     ADDRESS(KVN_RW, u8, literal_area)             \
     ADDRESS(KVN_RW, u8, token_area)               \
-    ADDRESS(KVN_RW, u8, off16_area)
+    ADDRESS(KVN_RW, u8, off16_area)               \
+    SCALAR(u32, first_desc)
 #else
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u8, payload)                \
@@ -195,15 +202,17 @@ KVN_SHARED(u32, stream_table, 1024)
 #include "kernels/kernel_begin.h"
 #include "kernels/huffman_stream_bytes.h"
 
-// The Vulkan form has no window (first descriptor 0, destination base 0) and
+// The Vulkan form has no destination base (0), reads the tables of a window
+// from the table array's start (as kvnHuffBuildLutKernel writes them) and
 // keeps each list count in a 256-byte cell of its own; the CUDA form's counts
-// are consecutive words.
+// are consecutive words and its tables lie at their own offsets.
 #if defined(KVN_TARGET_SPIRV)
-KVN_CONST u32 first_desc = 0u;
 KVN_CONST u32 dst_base = 0u;
 KVN_CONST u32 kTokenListCountWord = KVN_SCAN_LIST_TOKENS * (KVN_DESC_COUNTER_CELL_BYTES / 4u);
+KVN_FN u32 lutBase() { return first_desc * KVN_HUFF_LUT_ENTRIES; }
 #else
 KVN_CONST u32 kTokenListCountWord = KVN_SCAN_LIST_TOKENS;
+KVN_FN u32 lutBase() { return 0u; }
 #endif
 
 KVN_CONST u32 kAreaLiterals = 0u;
@@ -265,7 +274,7 @@ KVN_FN void kvnMain() {
     u32 size = descWord(index, KVN_HUFF_DEC_W_COMP_SIZE);
     u32 dst = descWord(index, KVN_HUFF_DEC_W_DST_OFF);
     u32 count = descWord(index, KVN_HUFF_DEC_W_DECOMP_SIZE);
-    u32 lut = descWord(index, KVN_HUFF_DEC_W_LUT_OFF);
+    u32 lut = descWord(index, KVN_HUFF_DEC_W_LUT_OFF) - lutBase();
 
     // The list a descriptor came from picks its area and the most symbols its
     // scratch slot holds (a split off16 half gets half a slot).

@@ -8,6 +8,9 @@
 //   u32 chunkCount(), u32 outputLength(), u32 payloadLength();
 //   bool scratchPresent(u32 where)   a Huffman scratch area is bound;
 //   u32 scratchSlot(u32 chunk)       the batch slot of the chunk's first sub-chunk;
+//   u32 scratchAt(u32 slot), u32 scratchBytes(u32 slot)   where a slot's
+//                                    symbols start in each scratch area and
+//                                    how many it holds (read only with scratch);
 //   void chunkDone(u32 chunk)         called by the whole group after each chunk;
 //   the status cell `lz_status` (a storage buffer in the SPIR-V forms, an
 //   address that may be null in the others).
@@ -41,12 +44,20 @@ KVN_FN void fillOutput(u32 dst, u32 value, u32 n, KVN_INOUT(bool) cut) {
 }
 
 // A Huffman stream's symbols are in the scratch when its area is bound;
-// without it the stream yields nothing.
-KVN_FN StreamLoc placeStream(StreamLoc s, u32 where, u32 at) {
+// without it the stream yields nothing. A slot holds `room` symbols, sized
+// from what its sub-chunk can use (no more literals than decoded bytes, no
+// more tokens than bytes save for no-op tokens, no more off16 entries than
+// matches of three bytes or more): a stream that declares more is a corrupt
+// frame, reported as unwritten output rather than decoded from a part of it.
+KVN_FN StreamLoc placeStream(StreamLoc s, u32 where, u32 at, u32 room) {
     if (s.type == KVN_STREAM_HUFFMAN) {
         s.where = scratchPresent(where) ? where : kStreamAbsent;
         s.at = at;
         if (s.where == kStreamAbsent) s.count = 0u;
+        if (s.count > room) {
+            lz_unwritten = true;
+            s.count = room;
+        }
     }
     return s;
 }
@@ -56,11 +67,15 @@ KVN_FN void decodeCodedSubChunk(u32 body, u32 len, u32 decoded, u32 base, u32 mo
                                 KVN_INOUT(bool) cut) {
     u32 body_end = body + len;
     ParsedStreams ps = parseSubChunkHeaders(body, body_end, decoded, frame_first);
-    u32 slot_at = slot * KVN_SUBCHUNK_SIZE;
-    ps.lit = placeStream(ps.lit, kStreamInLiteralScratch, slot_at);
-    ps.tok = placeStream(ps.tok, kStreamInTokenScratch, slot_at);
-    ps.off16_high = placeStream(ps.off16_high, kStreamInOff16Scratch, slot_at);
-    ps.off16_low = placeStream(ps.off16_low, kStreamInOff16Scratch, slot_at + KVN_OFF16_LOW_OFFSET);
+    bool scratch = scratchPresent(kStreamInLiteralScratch) || scratchPresent(kStreamInTokenScratch) ||
+                   scratchPresent(kStreamInOff16Scratch);
+    u32 slot_at = scratch ? scratchAt(slot) : 0u;
+    u32 room = scratch ? scratchBytes(slot) : 0u;
+    u32 half_room = room / 2u;
+    ps.lit = placeStream(ps.lit, kStreamInLiteralScratch, slot_at, room);
+    ps.tok = placeStream(ps.tok, kStreamInTokenScratch, slot_at, room);
+    ps.off16_high = placeStream(ps.off16_high, kStreamInOff16Scratch, slot_at, half_room);
+    ps.off16_low = placeStream(ps.off16_low, kStreamInOff16Scratch, slot_at + half_room, half_room);
     if (frame_first) {
         u32 raw = kvnMin(kvnMin(KVN_FRAME_PREFIX_BYTES, decoded), len);
         if (raw < kvnMin(KVN_FRAME_PREFIX_BYTES, decoded)) lz_unwritten = true;

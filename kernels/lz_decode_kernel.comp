@@ -48,6 +48,7 @@ KVN_SHARED(u32, s_rep, 64)
     BUFFER(3, KVN_RO, u32, chunk_count)           \
     BUFFER(4, KVN_RO, u32, first_subchunk)        \
     BUFFER(5, KVN_RW, u32, lz_status)             \
+    BUFFER(6, KVN_RO, u32, scratch_offsets)       \
     SCALAR(u32, chunks_per_item)                  \
     SCALAR(u32, subchunk_size)                    \
     ADDRESS(KVN_RO, u8, literal_scratch)          \
@@ -60,6 +61,7 @@ KVN_SHARED(u32, s_rep, 64)
 #else
 // scratch_stride is a 64-bit value (the token area's offset from the literal
 // area; the off16 area lies at twice it), passed where an address goes.
+// scratch_offsets null: every slot holds KVN_SUBCHUNK_SIZE symbols.
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u8, payload)                \
     BUFFER(1, KVN_RO, u32, descs)                 \
@@ -70,6 +72,7 @@ KVN_SHARED(u32, s_rep, 64)
     ADDRESS(KVN_RO, u8, scratch)                  \
     ADDRESS(KVN_RO, u8, scratch_stride)           \
     ADDRESS(KVN_RO, u32, first_subchunk)          \
+    ADDRESS(KVN_RO, u32, scratch_offsets)         \
     ADDRESS(KVN_RO, u8, dictionary)               \
     SCALAR(u32, dictionary_len)                   \
     SCALAR(u32, batch_first_subchunk)             \
@@ -84,6 +87,9 @@ KVN_FN u32 chunkCount() { return chunk_count[0]; }
 KVN_FN u32 outputLength() { return output_len; }
 KVN_FN u32 payloadLength() { return payload_len; }
 KVN_FN u32 scratchSlot(u32 chunk) { return first_subchunk[chunk]; }
+// Slot g's symbols start at scratch_offsets[g] in each area; the next slot's start ends them.
+KVN_FN u32 scratchAt(u32 slot) { return scratch_offsets[slot]; }
+KVN_FN u32 scratchBytes(u32 slot) { return scratch_offsets[slot + 1u] - scratch_offsets[slot]; }
 KVN_FN bool scratchPresent(u32 where) {
     if (where == kStreamInLiteralScratch) return (literal_scratch_lo | literal_scratch_hi) != 0u;
     if (where == kStreamInTokenScratch) return (token_scratch_lo | token_scratch_hi) != 0u;
@@ -105,6 +111,13 @@ KVN_FN u32 scratchSlot(u32 chunk) {
     return own - batch_first_subchunk;
 }
 KVN_FN bool scratchPresent(u32 where) { return scratch.data != nullptr; }
+KVN_FN u32 scratchAt(u32 slot) {
+    return scratch_offsets.data != nullptr ? scratch_offsets.data[slot] : slot * KVN_SUBCHUNK_SIZE;
+}
+KVN_FN u32 scratchBytes(u32 slot) {
+    return scratch_offsets.data != nullptr ? scratch_offsets.data[slot + 1u] - scratch_offsets.data[slot]
+                                           : KVN_SUBCHUNK_SIZE;
+}
 KVN_FN u32 streamByte(u32 where, u32 at) {
     if (where == kStreamInPayload) return u32(payload[at]);
     u64 area = u64(where - kStreamInLiteralScratch) * u64(scratch_stride.data);

@@ -17,6 +17,8 @@ KVN_FN bool hasDictionary() { return dictionary.data != nullptr; }
 // Stored streams only: a Huffman-coded stream yields no symbols.
 KVN_FN u32 scratchSlot(u32 chunk) { return 0u; }
 KVN_FN bool scratchPresent(u32 where) { return false; }
+KVN_FN u32 scratchAt(u32 slot) { return 0u; }
+KVN_FN u32 scratchBytes(u32 slot) { return 0u; }
 KVN_FN u32 streamByte(u32 where, u32 at) { return u32(payload[at]); }
 KVN_FN u32 dictionaryLength() { return dictionary_len; }
 KVN_FN u32 dictionaryByte(u32 i) { return u32(dictionary.data[i]); }

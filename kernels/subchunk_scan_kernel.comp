@@ -25,6 +25,7 @@
     BUFFER(7, KVN_RW, u32, huff_off16_low)        \
     BUFFER(8, KVN_RW, u32, raw_off16_high)        \
     BUFFER(9, KVN_RW, u32, raw_off16_low)         \
+    BUFFER(10, KVN_RO, u32, scratch_offsets)      \
     SCALAR(u32, payload_end)                      \
     SCALAR(u32, subchunk_size)
 #else
@@ -40,7 +41,8 @@
     BUFFER(6, KVN_RW, u32, huff_off16_high)       \
     BUFFER(7, KVN_RW, u32, huff_off16_low)        \
     BUFFER(8, KVN_RW, u32, raw_off16_high)        \
-    BUFFER(9, KVN_RW, u32, raw_off16_low)
+    BUFFER(9, KVN_RW, u32, raw_off16_low)         \
+    BUFFER(10, KVN_RO, u32, scratch_offsets)
 #endif
 #include "kernels/kernel_begin.h"
 
@@ -56,12 +58,13 @@ KVN_FN void clearSlots(u32 g) {
     raw_off16_low[g * KVN_SCAN_RAW_DESC_WORDS + KVN_SCAN_RAW_W_PRESENT] = 0u;
 }
 
-// The list a Huffman stream of kind `list` goes to (KVN_SCAN_LIST_*).
-KVN_FN void recordHuffman(u32 list, u32 g, StreamLoc s, u32 dst_off) {
+// The list a Huffman stream of kind `list` goes to (KVN_SCAN_LIST_*); at
+// most `room` of its symbols fit its place in the slot.
+KVN_FN void recordHuffman(u32 list, u32 g, StreamLoc s, u32 dst_off, u32 room) {
     u32 w = g * KVN_SCAN_HUFF_DESC_WORDS;
     u32 v0 = s.off;
     u32 v1 = s.len;
-    u32 v3 = s.count;
+    u32 v3 = kvnMin(s.count, room);
     if (list == KVN_SCAN_LIST_LITERALS) {
         huff_literals[w + KVN_SCAN_HUFF_W_SRC_OFF] = v0;
         huff_literals[w + KVN_SCAN_HUFF_W_COMP_SIZE] = v1;
@@ -90,29 +93,30 @@ KVN_FN void recordHuffman(u32 list, u32 g, StreamLoc s, u32 dst_off) {
 }
 
 // A stored half of a split off16 stream; its length is the entry count the
-// LZ decode takes from it (cut at the body end and at 65536).
-KVN_FN void recordStoredHalf(bool low, u32 g, StreamLoc s) {
+// LZ decode takes from it (cut at the body end, at 65536 and at the half slot).
+KVN_FN void recordStoredHalf(bool low, u32 g, StreamLoc s, u32 dst_off, u32 room) {
     u32 w = g * KVN_SCAN_RAW_DESC_WORDS;
-    u32 dst_off = g * KVN_SUBCHUNK_SIZE + (low ? KVN_OFF16_LOW_OFFSET : 0u);
+    u32 len = kvnMin(s.count, room);
     if (low) {
         raw_off16_low[w + KVN_SCAN_RAW_W_SRC_OFF] = s.off;
-        raw_off16_low[w + KVN_SCAN_RAW_W_LEN] = s.count;
+        raw_off16_low[w + KVN_SCAN_RAW_W_LEN] = len;
         raw_off16_low[w + KVN_SCAN_RAW_W_DST_OFF] = dst_off;
         raw_off16_low[w + KVN_SCAN_RAW_W_PRESENT] = 1u;
     } else {
         raw_off16_high[w + KVN_SCAN_RAW_W_SRC_OFF] = s.off;
-        raw_off16_high[w + KVN_SCAN_RAW_W_LEN] = s.count;
+        raw_off16_high[w + KVN_SCAN_RAW_W_LEN] = len;
         raw_off16_high[w + KVN_SCAN_RAW_W_DST_OFF] = dst_off;
         raw_off16_high[w + KVN_SCAN_RAW_W_PRESENT] = 1u;
     }
 }
 
 KVN_FN void recordOff16Half(bool low, u32 g, StreamLoc s) {
+    u32 half_room = (scratch_offsets[g + 1u] - scratch_offsets[g]) / 2u;
+    u32 dst_off = scratch_offsets[g] + (low ? half_room : 0u);
     if (s.type == KVN_STREAM_HUFFMAN) {
-        recordHuffman(low ? KVN_SCAN_LIST_OFF16_LOW : KVN_SCAN_LIST_OFF16_HIGH, g, s,
-                      g * KVN_SUBCHUNK_SIZE + (low ? KVN_OFF16_LOW_OFFSET : 0u));
+        recordHuffman(low ? KVN_SCAN_LIST_OFF16_LOW : KVN_SCAN_LIST_OFF16_HIGH, g, s, dst_off, half_room);
     } else if (s.type == KVN_STREAM_STORED) {
-        recordStoredHalf(low, g, s);
+        recordStoredHalf(low, g, s, dst_off, half_room);
     }
 }
 
@@ -149,9 +153,10 @@ KVN_FN void kvnMain() {
         // A stored sub-chunk's bytes are output, not stream headers.
         if (len < decoded) {
             ParsedStreams ps = parseSubChunkHeaders(body, body + len, decoded, frame_first);
-            if (ps.lit.type == KVN_STREAM_HUFFMAN)
-                recordHuffman(KVN_SCAN_LIST_LITERALS, g, ps.lit, g * KVN_SUBCHUNK_SIZE);
-            if (ps.tok.type == KVN_STREAM_HUFFMAN) recordHuffman(KVN_SCAN_LIST_TOKENS, g, ps.tok, g * KVN_SUBCHUNK_SIZE);
+            u32 at = scratch_offsets[g];
+            u32 room = scratch_offsets[g + 1u] - at;
+            if (ps.lit.type == KVN_STREAM_HUFFMAN) recordHuffman(KVN_SCAN_LIST_LITERALS, g, ps.lit, at, room);
+            if (ps.tok.type == KVN_STREAM_HUFFMAN) recordHuffman(KVN_SCAN_LIST_TOKENS, g, ps.tok, at, room);
             if (ps.off16_split != 0u) {
                 recordOff16Half(false, g, ps.off16_high);
                 recordOff16Half(true, g, ps.off16_low);

@@ -74,15 +74,16 @@ enum DecodeSlot : uint32_t {
     kVerdictDev,
     kBytePlaneScratch,
     kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
+    kScratchOffsets,  // u32 start of each sub-chunk's scratch slot, then the region size
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
 
 // Sizes and offsets of the slots the launchers share.
-inline constexpr uint64_t kSubchunkScratchBytes = KVN_SUBCHUNK_SIZE;  // per sub-chunk in each stream region
+inline constexpr uint64_t kSubchunkScratchBytes = KVN_SUBCHUNK_SIZE;  // the most a slot holds in each region
 inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
-inline constexpr uint64_t kHuffListBytes = 0x500000;
-inline constexpr uint64_t kOff16ListBytes = 0x600000;
+inline constexpr uint64_t kHuffListEntryBytes = 20;   // a compacted Huffman descriptor
+inline constexpr uint64_t kOff16ListEntryBytes = 12;  // a compacted stored off16 half
 inline constexpr uint64_t kDescCounterBytes = KVN_DESC_COUNTER_BYTES;
 inline constexpr uint64_t kHuffCountersAt[4] = {0, 0x100, 0x200, 0x300};
 inline constexpr uint64_t kOff16CounterAt = KVN_DESC_COUNTER_RAW * KVN_DESC_COUNTER_CELL_BYTES;
@@ -105,9 +106,21 @@ struct BatchBuffers {
     // descriptors at level 3 and up, n counts only such chunks' sub-chunks
     // and one spare slot.
     bool entropy_coded = true;
-    uint64_t tok_region_off = 0;    // n x 0x20000
-    uint64_t off16_region_off = 0;  // n x 0x40000
+    // Each of the three decoded-stream regions (literals, tokens, off16
+    // bytes) is tok_region_off bytes: the sum of the sub-chunks' slots.
+    uint64_t tok_region_off = 0;
+    uint64_t off16_region_off = 0;  // twice tok_region_off
+    uint64_t second_slot_off = 0;   // where slot 1 starts in each region (for the stage dumps)
 };
+
+// The bytes of a decoded-stream slot in each region for a coded sub-chunk of
+// `decoded` bytes: no stream it can use holds more symbols (literals and
+// tokens at most one per byte, each off16 half at most one entry per three
+// bytes), rounded to 16 and capped at the full slot.
+inline uint64_t streamSlotBytes(uint64_t decoded) {
+    const uint64_t rounded = (decoded + 15) & ~uint64_t{15};
+    return rounded < kSubchunkScratchBytes ? rounded : kSubchunkScratchBytes;
+}
 
 // Grows a device buffer to at least `bytes` by freeing it and allocating
 // anew (contents are not kept). A failed growth leaves it empty.

@@ -1,5 +1,6 @@
 #include "vulkan/decode/huffman_stage.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,9 @@ constexpr uint32_t kScanParseGroup = 256;
 constexpr uint32_t kCompactGroups = 5;
 constexpr uint32_t kParallelMergeGroups = 4;
 constexpr uint64_t kHuffDescDumpBytes = 200;
+// Streams whose tables are built and used per pair of launches: the table
+// array stays 2 MiB whatever the batch declares.
+constexpr uint32_t kHuffLutWindow = 512;
 
 uint64_t roundUp256(uint64_t n) { return (n + 255) & ~uint64_t{255}; }
 
@@ -63,13 +67,17 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     parse.buffer(batch.payload_buf).buffer(batch.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts));
     parse.buffer(slotHandle(decoder, kScanChunkCount));
     for (uint64_t offset : layout.offsets) parse.buffer(slotHandle(decoder, kScanLists), offset);
+    parse.buffer(slotHandle(decoder, kScratchOffsets));
     parse.word(uint32_t(payload_end < 0xFFFFFFFFull ? payload_end : 0xFFFFFFFFull)).word(subchunk_size);
     if (Error e = parse.launch(decoder, stream, "kvnScanParseKernel"); e != Error::None) return e;
     if (Error e = computeBarrier(stream); e != Error::None) return e;
 
+    // Compaction keeps at most one entry per sub-chunk in each Huffman list
+    // and two (both halves) in the stored-half list.
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3})
-        if (Error e = ensureDeviceSlot(decoder, list, kHuffListBytes); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kOff16List, kOff16ListBytes); e != Error::None) return e;
+        if (Error e = ensureDeviceSlot(decoder, list, roundUp256(n * kHuffListEntryBytes)); e != Error::None) return e;
+    if (Error e = ensureDeviceSlot(decoder, kOff16List, roundUp256(2 * n * kOff16ListEntryBytes)); e != Error::None)
+        return e;
     if (Error e = checkCopy(ops.memsetD8(slotHandle(decoder, kDescCounters), 0, kDescCounterBytes)); e != Error::None)
         return e;
 
@@ -86,7 +94,9 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     if (Error e = launchGatherRawOff16(decoder, batch, stream, uint32_t(2 * n), payload_len); e != Error::None)
         return e;
     if (Error e = ensureDeviceSlot(decoder, kMergedDescs, kHuffDescBytes * 4 * n); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * 4 * n); e != Error::None) return e;
+    if (Error e = ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, kHuffLutWindow));
+        e != Error::None)
+        return e;
     if (Error e = mergeHuffDescs(decoder, stream, uint32_t(n * 0x20000), uint32_t(n * 0x40000)); e != Error::None)
         return e;
     *streams = uint32_t(4 * n);
@@ -144,29 +154,39 @@ Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamH
     const std::optional<KernelHandle> decode = getKernelHandle(&DecodeKernelHandles::huff_decode_fn);
     if (!build || !decode) return Error::KernelMissing;
     const GpuOpsTable& ops = gpuOps();
-    const double start = hostTimeMs();
-    KernelCall tables(*build, streams);
-    tables.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
-    tables.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt);
-    if (Error e = tables.launch(decoder, stream, "kvnHuffBuildLutKernel"); e != Error::None) return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
-    double built = start;
-    if (split_timer) {
-        if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
-        built = hostTimeMs();
-    }
     const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
     if (scratch == 0) return Error::BackendNotAvailable;
-    KernelCall streams4(*decode, streams);
-    streams4.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
-    streams4.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).buffer(slotHandle(decoder, kDescCounters));
-    streams4.wide(scratch).wide(scratch + batch.tok_region_off).wide(scratch + batch.off16_region_off);
-    if (Error e = streams4.launch(decoder, stream, "kvnHuffDecode4StreamKernel"); e != Error::None) return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
-    if (split_timer) {
-        if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
-        std::fprintf(stderr, "  [huff split] build %.3f ms  decode %.3f ms\n", built - start, hostTimeMs() - built);
+    double build_ms = 0;
+    double decode_ms = 0;
+    // Windows of the merged list (S = 4n is a bound; the real count stays on
+    // the device, and launches past it return at once): each window's tables
+    // are built, then its streams decoded, before the next reuses the array.
+    for (uint32_t first = 0; first < streams; first += kHuffLutWindow) {
+        const uint32_t groups = std::min(kHuffLutWindow, streams - first);
+        const double start = hostTimeMs();
+        KernelCall tables(*build, groups);
+        tables.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
+        tables.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).word(first);
+        if (Error e = tables.launch(decoder, stream, "kvnHuffBuildLutKernel"); e != Error::None) return e;
+        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        double built = start;
+        if (split_timer) {
+            if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+            built = hostTimeMs();
+        }
+        KernelCall streams4(*decode, groups);
+        streams4.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
+        streams4.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).buffer(slotHandle(decoder, kDescCounters));
+        streams4.wide(scratch).wide(scratch + batch.tok_region_off).wide(scratch + batch.off16_region_off).word(first);
+        if (Error e = streams4.launch(decoder, stream, "kvnHuffDecode4StreamKernel"); e != Error::None) return e;
+        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        if (split_timer) {
+            if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+            build_ms += built - start;
+            decode_ms += hostTimeMs() - built;
+        }
     }
+    if (split_timer) std::fprintf(stderr, "  [huff split] build %.3f ms  decode %.3f ms\n", build_ms, decode_ms);
     return Error::None;
 }
 

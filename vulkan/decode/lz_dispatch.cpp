@@ -59,9 +59,9 @@ Error runStageDumps(DecoderState& decoder, const BatchBuffers& batch, StreamHand
         bool show_offset;
     };
     const StageDump dumps[] = {
-        {"KVN_DUMP_TOK1", kEntropyScratch, batch.tok_region_off + kSubchunkScratchBytes, 0x8000, true},
-        {"KVN_DUMP_LIT1", kEntropyScratch, kSubchunkScratchBytes, 0x8000, false},
-        {"KVN_DUMP_OFF16_1", kEntropyScratch, batch.off16_region_off + kSubchunkScratchBytes, 0x8000, false},
+        {"KVN_DUMP_TOK1", kEntropyScratch, batch.tok_region_off + batch.second_slot_off, 0x8000, true},
+        {"KVN_DUMP_LIT1", kEntropyScratch, batch.second_slot_off, 0x8000, false},
+        {"KVN_DUMP_OFF16_1", kEntropyScratch, batch.off16_region_off + batch.second_slot_off, 0x8000, false},
         {"KVN_DUMP_LUT5", kHuffLuts, 5 * kHuffLutBytes, 1024, false},
     };
     for (const StageDump& d : dumps) {
@@ -164,8 +164,17 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     } else {
         const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
         if (!general) return {0, Error::KernelMissing};
-        const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
-        if (scratch == 0) return {0, Error::BackendNotAvailable};
+        // Without decoded streams the kernel gets no scratch (a Huffman-coded
+        // stream then yields nothing) and an offsets table it does not read.
+        uint64_t scratch = 0;
+        if (lz.huffman_streams > 0) {
+            scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
+            if (scratch == 0) return {0, Error::BackendNotAvailable};
+        } else if (Error e = ensureDeviceSlot(decoder, kScratchOffsets, 16); e != Error::None) {
+            return {0, e};
+        }
+        const uint64_t token_scratch = scratch ? scratch + batch.tok_region_off : 0;
+        const uint64_t off16_scratch = scratch ? scratch + batch.off16_region_off : 0;
         if (Error e = ensureDeviceSlot(decoder, kLzDiag, kLzDiagBytes); e != Error::None) return {0, e};
         const GpuOpsTable& ops = gpuOps();
         if (envPresent("KVN_DIAG_DUMP") && ops.memsetD8) ops.memsetD8(slotHandle(decoder, kLzDiag), 0, kLzDiagBytes);
@@ -176,8 +185,9 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
             call.buffer(batch.payload_buf).buffer(batch.desc_buf, uint64_t(first) * sizeof(KvnChunkDesc));
             call.buffer(lz.destination).buffer(lz.chunk_count_buf);
             call.buffer(slotHandle(decoder, kSubchunkStarts), uint64_t(first) * 4).buffer(lz.status);
-            call.word(per_item).word(lz.subchunk_size).wide(scratch).wide(scratch + batch.tok_region_off);
-            call.wide(scratch + batch.off16_region_off).wide(lz.dict_address).word(lz.dict_len);
+            call.buffer(slotHandle(decoder, kScratchOffsets));
+            call.word(per_item).word(lz.subchunk_size).wide(scratch).wide(token_scratch);
+            call.wide(off16_scratch).wide(lz.dict_address).word(lz.dict_len);
             call.word(lz.output_length).word(lz.payload_end);
             return call.launch(decoder, stream, "kvnLzDecodeKernel");
         };

@@ -1,11 +1,13 @@
 #include "vulkan/decode/pipeline_run.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <vector>
 
 #include "core/format/chunk_walk.h"
 #include "core/platform/platform.h"
+#include "kernels/format_constants.h"
 #include "vulkan/decode/device_merkle.h"
 #include "vulkan/decode/huffman_stage.h"
 #include "vulkan/decode/kernel_call.h"
@@ -31,28 +33,58 @@ bool holdsStreams(const KvnChunkDesc& desc) {
     return (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
 }
 
+// Uploads the scratch slot starts (one per slot, then the region size) and
+// sets the region offsets. Synchronous: the table lives on the caller's stack.
+Error placeStreamRegions(DecoderState& decoder, const std::vector<uint32_t>& slot_starts, BatchBuffers& buffers) {
+    const uint64_t bytes = 4 * slot_starts.size();
+    if (Error e = ensureDeviceSlot(decoder, kScratchOffsets, bytes); e != Error::None) return e;
+    if (Error e = checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kScratchOffsets), slot_starts.data(), bytes));
+        e != Error::None)
+        return e;
+    // The off16 region is bound at its offset: a multiple of 256 meets every
+    // storage-buffer offset alignment.
+    const uint64_t region = (uint64_t(slot_starts.back()) + 255) & ~uint64_t{255};
+    buffers.tok_region_off = region;
+    buffers.off16_region_off = 2 * region;
+    buffers.second_slot_off = slot_starts.size() > 2 ? slot_starts[1] : 0;
+    return Error::None;
+}
+
 // The decoded-stream scratch has one slot per numbered sub-chunk. Only coded
 // chunks' sub-chunks can hold streams; stored, byte-fill and empty chunks
-// read no scratch and share one spare slot after them (the scan only clears
-// its list entries there), so that a frame of many small stored chunks does
-// not reserve a slot for each. Numbered here instead of by the prefix-sum
+// read no scratch and share one empty spare slot after them (the scan only
+// clears its list entries there), so that a frame of many small stored chunks
+// does not reserve a slot for each. Each slot holds what its sub-chunk can
+// use, so that a frame of many tiny coded sub-chunks reserves scratch in
+// proportion to its output. Numbered here instead of by the prefix-sum
 // kernel; sets the sub-chunk total n.
 Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBuffers& buffers) {
     if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
     std::vector<uint32_t> starts(batch.chunk_count);
+    std::vector<uint32_t> slot_starts{0};
+    const uint64_t subchunk = batch.subchunk_size ? batch.subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
     uint64_t coded = 0;
+    uint64_t region = 0;
     for (uint64_t i = 0; i < batch.chunk_count; ++i) {
-        if (!holdsStreams(batch.host_descs[i])) continue;
+        const KvnChunkDesc& desc = batch.host_descs[i];
+        if (!holdsStreams(desc)) continue;
         starts[i] = uint32_t(coded);
-        coded += chunkSubChunkCount(batch.host_descs[i], batch.subchunk_size);
+        coded += chunkSubChunkCount(desc, batch.subchunk_size);
         if (coded > kMaxHuffmanSubchunks) return Error::BadMode;
+        for (uint64_t left = desc.decomp_size; left > 0; left -= std::min(left, subchunk)) {
+            region += streamSlotBytes(std::min(left, subchunk));
+            slot_starts.push_back(uint32_t(region));
+        }
     }
+    // chunkSubChunkCount and the walk above must agree slot for slot.
+    if (slot_starts.size() != coded + 1) return Error::BadMode;
     bool spare = false;
     for (uint64_t i = 0; i < batch.chunk_count; ++i) {
         if (holdsStreams(batch.host_descs[i])) continue;
         starts[i] = uint32_t(coded);
         spare = true;
     }
+    if (spare) slot_starts.push_back(uint32_t(region));
     const uint32_t total = uint32_t(coded + (spare ? 1 : 0));
     const GpuOpsTable& ops = gpuOps();
     // Synchronous: both live on this stack frame.
@@ -61,7 +93,15 @@ Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBu
         return e;
     if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkTotal), &total, 4)); e != Error::None) return e;
     buffers.subchunks = total;
-    return Error::None;
+    return placeStreamRegions(decoder, slot_starts, buffers);
+}
+
+// Full slots for n sub-chunks numbered on the device (or without streams).
+Error placeFullSlots(DecoderState& decoder, uint64_t n, BatchBuffers& buffers) {
+    if (n > kMaxHuffmanSubchunks) return Error::BadMode;
+    std::vector<uint32_t> slot_starts(n + 1);
+    for (uint64_t g = 0; g <= n; ++g) slot_starts[g] = uint32_t(g * kSubchunkScratchBytes);
+    return placeStreamRegions(decoder, slot_starts, buffers);
 }
 
 // Steps 6 to 9: buffers, uploads and the sub-chunk count; fills `buffers`.
@@ -132,11 +172,13 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
     const uint64_t n = buffers.subchunks;
     if (batch.level_code >= 3 && buffers.entropy_coded) {
         if (n > kMaxHuffmanSubchunks) return Error::BadMode;
-        if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, n * 3 * kSubchunkScratchBytes); e != Error::None)
+        // Host-numbered slots are placed already.
+        if (buffers.tok_region_off == 0 && n > 0) {
+            if (Error e = placeFullSlots(decoder, n, buffers); e != Error::None) return e;
+        }
+        if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off); e != Error::None)
             return e;
     }
-    buffers.tok_region_off = n * kSubchunkScratchBytes;
-    buffers.off16_region_off = n * 2 * kSubchunkScratchBytes;
     if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
     if (!batch.chunk_count_on_device) {
         if (Error e = ensureDeviceSlot(decoder, kChunkCountCell, 4); e != Error::None) return e;

@@ -58,12 +58,12 @@ inline constexpr uint32_t kHuffBuildKernel = 13;
 inline constexpr uint32_t kHuffDecodeKernel = 14;
 
 inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
-    {&DecodeKernelHandles::kernel_fn, "kernel_fn", "kvnLzDecodeKernel", 6, 52, true, true},
+    {&DecodeKernelHandles::kernel_fn, "kernel_fn", "kvnLzDecodeKernel", 7, 52, true, true},
     {&DecodeKernelHandles::kernel_raw_fn, "kernel_raw_fn", "kvnLzDecodeRawKernel", 5, 28, true, true},
     {&DecodeKernelHandles::kernel_raw_pipeline_fn, "kernel_raw_pipeline_fn", "kvnLzDecodeRawPipelinedKernel", 5, 28,
      true, false},
     {&DecodeKernelHandles::gather_off16_fn, "gather_off16_fn", "kvnGatherRawOff16Kernel", 4, 4, true, true},
-    {&DecodeKernelHandles::scan_parse_fn, "scan_parse_fn", "kvnScanParseKernel", 10, 8, true, true},
+    {&DecodeKernelHandles::scan_parse_fn, "scan_parse_fn", "kvnScanParseKernel", 11, 8, true, true},
     {&DecodeKernelHandles::walk_frame_fn, "walk_frame_fn", "kvnWalkFrameKernel", 10, 12, false, true},
     {&DecodeKernelHandles::walk_frame_table_fn, "walk_frame_table_fn", "kvnWalkFrameTableKernel", 10, 20, false,
      false},
@@ -76,8 +76,8 @@ inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
     {&DecodeKernelHandles::merge_huff_descs_fn, "merge_huff_descs_fn", "kvnMergeHuffDescsKernel", 10, 8, false, true},
     {&DecodeKernelHandles::merge_huff_descs_par_fn, "merge_huff_descs_par_fn", "kvnMergeHuffDescsParKernel", 10, 8,
      false, false},
-    {&DecodeKernelHandles::huff_build_fn, "huff_build_fn", "kvnHuffBuildLutKernel", 4, 0, true, false},
-    {&DecodeKernelHandles::huff_decode_fn, "huff_decode_fn", "kvnHuffDecode4StreamKernel", 5, 24, true, false},
+    {&DecodeKernelHandles::huff_build_fn, "huff_build_fn", "kvnHuffBuildLutKernel", 4, 4, true, false},
+    {&DecodeKernelHandles::huff_decode_fn, "huff_decode_fn", "kvnHuffDecode4StreamKernel", 5, 28, true, false},
     {&DecodeKernelHandles::seg_hash_fn, "seg_hash_fn", "kvnSegHashKernel", 2, 16, false, false},
     {&DecodeKernelHandles::chunk_combine_fn, "chunk_combine_fn", "kvnChunkCombineKernel", 2, 20, false, false},
     {&DecodeKernelHandles::sc_prefix_apply_fn, "sc_prefix_apply_fn", "kvnScPrefixApplyKernel", 2, 24, false, false},

@@ -41,11 +41,12 @@ HuffOutputs run(KernelBackend backend, const HuffBatch& batch, uint32_t first, u
     } else {
         EXPECT_EQ(first, 0u) << "the Vulkan forms have no window";
         fault = rig.launch("kvnHuffBuildLutKernel", grid,
-                           {rigBuffer(payload), rigBuffer(descs), rigBuffer(luts), rigBuffer(count_cell)});
+                           {rigBuffer(payload), rigBuffer(descs), rigBuffer(luts), rigBuffer(count_cell), rigU32(0)});
         EXPECT_EQ(fault, "");
         fault = rig.launch("kvnHuffDecode4StreamKernel", grid,
                            {rigBuffer(payload), rigBuffer(descs), rigBuffer(luts), rigBuffer(count_cell),
-                            rigBuffer(lists), rigAddress(areas[0]), rigAddress(areas[1]), rigAddress(areas[2])});
+                            rigBuffer(lists), rigAddress(areas[0]), rigAddress(areas[1]), rigAddress(areas[2]),
+                            rigU32(0)});
     }
     EXPECT_EQ(fault, "");
 

@@ -57,6 +57,12 @@ uint32_t subChunkTotal(const Batch& b) {
     return starts.back() + (coded ? (d.decomp_size + KVN_SUBCHUNK_SIZE - 1) / KVN_SUBCHUNK_SIZE : 1);
 }
 
+std::vector<uint32_t> fullSlotStarts(const Batch& b) {
+    std::vector<uint32_t> starts(size_t(std::max(subChunkTotal(b), 1u)) + 1);
+    for (size_t g = 0; g < starts.size(); ++g) starts[g] = uint32_t(g * KVN_SUBCHUNK_SIZE);
+    return starts;
+}
+
 Scratch referenceScratch(const Batch& b) {
     const size_t bytes = size_t(std::max(subChunkTotal(b), 1u)) * KVN_SUBCHUNK_SIZE;
     Scratch s{std::vector<uint8_t>(bytes, 0xC3), std::vector<uint8_t>(bytes, 0xC3), std::vector<uint8_t>(bytes, 0xC3)};

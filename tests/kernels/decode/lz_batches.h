@@ -45,6 +45,9 @@ void forEachSubChunk(const Batch& b, const std::function<void(const SubChunkView
 // Batch slot of every chunk's first sub-chunk (1 for stored, fill and empty chunks).
 std::vector<uint32_t> subChunkStarts(const Batch& b);
 uint32_t subChunkTotal(const Batch& b);
+// The scratch slot starts the kernels read when every slot is full
+// (131072 bytes): one per slot, then the region size.
+std::vector<uint32_t> fullSlotStarts(const Batch& b);
 
 // The three scratch areas (literals, tokens, off16 bytes), 131072 bytes per
 // slot, as the Huffman stage and the off16 gather fill them.

@@ -24,6 +24,7 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
     const uint32_t blocks = run.kernel == LzKernel::Pipelined ? items : lzBlocks(count, per_item);
     if (blocks == 0) return out;
     const std::vector<uint32_t> starts = subChunkStarts(b);
+    const std::vector<uint32_t> slot_starts = fullSlotStarts(b);
     const uint32_t subchunk = KVN_SUBCHUNK_SIZE;
     const uint32_t dict_len = uint32_t(b.dictionary.size());
     const uint8_t* dict = b.use_dictionary ? b.dictionary.data() : nullptr;
@@ -47,8 +48,9 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
         if (run.kernel == LzKernel::General) {
             const uint8_t* s = run.scratch ? scratch.data() : nullptr;
             const uint32_t* first = starts.data();
+            const uint32_t* slots = slot_starts.data();
             r = host::runKernel("kvnLzDecodeKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
-                                subchunk, s, stride, first, dict, dict_len, 0u, status_cell);
+                                subchunk, s, stride, first, slots, dict, dict_len, 0u, status_cell);
         } else if (run.kernel == LzKernel::Raw) {
             r = host::runKernel("kvnLzDecodeRawKernel", {.grid_x = blocks}, payload, descs, o, per_item, count_cell,
                                 subchunk, dict, dict_len, status_cell);
@@ -75,17 +77,18 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
     std::string fault;
     if (run.kernel == LzKernel::General) {
         const uint32_t first = rig.bufferOf(starts);
+        const test::RigArg slots = test::rigBuffer(rig.bufferOf(slot_starts));
         if (run.scratch) {
             const uint32_t s = rig.bufferOf(scratch);
             fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, slots, test::rigU32(per_item),
                                        test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
                                        test::rigAddress(s, 2 * stride), dict_arg, test::rigU32(dict_len),
                                        test::rigU32(b.out_len), test::rigU32(uint32_t(b.payload.size()))})
                          : rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, slots, test::rigU32(per_item),
                                        test::rigU32(subchunk), test::rigAddress(s), test::rigAddress(s, stride),
                                        test::rigAddress(s, 2 * stride), test::rigU32(0), test::rigU32(0),
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
@@ -94,13 +97,13 @@ std::vector<uint8_t> runLz(Backend backend, const Batch& b, const LzRun& run) {
             const test::RigArg zero = test::rigU32(0);
             fault = dict ? rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, slots, test::rigU32(per_item),
                                        test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, dict_arg,
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
                                        test::rigU32(uint32_t(b.payload.size()))})
                          : rig.launch("kvnLzDecodeKernel", grid,
                                       {test::rigBuffer(payload), test::rigBuffer(descs), test::rigBuffer(o),
-                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, test::rigU32(per_item),
+                                       test::rigBuffer(count_cell), test::rigBuffer(first), status, slots, test::rigU32(per_item),
                                        test::rigU32(subchunk), zero, zero, zero, zero, zero, zero, zero, zero,
                                        test::rigU32(dict_len), test::rigU32(b.out_len),
                                        test::rigU32(uint32_t(b.payload.size()))});
@@ -127,6 +130,7 @@ ScanLists runScanParse(Backend backend, const Batch& b) {
     const uint32_t n = std::max(subChunkTotal(b), 1u);
     const uint32_t count = uint32_t(b.descs.size());
     const std::vector<uint32_t> starts = subChunkStarts(b);
+    const std::vector<uint32_t> slot_starts = fullSlotStarts(b);
     const uint32_t payload_end = uint32_t(b.payload.size());
     const uint32_t subchunk = KVN_SUBCHUNK_SIZE;
     const uint32_t blocks = (count + 255) / 256;
@@ -140,7 +144,8 @@ ScanLists runScanParse(Backend backend, const Batch& b) {
             reinterpret_cast<const uint32_t*>(b.descs.data()), starts.data(), count_cell, subchunk,
             reinterpret_cast<uint32_t*>(lists.huff[0].data()), reinterpret_cast<uint32_t*>(lists.huff[1].data()),
             reinterpret_cast<uint32_t*>(lists.huff[2].data()), reinterpret_cast<uint32_t*>(lists.huff[3].data()),
-            reinterpret_cast<uint32_t*>(lists.raw[0].data()), reinterpret_cast<uint32_t*>(lists.raw[1].data()));
+            reinterpret_cast<uint32_t*>(lists.raw[0].data()), reinterpret_cast<uint32_t*>(lists.raw[1].data()),
+            slot_starts.data());
         EXPECT_TRUE(r.ok()) << r.fault;
         return lists;
     }
@@ -153,7 +158,8 @@ ScanLists runScanParse(Backend backend, const Batch& b) {
         {test::rigBuffer(rig.bufferOf(b.payload)), test::rigBuffer(rig.bufferOf(b.descs)),
          test::rigBuffer(rig.bufferOf(starts)), test::rigBuffer(rig.bufferOf(std::vector<uint32_t>{count})),
          test::rigBuffer(huff[0]), test::rigBuffer(huff[1]), test::rigBuffer(huff[2]), test::rigBuffer(huff[3]),
-         test::rigBuffer(raw[0]), test::rigBuffer(raw[1]), test::rigU32(payload_end), test::rigU32(subchunk)});
+         test::rigBuffer(raw[0]), test::rigBuffer(raw[1]), test::rigBuffer(rig.bufferOf(slot_starts)),
+         test::rigU32(payload_end), test::rigU32(subchunk)});
     EXPECT_EQ(fault, "");
     for (int i = 0; i < 4; ++i) lists.huff[i] = rig.readAs<KvnScanHuffDesc>(huff[i]);
     for (int i = 0; i < 2; ++i) lists.raw[i] = rig.readAs<KvnScanRawDesc>(raw[i]);

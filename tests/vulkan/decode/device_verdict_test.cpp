@@ -214,5 +214,97 @@ TEST(DeviceVerdict, CodedChunksAmongStoredOnesReserveTheirOwnScratch) {
     });
 }
 
+// A level-3 frame of coded 1 KiB chunks, one sub-chunk each, whose literals
+// are Huffman-coded (one bit each, so each sub-chunk's body is about 290
+// bytes) behind one long-literal token. The sub-chunk of chunk `overlong`
+// declares 64 literals more than it can use (none when past the last chunk).
+constexpr uint32_t kTinyChunk = 1024;
+
+Bytes tinyHuffmanFrame(const Bytes& content, uint32_t overlong) {
+    const uint32_t chunks = uint32_t(content.size() / kTinyChunk);
+    ref::EncodedBlock block;
+    block.raw_size = content.size();
+    for (uint32_t c = 0; c < chunks; ++c) {
+        const auto chunk = std::span<const uint8_t>(content).subspan(size_t(c) * kTinyChunk, kTinyChunk);
+        ref::SubChunkStreams s;
+        s.raw_len = kTinyChunk;
+        const size_t raw8 = c == 0 ? 8 : 0;
+        s.raw8.assign(chunk.begin(), chunk.begin() + raw8);
+        s.literals.assign(chunk.begin() + raw8, chunk.end());
+        s.tokens = {KVN_TOKEN_LONG_LITERALS};
+        ref::appendLength(s.lengths, uint32_t(s.literals.size()) - KVN_LONG_LITERALS_BASE);
+        if (c == overlong) s.literals.insert(s.literals.end(), chunk.begin(), chunk.begin() + 64);
+        s.literal_form = ref::StreamForm::Huffman;
+        s.token_form = ref::StreamForm::Stored;
+        s.off16_form = ref::Off16Form::Plain;
+        const Bytes body = ref::encodeSubChunk(s, true);
+        EXPECT_LT(body.size(), kTinyChunk) << "a coded sub-chunk";
+        const uint32_t size_field = uint32_t(body.size()) - 1;
+        const Bytes record = {KVN_CHUNK_HDR0_CODED_WRITTEN, KVN_CHUNK_HDR1_WRITTEN, uint8_t(size_field),
+                              uint8_t(size_field >> 8), uint8_t(size_field >> 16), 0};
+        block.payload.insert(block.payload.end(), record.begin(), record.end());
+        block.payload.insert(block.payload.end(), body.begin(), body.end());
+        block.record_sizes.push_back(uint32_t(record.size() + body.size()));
+    }
+    // Chunk 0's header announces the chunk-prefix area.
+    for (uint32_t c = 1; c < chunks; ++c)
+        block.payload.insert(block.payload.end(), content.begin() + size_t(c) * kTinyChunk,
+                             content.begin() + size_t(c) * kTinyChunk + KVN_CHUNK_PREFIX_BYTES);
+    ref::FrameOptions o = withRoot(float(kTinyChunk) / 262144, true);
+    o.level_code = 3;
+    return ref::FrameBuilder(o).codedBlock(block).finish(content);
+}
+
+Bytes twoLetters(uint32_t chunks) {
+    Bytes content(size_t(kTinyChunk) * chunks);
+    uint32_t state = 7;
+    for (uint8_t& b : content) b = (state = state * 1664525u + 1013904223u) >> 31 ? 'a' : 'b';
+    return content;
+}
+
+// 1,200 such chunks: each sub-chunk used to get three 128 KiB scratch slots,
+// 16 KiB of Huffman tables and the Huffman lists 26 MB: 501 MB for a 350 KB
+// frame of 1.2 MB, and the off16 region's binding passed the device's range
+// (status 6). Scratch now follows what each sub-chunk can use.
+TEST(DeviceVerdict, TinyHuffmanSubChunksReserveInProportionToTheFrame) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const Bytes content = twoLetters(1200);
+        const Bytes frame = tinyHuffmanFrame(content, ~0u);
+        ASSERT_LT(frame.size(), 400u << 10);
+        const ref::DecodedFrame expected = ref::decodeFrame(frame, {});
+        ASSERT_EQ(expected.error, Error::None);
+        ASSERT_TRUE(expected.bytes == content);
+        const Decoded d = decodeHost(handle.get(), frame, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        EXPECT_EQ(kvnGetLastVerdict(handle.get()), KVN_STATUS_SUCCESS);
+        EXPECT_GT(asHandle(handle.get())->decoder.device_slots[kEntropyScratch].capacity, 0u)
+            << "the chunks took the Huffman road";
+        const uint64_t reserved = decoderReservedBytes(handle.get());
+        std::printf("reserved %llu bytes for a frame of %zu bytes decoding to %zu\n", (unsigned long long)reserved,
+                    frame.size(), content.size());
+        EXPECT_LE(reserved, 4 * (frame.size() + content.size()) + (4u << 20));
+    });
+}
+
+// A sub-chunk's scratch slot holds as many symbols as it has decoded bytes: a
+// literal stream that declares more cannot be decoded in full into it, and
+// the frame is refused as corrupt instead of decoded from a part of it.
+TEST(DeviceVerdict, StreamLongerThanItsSubChunkIsRefused) {
+    inChildProcess([] {
+        readyOps();
+        ChildHandle handle;
+        const Bytes content = twoLetters(40);
+        const Bytes frame = tinyHuffmanFrame(content, 17);
+        EXPECT_EQ(decodeHost(handle.get(), frame, content.size()).status, KVN_STATUS_CORRUPT_FRAME);
+        const Bytes sound = tinyHuffmanFrame(content, ~0u);
+        const Decoded d = decodeHost(handle.get(), sound, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+    });
+}
+
 }  // namespace
 }  // namespace kvn::test
