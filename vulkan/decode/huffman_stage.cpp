@@ -97,7 +97,7 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     if (Error e = ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, kHuffLutWindow));
         e != Error::None)
         return e;
-    if (Error e = mergeHuffDescs(decoder, stream, uint32_t(n * 0x20000), uint32_t(n * 0x40000)); e != Error::None)
+    if (Error e = mergeHuffDescs(decoder, stream); e != Error::None)
         return e;
     *streams = uint32_t(4 * n);
     return Error::None;
@@ -116,7 +116,7 @@ Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, Str
     return computeBarrier(stream);
 }
 
-Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream, uint32_t literal_span, uint32_t token_span) {
+Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     const std::optional<KernelHandle> parallel = getKernelHandle(&DecodeKernelHandles::merge_huff_descs_par_fn);
     const std::optional<KernelHandle> single =
         parallel ? parallel : getKernelHandle(&DecodeKernelHandles::merge_huff_descs_fn);
@@ -125,7 +125,6 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream, uint32_t litera
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3}) call.buffer(slotHandle(decoder, list));
     for (uint64_t at : kHuffCountersAt) call.buffer(slotHandle(decoder, kDescCounters), at);
     call.buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt);
-    call.word(literal_span).word(token_span);
     if (Error e = call.launch(decoder, stream, parallel ? "kvnMergeHuffDescsParKernel (x4)" : "kvnMergeHuffDescsKernel");
         e != Error::None)
         return e;

@@ -26,6 +26,6 @@ Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamH
 Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t slots,
                            uint64_t payload_len);
 
-Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream, uint32_t literal_span, uint32_t token_span);
+Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream);
 
 }  // namespace kvn
