@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <new>
 
+#include "core/platform/fault_countdown.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
 
 namespace {
+
+FaultCountdown g_alloc_fault;
 
 // Requests above this many bytes (a rounded size of 64 MiB or more) get memory of their own.
 constexpr uint64_t kDedicatedAbove = 0x3FFFFFC;
@@ -55,9 +58,12 @@ uint64_t bufferDeviceAddress(DeviceBufferHandle handle) {
     return ctx.vk.vkGetBufferDeviceAddress(ctx.device, &info);
 }
 
+void injectDeviceAllocFailure(int after) { g_alloc_fault.arm(after); }
+
 int32_t procMemAlloc(uint64_t* out, uint64_t bytes) {
     VulkanContext& ctx = vulkanContext();
     if (!out || bytes > UINT64_MAX - 3) return -1;
+    if (g_alloc_fault.fires()) return VK_ERROR_OUT_OF_DEVICE_MEMORY;
     // A zero-byte request still gets a real (4-byte) buffer: Vulkan has no empty buffers.
     const uint64_t size = bytes == 0 ? 4 : (bytes + 3) & ~uint64_t{3};
     const bool dedicated = bytes > kDedicatedAbove;

@@ -27,6 +27,9 @@ inline bool rangeFits(uint64_t offset, uint64_t bytes, uint64_t size) {
 uint64_t bufferDeviceAddress(DeviceBufferHandle handle);
 
 int32_t procMemAlloc(uint64_t* out, uint64_t bytes);
+// Test seam: the next `after` allocations run as usual, the one after is
+// refused as the device being out of memory. A negative value disarms it.
+void injectDeviceAllocFailure(int after);
 int32_t procMemFree(DeviceBufferHandle handle);
 int32_t procMemGetInfo(uint64_t* free_bytes, uint64_t* total_bytes);
 

@@ -28,9 +28,21 @@ struct AssembleRecord {
 };
 static_assert(sizeof(AssembleRecord) == kAssembleRecordBytes);
 
-bool upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
+Error upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
     DeviceBuffer& buffer = encoderBuffer(encoder, which);
-    return ensureEncodeDeviceBuffer(buffer, bytes) && gpuOps().memcpyHtoD(buffer.handle, data, bytes) == 0;
+    if (const Error e = ensureEncodeDeviceBuffer(buffer, bytes); e != Error::None) return e;
+    return gpuOps().memcpyHtoD(buffer.handle, data, bytes) == 0 ? Error::None : Error::GpuPipelineFailed;
+}
+
+// What the frame assembly kernel reads besides the sub-chunks: the chunk
+// tables of the layout and the head bytes.
+Error uploadFrameTables(EncoderState& encoder, const BodyLayout& layout, const std::vector<uint8_t>& head, uint64_t n) {
+    if (const Error e = upload(kChunkBodyOffsets, encoder, layout.body_offsets.data(), 4 * n); e != Error::None) return e;
+    if (const Error e = upload(kChunkPayloadLengths, encoder, layout.payload_lengths.data(), 4 * n); e != Error::None)
+        return e;
+    if (const Error e = upload(kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n); e != Error::None)
+        return e;
+    return upload(kHeadBytes, encoder, head.data(), head.size());
 }
 
 uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
@@ -63,9 +75,11 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
     DeviceBuffer& record_buffer = encoderBuffer(encoder, kAssembleRecords);
     DeviceBuffer& measured_buffer = encoderBuffer(encoder, kMeasuredSizes);
-    if (!upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)) ||
-        !ensureEncodeDeviceBuffer(measured_buffer, 4 * aw) || ops.ctxSynchronize() != 0)
-        return {0, Error::GpuPipelineFailed};
+    if (const Error e = upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord));
+        e != Error::None)
+        return {0, e};
+    if (const Error e = ensureEncodeDeviceBuffer(measured_buffer, 4 * aw); e != Error::None) return {0, e};
+    if (ops.ctxSynchronize() != 0) return {0, Error::GpuPipelineFailed};
     if (launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape, u32(aw),
                            {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, measured_buffer.handle,
                             measured_buffer.handle},
@@ -77,9 +91,10 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
     if (const Error e = placeSubChunks(measured, sub_offsets, &assembled_bytes); e != Error::None) return {0, e};
     for (uint64_t i = 0; i < aw; ++i) records[i].assembled_offset = sub_offsets[i];
     DeviceBuffer& assembled = encoderBuffer(encoder, kAssembledOutput);
-    if (!upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)) ||
-        !ensureEncodeDeviceBuffer(assembled, assembled_bytes))
-        return {0, Error::GpuPipelineFailed};
+    if (const Error e = upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord));
+        e != Error::None)
+        return {0, e};
+    if (const Error e = ensureEncodeDeviceBuffer(assembled, assembled_bytes); e != Error::None) return {0, e};
     if (launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
                            {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, assembled.handle},
                            {u32(aw)}) != 0 ||
@@ -110,11 +125,8 @@ WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, con
     storeLe32(head.data() + request.header_len + 4, u32(request.len));
 
     DeviceBuffer& frame = encoderBuffer(encoder, kOutputBuffer);
-    if (!upload(kChunkBodyOffsets, encoder, layout.body_offsets.data(), 4 * n) ||
-        !upload(kChunkPayloadLengths, encoder, layout.payload_lengths.data(), 4 * n) ||
-        !upload(kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n) ||
-        !upload(kHeadBytes, encoder, head.data(), head.size()) || !ensureEncodeDeviceBuffer(frame, frame_len))
-        return {0, Error::GpuPipelineFailed};
+    if (const Error e = uploadFrameTables(encoder, layout, head, n); e != Error::None) return {0, e};
+    if (const Error e = ensureEncodeDeviceBuffer(frame, frame_len); e != Error::None) return {0, e};
     if (launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", kernels.frame_assemble_fn, kFrameAssembleShape,
                            u32(n + 1),
                            {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,

@@ -54,8 +54,8 @@ bool deviceMerkleAvailable() {
 void hashDeviceLeaves(EncoderState& encoder, DeviceBufferHandle input, uint64_t len, uint32_t chunk_size) {
     const uint32_t count = encoder.merkle_chunk_count;
     const LeafBuffers b{encoderBuffer(encoder, kMerkleLeaves), encoderBuffer(encoder, kLeafScratch)};
-    if (!ensureEncodeDeviceBuffer(b.leaves, 4 * uint64_t{count}) ||
-        !ensureEncodeDeviceBuffer(b.scratch, 4 * uint64_t{count})) {
+    if (ensureEncodeDeviceBuffers({{&b.leaves, 4 * uint64_t{count}}, {&b.scratch, 4 * uint64_t{count}}}) !=
+        Error::None) {
         std::fprintf(stderr, "warning: encode merkle scratch alloc failed; trailer site will recompute the root\n");
         return;
     }
@@ -83,8 +83,7 @@ std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint6
     DeviceBuffer input{}, leaves{}, scratch{};
     std::optional<uint32_t> root;
     int32_t seg_rc = 0, combine_rc = 0;
-    if (ensureEncodeDeviceBuffer(input, len) && ensureEncodeDeviceBuffer(leaves, 4 * count) &&
-        ensureEncodeDeviceBuffer(scratch, 4 * count) &&
+    if (ensureEncodeDeviceBuffers({{&input, len}, {&leaves, 4 * count}, {&scratch, 4 * count}}) == Error::None &&
         gpuOps().memcpyHtoD(input.handle, src, len) == 0 &&
         launchLeaves({leaves, scratch}, input.handle, len, static_cast<uint32_t>(chunk_size),
                      static_cast<uint32_t>(count), &seg_rc, &combine_rc) == 0)

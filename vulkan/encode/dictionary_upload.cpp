@@ -22,8 +22,9 @@ Error prepareDeviceDictionary(EncoderState& encoder, uint32_t dict_id, uint32_t 
     DeviceBuffer& bytes = encoderBuffer(encoder, kDictBytes);
     DeviceBuffer& positions = encoderBuffer(encoder, kDictTable);
     const uint64_t table_bytes = table.size() * sizeof(uint32_t);
-    if (!ensureEncodeDeviceBuffer(bytes, dict.length) || !ensureEncodeDeviceBuffer(positions, table_bytes) ||
-        ops.memcpyHtoD(bytes.handle, dict.data, dict.length) != 0 ||
+    if (const Error e = ensureEncodeDeviceBuffers({{&bytes, dict.length}, {&positions, table_bytes}}); e != Error::None)
+        return e;
+    if (ops.memcpyHtoD(bytes.handle, dict.data, dict.length) != 0 ||
         ops.memcpyHtoD(positions.handle, table.data(), table_bytes) != 0)
         return Error::GpuPipelineFailed;
     encoder.dict_cache_id = dict_id;

@@ -5,20 +5,30 @@
 
 namespace kvn {
 
-bool ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes) {
+Error ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes) {
     // A buffer larger than a binding reaches fails every launch that binds
     // it: a smaller request gets a buffer that fits.
     const uint64_t limit = deviceBindingLimit();
-    if (buffer.capacity >= bytes && buffer.handle && !(buffer.capacity > limit && bytes <= limit)) return true;
+    if (buffer.capacity >= bytes && buffer.handle && !(buffer.capacity > limit && bytes <= limit)) return Error::None;
     const GpuOpsTable& ops = gpuOps();
-    if (!ops.memAlloc || !ops.memFree) return false;
+    if (!ops.memAlloc || !ops.memFree) return Error::BackendNotAvailable;
     freeEncodeDeviceBuffer(buffer);
     DeviceBufferHandle handle = 0;
     // A zero-byte buffer cannot be bound; keep one word.
     const uint64_t size = bytes ? bytes : 4;
-    if (ops.memAlloc(&handle, size) != 0 || !handle) return false;
+    if (const int32_t rc = ops.memAlloc(&handle, size); rc != 0 || !handle) {
+        if (rc == VK_ERROR_OUT_OF_DEVICE_MEMORY) return Error::OutOfDeviceMemory;
+        return rc == VK_ERROR_OUT_OF_HOST_MEMORY ? Error::OutOfMemory : Error::GpuPipelineFailed;
+    }
     buffer = {handle, size};
-    return true;
+    return Error::None;
+}
+
+Error ensureEncodeDeviceBuffers(std::initializer_list<BufferRequest> requests) {
+    for (const BufferRequest& r : requests) {
+        if (const Error e = ensureEncodeDeviceBuffer(*r.buffer, r.bytes); e != Error::None) return e;
+    }
+    return Error::None;
 }
 
 void freeEncodeDeviceBuffer(DeviceBuffer& buffer) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
+#include "core/errors.h"
 #include "core/handle/encoder_state.h"
 
 namespace kvn {
@@ -32,9 +34,17 @@ enum EncoderBuffer : uint32_t {
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);
 
 // Grows the buffer to at least `bytes` by freeing it and allocating anew;
-// the contents are not kept. False when the device operations are missing
-// or the allocation fails (the buffer is then empty).
-bool ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes);
+// the contents are not kept. OutOfDeviceMemory (or OutOfMemory) when the
+// allocation is refused, BackendNotAvailable without the device operations;
+// the buffer is then empty.
+Error ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes);
+
+struct BufferRequest {
+    DeviceBuffer* buffer;
+    uint64_t bytes;
+};
+// Each in turn; the first error ends the list.
+Error ensureEncodeDeviceBuffers(std::initializer_list<BufferRequest> requests);
 
 inline DeviceBuffer& encoderBuffer(EncoderState& encoder, EncoderBuffer which) {
     return encoder.device_buffers[which];

@@ -74,11 +74,13 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     DeviceBuffer& descs = encoderBuffer(encoder, kDescBuffer);
     DeviceBuffer& sizes = encoderBuffer(encoder, kLzSizes);
     DeviceBuffer& diag = encoderBuffer(encoder, kDiagBuffer);
-    if (!ensureEncodeDeviceBuffer(input, inputCopyBytes(request.len)) ||
-        !ensureEncodeDeviceBuffer(lz_output, lzOutputBytes(g)) ||
-        !ensureEncodeDeviceBuffer(descs, aw * sizeof(CompressChunkDesc)) || !ensureEncodeDeviceBuffer(sizes, 4 * aw) ||
-        !ensureEncodeDeviceBuffer(diag, kDiagBufferBytes))
-        return Error::GpuPipelineFailed;
+    if (const Error e = ensureEncodeDeviceBuffers({{&input, inputCopyBytes(request.len)},
+                                                   {&lz_output, lzOutputBytes(g)},
+                                                   {&descs, aw * sizeof(CompressChunkDesc)},
+                                                   {&sizes, 4 * aw},
+                                                   {&diag, kDiagBufferBytes}});
+        e != Error::None)
+        return e;
 
     // Greedy parse; 16-bit table entries when every group is one sub-chunk
     // whose positions fit them.
@@ -93,7 +95,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const uint64_t table_cap = std::max<uint64_t>(0x8CCCCCu >> (bits - g16 + 2), 170);
     const uint64_t tables = std::max<uint64_t>(2 * std::min(ceilDiv(windows, 2), table_cap), 1);
     DeviceBuffer& hash_tables = encoderBuffer(encoder, kHashTables);
-    if (!ensureEncodeDeviceBuffer(hash_tables, tables * entries * 4)) return Error::GpuPipelineFailed;
+    if (const Error e = ensureEncodeDeviceBuffer(hash_tables, tables * entries * 4); e != Error::None) return e;
 
     if (ops.memcpyHtoD(input.handle, request.src, request.len) != 0 ||
         ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)) != 0 ||
