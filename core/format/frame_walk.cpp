@@ -20,10 +20,10 @@ uint64_t chunkTableLength(uint64_t raw_total, uint64_t chunk_size) {
     return saturatingMul(kChunkTableEntrySize, ceilDiv(raw_total, chunk_size));
 }
 
-FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available) {
-    const FrameHeader header = parseFrameHeader(bytes, available);
-    if (header.error != Error::None) return {0, 0, false, Error::BadFrame};
+namespace {
 
+// The walk of a frame whose header was read good.
+FrameLength walkFrame(const uint8_t* bytes, uint64_t available, const FrameHeader& header) {
     // pos can start past `available` when a WRT section runs beyond the bytes
     // given; `remaining` then is 0 and the frame ends at its header.
     uint64_t pos = header.header_length;
@@ -59,13 +59,23 @@ FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available) {
     return {pos, raw_total, cut_off, Error::None};
 }
 
+}  // namespace
+
+FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available) {
+    const FrameHeader header = parseFrameHeader(bytes, available);
+    if (header.error != Error::None) return {0, 0, false, Error::BadFrame};
+    return walkFrame(bytes, available, header);
+}
+
 FrameStep nextFrame(const uint8_t* input, uint64_t input_len, uint64_t pos) {
     const uint64_t available = input_len - pos;
-    if (available < kFrameFixedHeaderSize || loadLe32(input + pos) != kFrameMagic) return {true, 0, 0, Error::None};
-    const FrameLength frame = frameTotalLength(input + pos, available);
-    if (frame.error != Error::None) return {false, 0, 0, frame.error};
-    if (frame.length > available || frame.cut_off) return {false, 0, 0, Error::BadFrame};
-    return {false, frame.length, frame.raw_total, Error::None};
+    if (available < kFrameFixedHeaderSize || loadLe32(input + pos) != kFrameMagic) return {true, {}, 0, 0, Error::None};
+    const FrameHeader header = parseFrameHeader(input + pos, available);
+    if (header.error != Error::None) return {false, {}, 0, 0, Error::BadFrame};
+    const FrameLength frame = walkFrame(input + pos, available, header);
+    if (frame.error != Error::None) return {false, {}, 0, 0, frame.error};
+    if (frame.length > available || frame.cut_off) return {false, {}, 0, 0, Error::BadFrame};
+    return {false, header, frame.length, frame.raw_total, Error::None};
 }
 
 }  // namespace kvn

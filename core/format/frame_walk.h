@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/errors.h"
+#include "core/format/frame_header.h"
 #include "kernels/format_constants.h"
 
 namespace kvn {
@@ -61,6 +62,7 @@ FrameLength frameTotalLength(const uint8_t* bytes, uint64_t available);
 // cut-off tail alike, and dropping it would lose the caller's data.
 struct FrameStep {
     bool ends_input;
+    FrameHeader header;  // of a good frame
     uint64_t length;     // trailers included; within the input
     uint64_t raw_total;  // what the counted blocks decode to
     Error error;

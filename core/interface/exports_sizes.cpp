@@ -66,9 +66,8 @@ KVN_API KvnStatus kvnGetTotalDecompressedSize(void* handle, const uint8_t* data,
         if (step.ends_input) break;
         if (step.error != Error::None) return KVN_STATUS_CORRUPT_FRAME;
         const uint8_t* frame = data + pos;
-        const FrameHeader header = parseFrameHeader(frame, step.length);
         uint64_t size = 0;
-        if (!frameDecodedSize(frame, header, step.length, &size)) return KVN_STATUS_CORRUPT_FRAME;
+        if (!frameDecodedSize(frame, step.header, step.length, &size)) return KVN_STATUS_CORRUPT_FRAME;
         if (__builtin_add_overflow(total, size, &total)) return KVN_STATUS_CORRUPT_FRAME;
         pos += step.length;
     }

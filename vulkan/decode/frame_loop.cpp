@@ -61,7 +61,7 @@ Error decodeFrames(DecompressJob& job, DecoderState& decoder, uint64_t* produced
         if (step.ends_input) break;
         if (step.error != Error::None) return step.error;
         const uint8_t* frame = job.src + offset;
-        const FrameHeader header = parseFrameHeader(frame, step.length);
+        const FrameHeader& header = step.header;
         // The content size is what the blocks decode to: a header that says
         // more than they hold is damaged, whatever its size.
         if (header.has_content_size && header.content_size != step.raw_total) return Error::SizeMismatch;

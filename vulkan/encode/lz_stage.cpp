@@ -11,7 +11,6 @@
 #include "core/platform/platform.h"
 #include "vulkan/device/device_buffers.h"
 #include "vulkan/device/encode_pipelines.h"
-#include "vulkan/device/kernel_launch.h"
 #include "vulkan/device/vulkan_context.h"
 #include "vulkan/encode/body_encode.h"
 #include "vulkan/encode/device_merkle.h"
@@ -57,8 +56,6 @@ uint32_t high(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
 
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage) {
     const FrameGeometry& g = stage.geometry;
-    // The planner refused such frames already; a device-resident input gets here directly.
-    if (const Error e = checkCompressedFrameFits(g, request.len, deviceBindingLimit()); e != Error::None) return e;
     try {
         stage.descs = buildChunkDescriptors(g, request.len);
         stage.lz_sizes.assign(stage.descs.size(), 0);
@@ -119,8 +116,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const int32_t rc = launchEncodeKernel(
         &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, groups,
         {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
-        {low(aw), bits, static_cast<uint32_t>(ParseMode::Greedy), level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address), low(dict_address),
-         high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len), 0,
+        {low(aw), bits, kGreedyMode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
+         low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len), 0,
          low(g.subs_per_group), 0, low(input_address), high(input_address), g16, floor});
     if (rc != 0 || ops.ctxSynchronize() != 0) return Error::GpuPipelineFailed;
     if (ops.memcpyDtoH(stage.lz_sizes.data(), sizes.handle, 4 * aw) != 0) return Error::GpuPipelineFailed;

@@ -32,6 +32,15 @@ protected:
     void* handle_ = nullptr;
 };
 
+// Options of a call at `level` with both trailers, the checksum and the Merkle root.
+inline CompressOpts withTrailers(int32_t level) {
+    CompressOpts opts{};
+    opts.level = level;
+    opts.content_checksum = 1;
+    opts.merkle_root = 1;
+    return opts;
+}
+
 // Inputs that exercise the parse and the layout.
 Bytes repeated(uint64_t n, uint8_t byte);
 Bytes randomBytes(uint64_t n, uint32_t seed);

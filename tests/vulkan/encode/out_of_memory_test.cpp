@@ -36,10 +36,7 @@ void refuseOneAllocation(int after, Outcomes* seen, Call call) {
 TEST_F(EncodeTest, RefusedDeviceAllocationsAreOutOfMemory) {
     if (!kEncodeKernels || !kDecodeKernels) GTEST_SKIP() << "this build carries no encode or decode kernels yet";
     const Bytes input = realFile("/usr/include/vulkan/vulkan_core.h", 200000);
-    CompressOpts opts{};
-    opts.level = 2;
-    opts.content_checksum = 1;
-    opts.merkle_root = 1;
+    const CompressOpts opts = withTrailers(2);
     const Bytes frame = compressOk(input, opts);
     ASSERT_FALSE(frame.empty());
 
@@ -52,7 +49,9 @@ TEST_F(EncodeTest, RefusedDeviceAllocationsAreOutOfMemory) {
             Bytes out(compressBound(input.size()));
             uint64_t size = 0;
             const KvnStatus s = kvnCompressHost(handle, input.data(), input.size(), out.data(), out.size(), &size, &opts);
-            if (s == KVN_STATUS_SUCCESS) EXPECT_EQ(Bytes(out.begin(), out.begin() + size), frame);
+            if (s == KVN_STATUS_SUCCESS) {
+                EXPECT_EQ(Bytes(out.begin(), out.begin() + size), frame);
+            }
             return s;
         });
         refuseOneAllocation(after, &decompressed, [&](void* handle) {
@@ -60,7 +59,9 @@ TEST_F(EncodeTest, RefusedDeviceAllocationsAreOutOfMemory) {
             uint64_t size = 0;
             DecompressOpts dopts{};
             const KvnStatus s = kvnDecompressHost(handle, frame.data(), frame.size(), out.data(), out.size(), &size, &dopts);
-            if (s == KVN_STATUS_SUCCESS) EXPECT_TRUE(size == input.size() && Bytes(out.begin(), out.begin() + size) == input);
+            if (s == KVN_STATUS_SUCCESS) {
+                EXPECT_TRUE(size == input.size() && Bytes(out.begin(), out.begin() + size) == input);
+            }
             return s;
         });
     }

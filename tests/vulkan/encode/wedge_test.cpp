@@ -53,10 +53,7 @@ class WedgeTest : public EncodeTest, public ::testing::WithParamInterface<Wedge>
 TEST_P(WedgeTest, LaterCallsAnswerWithStatuses) {
     if (!kEncodeKernels || !kDecodeKernels) GTEST_SKIP() << "this build carries no encode or decode kernels yet";
     const Bytes input = realFile("/usr/include/vulkan/vulkan_core.h", 400000);
-    CompressOpts opts{};
-    opts.level = 1;
-    opts.content_checksum = 1;
-    opts.merkle_root = 1;
+    const CompressOpts opts = withTrailers(1);
     const Bytes frame = compressOk(input, opts);
     ASSERT_FALSE(frame.empty());
 
