@@ -19,8 +19,8 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     const std::optional<KernelHandle> combine = getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
     if (batch.merkle_leaves == 0 || !seg_hash || !combine) return Error::None;
     const uint32_t leaves = batch.merkle_leaves;
-    if (Error e = ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
+    KVN_TRY(ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)));
     const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
     // The leaves are the frame's: the buffer holds the history of earlier
     // blocks before this batch's bytes, and every leaf is hashed from there.
@@ -33,43 +33,43 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     // other bytes than the caller gets.
     if (restore && !prefix) return Error::KernelMissing;
     if (restore) {
-        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        KVN_TRY(computeBarrier(stream));
         // The batch's chunks start at out_off; the caller arms the pass only
         // where that offset can be bound.
         KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
         call.buffer(output, batch.out_off).buffer(buffers.payload_buf);
         call.wide(table_at).word(uint32_t(block_chunks)).word(batch.merkle_chunk_size).wide(batch.out_len);
-        if (Error e = call.launch(decoder, stream); e != Error::None) return e;
+        KVN_TRY(call.launch(decoder, stream));
     }
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(computeBarrier(stream));
 
     // The prefixes are restored above: the leaves hash the output as it stands.
     KernelCall hash(*seg_hash, leaves);
     hash.buffer(output).buffer(slotHandle(decoder, kSegHashes));
     hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
-    if (Error e = hash.launch(decoder, stream); e != Error::None) return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(hash.launch(decoder, stream));
+    KVN_TRY(computeBarrier(stream));
     KernelCall fold(*combine, groupsOf(leaves));
     fold.buffer(slotHandle(decoder, kSegHashes)).buffer(slotHandle(decoder, kChunkHashes));
     fold.word(leaves).word(batch.merkle_chunk_size).wide(hashed).word(batch.leaf_off);
-    if (Error e = fold.launch(decoder, stream); e != Error::None) return e;
+    KVN_TRY(fold.launch(decoder, stream));
 
     const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
     if (!batch.last_batch || !verdict) return Error::None;
-    if (Error e = ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS));
     // XXH32 chains its stripes: the fold runs in passes, each carrying its
     // lanes to the next through the cell; the last pass writes the verdict.
     const uint32_t stripes = batch.leaf_total / 4;
     for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
-        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        KVN_TRY(computeBarrier(stream));
         KernelCall judge(*verdict, 1);
         judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
         judge.word(batch.leaf_total).word(batch.expected_root).word(first);
-        if (Error e = judge.launch(decoder, stream); e != Error::None) return e;
+        KVN_TRY(judge.launch(decoder, stream));
         if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
     }
     if (!batch.verdict_dst) return Error::None;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(computeBarrier(stream));
     const GpuOpsTable& ops = gpuOps();
     return checkCopy(ops.memcpyDtoHAsync ? ops.memcpyDtoHAsync(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4, stream)
                                          : ops.memcpyDtoH(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4));

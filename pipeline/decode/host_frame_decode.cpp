@@ -86,9 +86,7 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
     if (n > kMaxBatchChunks) return Error::BadFrame;
     std::memset(descs, 0, n * sizeof(KvnChunkDesc));
     ChunkWalk walk;
-    if (Error e = walkChunks(payload, raw, uint32_t(c.chunk), c.header.sc_group_size, at, {descs, n}, &walk);
-        e != Error::None)
-        return e;
+    KVN_TRY(walkChunks(payload, raw, uint32_t(c.chunk), c.header.sc_group_size, at, {descs, n}, &walk));
     dumpBlockChunks({descs, walk.chunk_count}, payload);
 
     DecodeBatch batch{
@@ -126,7 +124,7 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
         batch.sc_table_off = walk.has_prefix_area ? walk.prefix_area_off : 0;
         batch.last_batch = true;
     }
-    if (Error e = runDecodePipeline(c.decoder, batch); e != Error::None) return e;
+    KVN_TRY(runDecodePipeline(c.decoder, batch));
 
     if (!c.target.on_device) {
         // A judged batch came back with its prefixes restored: the verdict
@@ -165,7 +163,7 @@ Error uploadDictionary(DecoderState& decoder, uint32_t id, const uint8_t* data, 
     if (!ensureDevice()) return Error::BackendNotAvailable;
     decoder.dict_buffer_id = 0;
     decoder.dict_buffer_len = 0;
-    if (Error e = ensureDeviceSlot(decoder.dict_buffer, len ? len : 16); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder.dict_buffer, len ? len : 16));
     const GpuOpsTable& ops = gpuOps();
     if (len > 0 && (!ops.memcpyHtoD || ops.memcpyHtoD(decoder.dict_buffer.handle, data, len) != Error::None))
         return Error::CopyFailed;
@@ -176,18 +174,14 @@ Error uploadDictionary(DecoderState& decoder, uint32_t id, const uint8_t* data, 
 
 Error checkFrameTrailers(const FrameHeader& header, const uint8_t* frame, uint64_t frame_len, const uint8_t* out,
                          uint64_t bytes, DecoderState& decoder, int32_t verdict) {
-    if (Error e = checkContentChecksum(header.has_checksum, header.has_merkle_root, frame, frame_len, out, bytes);
-        e != Error::None)
-        return e;
+    KVN_TRY(checkContentChecksum(header.has_checksum, header.has_merkle_root, frame, frame_len, out, bytes));
     if (!header.has_merkle_root) return Error::None;
     const MerkleTrailer trailer = readMerkleTrailer(true, header.sc_group_size, frame, frame_len);
     if (trailer.error != Error::None) return trailer.error == Error::ChecksumMismatch ? Error::Truncated : trailer.error;
     if (!trailer.present) return Error::None;
     dumpMerkleInput(out, bytes, "verdict", uint32_t(verdict), trailer.stored_root);
     if (envPresent("KVN_VK_MERKLE_DEBUG")) {
-        if (Error e = compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root);
-            e != Error::None)
-            return e;
+        KVN_TRY(compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root));
     }
     if (verdict == kVerdictMatch) return Error::None;
     if (verdict == kVerdictMismatch) return Error::ChecksumMismatch;

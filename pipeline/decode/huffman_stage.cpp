@@ -41,8 +41,8 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
                           uint64_t chunk_count, uint64_t payload_len, uint32_t subchunk_size, uint32_t* streams) {
     *streams = 0;
     const uint64_t n = batch.subchunks;
-    if (Error e = ensureDeviceSlot(decoder, kDescCounters, kDescCounterBytes); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kDescCounters, kDescCounterBytes));
+    KVN_TRY(ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes));
     const std::optional<KernelHandle> scan = getKernelHandle(&DecodeKernelHandles::scan_parse_fn);
     const std::optional<KernelHandle> compact = getKernelHandle(&DecodeKernelHandles::compact_all_descs_fn);
     const std::optional<KernelHandle> merge = getKernelHandle(&DecodeKernelHandles::merge_huff_descs_fn);
@@ -55,12 +55,11 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     if (!ops.memcpyHtoD || !ops.launchKernel || !ops.memsetD8) return Error::BackendNotAvailable;
 
     const ScanLayout layout = scanLayout(n);
-    if (Error e = ensureDeviceSlot(decoder, kScanLists, layout.bytes); e != Error::None) return e;
-    if (Error e = checkCopy(ops.memsetD8(slotHandle(decoder, kScanLists), 0, layout.bytes)); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kScanChunkCount, 4); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kScanLists, layout.bytes));
+    KVN_TRY(checkCopy(ops.memsetD8(slotHandle(decoder, kScanLists), 0, layout.bytes)));
+    KVN_TRY(ensureDeviceSlot(decoder, kScanChunkCount, 4));
     const uint32_t count32 = uint32_t(chunk_count);
-    if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kScanChunkCount), &count32, 4)); e != Error::None)
-        return e;
+    KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kScanChunkCount), &count32, 4)));
 
     const uint64_t payload_end = batch.payload_buf_off + payload_len;
     KernelCall parse(*scan, uint32_t((chunk_count + kScanParseGroup - 1) / kScanParseGroup));
@@ -69,17 +68,15 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     for (uint64_t offset : layout.offsets) parse.buffer(slotHandle(decoder, kScanLists), offset);
     parse.buffer(slotHandle(decoder, kScratchOffsets));
     parse.word(uint32_t(payload_end < 0xFFFFFFFFull ? payload_end : 0xFFFFFFFFull)).word(subchunk_size);
-    if (Error e = parse.launch(decoder, stream, "kvnScanParseKernel"); e != Error::None) return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(parse.launch(decoder, stream, "kvnScanParseKernel"));
+    KVN_TRY(computeBarrier(stream));
 
     // Compaction keeps at most one entry per sub-chunk in each Huffman list
     // and two (both halves) in the stored-half list.
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3})
-        if (Error e = ensureDeviceSlot(decoder, list, roundUp256(n * kHuffListEntryBytes)); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kOff16List, roundUp256(2 * n * kOff16ListEntryBytes)); e != Error::None)
-        return e;
-    if (Error e = checkCopy(ops.memsetD8(slotHandle(decoder, kDescCounters), 0, kDescCounterBytes)); e != Error::None)
-        return e;
+        KVN_TRY(ensureDeviceSlot(decoder, list, roundUp256(n * kHuffListEntryBytes)));
+    KVN_TRY(ensureDeviceSlot(decoder, kOff16List, roundUp256(2 * n * kOff16ListEntryBytes)));
+    KVN_TRY(checkCopy(ops.memsetD8(slotHandle(decoder, kDescCounters), 0, kDescCounterBytes)));
 
     KernelCall compaction(*compact, kCompactGroups);
     for (uint64_t offset : layout.offsets) compaction.buffer(slotHandle(decoder, kScanLists), offset);
@@ -87,18 +84,13 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3, kOff16List})
         compaction.buffer(slotHandle(decoder, list));
     compaction.buffer(slotHandle(decoder, kDescCounters));
-    if (Error e = compaction.launch(decoder, stream, "kvnCompactAllDescsKernel (fused x5)"); e != Error::None)
-        return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(compaction.launch(decoder, stream, "kvnCompactAllDescsKernel (fused x5)"));
+    KVN_TRY(computeBarrier(stream));
 
-    if (Error e = launchGatherRawOff16(decoder, batch, stream, uint32_t(2 * n), payload_len); e != Error::None)
-        return e;
-    if (Error e = ensureDeviceSlot(decoder, kMergedDescs, kHuffDescBytes * 4 * n); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, kHuffLutWindow));
-        e != Error::None)
-        return e;
-    if (Error e = mergeHuffDescs(decoder, stream); e != Error::None)
-        return e;
+    KVN_TRY(launchGatherRawOff16(decoder, batch, stream, uint32_t(2 * n), payload_len));
+    KVN_TRY(ensureDeviceSlot(decoder, kMergedDescs, kHuffDescBytes * 4 * n));
+    KVN_TRY(ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, kHuffLutWindow)));
+    KVN_TRY(mergeHuffDescs(decoder, stream));
     *streams = uint32_t(4 * n);
     return Error::None;
 }
@@ -112,7 +104,7 @@ Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, Str
     call.buffer(batch.payload_buf).buffer(slotHandle(decoder, kEntropyScratch), batch.off16_region_off);
     call.buffer(slotHandle(decoder, kOff16List)).buffer(slotHandle(decoder, kDescCounters), kOff16CounterAt);
     call.word(uint32_t(payload_len + batch.payload_buf_off));
-    if (Error e = call.launch(decoder, stream, "kvnGatherRawOff16Kernel"); e != Error::None) return e;
+    KVN_TRY(call.launch(decoder, stream, "kvnGatherRawOff16Kernel"));
     return computeBarrier(stream);
 }
 
@@ -125,10 +117,8 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3}) call.buffer(slotHandle(decoder, list));
     for (uint64_t at : kHuffCountersAt) call.buffer(slotHandle(decoder, kDescCounters), at);
     call.buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt);
-    if (Error e = call.launch(decoder, stream, parallel ? "kvnMergeHuffDescsParKernel (x4)" : "kvnMergeHuffDescsKernel");
-        e != Error::None)
-        return e;
-    if (Error e = computeBarrier(stream); e != Error::None) return e;
+    KVN_TRY(call.launch(decoder, stream, parallel ? "kvnMergeHuffDescsParKernel (x4)" : "kvnMergeHuffDescsKernel"));
+    KVN_TRY(computeBarrier(stream));
 
     const char* path = envText("KVN_DUMP_HUFF_DESCS");
     if (!path) return Error::None;
@@ -166,21 +156,21 @@ Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamH
         KernelCall tables(*build, groups);
         tables.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
         tables.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).word(first);
-        if (Error e = tables.launch(decoder, stream, "kvnHuffBuildLutKernel"); e != Error::None) return e;
-        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        KVN_TRY(tables.launch(decoder, stream, "kvnHuffBuildLutKernel"));
+        KVN_TRY(computeBarrier(stream));
         double built = start;
         if (split_timer) {
-            if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+            KVN_TRY(checkSync(ops.streamSynchronize(stream)));
             built = hostTimeMs();
         }
         KernelCall streams4(*decode, groups);
         streams4.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
         streams4.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).buffer(slotHandle(decoder, kDescCounters));
         streams4.wide(scratch).wide(scratch + batch.tok_region_off).wide(scratch + batch.off16_region_off).word(first);
-        if (Error e = streams4.launch(decoder, stream, "kvnHuffDecode4StreamKernel"); e != Error::None) return e;
-        if (Error e = computeBarrier(stream); e != Error::None) return e;
+        KVN_TRY(streams4.launch(decoder, stream, "kvnHuffDecode4StreamKernel"));
+        KVN_TRY(computeBarrier(stream));
         if (split_timer) {
-            if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+            KVN_TRY(checkSync(ops.streamSynchronize(stream)));
             build_ms += built - start;
             decode_ms += hostTimeMs() - built;
         }

@@ -102,9 +102,9 @@ Error launchWindows(const LzDispatch& lz, StreamHandle stream, const Launch& lau
             end = step_end;
         }
         if (first > 0) {
-            if (Error e = computeBarrier(stream); e != Error::None) return e;
+            KVN_TRY(computeBarrier(stream));
         }
-        if (Error e = launch(first, end - first, 1u); e != Error::None) return e;
+        KVN_TRY(launch(first, end - first, 1u));
         first = end;
     }
     return Error::None;

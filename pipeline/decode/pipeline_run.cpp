@@ -36,10 +36,8 @@ bool holdsStreams(const KvnChunkDesc& desc) {
 // sets the region offsets. Synchronous: the table lives on the caller's stack.
 Error placeStreamRegions(DecoderState& decoder, const std::vector<uint32_t>& slot_starts, BatchBuffers& buffers) {
     const uint64_t bytes = 4 * slot_starts.size();
-    if (Error e = ensureDeviceSlot(decoder, kScratchOffsets, bytes); e != Error::None) return e;
-    if (Error e = checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kScratchOffsets), slot_starts.data(), bytes));
-        e != Error::None)
-        return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kScratchOffsets, bytes));
+    KVN_TRY(checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kScratchOffsets), slot_starts.data(), bytes)));
     // The off16 region is bound at its offset: a multiple of 256 meets every
     // storage-buffer offset alignment.
     const uint64_t region = (uint64_t(slot_starts.back()) + 255) & ~uint64_t{255};
@@ -87,10 +85,8 @@ Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBu
     const uint32_t total = uint32_t(coded + (spare ? 1 : 0));
     const GpuOpsTable& ops = gpuOps();
     // Synchronous: both live on this stack frame.
-    if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkStarts), starts.data(), 4 * starts.size()));
-        e != Error::None)
-        return e;
-    if (Error e = checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkTotal), &total, 4)); e != Error::None) return e;
+    KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkStarts), starts.data(), 4 * starts.size())));
+    KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkTotal), &total, 4)));
     buffers.subchunks = total;
     return placeStreamRegions(decoder, slot_starts, buffers);
 }
@@ -105,26 +101,21 @@ Error placeFullSlots(DecoderState& decoder, uint64_t n, BatchBuffers& buffers) {
 
 // Steps 6 to 9: buffers, uploads and the sub-chunk count; fills `buffers`.
 Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream, BatchBuffers& buffers) {
-    if (Error e = ensureDeviceSlot(decoder, kOutSlot, batch.out_off + batch.out_len + kOutputSlack); e != Error::None)
-        return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kOutSlot, batch.out_off + batch.out_len + kOutputSlack));
     if (batch.out_off > 0 && !batch.out_on_device) {
-        if (Error e = upload(slotHandle(decoder, kOutSlot), batch.host_out, batch.out_off, stream); e != Error::None)
-            return e;
+        KVN_TRY(upload(slotHandle(decoder, kOutSlot), batch.host_out, batch.out_off, stream));
     }
     // The LZ kernels only OR bits into their status cell: it starts at 0.
     static const uint32_t kNoStatus = 0;
-    if (Error e = ensureDeviceSlot(decoder, kLzStatus, 4); e != Error::None) return e;
-    if (Error e = upload(slotHandle(decoder, kLzStatus), &kNoStatus, 4, stream); e != Error::None) return e;
-    if (Error e = ensureDeviceSlot(decoder, kPayloadSlot, batch.payload_len + (batch.payload_len ? 16 : 20));
-        e != Error::None)
-        return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kLzStatus, 4));
+    KVN_TRY(upload(slotHandle(decoder, kLzStatus), &kNoStatus, 4, stream));
+    KVN_TRY(ensureDeviceSlot(decoder, kPayloadSlot, batch.payload_len + (batch.payload_len ? 16 : 20)));
     const uint64_t desc_bytes = sizeof(KvnChunkDesc) * batch.chunk_count;
-    if (Error e = ensureDeviceSlot(decoder, kDescSlot, desc_bytes ? desc_bytes : 16); e != Error::None) return e;
+    KVN_TRY(ensureDeviceSlot(decoder, kDescSlot, desc_bytes ? desc_bytes : 16));
     if (batch.descs_on_device) {
         buffers.desc_buf = batch.dev_descs;
     } else {
-        if (Error e = upload(slotHandle(decoder, kDescSlot), batch.host_descs, desc_bytes, stream); e != Error::None)
-            return e;
+        KVN_TRY(upload(slotHandle(decoder, kDescSlot), batch.host_descs, desc_bytes, stream));
         buffers.desc_buf = slotHandle(decoder, kDescSlot);
     }
     if (batch.payload_on_device && batch.payload_len > 0) {
@@ -133,8 +124,7 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
     } else {
         buffers.payload_buf = slotHandle(decoder, kPayloadSlot);
         buffers.payload_buf_off = 0;
-        if (Error e = upload(buffers.payload_buf, batch.host_payload, batch.payload_len, stream); e != Error::None)
-            return e;
+        KVN_TRY(upload(buffers.payload_buf, batch.host_payload, batch.payload_len, stream));
     }
 
     // Sub-chunk total n: counted on the host for host descriptors, an upper
@@ -147,8 +137,8 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
     } else {
         const std::optional<KernelHandle> prefix_sum = getKernelHandle(&DecodeKernelHandles::prefix_sum_chunks_fn);
         if (!prefix_sum) return Error::KernelMissing;
-        if (Error e = ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes); e != Error::None) return e;
-        if (Error e = ensureDeviceSlot(decoder, kSubchunkTotal, 4); e != Error::None) return e;
+        KVN_TRY(ensureDeviceSlot(decoder, kSubchunkStarts, kSubchunkStartsBytes));
+        KVN_TRY(ensureDeviceSlot(decoder, kSubchunkTotal, 4));
         buffers.subchunks = 0;
         // An empty batch keeps the Huffman road, which refuses it.
         buffers.entropy_coded = batch.chunk_count == 0;
@@ -158,14 +148,14 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
             buffers.entropy_coded |= holdsStreams(desc);
         }
         if (batch.level_code >= 3 && buffers.entropy_coded && batch.chunk_count > 0) {
-            if (Error e = numberStreamSlots(decoder, batch, buffers); e != Error::None) return e;
+            KVN_TRY(numberStreamSlots(decoder, batch, buffers));
         } else {
             KernelCall call(*prefix_sum, 1);
             call.buffer(buffers.desc_buf).buffer(slotHandle(decoder, kSubchunkStarts));
             call.buffer(slotHandle(decoder, kSubchunkTotal));
             call.word(uint32_t(batch.chunk_count)).word(batch.subchunk_size);
-            if (Error e = call.launch(decoder, stream, "kvnPrefixSumChunksKernel"); e != Error::None) return e;
-            if (Error e = computeBarrier(stream); e != Error::None) return e;
+            KVN_TRY(call.launch(decoder, stream, "kvnPrefixSumChunksKernel"));
+            KVN_TRY(computeBarrier(stream));
         }
     }
     const uint64_t n = buffers.subchunks;
@@ -173,18 +163,16 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
         if (n > kMaxHuffmanSubchunks) return Error::BadMode;
         // Host-numbered slots are placed already.
         if (buffers.tok_region_off == 0 && n > 0) {
-            if (Error e = placeFullSlots(decoder, n, buffers); e != Error::None) return e;
+            KVN_TRY(placeFullSlots(decoder, n, buffers));
         }
-        if (Error e = ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off); e != Error::None)
-            return e;
+        KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
     }
     if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
     if (!batch.chunk_count_on_device) {
-        if (Error e = ensureDeviceSlot(decoder, kChunkCountCell, 4); e != Error::None) return e;
+        KVN_TRY(ensureDeviceSlot(decoder, kChunkCountCell, 4));
         const uint32_t count = uint32_t(batch.chunk_count);
         // Synchronous: the value lives on this stack frame.
-        if (Error e = checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kChunkCountCell), &count, 4)); e != Error::None)
-            return e;
+        KVN_TRY(checkCopy(gpuOps().memcpyHtoD(slotHandle(decoder, kChunkCountCell), &count, 4)));
     }
     return Error::None;
 }
@@ -215,7 +203,7 @@ Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stre
     }
     // A later block: the only offset-taking read is synchronous, after the stream drains.
     if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
-    if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+    KVN_TRY(checkSync(ops.streamSynchronize(stream)));
     return checkCopy(ops.memcpyDtoHSrcOffset(batch.host_out + batch.out_off, slotHandle(decoder, kOutSlot),
                                              batch.out_len, batch.out_off));
 }
@@ -225,11 +213,11 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.launchKernel || !ops.ctxSynchronize || !ops.streamSynchronize)
         return Error::BackendNotAvailable;
     BatchBuffers buffers;
-    if (Error e = stageInputs(decoder, batch, stream, buffers); e != Error::None) return e;
+    KVN_TRY(stageInputs(decoder, batch, stream, buffers));
     const DeviceBufferHandle chunk_count_buf =
         batch.chunk_count_on_device ? batch.dev_chunk_count : slotHandle(decoder, kChunkCountCell);
     if (own_stream && ops.streamFlushTransfer) {
-        if (Error e = checkSync(ops.streamFlushTransfer(stream)); e != Error::None) return e;
+        KVN_TRY(checkSync(ops.streamFlushTransfer(stream)));
     }
 
     const bool split_timer = envPresent("KVN_SPLIT_TIMER");
@@ -249,7 +237,7 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     const bool in_place = batch.out_on_device && batch.out_off == 0;
     const DeviceBufferHandle destination = in_place ? batch.dev_out : slotHandle(decoder, kOutSlot);
     if (streams > 0) {
-        if (Error e = launchHuffDecode(decoder, buffers, stream, streams, split_timer); e != Error::None) return e;
+        KVN_TRY(launchHuffDecode(decoder, buffers, stream, streams, split_timer));
     }
 
     uint64_t dict_address = 0;
@@ -279,10 +267,10 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .dict_address = dict_address,
         .dict_len = dict_len,
     };
-    if (Error e = dispatchLzDecode(decoder, buffers, stream, lz).error; e != Error::None) return e;
-    if (Error e = launchDeviceMerkle(decoder, batch, buffers, stream, destination); e != Error::None) return e;
+    KVN_TRY(dispatchLzDecode(decoder, buffers, stream, lz).error);
+    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination));
     if (!in_place) {
-        if (Error e = copyOut(decoder, batch, stream); e != Error::None) return e;
+        KVN_TRY(copyOut(decoder, batch, stream));
     }
     // The LZ status travels back with the output, into a cell the handle
     // keeps (a stream that fails to drain must not write to a dead frame).
@@ -295,7 +283,7 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         e != Error::None)
         return e;
     // The frame decoder resolves the timings of all its batches together.
-    if (Error e = checkSync(ops.streamSynchronize(stream)); e != Error::None) return e;
+    KVN_TRY(checkSync(ops.streamSynchronize(stream)));
     return lzStatusError(*lz_status);
 }
 

@@ -30,7 +30,7 @@ static_assert(sizeof(AssembleRecord) == kAssembleRecordBytes);
 
 Error upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
     DeviceBuffer& buffer = encoderBuffer(encoder, which);
-    if (const Error e = ensureEncodeDeviceBuffer(buffer, bytes); e != Error::None) return e;
+    KVN_TRY(ensureEncodeDeviceBuffer(buffer, bytes));
     return gpuOps().memcpyHtoD(buffer.handle, data, bytes);
 }
 

@@ -24,7 +24,7 @@ Error ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes) {
 
 Error ensureEncodeDeviceBuffers(std::initializer_list<BufferRequest> requests) {
     for (const BufferRequest& r : requests) {
-        if (const Error e = ensureEncodeDeviceBuffer(*r.buffer, r.bytes); e != Error::None) return e;
+        KVN_TRY(ensureEncodeDeviceBuffer(*r.buffer, r.bytes));
     }
     return Error::None;
 }
