@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "core/platform/platform.h"
-#include "korvane.h"
 #include "kernels/embedded_modules.h"
+#include "korvane.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"

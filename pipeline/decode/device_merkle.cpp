@@ -1,8 +1,8 @@
 #include "pipeline/decode/device_merkle.h"
 
 #include "kernels/format_constants.h"
-#include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/kernel_call.h"
 
 namespace kvn {
 namespace {

@@ -8,8 +8,8 @@
 #include "core/handle/handle.h"
 #include "core/timing/last_timings.h"
 #include "pipeline/decode/frame_decode.h"
-#include "pipeline/device/device_ops.h"
 #include "pipeline/device/backend_hooks.h"
+#include "pipeline/device/device_ops.h"
 
 namespace kvn {
 namespace {
@@ -86,7 +86,7 @@ void injectChecksumFaults(uint32_t count) { g_checksum_faults.store(count); }
 void decodeFramesWorker(DecompressJob* job) {
     const GpuOpsTable& ops = gpuOps();
     if (!ensureDevice() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != Error::None) {
-        job->result = -6;
+        job->result = statusFromError(Error::BackendNotAvailable);
         return;
     }
     KvnHandle& handle = *job->handle;

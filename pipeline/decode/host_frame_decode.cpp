@@ -15,9 +15,9 @@
 #include "core/timing/timing_records.h"
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/decode_dumps.h"
+#include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/pipeline_run.h"
-#include "pipeline/decode/decode_kernels.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {

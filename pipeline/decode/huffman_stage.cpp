@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "core/platform/platform.h"
+#include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/device/backend_hooks.h"
-#include "pipeline/decode/decode_kernels.h"
 
 namespace kvn {
 namespace {

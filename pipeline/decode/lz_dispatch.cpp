@@ -9,9 +9,9 @@
 #include "core/platform/platform.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_dumps.h"
+#include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/device/backend_hooks.h"
-#include "pipeline/decode/decode_kernels.h"
 
 namespace kvn {
 namespace {

@@ -8,13 +8,13 @@
 #include "core/format/chunk_walk.h"
 #include "core/platform/platform.h"
 #include "kernels/format_constants.h"
+#include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/device_merkle.h"
 #include "pipeline/decode/huffman_stage.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_dispatch.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/gpu_work_lock.h"
-#include "pipeline/decode/decode_kernels.h"
 
 namespace kvn {
 namespace {

@@ -8,8 +8,8 @@
 #include "core/encode/body_layout.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
-#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/body_encode.h"
+#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
 

@@ -6,8 +6,8 @@
 #include "core/interface/backend.h"
 #include "core/timing/last_timings.h"
 #include "core/timing/timing_records.h"
-#include "pipeline/device/device_ops.h"
 #include "pipeline/device/backend_hooks.h"
+#include "pipeline/device/device_ops.h"
 #include "pipeline/encode/frame_planner.h"
 
 namespace kvn {
@@ -18,7 +18,9 @@ namespace {
 int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint64_t size) {
     if (encoder.dev_dst && !encoder.result_on_device && size != 0) {
         const GpuOpsTable& ops = gpuOps();
-        if (!ops.memcpyHtoD || ops.memcpyHtoD(encoder.dev_dst, job.dst_host, size) != Error::None) return kJobNotRun;
+        if (!ops.memcpyHtoD) return compressStatusFromError(Error::BackendNotAvailable);
+        if (const Error e = ops.memcpyHtoD(encoder.dev_dst, job.dst_host, size); e != Error::None)
+            return compressStatusFromError(e);
     }
     return static_cast<int32_t>(size);
 }
@@ -28,7 +30,7 @@ int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint
 void runCompressJob(CompressJob* job) {
     const GpuOpsTable& ops = gpuOps();
     if (!ensureDevice() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != Error::None) {
-        job->result = kJobNotRun;
+        job->result = compressStatusFromError(Error::BackendNotAvailable);
         return;
     }
     KvnHandle& handle = *job->handle;

@@ -6,8 +6,8 @@
 #include "core/format/size_math.h"
 #include "core/integrity/xxh32.h"
 #include "core/platform/platform.h"
-#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/decode/decode_kernels.h"
+#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
 

@@ -2,8 +2,8 @@
 
 #include "core/interface/backend.h"
 #include "core/timing/timing_records.h"
-#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/device/backend_hooks.h"
+#include "pipeline/encode/encode_kernels.h"
 
 namespace kvn {
 

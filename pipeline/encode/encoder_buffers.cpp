@@ -1,7 +1,7 @@
 #include "pipeline/encode/encoder_buffers.h"
 
-#include "pipeline/device/device_ops.h"
 #include "pipeline/device/backend_hooks.h"
+#include "pipeline/device/device_ops.h"
 
 namespace kvn {
 

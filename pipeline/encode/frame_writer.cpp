@@ -7,10 +7,10 @@
 #include "core/format/frame_header.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
-#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/dictionary_upload.h"
+#include "pipeline/encode/encode_kernels.h"
 
 namespace kvn {
 namespace {

@@ -10,9 +10,9 @@
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
 #include "pipeline/device/backend_hooks.h"
-#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/device_merkle.h"
+#include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
 

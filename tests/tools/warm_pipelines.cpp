@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "vulkan/device/vulkan_context.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace {
 

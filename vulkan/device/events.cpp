@@ -1,9 +1,9 @@
 #include "vulkan/device/events.h"
 
 #include "vulkan/device/stream_sync.h"
-#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/streams.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {

@@ -1,9 +1,9 @@
 #include "vulkan/device/fills.h"
 
 #include "vulkan/device/device_buffers.h"
-#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/streams.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {

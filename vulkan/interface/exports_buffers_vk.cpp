@@ -1,8 +1,8 @@
 // Vulkan family: buffers registered with a handle, device-only handles, and
 // device memory reached through the device-operations table.
 #include "core/interface/interface_support.h"
-#include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/device_buffers.h"
+#include "vulkan/device/gpu_ops.h"
 #include "vulkan/interface/device_only_handles.h"
 #include "vulkan/interface/family_handle.h"
 

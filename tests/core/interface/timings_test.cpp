@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "core/interface/fake_backend.h"
 #include "core/timing/last_timings.h"
 #include "core/timing/timing_records.h"
-#include "core/interface/fake_backend.h"
 #include "korvane.h"
 
 namespace kvn::test {

@@ -10,9 +10,9 @@
 #include "core/integrity/merkle.h"
 #include "core/interface/interface_support.h"
 #include "decode_test_support.h"
-#include "reference/reference_codec.h"
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/host_frame_decode.h"
+#include "reference/reference_codec.h"
 
 namespace kvn::test {
 namespace {

@@ -13,8 +13,8 @@
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/streams.h"
-#include "vulkan/device/vulkan_context.h"
 #include "vulkan/device/test_support.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
 namespace {
