@@ -6,10 +6,6 @@
 
 namespace kvn {
 
-uint64_t bytePlaneBlockSize(uint64_t chunk_size, uint8_t stride) {
-    return chunk_size % stride == 0 ? chunk_size : 0;
-}
-
 Error bytePlaneInverseCpu(uint8_t* bytes, uint64_t n, uint8_t stride, uint64_t block) {
     if (n == 0) return Error::None;
     uint8_t* planes = static_cast<uint8_t*>(allocPages(n));

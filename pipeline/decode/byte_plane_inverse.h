@@ -7,10 +7,6 @@
 
 namespace kvn {
 
-// The block size of the inverse: the frame's chunk size when it is a
-// multiple of the stride, else 0 (the whole frame is one block).
-uint64_t bytePlaneBlockSize(uint64_t chunk_size, uint8_t stride);
-
 // In place over n bytes of host memory. OutOfMemory when the temporary copy
 // cannot be had: the bytes are then still plane-major and must not be used.
 Error bytePlaneInverseCpu(uint8_t* bytes, uint64_t n, uint8_t stride, uint64_t block);

@@ -1,5 +1,10 @@
 #include "pipeline/encode/compress_job.h"
 
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/encode/byte_plane_choice.h"
 #include "core/encode/encode_params.h"
 #include "core/errors.h"
 #include "core/handle/handle.h"
@@ -25,6 +30,23 @@ int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint
     return static_cast<int32_t>(size);
 }
 
+// The automatic byte-plane pass: with the stride the sample asks for, the
+// input is compressed again into a buffer of its own, and that output
+// replaces the first only when it is strictly smaller. It never turns a
+// success into a failure.
+WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, EncoderState& encoder,
+                                  WrittenBytes first) {
+    params.byte_plane_stride = chooseBytePlaneStride(job.src_host, job.src_len);
+    if (params.byte_plane_stride == 0) return first;
+    const uint64_t cap = job.dst_cap > 16 ? job.dst_cap : 16;
+    const std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[cap]);
+    if (!second) return first;
+    const WrittenBytes out = compressFrames(job.src_host, job.src_len, second.get(), cap, params, encoder);
+    if (out.error != Error::None || out.size >= first.size) return first;
+    std::memcpy(job.dst_host, second.get(), out.size);
+    return out;
+}
+
 }  // namespace
 
 void runCompressJob(CompressJob* job) {
@@ -47,10 +69,11 @@ void runCompressJob(CompressJob* job) {
     const EncodeParams params = encodeParamsFromOptions(job->opts);
     // A source in device memory needs the device road of the frame writer
     // (stored forms, trailers and the LZ input from the device), which is not built yet.
-    const WrittenBytes out = encoder.dev_src
-                                 ? WrittenBytes{0, Error::BadMode}
-                                 : compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap, params,
-                                                  encoder);
+    WrittenBytes out = encoder.dev_src ? WrittenBytes{0, Error::BadMode}
+                                       : compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap,
+                                                        params, encoder);
+    if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
+        out = secondPassWithStride(*job, params, encoder, out);
     job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);
 
     encoder.dev_src = 0;

@@ -29,6 +29,8 @@ enum EncoderBuffer : uint32_t {
     kHeadBytes,            // frame header and block header, written before the first chunk
     kMerkleLeaves,         // u32 leaf per chunk of the frame input
     kLeafScratch,          // the leaf hashes before they are placed
+    kPlaneSource,          // the element-major input of the byte-plane transform
+    kPlaneOutput,          // its plane-major output
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);

@@ -25,7 +25,7 @@ Error refuseUnbuilt(const EncodeParams& params) {
     // The Huffman stage and the chain and sort parsers are not built yet.
     const LevelParams& level = levelParams(params.level);
     if (level.entropy_coded || level.parse != ParseMode::Greedy) return Error::BadLevel;
-    if (params.wrt || params.byte_plane_stride != 0 || params.byte_plane_auto) return Error::BadMode;
+    if (params.wrt) return Error::BadMode;
     return Error::None;
 }
 

@@ -7,25 +7,12 @@
 #include "core/format/frame_header.h"
 #include "decode_test_support.h"
 #include "pipeline/decode/byte_plane_inverse.h"
+#include "reference/ref_byte_plane.h"
 
 namespace kvn::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// The forward transform, written from the layout independently of the inverse.
-Bytes toPlanes(const Bytes& in, uint8_t w, uint64_t block) {
-    Bytes out = in;
-    const uint64_t step = block ? block : in.size();
-    for (uint64_t s = 0; s < in.size(); s += step) {
-        const uint64_t len = std::min<uint64_t>(step, in.size() - s);
-        if (len < w || len % w) continue;
-        const uint64_t e_count = len / w;
-        for (uint64_t e = 0; e < e_count; ++e)
-            for (uint64_t b = 0; b < w; ++b) out[s + b * e_count + e] = in[s + e * w + b];
-    }
-    return out;
-}
 
 TEST(BytePlaneInverse, Layouts) {
     Bytes planes = {0x00, 0x10, 0x20, 0x01, 0x11, 0x21, 0x02, 0x12, 0x22, 0x03, 0x13, 0x23};
@@ -46,7 +33,7 @@ TEST(BytePlaneInverse, Layouts) {
         for (uint64_t block : {uint64_t{0}, bytePlaneBlockSize(65536, w)}) {
             const uint64_t n = text.size() - text.size() % w;
             Bytes input(text.begin(), text.begin() + n);
-            Bytes round = toPlanes(input, w, block);
+            Bytes round = ref::bytePlanes(input, w, block);
             ASSERT_EQ(bytePlaneInverseCpu(round.data(), round.size(), w, block), Error::None);
             EXPECT_TRUE(round == input) << "stride " << int(w) << " block " << block;
         }
@@ -65,7 +52,7 @@ TEST(BytePlaneFrames, DecodeToTheElementMajorInput) {
             o.byte_plane_stride = w;
             o.sc_group_size = 0.25f;  // 65536-byte blocks for stride 4; one block for 3 and 28
             o.checksum = o.merkle_root = true;
-            const Bytes planes = toPlanes(input, w, bytePlaneBlockSize(65536, w));
+            const Bytes planes = ref::bytePlanes(input, w, bytePlaneBlockSize(65536, w));
             // Trailers over the input, as the encoder writes them.
             const Bytes frame = ref::FrameBuilder(o).storedBlock(planes).finish(input);
             const Decoded d = decodeHost(handle.get(), frame, n);

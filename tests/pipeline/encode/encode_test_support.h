@@ -54,5 +54,7 @@ Bytes referenceFrame(const Bytes& input, const CompressOpts& opts);
 // The reference decoder and the library's own (into a destination of exactly
 // the content size, guard bytes after it) both restore `input` from `frame`.
 void expectDecodersRestore(void* handle, const Bytes& frame, const Bytes& input, const CompressOpts& opts);
+// The library's decoder alone, likewise.
+void expectLibraryRestores(void* handle, const Bytes& frame, const Bytes& input);
 
 }  // namespace kvn::test

@@ -84,8 +84,6 @@ TEST_F(FrameFormsTest, CallsRefusedBeforeAnyDeviceWork) {
         {"level 3 needs the entropy stage", [](CompressOpts& o) { o.level = 3; }, 5},
         {"level 6 needs the word transform", [](CompressOpts& o) { o.level = 6; }, 5},
         {"word transform", [](CompressOpts& o) { o.wrt = 1; }, 5},
-        {"byte-plane stride", [](CompressOpts& o) { o.byte_plane_stride = 4; }, 5},
-        {"automatic byte-plane stride", [](CompressOpts& o) { o.byte_plane_stride = -1; }, 5},
         {"unknown dictionary", [](CompressOpts& o) { o.dict_id = 999; }, 5},
         {"fraction NaN", [](CompressOpts& o) { o.sc_group_size = std::numeric_limits<float>::quiet_NaN(); }, 5},
         {"fraction below one byte", [](CompressOpts& o) { o.sc_group_size = 0x1p-19f; }, 5},
