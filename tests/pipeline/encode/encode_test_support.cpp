@@ -7,6 +7,7 @@
 
 #include "core/dict/builtin_dictionary.h"
 #include "core/format/compress_bound.h"
+#include "core/format/frame_walk.h"
 #include "reference/reference_codec.h"
 
 namespace kvn::test {
@@ -31,6 +32,18 @@ Bytes EncodeTest::compressOk(const Bytes& input, const CompressOpts& opts) {
     Bytes out;
     EXPECT_EQ(compress(input, opts, &out), 0u);
     return out;
+}
+
+std::vector<uint64_t> frameSizes(const Bytes& stream) {
+    std::vector<uint64_t> sizes;
+    for (uint64_t pos = 0; pos < stream.size();) {
+        const FrameStep step = nextFrame(stream.data(), stream.size(), pos);
+        EXPECT_EQ(step.error, Error::None);
+        if (step.error != Error::None || step.ends_input) break;
+        sizes.push_back(step.raw_total);
+        pos += step.length;
+    }
+    return sizes;
 }
 
 Bytes repeated(uint64_t n, uint8_t byte) { return Bytes(n, byte); }

@@ -47,6 +47,9 @@ Bytes randomBytes(uint64_t n, uint32_t seed);
 // Text with repeats at every distance class: a real file, cut or repeated to n bytes.
 Bytes realFile(const char* path, uint64_t n);
 
+// The content sizes of the frames of a compressed stream, in order.
+std::vector<uint64_t> frameSizes(const Bytes& stream);
+
 // The reference encoder's frame for a level 1 or 2 call with these options
 // (level, chunk fraction, built-in dictionary 1, checksum, Merkle root).
 Bytes referenceFrame(const Bytes& input, const CompressOpts& opts);
