@@ -1,6 +1,7 @@
 #include "encode_test_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -45,6 +46,13 @@ std::vector<uint64_t> frameSizes(const Bytes& stream) {
     }
     return sizes;
 }
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() { unsetenv(name_); }
 
 Bytes repeated(uint64_t n, uint8_t byte) { return Bytes(n, byte); }
 

@@ -32,6 +32,18 @@ protected:
     void* handle_ = nullptr;
 };
 
+// An environment variable set (or, for null, unset) for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+};
+
 // Options of a call at `level` with both trailers, the checksum and the Merkle root.
 inline CompressOpts withTrailers(int32_t level) {
     CompressOpts opts{};

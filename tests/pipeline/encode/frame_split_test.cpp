@@ -2,22 +2,12 @@
 // one after another: each frame is the reference encoder's frame of its
 // slice, the frames decode to the input as one stream, and a cap kept by the
 // handle never fails a later call with another chunk size.
-#include <cstdlib>
 
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
 
 namespace kvn::test {
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
-    ~ScopedEnv() { unsetenv(name_); }
-
-private:
-    const char* name_;
-};
 
 using FrameSplitTest = EncodeTest;
 
