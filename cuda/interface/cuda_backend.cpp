@@ -1,0 +1,44 @@
+// The CUDA library's side of the shared interface code: the bring-up, the
+// device operations and the job bodies of the shared pipelines.
+#include "core/interface/backend.h"
+#include "cuda/device/cuda_context.h"
+#include "pipeline/decode/frame_loop.h"
+#include "pipeline/encode/compress_job.h"
+#include "pipeline/encode/encode_kernels.h"
+
+namespace kvn {
+namespace {
+
+// The encode bring-up runs the decode bring-up first.
+bool bringUpCuda() { return ensureEncodePipelines(); }
+
+CoreDeviceOps cudaDeviceOps() {
+    const GpuOpsTable& ops = gpuOps();
+    return {
+        .memFree = ops.memFree,
+        .memFreeHost = ops.memFreeHost,
+        .memGetInfo = ops.memGetInfo,
+        .streamSynchronize = ops.streamSynchronize,
+        .streamDestroy = ops.streamDestroy,
+        .eventCreate = ops.eventCreate,
+        .eventRecord = ops.eventRecord,
+        .eventSynchronize = ops.eventSynchronize,
+        .eventElapsedTime = ops.eventElapsedTime,
+        .eventDestroy = ops.eventDestroy,
+    };
+}
+
+}  // namespace
+
+// The device-input road has no body here yet: its jobs report a device failure.
+Backend& backend() {
+    static Backend cuda_backend{
+        .bringUp = bringUpCuda,
+        .deviceOps = cudaDeviceOps,
+        .runCompressJob = runCompressJob,
+        .runDecodeJob = decodeFramesWorker,
+    };
+    return cuda_backend;
+}
+
+}  // namespace kvn
