@@ -62,6 +62,10 @@ constexpr std::string_view kBytePlaneModules[] = {"byte_plane_encode_kernel"};
 
 ExclusiveLock g_encode_lock;
 std::atomic<uint8_t> g_encode_outcome{kEncodeUntried};
+// The thread loading the modules, so that a call back into the load from the
+// same thread (a driver calling its user) is refused instead of waiting on
+// its own lock.
+std::atomic<uintptr_t> g_encode_owner{0};
 void* g_encode_driver = nullptr;
 CudaEncodeFunctions g_encode_cu{};
 EncodeKernelHandles g_encode_kernels{};
@@ -124,10 +128,16 @@ bool loadEncodeModules() {
 bool ensureEncodePipelines() {
     const uint8_t seen = g_encode_outcome.load(std::memory_order_acquire);
     if (seen != kEncodeUntried) return seen == kEncodeAvailable;
+    if (g_encode_owner.load() == currentThreadTag()) {
+        std::fprintf(stderr, "[gpu-init] BUG: re-entrant ensureEncodePipelines() on the same thread; reporting unavailable\n");
+        return false;
+    }
     LockGuard guard(g_encode_lock);
     const uint8_t outcome = g_encode_outcome.load(std::memory_order_acquire);
     if (outcome != kEncodeUntried) return outcome == kEncodeAvailable;
+    g_encode_owner.store(currentThreadTag());
     const bool available = loadEncodeModules();
+    g_encode_owner.store(0);
     if (available) {
         g_enc_mem_free = memFreeIfLoaded;
         g_enc_launch_kernel = launchKernelIfLoaded;
