@@ -1,6 +1,7 @@
 // The CUDA library's side of the shared interface code: the bring-up, the
 // device operations and the job bodies of the shared pipelines.
 #include "core/interface/backend.h"
+#include "pipeline/device/core_device_ops.h"
 #include "cuda/device/cuda_context.h"
 #include "pipeline/decode/frame_loop.h"
 #include "pipeline/encode/compress_job.h"
@@ -12,21 +13,7 @@ namespace {
 // The encode bring-up runs the decode bring-up first.
 bool bringUpCuda() { return ensureEncodePipelines(); }
 
-CoreDeviceOps cudaDeviceOps() {
-    const GpuOpsTable& ops = gpuOps();
-    return {
-        .memFree = ops.memFree,
-        .memFreeHost = ops.memFreeHost,
-        .memGetInfo = ops.memGetInfo,
-        .streamSynchronize = ops.streamSynchronize,
-        .streamDestroy = ops.streamDestroy,
-        .eventCreate = ops.eventCreate,
-        .eventRecord = ops.eventRecord,
-        .eventSynchronize = ops.eventSynchronize,
-        .eventElapsedTime = ops.eventElapsedTime,
-        .eventDestroy = ops.eventDestroy,
-    };
-}
+CoreDeviceOps cudaDeviceOps() { return coreDeviceOpsFrom(gpuOps()); }
 
 }  // namespace
 

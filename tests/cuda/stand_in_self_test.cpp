@@ -104,6 +104,9 @@ TEST(StandIn, CopiesAndFillsStayInsideOneAllocation) {
         EXPECT_EQ(cu.cuMemcpyHtoD(a + 8, bytes, 16), kCuInvalidValue);
         EXPECT_EQ(cu.cuMemsetD8(a, 0, 17), kCuInvalidValue);
         EXPECT_EQ(cu.cuMemcpyHtoD(a + 1024, bytes, 1), kCuInvalidValue);
+        EXPECT_EQ(cu.cuMemcpyDtoDAsync(a, a + 4096, 8, nullptr), kCuInvalidValue);
+        EXPECT_EQ(cu.cuMemcpyDtoDAsync(a + 12, a, 8, nullptr), kCuInvalidValue);
+        EXPECT_EQ(cu.cuMemcpyDtoDAsync(a + 8, a, 8, nullptr), kCuSuccess);
         EXPECT_EQ(cu.cuMemFree(a + 4), kCuInvalidValue);
         EXPECT_EQ(cu.cuMemFree(a), kCuSuccess);
         EXPECT_EQ(cu.cuMemcpyHtoD(a, bytes, 1), kCuInvalidValue);

@@ -59,9 +59,12 @@ Result copyChecked(const char* name, uint64_t device, size_t bytes, const std::f
     return state().sticky;
 }
 
-Result queueChecked(const char* name, uint64_t device, size_t bytes, void* stream, std::function<void()> work) {
+// `source`: a second device range the work reads (0: none).
+Result queueChecked(const char* name, uint64_t device, size_t bytes, void* stream, std::function<void()> work,
+                    uint64_t source = 0) {
     if (const Result r = enter(name)) return r;
     if (bytes && !findRange(device, bytes)) return kInvalidValue;
+    if (bytes && source && !findRange(source, bytes)) return kInvalidValue;
     Stream* target = streamOf(stream);
     if (!target) return kInvalidHandle;
     if (bytes) enqueue(target, std::move(work));
@@ -141,8 +144,8 @@ KVN_STAND_IN_EXPORT Result cuMemcpyDtoHAsync_v2(void* dst, uint64_t src, size_t 
 
 KVN_STAND_IN_EXPORT Result cuMemcpyDtoDAsync_v2(uint64_t dst, uint64_t src, size_t bytes, void* stream) {
     std::lock_guard guard(state().lock);
-    if (bytes && !findRange(src, bytes) && state().initialized && currentContext()) return kInvalidValue;
-    return queueChecked("cuMemcpyDtoDAsync_v2", dst, bytes, stream, [=] { std::memmove(at(dst), at(src), bytes); });
+    return queueChecked("cuMemcpyDtoDAsync_v2", dst, bytes, stream, [=] { std::memmove(at(dst), at(src), bytes); },
+                        src);
 }
 
 KVN_STAND_IN_EXPORT Result cuMemsetD8Async(uint64_t dst, unsigned char value, size_t count, void* stream) {
