@@ -107,14 +107,14 @@ Error eventElapsedTime(float* ms, EventHandle start, EventHandle end) {
     return call(cu().cuEventElapsedTime, ms, asEvent(start), asEvent(end));
 }
 Error eventDestroy(EventHandle event) { return event ? call(cu().cuEventDestroy, asEvent(event)) : Error::None; }
-// A CUDA kernel takes addresses, so a caller adds its offsets itself: a
-// launch that asks for binding offsets is refused rather than run unshifted.
-Error launchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t block_x,
-                   uint32_t block_y, uint32_t block_z, uint32_t shared_bytes, StreamHandle stream, void** params,
-                   void** extra, const uint64_t* binding_offsets) {
-    if (!kernel || binding_offsets) return Error::BadRequest;
-    return call(cu().cuLaunchKernel, kernel, grid_x, grid_y, grid_z, block_x, block_y, block_z, shared_bytes,
-                asStream(stream), params, extra);
+// The shared pipelines still pass kernel arguments in the Vulkan form
+// (buffers by handle with binding offsets, a 64-bit value as two 32-bit
+// words), while a CUDA kernel reads one argument per PTX parameter and would
+// misread them. Until the pipelines pass the CUDA form, every launch through
+// the table is refused, so that a call that needs a kernel fails visibly.
+Error refuseLaunch(KernelHandle, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, StreamHandle,
+                   void**, void**, const uint64_t*) {
+    return Error::KernelLaunchFailed;
 }
 
 // Empty until bring-up fills it; events report milliseconds themselves.
@@ -161,7 +161,7 @@ void fillGpuOps() {
     t.eventSynchronize = eventSynchronize;
     t.eventElapsedTime = eventElapsedTime;
     t.eventDestroy = eventDestroy;
-    t.launchKernel = launchKernel;
+    t.launchKernel = refuseLaunch;
     t.streamComputeBarrier = nothingToDo;
     t.streamSwitchToAux = nothingToDo;
     t.memcpyDtoHXferAsync = memcpyDtoHAsync;

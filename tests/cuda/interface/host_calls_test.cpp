@@ -192,3 +192,34 @@ TEST(CudaFrameLoop, SmallInputsRoundTripAsStoredFrames) {
 
 }  // namespace
 }  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// The shared pipelines pass their kernels' arguments in the Vulkan form (a
+// 64-bit value as two words, buffers with binding offsets); a CUDA kernel
+// would misread them. Until the CUDA forms exist, a call that needs a kernel
+// fails visibly, and the driver never sees the launch.
+TEST(CudaKernels, ACallThatNeedsAKernelFailsVisibly) {
+    inChildProcess([] {
+        Handle handle;
+        constexpr CuResult kUnconsumed = 999;
+        standIn().failCall("cuLaunchKernel", 0, kUnconsumed);
+        const Bytes content = sampleBytes(4000, 6);
+        uint64_t bound = 0;
+        ASSERT_EQ(kvnCompressBound(handle.get(), content.size(), 0, &bound), KVN_STATUS_SUCCESS);
+        Bytes compressed(bound);
+        uint64_t size = 0;
+        CompressOpts opts{};
+        kvnCompressDefaultOpts(&opts);
+        EXPECT_EQ(kvnCompressHost(handle.get(), content.data(), content.size(), compressed.data(), compressed.size(),
+                                  &size, &opts),
+                  KVN_STATUS_DEVICE_CALL_FAILED);
+        EXPECT_EQ(standInCounts().launches, 0u);
+        // The armed failure is still there: the library never called the driver's launch.
+        EXPECT_EQ(standIn().cu.cuLaunchKernel(nullptr, 1, 1, 1, 1, 1, 1, 0, nullptr, nullptr, nullptr), kUnconsumed);
+    });
+}
+
+}  // namespace
+}  // namespace kvn::test
