@@ -47,6 +47,23 @@ Decoded decompress(void* handle, const Bytes& src, uint64_t cap) {
     return {status, dst};
 }
 
+struct Compressed {
+    KvnStatus status;
+    Bytes bytes;
+};
+
+Compressed compress(void* handle, const Bytes& content) {
+    uint64_t bound = 0;
+    if (kvnCompressBound(handle, content.size(), 0, &bound) != KVN_STATUS_SUCCESS) return {KVN_STATUS_INVALID_ARGUMENT, {}};
+    Bytes out(bound);
+    uint64_t size = 0;
+    CompressOpts opts{};
+    kvnCompressDefaultOpts(&opts);
+    const KvnStatus status = kvnCompressHost(handle, content.data(), content.size(), out.data(), out.size(), &size, &opts);
+    out.resize(status == KVN_STATUS_SUCCESS ? size : 0);
+    return {status, out};
+}
+
 class Handle {
 public:
     Handle() { EXPECT_EQ(kvnCreate(&handle_), KVN_STATUS_SUCCESS); }
@@ -174,27 +191,13 @@ TEST(CudaFrameLoop, SmallInputsRoundTripAsStoredFrames) {
     inChildProcess([] {
         Handle handle;
         const Bytes content = sampleBytes(100, 5);
-        uint64_t bound = 0;
-        ASSERT_EQ(kvnCompressBound(handle.get(), content.size(), 0, &bound), KVN_STATUS_SUCCESS);
-        Bytes compressed(bound);
-        uint64_t size = 0;
-        CompressOpts opts{};
-        kvnCompressDefaultOpts(&opts);
-        ASSERT_EQ(kvnCompressHost(handle.get(), content.data(), content.size(), compressed.data(), compressed.size(),
-                                  &size, &opts),
-                  KVN_STATUS_SUCCESS);
-        compressed.resize(size);
-        const Decoded d = decompress(handle.get(), compressed, content.size());
+        const Compressed compressed = compress(handle.get(), content);
+        ASSERT_EQ(compressed.status, KVN_STATUS_SUCCESS);
+        const Decoded d = decompress(handle.get(), compressed.bytes, content.size());
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
         EXPECT_TRUE(d.bytes == content);
     });
 }
-
-}  // namespace
-}  // namespace kvn::test
-
-namespace kvn::test {
-namespace {
 
 // The shared pipelines pass their kernels' arguments in the Vulkan form (a
 // 64-bit value as two words, buffers with binding offsets); a CUDA kernel
@@ -205,16 +208,7 @@ TEST(CudaKernels, ACallThatNeedsAKernelFailsVisibly) {
         Handle handle;
         constexpr CuResult kUnconsumed = 999;
         standIn().failCall("cuLaunchKernel", 0, kUnconsumed);
-        const Bytes content = sampleBytes(4000, 6);
-        uint64_t bound = 0;
-        ASSERT_EQ(kvnCompressBound(handle.get(), content.size(), 0, &bound), KVN_STATUS_SUCCESS);
-        Bytes compressed(bound);
-        uint64_t size = 0;
-        CompressOpts opts{};
-        kvnCompressDefaultOpts(&opts);
-        EXPECT_EQ(kvnCompressHost(handle.get(), content.data(), content.size(), compressed.data(), compressed.size(),
-                                  &size, &opts),
-                  KVN_STATUS_DEVICE_CALL_FAILED);
+        EXPECT_EQ(compress(handle.get(), sampleBytes(4000, 6)).status, KVN_STATUS_DEVICE_CALL_FAILED);
         EXPECT_EQ(standInCounts().launches, 0u);
         // The armed failure is still there: the library never called the driver's launch.
         EXPECT_EQ(standIn().cu.cuLaunchKernel(nullptr, 1, 1, 1, 1, 1, 1, 0, nullptr, nullptr, nullptr), kUnconsumed);
