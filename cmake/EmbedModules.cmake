@@ -1,7 +1,8 @@
 # kvn_embed_modules(<target> <output-stem> [NAME=FILE ...])
 # Compiles the given files into <target> and gives it kvn::embeddedModules(),
-# a table of {name, bytes, size}. Files may be build outputs; the table is
-# rebuilt when they change.
+# a table of {name, bytes, size}; each module is followed by a NUL byte, not
+# counted in its size, so that PTX text goes to the driver as it is. Files may
+# be build outputs; the table is rebuilt when they change.
 function(kvn_embed_modules target stem)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${stem}.cpp)
   set(asm "")
@@ -15,7 +16,7 @@ function(kvn_embed_modules target stem)
     string(APPEND asm
       "asm(\".section .rodata\\n.balign 16\\n.hidden embedded_module_${index}\\n.global embedded_module_${index}\\n"
       "embedded_module_${index}:\\n.incbin \\\"${file}\\\"\\n.hidden embedded_module_${index}_end\\n"
-      ".global embedded_module_${index}_end\\nembedded_module_${index}_end:\\n.previous\\n\");\n"
+      ".global embedded_module_${index}_end\\nembedded_module_${index}_end:\\n.byte 0\\n.previous\\n\");\n"
       "extern \"C\" const uint8_t embedded_module_${index}[], embedded_module_${index}_end[];\n")
     string(APPEND entries
       "    {\"${name}\", embedded_module_${index}, size_t(embedded_module_${index}_end - embedded_module_${index})},\n")

@@ -115,6 +115,13 @@ KVN_API uint32_t kvnGetPipelineRetries(void* handle);
 KVN_API const char* kvnStatusString(uint32_t status);
 KVN_API const char* kvnVersionString(void);
 
+/* ---- CUDA library only: libkorvane_gpu.so ------------------------------------ */
+
+/* *bytes (when not null): the device bytes the decoder's growable buffers hold,
+ * its dictionary buffer included; *base (when not null): its scratch base, null
+ * on a new handle. Allocates and synchronises nothing. */
+KVN_API KvnStatus kvnDecoderHeldBytes(void* handle, uint64_t* bytes, void** base);
+
 /* ---- Vulkan family: libkorvane_gpu_vk.so only ---------------------------------
  * Device pointers are buffer handles of the library (kvnVkDeviceAlloc), never
  * addresses. The calls returning int32_t return a job result: a byte count,

@@ -1,5 +1,6 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
+#include "pipeline/device/core_device_ops.h"
 #include "pipeline/decode/frame_loop.h"
 #include "pipeline/encode/compress_job.h"
 #include "vulkan/device/encode_pipelines.h"
@@ -12,21 +13,7 @@ namespace {
 
 bool bringUpVulkan() { return ensureVulkanContext() && ensureEncodePipelines(); }
 
-CoreDeviceOps vulkanDeviceOps() {
-    const GpuOpsTable& ops = gpuOps();
-    return {
-        .memFree = ops.memFree,
-        .memFreeHost = ops.memFreeHost,
-        .memGetInfo = ops.memGetInfo,
-        .streamSynchronize = ops.streamSynchronize,
-        .streamDestroy = ops.streamDestroy,
-        .eventCreate = ops.eventCreate,
-        .eventRecord = ops.eventRecord,
-        .eventSynchronize = ops.eventSynchronize,
-        .eventElapsedTime = ops.eventElapsedTime,
-        .eventDestroy = ops.eventDestroy,
-    };
-}
+CoreDeviceOps vulkanDeviceOps() { return coreDeviceOpsFrom(gpuOps()); }
 
 }  // namespace
 

@@ -12,43 +12,12 @@
 #include <vector>
 
 #include "kernels/embedded_modules.h"
+#include "tests/support/child_process.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn::test {
-
-// The bring-up happens once per process, so every test that brings the
-// device up runs its body in a child process of its own (a death test that
-// must exit with 0). EXPECT and ASSERT work inside the body as usual; a
-// child does not print its results, so its failures are written to stderr,
-// which the parent shows when the child exits with 1.
-// Runs in the child: the body, then its failures to stderr, then the exit code.
-template <typename Body>
-[[noreturn]] void runChildBody(Body& body) {
-    ::testing::TestPartResultArray results;
-    {
-        ::testing::ScopedFakeTestPartResultReporter reporter(
-            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
-        body();
-    }
-    bool failed = false;
-    for (int i = 0; i < results.size(); ++i) {
-        const ::testing::TestPartResult& r = results.GetTestPartResult(i);
-        if (!r.failed()) continue;
-        failed = true;
-        std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
-    }
-    std::fflush(nullptr);
-    // No static destructors: the driver's threads may still run.
-    std::_Exit(failed ? 1 : 0);
-}
-
-template <typename Body>
-void inChildProcess(Body body) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(runChildBody(body), ::testing::ExitedWithCode(0), "");
-}
 
 // Before the bring-up: the test program's modules without `left_out`, so
 // that those kernels are not built.

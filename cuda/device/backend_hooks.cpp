@@ -1,0 +1,29 @@
+// The shared pipelines' hooks, answered by the CUDA device layer.
+#include "pipeline/device/backend_hooks.h"
+
+#include "cuda/device/cuda_context.h"
+
+namespace kvn {
+
+bool ensureDevice() { return init(); }
+
+// The driver keeps nothing of the caller's memory between calls.
+void releaseHostRange(const void*, uint64_t) {}
+
+// sm_80 reads and writes 16-bit storage.
+bool deviceHasStorage16() { return true; }
+
+// A kernel argument is an address: any byte offset can be added to it.
+uint64_t deviceBindingAlignment() { return 1; }
+
+// A kernel reaches its buffers through 64-bit addresses; the largest reach
+// the pipelines may plan for is the most a 32-bit size field describes.
+uint64_t deviceBindingLimit() { return 0xFFFFFFFFull; }
+
+// The buffer handle is the device pointer.
+uint64_t bufferDeviceAddress(DeviceBufferHandle buffer) { return buffer; }
+
+// The CUDA library keeps no whole-decode profile.
+void rearmDecodeProfile() {}
+
+}  // namespace kvn

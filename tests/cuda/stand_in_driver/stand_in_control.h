@@ -1,0 +1,40 @@
+// The stand-in driver's control interface: the tests reach these by name in
+// the loaded libcuda.so.1, next to the driver's own entry points.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+typedef struct StandInContextObject* CuContextTag;
+
+struct StandInCounts {
+    uint64_t allocations;       // live device allocations (module globals excluded)
+    uint64_t host_allocations;  // live page-locked host allocations
+    uint64_t streams;           // live created streams
+    uint64_t events;            // live events
+    uint64_t contexts;          // contexts created so far
+    uint64_t launches;          // kernels run so far
+};
+
+// Device memory the stand-in offers (default 1 GiB) and its multiprocessors (default 8).
+void kvnStandInSetMemory(uint64_t bytes);
+void kvnStandInSetSmCount(int count);
+// Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit).
+void kvnStandInSetLazy(int lazy);
+// A module whose PTX has this entry fails to load with `code`.
+void kvnStandInRejectModule(const char* entry, int32_t code);
+// cuModuleGetFunction does not find this kernel.
+void kvnStandInDropKernel(const char* name);
+// The call named `name` (the exported name) succeeds `after` more times, then
+// fails once with `code`.
+void kvnStandInFailCall(const char* name, int after, int32_t code);
+// Runs inside cuInit, before it returns (a driver calling back into its user).
+void kvnStandInOnInit(void (*hook)(void));
+void kvnStandInCounts(struct StandInCounts* out);
+// The context the last cuCtxSetCurrent made current.
+CuContextTag kvnStandInLastSetContext(void);
+// The sticky error of a fault seen in a kernel or in the guard bytes (0: none).
+int32_t kvnStandInStickyError(void);
+
+}  // extern "C"
