@@ -20,6 +20,20 @@ uint64_t deviceBindingAlignment() { return 1; }
 // the pipelines may plan for is the most a 32-bit size field describes.
 uint64_t deviceBindingLimit() { return 0xFFFFFFFFull; }
 
+// The device's memory as the driver reports it; 0 when it cannot say.
+uint64_t deviceLocalHeapBytes() {
+    const GpuOpsTable& ops = gpuOps();
+    uint64_t free_bytes = 0, total = 0;
+    return ops.memGetInfo && ops.memGetInfo(&free_bytes, &total) == Error::None ? total : 0;
+}
+
+bool deviceIsIntegrated() {
+    const CudaContext& ctx = cudaContext();
+    int value = 0;
+    return ctx.cu.cuDeviceGetAttribute &&
+           ctx.cu.cuDeviceGetAttribute(&value, kCuAttributeIntegrated, ctx.device) == kCuSuccess && value != 0;
+}
+
 // The buffer handle is the device pointer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer) { return buffer; }
 
