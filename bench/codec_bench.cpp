@@ -190,9 +190,12 @@ std::string topKernel(void* handle, double wall_ms) {
     TimingEntry entries[256];
     uint64_t count = 0;
     if (kvnGetLastTimings(handle, entries, 256, &count) != 0 || count == 0) return "-";
-    const TimingEntry* top = &entries[0];
-    for (uint64_t i = 1; i < std::min<uint64_t>(count, 256); ++i)
-        if (entries[i].milliseconds > top->milliseconds) top = &entries[i];
+    // Kernels only: the decoder closes its list with the sum of its entries.
+    const TimingEntry* top = nullptr;
+    for (uint64_t i = 0; i < std::min<uint64_t>(count, 256); ++i)
+        if (!std::strstr(entries[i].label, " total") && (!top || entries[i].milliseconds > top->milliseconds))
+            top = &entries[i];
+    if (!top) return "-";
     char text[160];
     std::snprintf(text, sizeof text, "%s %.1f%%", top->label, wall_ms > 0 ? 100 * top->milliseconds / wall_ms : 0.0);
     return text;
