@@ -3,10 +3,7 @@
 //
 // Tokens go in windows of up to 32, one per thread: scans over the group
 // give every token its output position, literal index and distance, then the
-// group copies the window's literals and its match bytes in parallel. Each
-// thread copies a unit of up to kCopyUnit bytes of one token (a scan over the
-// window counts every token's units), so one search finds the token of
-// several bytes. A match byte
+// group copies the window's literals and its match bytes in parallel. A match byte
 // copies from ms - d + (x - ms) % d (the same byte a byte-by-byte copy would
 // read, also when the match overlaps itself); a source that is itself a match
 // byte of an earlier token of the window is followed back to a literal or to
@@ -25,7 +22,8 @@
 //   bool hasDictionary(), u32 dictionaryLength(), u32 dictionaryByte(u32 i);
 //   launch switch g_kvn_floor_copy;
 //   shared u32 arrays of 32 per group (groupSlot() is the group's first):
-//   s_tok_pos, s_lit_len, s_lit_pre, s_match_len, s_match_pre, s_dist, s_rep.
+//   s_tok_pos, s_lit_len, s_lit_pre, s_match_len, s_match_pre, s_dist, s_rep,
+//   s_off16_incl.
 // No include guard: the C++ builds include it once per entry.
 
 KVN_CONST u32 kTokenNone = 0u;    // long literals, or a lane past the window
@@ -34,16 +32,7 @@ KVN_CONST u32 kTokenOff16 = 2u;
 KVN_CONST u32 kTokenOff32 = 3u;
 // A token past the end of the window: no literals, no match.
 KVN_CONST u32 kNoToken = KVN_TOKEN_REPEAT;
-// Bytes of one token a thread copies after one search. A window's units
-// (literal ones in the low half of a packed scan, match ones in the high half)
-// stay below 65536: only bytes before the sub-chunk end count, and they are
-// at most 131072 / kCopyUnit + 32 per window; a short window's (below) fit
-// 6 and 7 bits: a short token's literals are one unit, its match two at most.
-KVN_CONST u32 kCopyUnit = 16u;
-#define KVN_LZ_UNIT_STEPS(STEP)                                                                              \
-    STEP(0u) STEP(1u) STEP(2u) STEP(3u) STEP(4u) STEP(5u) STEP(6u) STEP(7u) STEP(8u) STEP(9u) STEP(10u) STEP(11u) \
-        STEP(12u) STEP(13u) STEP(14u) STEP(15u)
-// Most bytes a token that reads no length stream writes (7 literals and a
+// Most bytes a token without a length-stream value writes (7 literals and a
 // 28-byte match bound it).
 KVN_CONST u32 kShortTokenBytes = 35u;
 
@@ -156,37 +145,20 @@ KVN_FN u32 dictionaryAt(u32 back) {
     return back <= len ? dictionaryByte(len - back) : 0u;
 }
 
-KVN_CONST u32 kByMatch = 1u;     // s_match_pre
-KVN_CONST u32 kByPosition = 2u;  // s_tok_pos
-
 // Largest k < n with table[wb + k] <= v (table non-decreasing, table[wb] <= v).
 KVN_FN u32 searchPos(u32 sel, u32 wb, u32 n, u32 v) {
     u32 k = 0u;
     // Five unrolled halvings: no loop for lavapipe to count.
-    if (k + 16u < n && (sel == kByMatch ? s_match_pre[wb + k + 16u] : s_tok_pos[wb + k + 16u]) <= v) k += 16u;
-    if (k + 8u < n && (sel == kByMatch ? s_match_pre[wb + k + 8u] : s_tok_pos[wb + k + 8u]) <= v) k += 8u;
-    if (k + 4u < n && (sel == kByMatch ? s_match_pre[wb + k + 4u] : s_tok_pos[wb + k + 4u]) <= v) k += 4u;
-    if (k + 2u < n && (sel == kByMatch ? s_match_pre[wb + k + 2u] : s_tok_pos[wb + k + 2u]) <= v) k += 2u;
-    if (k + 1u < n && (sel == kByMatch ? s_match_pre[wb + k + 1u] : s_tok_pos[wb + k + 1u]) <= v) k += 1u;
+    if (k + 16u < n && (sel == 0u ? s_lit_pre[wb + k + 16u] : sel == 1u ? s_match_pre[wb + k + 16u] : s_tok_pos[wb + k + 16u]) <= v) k += 16u;
+    if (k + 8u < n && (sel == 0u ? s_lit_pre[wb + k + 8u] : sel == 1u ? s_match_pre[wb + k + 8u] : s_tok_pos[wb + k + 8u]) <= v) k += 8u;
+    if (k + 4u < n && (sel == 0u ? s_lit_pre[wb + k + 4u] : sel == 1u ? s_match_pre[wb + k + 4u] : s_tok_pos[wb + k + 4u]) <= v) k += 4u;
+    if (k + 2u < n && (sel == 0u ? s_lit_pre[wb + k + 2u] : sel == 1u ? s_match_pre[wb + k + 2u] : s_tok_pos[wb + k + 2u]) <= v) k += 2u;
+    if (k + 1u < n && (sel == 0u ? s_lit_pre[wb + k + 1u] : sel == 1u ? s_match_pre[wb + k + 1u] : s_tok_pos[wb + k + 1u]) <= v) k += 1u;
     return k;
 }
-// Token of unit v (v below the window's total): the number of entries of
-// s_unit_incl (inclusive unit counts, field at `shift`) that are <= v. All 32
-// entries count, those past the window holding the total.
-KVN_FN u32 searchUnit(u32 wb, u32 shift, u32 v) {
-    u32 k = 0u;
-    if (((s_unit_incl[wb + k + 15u] >> shift) & 0xFFFFu) <= v) k += 16u;
-    if (((s_unit_incl[wb + k + 7u] >> shift) & 0xFFFFu) <= v) k += 8u;
-    if (((s_unit_incl[wb + k + 3u] >> shift) & 0xFFFFu) <= v) k += 4u;
-    if (((s_unit_incl[wb + k + 1u] >> shift) & 0xFFFFu) <= v) k += 2u;
-    if (((s_unit_incl[wb + k] >> shift) & 0xFFFFu) <= v) k += 1u;
-    return k;
-}
-// First unit of token k (field at `shift`).
-KVN_FN u32 unitStart(u32 wb, u32 shift, u32 k) {
-    return k == 0u ? 0u : ((s_unit_incl[wb + k - 1u] >> shift) & 0xFFFFu);
-}
-
+KVN_CONST u32 kByLiteral = 0u;
+KVN_CONST u32 kByMatch = 1u;
+KVN_CONST u32 kByPosition = 2u;
 
 // One step back along a chain of window matches: a source that is a match
 // byte of an earlier window token (whose match wrote) becomes that byte's
@@ -206,16 +178,6 @@ KVN_FN void followSource(u32 wb, u32 n, u32 wp, KVN_INOUT(u32) src, KVN_INOUT(bo
         src = before_zero ? 0u : mj + rj - dj;
         follow = !before_zero && src >= wp;
     }
-}
-
-// The byte at offset r (below d) of the period of a match at ms with distance
-// d whose sources all lie before the window: the output written before it,
-// or the dictionary.
-KVN_FN u32 sourceByte(SubChunkSeq q, u32 ms, u32 d, u32 r) {
-    if (ms + r < d) return dictionaryAt(q.base + d - ms - r);
-    u32 src = ms + r - d;
-    if (hasDictionary() && src < q.base) return dictionaryAt(q.base - src);
-    return u32(out_bytes[src]);
 }
 
 // The byte a match byte at x copies: the match starts at ms with distance d
@@ -300,16 +262,6 @@ KVN_FN void copyMatchInOrder(SubChunkSeq q, u32 ms, u32 len, u32 d, KVN_INOUT(bo
     groupSync();
 }
 
-// Byte j of a copy unit (the unit's count cnt, output x0): a literal from
-// index li0 + j, or a match byte at offset r of the match's period (dk).
-#define KVN_LZ_LITERAL_STEP(j)                                                                       \
-    if (j < cnt && li0 + j < q.ps.lit.count)                                                         \
-        out_bytes[x0 + j] = u8(streamByte(q.ps.lit.where, q.ps.lit.at + li0 + j));                   \
-    if (j < cnt && li0 + j >= q.ps.lit.count) lz_unwritten = true;
-#define KVN_LZ_MATCH_STEP(j)                                                                        \
-    if (dk != 0u && j < cnt) out_bytes[x0 + j] = u8(sourceByte(q, ms_k, dk, r));                     \
-    r = r + 1u == dk ? 0u : r + 1u;
-
 // Decodes tokens st.tok .. tok_end - 1 of one half (base half_base, off32
 // entries from at32, count32 of them), stopping once the output is full.
 KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32 half_base, u32 at32, u32 count32) {
@@ -355,34 +307,32 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         }
 
         u32 adv = lits + mlen;
-        // A window without length-stream readers whose output fits before the
-        // end needs one scan for both byte prefixes and both unit counts
-        // (fields of 11, 8, 6 and 7 bits); any other takes three.
+        u32 below = groupLanesBelow();
+        u32 is16 = kind == kTokenOff16 ? 1u : 0u;
+        // A window without length-stream values whose output fits before the
+        // end takes one scan for both byte prefixes and the off16 ranks
+        // (fields of 11, 8 and 6 bits); any other takes two and a ballot.
         bool short_window = readers == 0u && q.end - st.p >= 32u * kShortTokenBytes;
         u32 adv_incl = 0u;
         u32 lit_incl = 0u;
-        u32 unit_incl = 0u;
+        u32 off16_incl = 0u;
         if (short_window) {
-            u32 lit_unit = lits != 0u ? 1u : 0u;
-            u32 match_units = (mlen + kCopyUnit - 1u) / kCopyUnit;
-            u32 packed = groupInclusiveAdd(adv | (lits << 11u) | (lit_unit << 19u) | (match_units << 25u));
+            u32 packed = groupInclusiveAdd(adv | (lits << 11u) | (is16 << 19u));
             adv_incl = packed & 0x7FFu;
             lit_incl = (packed >> 11u) & 0xFFu;
-            unit_incl = ((packed >> 19u) & 0x3Fu) | ((packed >> 25u) << 16u);
+            off16_incl = packed >> 19u;
         } else {
             adv_incl = groupInclusiveAdd(adv);
             lit_incl = groupInclusiveAdd(lits);
+            off16_incl = kvnPopcount(groupBallot(is16 != 0u) & below) + is16;
         }
         u32 tp = st.p + adv_incl - adv;
         u32 lit_pre = lit_incl - lits;
 
         // New distances: off16 entries in token order while they last ...
-        u32 below = groupLanesBelow();
-        u32 m16 = groupBallot(kind == kTokenOff16);
-        u32 idx16 = st.off16 + kvnPopcount(m16 & below);
+        u32 idx16 = st.off16 + off16_incl - is16;
         bool new_dist = kind == kTokenOff16 && idx16 < q.off16_count;
         u32 d = new_dist ? off16Entry(q, idx16) : 0u;
-        st.off16 = kvnMin(st.off16 + kvnPopcount(m16), q.off16_count);
         // ... and off32 entries of this half, counted back from its base.
         u32 m32 = used32 < count32 ? groupBallot(kind == kTokenOff32) : 0u;
         if (m32 != 0u) {
@@ -405,17 +355,6 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         u32 rep = new_dist ? d : (news_below != 0u ? prev : st.rep);
         u32 ms = tp + lits;
         bool copies = mlen != 0u && rep != 0u && (hasDictionary() || rep <= ms);
-        u32 wp = st.p;
-        if (!short_window) {
-            // Copy units of the bytes before the sub-chunk end, literals low, matches high.
-            u32 lit_room = tp < q.end ? kvnMin(lits, q.end - tp) : 0u;
-            u32 match_room = ms < q.end ? kvnMin(mlen, q.end - ms) : 0u;
-            u32 units = ((lit_room + kCopyUnit - 1u) / kCopyUnit) | (((match_room + kCopyUnit - 1u) / kCopyUnit) << 16u);
-            unit_incl = groupInclusiveAdd(units);
-        }
-        // Matches that read bytes of this window, which are followed back to
-        // their own sources (matchByte); without any, every source is final.
-        u32 window_reads = groupBallot(copies && ms + kvnMin(rep, mlen) > wp + rep);
 
         if (lane < 32u) {
             s_tok_pos[wb + lane] = tp;
@@ -425,15 +364,17 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
             s_match_pre[wb + lane] = (adv_incl - adv) - lit_pre;
             s_dist[wb + lane] = copies ? rep : 0u;
             s_rep[wb + lane] = rep;
-            s_unit_incl[wb + lane] = unit_incl;
+            s_off16_incl[wb + lane] = off16_incl;
         }
         groupSync();
 
-        // The last entry (a token or the window's end) closes the window.
+        // The window's last entry (a token, or a lane past the window's
+        // tokens) carries its totals and the repeat distance after it.
+        u32 wp = st.p;
         u32 total = s_tok_pos[wb + 31u] + s_lit_len[wb + 31u] + s_match_len[wb + 31u] - wp;
         u32 lit_total = s_lit_pre[wb + 31u] + s_lit_len[wb + 31u];
-        // The repeat distance the window's end sees is the next window's.
         st.rep = s_rep[wb + 31u];
+        st.off16 = kvnMin(st.off16 + s_off16_incl[wb + 31u], q.off16_count);
         u32 room = q.end - wp;
         if (q.delta) {
             u32 k = 0u;
@@ -444,48 +385,29 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
             }
             if (k < n) st.cut = true;
         } else {
-            u32 unit_totals = s_unit_incl[wb + 31u];
-            u32 lit_units = unit_totals & 0xFFFFu;
-            u32 u = lane;
-            for (; u < lit_units; u += kGroupThreads) {
-                u32 k = searchUnit(wb, 0u, u);
-                u32 first = (u - unitStart(wb, 0u, k)) * kCopyUnit;
-                u32 x0 = s_tok_pos[wb + k] + first;
-                u32 cnt = kvnMin(kCopyUnit, kvnMin(s_lit_len[wb + k], q.end - s_tok_pos[wb + k]) - first);
-                u32 li0 = st.lit + s_lit_pre[wb + k] + first;
-                KVN_LZ_UNIT_STEPS(KVN_LZ_LITERAL_STEP)
+            // Output positions grow at least as fast as the byte index, so
+            // bytes past `room` would all land beyond the end.
+            u32 lit_bytes = kvnMin(lit_total, room);
+            u32 i = lane;
+            for (; i < lit_bytes; i += kGroupThreads) {
+                u32 k = searchPos(kByLiteral, wb, n, i);
+                u32 x = s_tok_pos[wb + k] + (i - s_lit_pre[wb + k]);
+                u32 li = st.lit + i;
+                if (x < q.end && li < q.ps.lit.count) out_bytes[x] = u8(streamByte(q.ps.lit.where, q.ps.lit.at + li));
+                if (x < q.end && li >= q.ps.lit.count) lz_unwritten = true;
             }
-            if (u < lit_units) st.cut = true;
+            if (i < lit_bytes) st.cut = true;
             groupSync();
-            if (window_reads == 0u) {
-                u32 match_units = unit_totals >> 16u;
-                for (u = lane; u < match_units; u += kGroupThreads) {
-                    u32 k = searchUnit(wb, 16u, u);
-                    u32 first = (u - unitStart(wb, 16u, k)) * kCopyUnit;
-                    u32 dk = s_dist[wb + k];
-                    u32 ms_k = s_tok_pos[wb + k] + s_lit_len[wb + k];
-                    u32 x0 = ms_k + first;
-                    u32 cnt = kvnMin(kCopyUnit, kvnMin(s_match_len[wb + k], q.end - ms_k) - first);
-                    if (dk == 0u) lz_unwritten = true;
-                    u32 r = dk != 0u ? first % dk : 0u;
-                    KVN_LZ_UNIT_STEPS(KVN_LZ_MATCH_STEP)
-                }
-                if (u < match_units) st.cut = true;
-            } else {
-                // Output positions grow at least as fast as the byte index, so
-                // bytes past `room` would all land beyond the end.
-                u32 match_bytes = kvnMin(total - lit_total, room);
-                u32 i = lane;
-                for (; i < match_bytes; i += kGroupThreads) {
-                    u32 k = searchPos(kByMatch, wb, n, i);
-                    u32 dk = s_dist[wb + k];
-                    u32 ms_k = s_tok_pos[wb + k] + s_lit_len[wb + k];
-                    u32 x = ms_k + (i - s_match_pre[wb + k]);
-                    if (dk != 0u && x < q.end) out_bytes[x] = u8(matchByte(q, x, ms_k, dk, wp, wb, n, st.cut));
-                    if (dk == 0u && x < q.end) lz_unwritten = true;
-                }
-                if (i < match_bytes) st.cut = true;
+            u32 match_bytes = kvnMin(total - lit_total, room);
+            for (i = lane; i < match_bytes; i += kGroupThreads) {
+                u32 k = searchPos(kByMatch, wb, n, i);
+                u32 dk = s_dist[wb + k];
+                u32 ms_k = s_tok_pos[wb + k] + s_lit_len[wb + k];
+                u32 x = ms_k + (i - s_match_pre[wb + k]);
+                if (dk != 0u && x < q.end) out_bytes[x] = u8(matchByte(q, x, ms_k, dk, wp, wb, n, st.cut));
+                if (dk == 0u && x < q.end) lz_unwritten = true;
             }
+            if (i < match_bytes) st.cut = true;
             groupSync();
         }
         st.p = wp + total;
