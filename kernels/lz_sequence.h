@@ -191,12 +191,13 @@ KVN_FN u32 matchByte(SubChunkSeq q, u32 x, u32 ms, u32 d, u32 wp, u32 wb, u32 n,
     u32 deficit = before_zero ? d - ms - r : 0u;
     bool follow = !before_zero && src >= wp && n > 0u;
     // Each step lands in an earlier token, so 31 steps end every chain of a
-    // 32-token window. Chains are short in real data: the first two steps
-    // cost lavapipe no loop iteration; a window of one-byte matches that
-    // each copy the one before costs about 30 per 32 output bytes.
+    // 32-token window. Chains are short in real data: the first step costs
+    // lavapipe no loop iteration; the others stay inside the loop, which
+    // lavapipe skips when no lane enters it (a straight-line step runs for
+    // every byte). A window of one-byte matches that each copy the one
+    // before costs about 31 iterations per 32 output bytes.
     followSource(wb, n, wp, src, before_zero, deficit, follow);
-    followSource(wb, n, wp, src, before_zero, deficit, follow);
-    for (u32 hop = 2u; follow && hop < 31u; ++hop) followSource(wb, n, wp, src, before_zero, deficit, follow);
+    for (u32 hop = 1u; follow && hop < 31u; ++hop) followSource(wb, n, wp, src, before_zero, deficit, follow);
     if (follow) cut = true;
     if (before_zero) return dictionaryAt(q.base + deficit);
     if (hasDictionary() && src < q.base) return dictionaryAt(q.base - src);
