@@ -2,7 +2,10 @@
 // libdeflate on a folder of files, with the device's own copy throughput as
 // the yardstick for the GPU rows.
 //
-//   codec_bench DIR [LEVEL...]      (levels of this codec; default 1 2)
+//   codec_bench DIR [LEVEL...]          (levels of this codec; default 1 2)
+//   codec_bench --calls DIR [LEVEL...]  this codec only: per file and level the
+//       ratio, both directions as % of the copy kernel, the host's fence waits
+//       and device idles per call, and the top kernel's share of a timed call
 //
 // Every figure is the best of a few rounds; MB/s counts input bytes (10^6).
 // Prints one Markdown table.
@@ -27,6 +30,7 @@
 #include "korvane.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/submission.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace {
@@ -168,11 +172,82 @@ double deviceCopyMBs(uint64_t bytes) {
 
 double mbs(uint64_t bytes, double ms) { return ms > 0 ? bytes / (ms / 1e3) / 1e6 : 0; }
 
+// Host waits on the device over one call of body.
+struct Waits {
+    uint64_t fences = 0;
+    uint64_t idles = 0;
+};
+Waits waitsOf(const std::function<void()>& body) {
+    const kvn::HostWaitCounts before = kvn::hostWaitCounts();
+    body();
+    const kvn::HostWaitCounts after = kvn::hostWaitCounts();
+    return {after.fence_waits - before.fence_waits, after.idle_waits - before.idle_waits};
+}
+
+// "label share%" of the longest kernel of the handle's last call against the
+// call's wall time.
+std::string topKernel(void* handle, double wall_ms) {
+    TimingEntry entries[256];
+    uint64_t count = 0;
+    if (kvnGetLastTimings(handle, entries, 256, &count) != 0 || count == 0) return "-";
+    // Kernels only: the decoder closes its list with the sum of its entries.
+    const TimingEntry* top = nullptr;
+    for (uint64_t i = 0; i < std::min<uint64_t>(count, 256); ++i)
+        if (!std::strstr(entries[i].label, " total") && (!top || entries[i].milliseconds > top->milliseconds))
+            top = &entries[i];
+    if (!top) return "-";
+    char text[160];
+    std::snprintf(text, sizeof text, "%s %.1f%%", top->label, wall_ms > 0 ? 100 * top->milliseconds / wall_ms : 0.0);
+    return text;
+}
+
+// One row of the --calls table.
+void callsRow(void* handle, const std::string& name, const Bytes& input, int level, double copy) {
+    const Result r = korvane(handle, input, level);
+    if (!r.ok) {
+        std::printf("| %s | %zu | %d | failed | | | | | | |\n", name.c_str(), input.size(), level);
+        return;
+    }
+    uint64_t bound = 0;
+    kvnCompressBound(handle, input.size(), 0, &bound);
+    Bytes packed(bound), back(std::max<size_t>(input.size(), 1));
+    uint64_t size = 0, got = 0;
+    CompressOpts copts;
+    kvnCompressDefaultOpts(&copts);
+    copts.level = level;
+    DecompressOpts dopts;
+    kvnDecompressDefaultOpts(&dopts);
+    const Waits cw = waitsOf(
+        [&] { kvnCompressHost(handle, input.data(), input.size(), packed.data(), packed.size(), &size, &copts); });
+    const Waits dw =
+        waitsOf([&] { kvnDecompressHost(handle, packed.data(), size, back.data(), back.size(), &got, &dopts); });
+    copts.record_timings = 1;
+    dopts.record_timings = 1;
+    double start = kvn::hostTimeMs();
+    kvnCompressHost(handle, input.data(), input.size(), packed.data(), packed.size(), &size, &copts);
+    const std::string ctop = topKernel(handle, kvn::hostTimeMs() - start);
+    start = kvn::hostTimeMs();
+    kvnDecompressHost(handle, packed.data(), size, back.data(), back.size(), &got, &dopts);
+    const std::string dtop = topKernel(handle, kvn::hostTimeMs() - start);
+    const double c = mbs(input.size(), r.compress_ms), d = mbs(input.size(), r.decompress_ms);
+    std::printf("| %s | %zu | %d | %.3f | %.3f%% | %.3f%% | %llu / %llu | %llu / %llu | %s | %s |\n", name.c_str(),
+                input.size(), level, double(input.size()) / r.compressed, copy > 0 ? 100 * c / copy : 0.0,
+                copy > 0 ? 100 * d / copy : 0.0, static_cast<unsigned long long>(cw.fences),
+                static_cast<unsigned long long>(cw.idles), static_cast<unsigned long long>(dw.fences),
+                static_cast<unsigned long long>(dw.idles), ctop.c_str(), dtop.c_str());
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool calls = argc > 1 && std::strcmp(argv[1], "--calls") == 0;
+    if (calls) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DIR [LEVEL...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--calls] DIR [LEVEL...]\n", argv[0]);
         return 2;
     }
     std::vector<int> levels;
@@ -196,12 +271,22 @@ int main(int argc, char** argv) {
     const double copy = deviceCopyMBs(std::max<uint64_t>(largest, 1 << 20));
     std::printf("device: %s; device copy kernel: %.0f MB/s (GPU rows also as %% of it)\n\n",
                 kvn::vulkanContext().device_name, copy);
-    std::printf("| file | size | codec | ratio | compress MB/s | decompress MB/s |\n");
-    std::printf("|---|---:|---|---:|---:|---:|\n");
+    if (calls) {
+        std::printf("| file | size | level | ratio | compress %% of copy | decompress %% of copy | compress fence waits "
+                    "/ idles | decompress fence waits / idles | compress top kernel | decompress top kernel |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---|---|\n");
+    } else {
+        std::printf("| file | size | codec | ratio | compress MB/s | decompress MB/s |\n");
+        std::printf("|---|---:|---|---:|---:|---:|\n");
+    }
     for (const auto& path : files) {
         std::ifstream in(path, std::ios::binary);
         const Bytes input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const std::string name = path.filename().string();
+        if (calls) {
+            for (int level : levels) callsRow(handle, name, input, level, copy);
+            continue;
+        }
         auto row = [&](const std::string& codec, const Result& r, bool gpu) {
             if (!r.ok) {
                 std::printf("| %s | %zu | %s | failed | | |\n", name.c_str(), input.size(), codec.c_str());

@@ -32,6 +32,7 @@ KVN_SHARED(u32, s_match_len, 64)
 KVN_SHARED(u32, s_match_pre, 64)
 KVN_SHARED(u32, s_dist, 64)
 KVN_SHARED(u32, s_rep, 64)
+KVN_SHARED(u32, s_off16_incl, 64)
 
 #ifdef KVN_ENTRY_kvnLzDecodeKernel
 

@@ -22,7 +22,8 @@
 //   bool hasDictionary(), u32 dictionaryLength(), u32 dictionaryByte(u32 i);
 //   launch switch g_kvn_floor_copy;
 //   shared u32 arrays of 32 per group (groupSlot() is the group's first):
-//   s_tok_pos, s_lit_len, s_lit_pre, s_match_len, s_match_pre, s_dist, s_rep.
+//   s_tok_pos, s_lit_len, s_lit_pre, s_match_len, s_match_pre, s_dist, s_rep,
+//   s_off16_incl.
 // No include guard: the C++ builds include it once per entry.
 
 KVN_CONST u32 kTokenNone = 0u;    // long literals, or a lane past the window
@@ -31,6 +32,9 @@ KVN_CONST u32 kTokenOff16 = 2u;
 KVN_CONST u32 kTokenOff32 = 3u;
 // A token past the end of the window: no literals, no match.
 KVN_CONST u32 kNoToken = KVN_TOKEN_REPEAT;
+// Most bytes a token without a length-stream value writes (7 literals and a
+// 28-byte match bound it).
+KVN_CONST u32 kShortTokenBytes = 35u;
 
 // What the sequence decode needs of one sub-chunk, fixed before its tokens.
 struct SubChunkSeq {
@@ -187,12 +191,13 @@ KVN_FN u32 matchByte(SubChunkSeq q, u32 x, u32 ms, u32 d, u32 wp, u32 wb, u32 n,
     u32 deficit = before_zero ? d - ms - r : 0u;
     bool follow = !before_zero && src >= wp && n > 0u;
     // Each step lands in an earlier token, so 31 steps end every chain of a
-    // 32-token window. Chains are short in real data: the first two steps
-    // cost lavapipe no loop iteration; a window of one-byte matches that
-    // each copy the one before costs about 30 per 32 output bytes.
+    // 32-token window. Chains are short in real data: the first step costs
+    // lavapipe no loop iteration; the others stay inside the loop, which
+    // lavapipe skips when no lane enters it (a straight-line step runs for
+    // every byte). A window of one-byte matches that each copy the one
+    // before costs about 31 iterations per 32 output bytes.
     followSource(wb, n, wp, src, before_zero, deficit, follow);
-    followSource(wb, n, wp, src, before_zero, deficit, follow);
-    for (u32 hop = 2u; follow && hop < 31u; ++hop) followSource(wb, n, wp, src, before_zero, deficit, follow);
+    for (u32 hop = 1u; follow && hop < 31u; ++hop) followSource(wb, n, wp, src, before_zero, deficit, follow);
     if (follow) cut = true;
     if (before_zero) return dictionaryAt(q.base + deficit);
     if (hasDictionary() && src < q.base) return dictionaryAt(q.base - src);
@@ -303,22 +308,34 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         }
 
         u32 adv = lits + mlen;
-        u32 adv_incl = groupInclusiveAdd(adv);
-        u32 lit_incl = groupInclusiveAdd(lits);
+        u32 below = groupLanesBelow();
+        u32 is16 = kind == kTokenOff16 ? 1u : 0u;
+        // A window without length-stream values whose output fits before the
+        // end takes one scan for both byte prefixes and the off16 ranks
+        // (fields of 11, 8 and 6 bits); any other takes two and a ballot.
+        bool short_window = readers == 0u && q.end - st.p >= 32u * kShortTokenBytes;
+        u32 adv_incl = 0u;
+        u32 lit_incl = 0u;
+        u32 off16_incl = 0u;
+        if (short_window) {
+            u32 packed = groupInclusiveAdd(adv | (lits << 11u) | (is16 << 19u));
+            adv_incl = packed & 0x7FFu;
+            lit_incl = (packed >> 11u) & 0xFFu;
+            off16_incl = packed >> 19u;
+        } else {
+            adv_incl = groupInclusiveAdd(adv);
+            lit_incl = groupInclusiveAdd(lits);
+            off16_incl = kvnPopcount(groupBallot(is16 != 0u) & below) + is16;
+        }
         u32 tp = st.p + adv_incl - adv;
         u32 lit_pre = lit_incl - lits;
-        u32 total = groupShuffle(adv_incl, 31u);
-        u32 lit_total = groupShuffle(lit_incl, 31u);
 
         // New distances: off16 entries in token order while they last ...
-        u32 below = groupLanesBelow();
-        u32 m16 = groupBallot(kind == kTokenOff16);
-        u32 idx16 = st.off16 + kvnPopcount(m16 & below);
+        u32 idx16 = st.off16 + off16_incl - is16;
         bool new_dist = kind == kTokenOff16 && idx16 < q.off16_count;
         u32 d = new_dist ? off16Entry(q, idx16) : 0u;
-        st.off16 = kvnMin(st.off16 + kvnPopcount(m16), q.off16_count);
         // ... and off32 entries of this half, counted back from its base.
-        u32 m32 = groupBallot(kind == kTokenOff32);
+        u32 m32 = used32 < count32 ? groupBallot(kind == kTokenOff32) : 0u;
         if (m32 != 0u) {
             u32 want = kvnMin(kvnPopcount(m32), count32 - used32);
             u32 entry;
@@ -337,7 +354,6 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
         u32 news_below = news & below;
         u32 prev = groupShuffle(d, news_below != 0u ? 31u - kvnClz(news_below) : 0u);
         u32 rep = new_dist ? d : (news_below != 0u ? prev : st.rep);
-        if (news != 0u) st.rep = groupShuffle(d, 31u - kvnClz(news));
         u32 ms = tp + lits;
         bool copies = mlen != 0u && rep != 0u && (hasDictionary() || rep <= ms);
 
@@ -349,10 +365,17 @@ KVN_FN void decodeTokens(SubChunkSeq q, KVN_INOUT(SeqState) st, u32 tok_end, u32
             s_match_pre[wb + lane] = (adv_incl - adv) - lit_pre;
             s_dist[wb + lane] = copies ? rep : 0u;
             s_rep[wb + lane] = rep;
+            s_off16_incl[wb + lane] = off16_incl;
         }
         groupSync();
 
+        // The window's last entry (a token, or a lane past the window's
+        // tokens) carries its totals and the repeat distance after it.
         u32 wp = st.p;
+        u32 total = s_tok_pos[wb + 31u] + s_lit_len[wb + 31u] + s_match_len[wb + 31u] - wp;
+        u32 lit_total = s_lit_pre[wb + 31u] + s_lit_len[wb + 31u];
+        st.rep = s_rep[wb + 31u];
+        st.off16 = kvnMin(st.off16 + s_off16_incl[wb + 31u], q.off16_count);
         u32 room = q.end - wp;
         if (q.delta) {
             u32 k = 0u;

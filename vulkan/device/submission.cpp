@@ -1,5 +1,6 @@
 #include "vulkan/device/submission.h"
 
+#include <atomic>
 #include <cstdio>
 #include "vulkan/device/vk_errors.h"
 
@@ -10,10 +11,19 @@ namespace kvn {
 namespace {
 
 FaultCountdown g_fence_timeout_fault;
+std::atomic<uint64_t> g_fence_waits{0};
+std::atomic<uint64_t> g_idle_waits{0};
 
 }  // namespace
 
 void injectFenceTimeout(int after) { g_fence_timeout_fault.arm(after); }
+
+HostWaitCounts hostWaitCounts() {
+    HostWaitCounts counts;
+    counts.fence_waits = g_fence_waits.load(std::memory_order_relaxed);
+    counts.idle_waits = g_idle_waits.load(std::memory_order_relaxed);
+    return counts;
+}
 
 VkResult submitToQueue(VkQueue queue, const VkSubmitInfo& submit, VkFence fence) {
     VulkanContext& ctx = vulkanContext();
@@ -24,6 +34,7 @@ VkResult submitToQueue(VkQueue queue, const VkSubmitInfo& submit, VkFence fence)
 int32_t deviceWaitIdle() {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.vk.vkDeviceWaitIdle) return kVkRequestRefused;
+    g_idle_waits.fetch_add(1, std::memory_order_relaxed);
     LockGuard guard(ctx.queue_lock);
     return ctx.vk.vkDeviceWaitIdle(ctx.device);
 }
@@ -31,6 +42,7 @@ int32_t deviceWaitIdle() {
 int32_t queueWaitIdle(VkQueue queue) {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.vk.vkQueueWaitIdle) return kVkRequestRefused;
+    g_idle_waits.fetch_add(1, std::memory_order_relaxed);
     LockGuard guard(ctx.queue_lock);
     return ctx.vk.vkQueueWaitIdle(queue);
 }
@@ -61,6 +73,7 @@ void reportWedgedDevice(const char* label) {
 int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
     const VulkanContext& ctx = vulkanContext();
     VkResult result = VK_TIMEOUT;
+    g_fence_waits.fetch_add(1, std::memory_order_relaxed);
     if (g_fence_timeout_fault.fires()) {
         // The injected wedge gives up at once, with the work still in flight
         // when it has not finished yet, as a real timeout would.

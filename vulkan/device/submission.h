@@ -14,6 +14,14 @@ inline constexpr uint64_t kFenceTimeoutNs = 60'000'000'000ull;
 
 // vkQueueSubmit under the queue lock.
 VkResult submitToQueue(VkQueue queue, const VkSubmitInfo& submit, VkFence fence);
+// Host waits on the device since the process started: fence waits and
+// queue or device idles. Read by measurements (the codec bench).
+struct HostWaitCounts {
+    uint64_t fence_waits = 0;
+    uint64_t idle_waits = 0;
+};
+HostWaitCounts hostWaitCounts();
+
 // vkDeviceWaitIdle / vkQueueWaitIdle under the queue lock; -1 without the entry point.
 int32_t deviceWaitIdle();
 int32_t queueWaitIdle(VkQueue queue);

@@ -342,6 +342,44 @@ std::vector<Batch> tokenFormBatches() {
     return out;
 }
 
+// Matches copied in units of several bytes: each reads only output written
+// before its window, the shape the decoders copy unit by unit.
+std::vector<Batch> wideCopyBatches() {
+    std::vector<Batch> out;
+    const std::vector<uint8_t> literal_window(32, 0x87);  // a first window of 224 literals
+    {
+        // One 100-byte match opening the second window (six whole units and
+        // four bytes), overlapping itself at every distance below the unit.
+        std::vector<std::vector<SubChunkStreams>> chunks;
+        for (uint16_t d = 1; d <= 33; ++d) {
+            std::vector<uint8_t> tokens = literal_window;
+            tokens.push_back(KVN_TOKEN_LONG_MATCH16);
+            tokens.push_back(0x83);
+            SubChunkStreams s = streams(224 + 100 + 3, tokens, 224 + 3);
+            s.off16 = {d};
+            s.lengths = {100 - KVN_LONG_MATCH16_BASE};
+            chunks.push_back({s});
+        }
+        out.push_back(handBatch("100-byte matches at distances 1 to 33 after a window of literals", chunks, false));
+    }
+    {
+        // A window of short tokens whose matches all reach before it: the
+        // first overlaps itself at distance 3, the others lie 22 bytes apart
+        // at distances just far enough.
+        std::vector<uint8_t> tokens = literal_window;
+        tokens.push_back(0x78);
+        SubChunkStreams s = streams(224 + 15 + 31 * 22, {}, 224 + 31 * 7);
+        s.off16 = {3};
+        for (uint16_t k = 1; k < 32; ++k) {
+            tokens.push_back(0x7F);
+            s.off16.push_back(uint16_t(22 * k + 15 + k % 5));
+        }
+        s.tokens = tokens;
+        out.push_back(handBatch("a window of 15-byte matches reaching before it", {{s}}, false));
+    }
+    return out;
+}
+
 std::vector<Batch> chunkKindBatches() {
     std::vector<Batch> out;
     SubChunkStreams s = streams(40, {}, 40);
@@ -394,6 +432,7 @@ std::vector<Batch> textBatches() {
 
 std::vector<Batch> fixtureBatches() {
     std::vector<Batch> out = tokenFormBatches();
+    for (Batch& b : wideCopyBatches()) out.push_back(std::move(b));
     for (Batch& b : chunkKindBatches()) out.push_back(std::move(b));
     for (Batch& b : textBatches()) out.push_back(std::move(b));
     return out;

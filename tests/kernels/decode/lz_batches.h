@@ -71,7 +71,7 @@ Batch encodedBatch(std::string name, const std::vector<uint8_t>& input, const re
 Batch handBatch(std::string name, const std::vector<std::vector<ref::SubChunkStreams>>& chunks, bool huffman,
                 bool history = true);
 
-// The fixture table: token forms, distances, halves, off32, dictionary,
+// The fixture table: token forms, distances, copies in units, halves, off32, dictionary,
 // delta literals, stream header forms, chunk kinds, real text at every level.
 std::vector<Batch> fixtureBatches();
 
