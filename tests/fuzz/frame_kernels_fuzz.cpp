@@ -33,13 +33,16 @@ std::vector<uint8_t> wordPadded(std::span<const uint8_t> bytes) {
     return out;
 }
 
+// The WalkMeta cells in order: count, decoded, sub-chunk size, payload base,
+// payload length, status.
+enum Cell { kCount, kDecoded, kSubChunkSize, kPayloadBase, kPayloadLength, kStatus, kCells };
+
 struct Walk {
-    uint32_t status = 0;
-    uint32_t cells[5] = {};  // count, decoded, sub-chunk size, payload base, payload length
-    std::vector<KvnChunkDesc> descs;
-    std::vector<uint32_t> starts;
+    uint32_t meta[kCells] = {};
     uint32_t subchunk_total = 0;
-    std::vector<size_t> frame_first;  // each frame's first descriptor
+    std::vector<KvnChunkDesc> descs;
+    std::vector<uint32_t> starts;     // each chunk's first sub-chunk
+    std::vector<size_t> frame_first;  // each frame's first chunk
 };
 
 // The host readers' walk of every frame in input; false when they refuse it.
@@ -79,11 +82,11 @@ bool hostWalk(std::span<const uint8_t> input, Walk* out) {
     }
     out->starts.resize(out->descs.size());
     out->subchunk_total = uint32_t(subChunkStarts(out->descs, KVN_SUBCHUNK_SIZE, out->starts.data()));
-    out->cells[0] = uint32_t(out->descs.size());
-    out->cells[1] = uint32_t(decoded);
-    out->cells[2] = KVN_SUBCHUNK_SIZE;
-    out->cells[3] = uint32_t(base);
-    out->cells[4] = uint32_t(payload_end - base);
+    out->meta[kCount] = uint32_t(out->descs.size());
+    out->meta[kDecoded] = uint32_t(decoded);
+    out->meta[kSubChunkSize] = KVN_SUBCHUNK_SIZE;
+    out->meta[kPayloadBase] = uint32_t(base);
+    out->meta[kPayloadLength] = uint32_t(payload_end - base);
     return true;
 }
 
@@ -92,12 +95,12 @@ enum class WalkKernel { Frame, Mega, Table };
 Walk deviceWalk(WalkKernel kind, std::span<const uint8_t> input, uint32_t table_off = 0, uint32_t table_chunks = 0) {
     const std::vector<uint8_t> src = wordPadded(input);
     Guarded descs(24 * kCapacity, kFill), starts(4 * kCapacity, kFill), total(4, kFill);
-    Guarded cells[6] = {{4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}};
+    Guarded cells[kCells] = {{4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}, {4, kFill}};
     auto* d = reinterpret_cast<uint32_t*>(descs.data());
     auto* s = reinterpret_cast<uint32_t*>(starts.data());
     auto* t = reinterpret_cast<uint32_t*>(total.data());
-    uint32_t* c[6];
-    for (int i = 0; i < 6; ++i) c[i] = reinterpret_cast<uint32_t*>(cells[i].data());
+    uint32_t* c[kCells];
+    for (int i = 0; i < kCells; ++i) c[i] = reinterpret_cast<uint32_t*>(cells[i].data());
     const uint32_t len = uint32_t(input.size());
     if (kind == WalkKernel::Frame)
         runKernel("kvnWalkFrameKernel", 1, src.data(), d, c[0], c[1], c[2], c[3], c[4], c[5], s, t, len, kCapacity,
@@ -112,15 +115,15 @@ Walk deviceWalk(WalkKernel kind, std::span<const uint8_t> input, uint32_t table_
     total.checkGuard("a frame walk wrote past its total cell");
     for (const Guarded& cell : cells) cell.checkGuard("a frame walk wrote past a cell");
     Walk w;
-    std::memcpy(&w.status, cells[5].data(), 4);
-    if (w.status != 0) return w;
-    for (int i = 0; i < 5; ++i) std::memcpy(&w.cells[i], cells[i].data(), 4);
-    check(w.cells[0] <= kCapacity, "a frame walk counted more descriptors than it may write");
-    w.descs.resize(w.cells[0]);
-    w.starts.resize(w.cells[0]);
-    if (w.cells[0]) {
-        std::memcpy(w.descs.data(), descs.data(), 24 * size_t(w.cells[0]));
-        std::memcpy(w.starts.data(), starts.data(), 4 * size_t(w.cells[0]));
+    for (int i = 0; i < kCells; ++i) std::memcpy(&w.meta[i], cells[i].data(), 4);
+    if (w.meta[kStatus] != 0) return w;
+    const uint32_t count = w.meta[kCount];
+    check(count <= kCapacity, "a frame walk counted more descriptors than it may write");
+    w.descs.resize(count);
+    w.starts.resize(count);
+    if (count) {
+        std::memcpy(w.descs.data(), descs.data(), 24 * size_t(count));
+        std::memcpy(w.starts.data(), starts.data(), 4 * size_t(count));
     }
     std::memcpy(&w.subchunk_total, total.data(), 4);
     return w;
@@ -131,17 +134,17 @@ Walk deviceWalk(WalkKernel kind, std::span<const uint8_t> input, uint32_t table_
 // the host refuses. What it accepts must still describe chunks inside the
 // walked payload and the decoded total; when both accept, the results match.
 void checkWalk(const Walk& device, bool host_ok, const Walk& host, const std::string& kernel) {
-    if (device.status != 0) return;
+    if (device.meta[kStatus] != 0) return;
     uint64_t covered = 0;
     for (const KvnChunkDesc& d : device.descs) {
         if ((d.flags & KVN_CHUNK_KIND_MASK) != KVN_CHUNK_KIND_FILL)
-            check(uint64_t(d.src_off) + d.comp_size <= device.cells[4], kernel + " describes a chunk past the payload");
+            check(uint64_t(d.src_off) + d.comp_size <= device.meta[kPayloadLength], kernel + " describes a chunk past the payload");
         check(d.dst_off == covered, kernel + " describes chunks that do not tile the output");
         covered += d.decomp_size;
     }
-    check(covered == device.cells[1], kernel + " counts another decoded size than its chunks cover");
+    check(covered == device.meta[kDecoded], kernel + " counts another decoded size than its chunks cover");
     if (!host_ok) return;
-    check(std::equal(device.cells, device.cells + 5, host.cells), kernel + " cells differ from the host walk");
+    check(std::equal(device.meta, device.meta + kCells, host.meta), kernel + " cells differ from the host walk");
     check(device.descs.size() == host.descs.size() &&
               (host.descs.empty() || std::memcmp(device.descs.data(), host.descs.data(), 24 * host.descs.size()) == 0),
           kernel + " descriptors differ from the host walk");
@@ -203,14 +206,12 @@ void checkMerkle(std::span<const uint8_t> data, uint32_t chunk_size, const Merkl
 
 // The prefix-apply kernel against applyChunkPrefixes, over each coded block.
 void checkPrefixes(const InputFrame& frame) {
-    const uint32_t chunk_size = uint32_t(frameChunkSize(frame.header.sc_group_size));
-    static std::vector<KvnChunkDesc> descs(KVN_MAX_CHUNKS_PER_BLOCK);
     for (const FrameBlock& block : frameBlocks(frame)) {
+        WalkedBlock w;
+        if (!walkBlock(frame, block, 0, &w)) continue;
         const uint64_t raw = block.header.raw_size;
-        if (block.header.stored || raw > kMaxFuzzRaw) continue;
-        ChunkWalk walk;
-        if (walkChunks(block.payload, raw, chunk_size, frame.header.sc_group_size, 0, descs, &walk) != Error::None)
-            continue;
+        const uint32_t chunk_size = w.chunk_size;
+        const ChunkWalk& walk = w.walk;
         Guarded host(raw, kFill), device(raw, kFill);
         applyChunkPrefixes(block.payload, walk, raw, chunk_size, host.data());
         const std::vector<uint8_t> payload = wordPadded(block.payload);

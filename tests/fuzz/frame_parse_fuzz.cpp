@@ -44,14 +44,12 @@ void checkSizes(std::span<const uint8_t> in, const std::vector<InputFrame>& fram
 }
 
 void checkBlocks(const InputFrame& frame) {
-    const uint32_t chunk_size = uint32_t(frameChunkSize(frame.header.sc_group_size));
-    static std::vector<KvnChunkDesc> descs(KVN_MAX_CHUNKS_PER_BLOCK);
     for (const FrameBlock& block : frameBlocks(frame)) {
-        const uint64_t raw = block.header.raw_size;
-        if (block.header.stored || raw > kMaxFuzzRaw) continue;
-        ChunkWalk walk;
-        if (walkChunks(block.payload, raw, chunk_size, frame.header.sc_group_size, 0, descs, &walk) != Error::None)
-            continue;
+        WalkedBlock w;
+        if (!walkBlock(frame, block, 0, &w)) continue;
+        const ChunkWalk& walk = w.walk;
+        const uint64_t raw = block.header.raw_size, chunk_size = w.chunk_size;
+        const std::span<const KvnChunkDesc> descs = w.descs;
         check(walk.chunk_count == (raw + chunk_size - 1) / chunk_size, "a walk with another chunk count");
         check(walk.chunks_per_item >= (walk.chunk_count ? 1u : 0u) && walk.chunks_per_item <= walk.chunk_count,
               "a work item of no chunks or more than the block holds");
@@ -68,7 +66,7 @@ void checkBlocks(const InputFrame& frame) {
             check(walk.prefix_area_off + KVN_CHUNK_PREFIX_BYTES * (walk.chunk_count - 1) <= block.payload.size(),
                   "a prefix area past the payload");
         Guarded out(raw, 0x5A);
-        applyChunkPrefixes(block.payload, walk, raw, chunk_size, out.data());
+        applyChunkPrefixes(block.payload, walk, raw, w.chunk_size, out.data());
         out.checkGuard("chunk prefixes written past the block");
     }
 }

@@ -122,6 +122,17 @@ std::vector<FrameBlock> frameBlocks(const InputFrame& frame) {
     return blocks;
 }
 
+bool walkBlock(const InputFrame& frame, const FrameBlock& block, uint64_t dst_base, WalkedBlock* out) {
+    static std::vector<KvnChunkDesc> descs(KVN_MAX_CHUNKS_PER_BLOCK);
+    const float sc = frame.header.sc_group_size;
+    out->chunk_size = uint32_t(frameChunkSize(sc));
+    if (block.header.stored || block.header.raw_size > kMaxFuzzRaw ||
+        walkChunks(block.payload, block.header.raw_size, out->chunk_size, sc, dst_base, descs, &out->walk) != Error::None)
+        return false;
+    out->descs = std::span(descs).first(out->walk.chunk_count);
+    return true;
+}
+
 std::span<const uint8_t> frameDictionary(const FrameHeader& header) {
     const BuiltinDictionary* dict = header.has_dict_id ? builtinDictionary(header.dict_id) : nullptr;
     if (!dict) return {};

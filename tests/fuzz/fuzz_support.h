@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/format/chunk_records.h"
+#include "core/format/chunk_walk.h"
 #include "core/format/frame_header.h"
 #include "core/format/frame_walk.h"
 #include "tests/kernel_runtime/launch.h"
@@ -83,6 +85,16 @@ struct FrameBlock {
     uint64_t dst_base;
 };
 std::vector<FrameBlock> frameBlocks(const InputFrame& frame);
+
+// A compressed block as the host chunk walk sees it, its chunks placed from
+// dst_base. The descriptors stay valid until the next walk.
+struct WalkedBlock {
+    ChunkWalk walk;
+    std::span<const KvnChunkDesc> descs;
+    uint32_t chunk_size;
+};
+// False for a stored block, one above kMaxFuzzRaw, or one the walk refuses.
+bool walkBlock(const InputFrame& frame, const FrameBlock& block, uint64_t dst_base, WalkedBlock* out);
 
 // The frame's dictionary bytes (a built-in id), or none.
 std::span<const uint8_t> frameDictionary(const FrameHeader& header);

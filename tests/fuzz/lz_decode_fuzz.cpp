@@ -212,16 +212,13 @@ void checkOutput(const std::vector<uint8_t>& out, const std::vector<uint8_t>& ex
 // road with the frame's own split, or nothing when the block is not decoded.
 std::optional<std::vector<uint8_t>> decodeBlock(const InputFrame& frame, const FrameBlock& block,
                                                 std::span<const uint8_t> dict, ChunkWalk* walk) {
+    WalkedBlock w;
+    if (!walkBlock(frame, block, block.dst_base, &w) || w.descs.empty()) return std::nullopt;
+    *walk = w.walk;
     const uint64_t raw = block.header.raw_size;
-    const uint32_t chunk_size = uint32_t(frameChunkSize(frame.header.sc_group_size));
-    static std::vector<KvnChunkDesc> descs(KVN_MAX_CHUNKS_PER_BLOCK);
-    if (walkChunks(block.payload, raw, chunk_size, frame.header.sc_group_size, block.dst_base, descs, walk) !=
-            Error::None ||
-        walk->chunk_count == 0)
-        return std::nullopt;
     Batch b;
     b.payload.assign(block.payload.begin(), block.payload.end());
-    b.descs.assign(descs.begin(), descs.begin() + walk->chunk_count);
+    b.descs.assign(w.descs.begin(), w.descs.end());
     b.out_len = uint32_t(block.dst_base + raw);
     b.dictionary.assign(dict.begin(), dict.end());
     b.use_dictionary = !dict.empty();
