@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/format/chunk_walk.h"
+#include "core/integrity/merkle.h"
 #include "core/integrity/trailers.h"
 #include "kernels/format_constants.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -243,8 +244,8 @@ std::optional<std::vector<uint8_t>> decodeBlock(const InputFrame& frame, const F
 }
 
 // The frame as the device road decodes it (stored blocks copied, chunk
-// prefixes restored); when its checksum accepts the bytes, they are the
-// reference decoder's.
+// prefixes restored); when its checksum (and Merkle root) accept the bytes,
+// they are the reference decoder's.
 void checkFrame(const InputFrame& frame) {
     const FrameHeader& h = frame.header;
     const std::span<const uint8_t> dict = frameDictionary(h);
@@ -271,6 +272,9 @@ void checkFrame(const InputFrame& frame) {
     if (checkContentChecksum(true, h.has_merkle_root, frame.bytes.data(), frame.bytes.size(), out.data(), out.size()) !=
         Error::None)
         return;
+    // A Merkle root the bytes do not match refuses the frame as well.
+    const MerkleTrailer merkle = readMerkleTrailer(h.has_merkle_root, h.sc_group_size, frame.bytes.data(), frame.bytes.size());
+    if (merkle.present && chunkMerkleRoot(out.data(), out.size(), merkle.leaf_size, 1).root != merkle.stored_root) return;
     const ref::DecodedFrame reference = ref::decodeFrame(frame.bytes, {dict.data(), uint32_t(dict.size())});
     checkSame(out, reference.bytes, "a frame whose checksum passes differs from the reference decode");
 }
