@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -42,11 +43,16 @@ private:
     std::span<const uint8_t> bytes_;
 };
 
-// A destination of `size` bytes followed by a guard, all filled with `fill`.
+// A destination of `size` bytes filled with `fill`, followed by a guard
+// filled with `guard_fill`.
 class Guarded {
 public:
     static constexpr size_t kGuard = 64;
-    Guarded(size_t size, uint8_t fill) : bytes_(size + kGuard, fill), size_(size), fill_(fill) {}
+    Guarded(size_t size, uint8_t fill) : Guarded(size, fill, fill) {}
+    Guarded(size_t size, uint8_t fill, uint8_t guard_fill)
+        : bytes_(size + kGuard, guard_fill), size_(size), fill_(guard_fill) {
+        std::fill_n(bytes_.begin(), size, fill);
+    }
     uint8_t* data() { return bytes_.data(); }
     const std::vector<uint8_t>& all() const { return bytes_; }
     std::span<const uint8_t> used() const { return std::span(bytes_).first(size_); }

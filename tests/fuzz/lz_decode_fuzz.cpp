@@ -174,9 +174,12 @@ dectest::Scratch deviceScratch(const Batch& b) {
     }
 
     // Tables, Huffman decode and the off16 gather into the three areas.
-    constexpr uint8_t kScratchFill = 0xC3;  // what referenceScratch starts from
+    // A Huffman lane that meets an invalid table slot stops and leaves its
+    // other symbols as they were: zeros, as in the reference's parsed streams.
+    constexpr uint8_t kScratchFill = 0;
     Guarded luts(4 * size_t(KVN_HUFF_LUT_ENTRIES) * streams, kGuardFill);
-    Guarded areas[3] = {{area, kScratchFill}, {area, kScratchFill}, {area, kScratchFill}};
+    Guarded areas[3] = {{area, kScratchFill, kGuardFill}, {area, kScratchFill, kGuardFill},
+                        {area, kScratchFill, kGuardFill}};
     const uint32_t* merged = words(merged_bytes.data());
     if (streams) {
         runKernel("kvnHuffBuildLutKernel", streams + 2, payload, merged, words(luts.data()), &streams, 0u);
