@@ -28,7 +28,7 @@ run() {
   local target=$1 seconds=$2 log="$build/fuzz_$1.log"
   mkdir -p "$build/fuzz_corpus/$target" "$build/fuzz_artifacts"
   if ! /usr/bin/time -a -o "$log.cpu" -f "cpu seconds: %U user %S system" \
-      nice -n 19 "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 \
+      nice -n 19 "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2560 \
       -print_final_stats=1 -artifact_prefix="$build/fuzz_artifacts/$target-" \
       "$build/fuzz_corpus/$target" "$(seeds "$target")" >"$log" 2>&1; then
     grep -v '^#\|^INFO' "$log" | tail -n 40
