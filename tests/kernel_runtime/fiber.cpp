@@ -3,6 +3,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+// GCC says __SANITIZE_ADDRESS__; clang only answers __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
