@@ -102,16 +102,114 @@ std::vector<AssembleRecord> assembleRecords(const FrameGeometry& frame, std::spa
     return records;
 }
 
+uint32_t huffCapacity(uint32_t n) { return n == 0 ? 0 : (2 * n + KVN_HUFF_CAPACITY_SLACK) & ~3u; }
+
+HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs) {
+    HuffBatchResult r;
+    const uint32_t n = uint32_t(descs.size());
+    uint32_t largest = 0;
+    uint64_t out_bytes = 0;
+    for (const HuffEncodeDesc& d : descs) {
+        largest = std::max(largest, d.count);
+        out_bytes = std::max<uint64_t>(out_bytes, uint64_t(d.out_off) + d.out_cap);
+    }
+    const uint32_t lane_width = ((largest >> 5) * 2 + 143) & ~15u;
+    const uint32_t desc_buffer = rig.buffer(std::span(reinterpret_cast<const uint8_t*>(descs.data()), n * sizeof(HuffEncodeDesc)));
+    // Tables, sizes and output start dirty: the kernels write all they report.
+    const uint32_t lengths = rig.buffer(256 * size_t(n), 0xA5), codes = rig.buffer(1024 * size_t(n), 0xA5);
+    const uint32_t scratch = rig.buffer(size_t(lane_width) * 32 * n + 16, 0x5A);
+    const uint32_t sizes = rig.buffer(4 * size_t(n), 0xEE);
+    r.coded_buffer = rig.buffer(size_t(out_bytes) + 16, 0xCC);
+    r.fault = rig.launch("kvnHuffBuildTablesKernel", {n},
+                         {rigBuffer(lz_buffer), rigBuffer(desc_buffer), rigBuffer(lengths), rigBuffer(codes), rigU32(256),
+                          rigU32(n)});
+    if (!r.fault.empty()) return r;
+    r.fault = rig.launch("kvnHuffEncode4StreamKernel", {n},
+                         {rigBuffer(lz_buffer), rigBuffer(desc_buffer), rigBuffer(lengths), rigBuffer(codes),
+                          rigBuffer(scratch), rigBuffer(r.coded_buffer), rigBuffer(sizes), rigU32(lane_width),
+                          rigU32(256), rigU32(n)});
+    r.lengths = rig.read(lengths);
+    r.codes = rig.readAs<uint32_t>(codes);
+    r.sizes = rig.readAs<uint32_t>(sizes);
+    r.coded = rig.read(r.coded_buffer);
+    return r;
+}
+
+std::vector<HuffEncodeDesc> streamDescs(std::span<const LzStreamScan> scans, int kind) {
+    std::vector<HuffEncodeDesc> out;
+    uint32_t at = 0;
+    for (const LzStreamScan& s : scans) {
+        const uint32_t off = kind == 0 ? s.lit_off : s.tok_off, n = kind == 0 ? s.lit_count : s.tok_count;
+        out.push_back({off, n, 1, at, huffCapacity(n)});
+        at += huffCapacity(n);
+    }
+    return out;
+}
+
+std::vector<HuffEncodeDesc> off16Descs(std::span<const LzStreamScan> scans) {
+    const size_t aw = scans.size();
+    std::vector<HuffEncodeDesc> out(2 * aw, HuffEncodeDesc{0, 0, 2, 0, 0});
+    uint32_t at = 0;
+    for (size_t i = 0; i < aw; ++i) {
+        const LzStreamScan& s = scans[i];
+        if (s.off16_count < 32 || s.off16_off == 0) continue;
+        const uint32_t cap = huffCapacity(s.off16_count);
+        out[i] = {s.off16_off + 1, s.off16_count, 2, at, cap};
+        out[aw + i] = {s.off16_off, s.off16_count, 2, at + cap, cap};
+        at += 2 * cap;
+    }
+    return out;
+}
+
+std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
+                                        std::string& fault) {
+    const uint32_t aw = uint32_t(frame.descs.size());
+    const uint32_t records = rig.buffer(aw * sizeof(LzStreamScan), 0xEE);
+    fault = rig.launch("kvnHuffScanStreamsKernel", {(aw + 255) / 256},
+                       {rigBuffer(lz.lz_buffer), rigBuffer(rig.bufferOf(frame.descs)), rigBuffer(rig.bufferOf(lz.sizes)),
+                        rigU32(aw), rigBuffer(records)});
+    return rig.readAs<LzStreamScan>(records);
+}
+
+HuffmanStage runHuffmanStage(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz) {
+    HuffmanStage h;
+    h.scans = runStreamScan(rig, frame, lz, h.fault);
+    if (!h.fault.empty()) return h;
+    h.descs[0] = streamDescs(h.scans, 0);
+    h.descs[1] = streamDescs(h.scans, 1);
+    h.descs[2] = off16Descs(h.scans);
+    for (int k = 0; k < 3 && h.fault.empty(); ++k) {
+        h.batches[k] = runHuffBatch(rig, lz.lz_buffer, h.descs[k]);
+        h.fault = h.batches[k].fault;
+    }
+    return h;
+}
+
 AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
-                             const LzResult& lz, std::span<const uint8_t> head) {
+                             const LzResult& lz, std::span<const uint8_t> head, const HuffmanStage* huffman) {
     AssembledFrame out;
     const uint32_t aw = uint32_t(frame.descs.size());
     std::vector<AssembleRecord> records = assembleRecords(frame, lz.sizes);
+    uint32_t coded[3] = {lz.lz_buffer, lz.lz_buffer, lz.lz_buffer};
+    if (huffman) {
+        for (int k = 0; k < 3; ++k) coded[k] = huffman->batches[k].coded_buffer;
+        for (uint32_t i = 0; i < aw; ++i) {
+            AssembleRecord& r = records[i];
+            auto take = [&](int k, uint32_t job, uint32_t& off, uint32_t& size) {
+                off = huffman->descs[k][job].out_off;
+                size = huffman->batches[k].sizes[job];
+            };
+            take(0, i, r.lit_off, r.lit_size);
+            take(1, i, r.tok_off, r.tok_size);
+            take(2, i, r.off16_hi_off, r.off16_hi_size);
+            take(2, aw + i, r.off16_lo_off, r.off16_lo_size);
+        }
+    }
     const uint32_t record_buffer = rig.bufferOf(records);
     const uint32_t sizes = rig.buffer(aw * 4);
     out.fault = rig.launch("kvnAssembleMeasureKernel", {aw},
-                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
-                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(sizes), rigU32(aw)});
+                           {rigBuffer(lz.lz_buffer), rigBuffer(coded[0]), rigBuffer(coded[1]), rigBuffer(coded[2]),
+                            rigBuffer(record_buffer), rigBuffer(sizes), rigU32(aw)});
     if (!out.fault.empty()) return out;
     out.measured = rig.readAs<uint32_t>(sizes);
     uint32_t total = 0;
@@ -126,8 +224,8 @@ AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, con
     rig.write(record_buffer, std::span(reinterpret_cast<const uint8_t*>(records.data()), records.size() * sizeof(AssembleRecord)));
     const uint32_t assembled = rig.buffer(total);
     out.fault = rig.launch("kvnAssembleWriteKernel", {aw},
-                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
-                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(assembled), rigU32(aw)});
+                           {rigBuffer(lz.lz_buffer), rigBuffer(coded[0]), rigBuffer(coded[1]), rigBuffer(coded[2]),
+                            rigBuffer(record_buffer), rigBuffer(assembled), rigU32(aw)});
     if (!out.fault.empty()) return out;
 
     // A chunk is compressed when its encoded sub-chunks are smaller than it

@@ -58,8 +58,47 @@ struct AssembledFrame {
     std::vector<uint32_t> measured;      // encoded sub-chunk sizes without header
 };
 
+// The Huffman kernels over one batch of stream descriptors whose symbols lie
+// in `lz_buffer`: code tables (256 entries per descriptor), coded sizes and
+// the output buffer (the sum of the capacities) as the kernels left them.
+struct HuffBatchResult {
+    std::string fault;
+    std::vector<uint8_t> lengths;
+    std::vector<uint32_t> codes;
+    std::vector<uint32_t> sizes;
+    std::vector<uint8_t> coded;
+    uint32_t coded_buffer = 0;
+};
+
+HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs);
+
+// Output room of a stream of n symbols: (2n + 359) rounded down to 4 bytes, 0 for none.
+uint32_t huffCapacity(uint32_t n);
+
+// Descriptors of one stream per scan record (literals: kind 0, tokens: 1),
+// placed one after the other; and of the split off16 streams: high bytes of
+// every sub-chunk first, then low bytes, each sub-chunk's pair side by side,
+// only for 32 entries or more (count 0 otherwise).
+std::vector<HuffEncodeDesc> streamDescs(std::span<const LzStreamScan> scans, int kind);
+std::vector<HuffEncodeDesc> off16Descs(std::span<const LzStreamScan> scans);
+
+// The scan kernel over every sub-chunk's LZ output.
+std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
+                                        std::string& fault);
+
+// The whole Huffman stage of a frame: literal, token and off16 batches.
+struct HuffmanStage {
+    std::string fault;
+    std::vector<LzStreamScan> scans;
+    std::vector<HuffEncodeDesc> descs[3];  // literals, tokens, off16 halves
+    HuffBatchResult batches[3];
+};
+
+HuffmanStage runHuffmanStage(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz);
+
+// With a Huffman stage, the records carry its coded streams.
 AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
-                             const LzResult& lz, std::span<const uint8_t> head);
+                             const LzResult& lz, std::span<const uint8_t> head, const HuffmanStage* huffman = nullptr);
 
 // Records of the sub-chunks with their LZ sizes (no coded streams, assembled
 // offset 0).
