@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "core/platform/platform.h"
-#include "korvane.h"
 #include "kernels/embedded_modules.h"
+#include "korvane.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
@@ -148,18 +148,18 @@ double deviceCopyMBs(uint64_t bytes) {
     spec.kernel_name = spec.module_name = "kvnBenchCopyKernel";
     spec.binding_count = 2;
     spec.push_bytes = 4;
-    VkPipeline pipeline = VK_NULL_HANDLE;
+    KernelHandle pipeline = nullptr;
     if (!buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return 0;
     const GpuOpsTable& ops = gpuOps();
     bytes = (bytes + 15) / 16 * 16;
     DeviceBufferHandle src = 0, dst = 0;
-    if (ops.memAlloc(&src, bytes) != 0 || ops.memAlloc(&dst, bytes) != 0) return 0;
+    if (ops.memAlloc(&src, bytes) != Error::None || ops.memAlloc(&dst, bytes) != Error::None) return 0;
     uint32_t count = static_cast<uint32_t>(bytes / 16);
     void* params[] = {&src, &dst, &count};
     double best = 0;
     const bool ran = bestOf(&best, [&] {
-        return ops.launchKernel(pipeline, 1024, 1, 1, 256, 1, 1, 0, 0, params, nullptr, nullptr) == 0 &&
-               ops.ctxSynchronize() == 0;
+        return ops.launchKernel(pipeline, 1024, 1, 1, 256, 1, 1, 0, 0, params, nullptr, nullptr) == Error::None &&
+               ops.ctxSynchronize() == Error::None;
     });
     ops.memFree(src);
     ops.memFree(dst);

@@ -17,14 +17,25 @@ namespace kvn {
     X(CorruptSection) X(Corrupt) X(BadLevel) X(DestinationTooSmall) X(GpuPipelineFailed)       \
     X(DictFull) X(ShardOverflow) X(AllocatorCreateFailed) X(BufferTooSmall) X(TooShort)        \
     X(BadDecoderType) X(BadChunkType)                                                          \
-    X(DictionaryCollision)
+    X(DictionaryCollision) X(BadRequest) X(DeviceLost) X(DeviceCallFailed)
 
+// The device layer's causes: BadRequest is a bad, dead or unsupported
+// request; DeviceLost a device that is gone or a wait on it that gave up;
+// DeviceCallFailed any other failed device call.
 enum class Error : uint16_t {
     None = 0,
 #define KVN_ERROR_ENUM(name) name,
     KVN_ERROR_LIST(KVN_ERROR_ENUM)
 #undef KVN_ERROR_ENUM
 };
+
+// Returns a step's error from the enclosing function (which returns Error)
+// when the step failed.
+#define KVN_TRY(step)                                                                     \
+    do {                                                                                  \
+        if (const ::kvn::Error kvn_step_error = (step); kvn_step_error != ::kvn::Error::None) \
+            return kvn_step_error;                                                        \
+    } while (0)
 
 // The name as written in diagnostics ("OutOfMemory"); "None" for success.
 const char* errorName(Error error);

@@ -25,7 +25,7 @@ struct PreparedSide {
 
 Error prepare(PreparedSide* side, DictionaryList& list, const uint8_t* bytes, uint64_t length) {
     side->list = &list;
-    if (Error error = list.reserveOne(); error != Error::None) return error;
+    KVN_TRY(list.reserveOne());
     side->copy = copyDictionaryBytes(bytes, length);
     return side->copy ? Error::None : Error::OutOfMemory;
 }

@@ -41,7 +41,7 @@ WrittenBytes writeFrameHeader(uint8_t* dst, uint64_t cap, const FrameHeaderField
     dst[7] = levelParams(f.level).frame_code;
     dst[8] = static_cast<uint8_t>(std::countr_zero(f.block_size) - 16);
     std::memcpy(dst + 9, &f.sc_group_size, sizeof(float));
-    dst[13] = 0;  // byte-plane stride, patched by a byte-plane frame
+    dst[kFrameStrideOffset] = 0;
     uint64_t at = kFrameFixedHeaderSize;
     if (f.write_content_size) {
         storeLe64(dst + at, f.content_size);

@@ -48,5 +48,7 @@ WrittenBytes writeStoredBody(uint8_t* dst, uint64_t cap, uint64_t header_len, co
 
 // Header byte 5.
 inline constexpr uint64_t kFrameFlagsOffset = 5;
+// Header byte 13: the byte-plane stride, 0 until a byte-plane frame sets it.
+inline constexpr uint64_t kFrameStrideOffset = 13;
 
 }  // namespace kvn

@@ -69,6 +69,12 @@ FrameHeader parseFrameHeader(const uint8_t* bytes, uint64_t available);
 // One of byte_plane_strides (0, meaning no transform, is not a stride).
 bool validByteplaneStride(int32_t stride);
 
+// The byte-plane transform's block size: the frame's chunk size when the
+// stride divides it, else 0 (the whole frame is one block).
+inline uint64_t bytePlaneBlockSize(uint64_t chunk_size, uint8_t stride) {
+    return chunk_size % stride == 0 ? chunk_size : 0;
+}
+
 // Finite, above 0, at most 65536, and at least one byte per chunk. Refuses
 // NaN, infinities and both zeros.
 bool validScGroupSize(float sc_group_size);

@@ -7,32 +7,34 @@
 
 #include <cstdint>
 
+#include "core/errors.h"
 #include "core/jobs.h"
 
 struct KvnHandle;
 
 namespace kvn {
 
-// The value kinds of the device operations (the same in both backends).
+// The value kinds of the device operations (the same in both backends). A
+// buffer handle is never an address: offsets travel as separate arguments.
 using DeviceBufferHandle = uint64_t;  // 0 is none
 using StreamHandle = uint64_t;        // 0 is none: synchronous work
-using EventHandle = uint64_t;
+using EventHandle = uint64_t;         // only the low 32 bits count
 
 // The device operations the core calls itself, with the signatures and the
-// return convention of the device-operations table (0 is success). An empty
+// return convention of the device-operations table. An empty
 // slot is an operation the device does not offer (for instance before
 // bring-up); callers treat it as documented at each use.
 struct CoreDeviceOps {
-    int32_t (*memFree)(DeviceBufferHandle buffer) = nullptr;
-    int32_t (*memFreeHost)(void* pointer) = nullptr;
-    int32_t (*memGetInfo)(uint64_t* free_bytes, uint64_t* total_bytes) = nullptr;
-    int32_t (*streamSynchronize)(StreamHandle stream) = nullptr;
-    int32_t (*streamDestroy)(StreamHandle stream) = nullptr;
-    int32_t (*eventCreate)(EventHandle* out, uint32_t flags) = nullptr;
-    int32_t (*eventRecord)(EventHandle event, StreamHandle stream) = nullptr;
-    int32_t (*eventSynchronize)(EventHandle event) = nullptr;
-    int32_t (*eventElapsedTime)(float* ms, EventHandle start, EventHandle end) = nullptr;
-    int32_t (*eventDestroy)(EventHandle event) = nullptr;
+    Error (*memFree)(DeviceBufferHandle buffer) = nullptr;
+    Error (*memFreeHost)(void* pointer) = nullptr;
+    Error (*memGetInfo)(uint64_t* free_bytes, uint64_t* total_bytes) = nullptr;
+    Error (*streamSynchronize)(StreamHandle stream) = nullptr;
+    Error (*streamDestroy)(StreamHandle stream) = nullptr;
+    Error (*eventCreate)(EventHandle* out, uint32_t flags) = nullptr;
+    Error (*eventRecord)(EventHandle event, StreamHandle stream) = nullptr;
+    Error (*eventSynchronize)(EventHandle event) = nullptr;
+    Error (*eventElapsedTime)(float* ms, EventHandle start, EventHandle end) = nullptr;
+    Error (*eventDestroy)(EventHandle event) = nullptr;
 };
 
 struct Backend {

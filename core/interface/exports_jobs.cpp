@@ -18,7 +18,7 @@ void releaseDecoderBuffersWhenMemoryIsShort(KvnHandle& handle) {
     const CoreDeviceOps ops = backend().deviceOps();
     uint64_t free_bytes = 0;
     uint64_t total_bytes = 0;
-    if (!ops.memGetInfo || ops.memGetInfo(&free_bytes, &total_bytes) != 0 || total_bytes == 0) return;
+    if (!ops.memGetInfo || ops.memGetInfo(&free_bytes, &total_bytes) != Error::None || total_bytes == 0) return;
     if (free_bytes < (total_bytes >> 5)) releaseDecoderBuffers(handle.decoder);
 }
 

@@ -34,7 +34,7 @@ KVN_API KvnStatus kvnWaitAndGetLastTimings(void* handle, uint64_t stream, Timing
                                            uint64_t* out_count) {
     if (stream != 0) {
         const CoreDeviceOps ops = backend().deviceOps();
-        if (!ops.streamSynchronize || ops.streamSynchronize(stream) != 0) return KVN_STATUS_DEVICE_CALL_FAILED;
+        if (!ops.streamSynchronize || ops.streamSynchronize(stream) != Error::None) return KVN_STATUS_DEVICE_CALL_FAILED;
     }
     return kvnGetLastTimings(handle, buf, cap, out_count);
 }

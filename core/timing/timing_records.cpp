@@ -7,12 +7,12 @@ KernelTiming beginKernelTiming(const CoreDeviceOps& ops, bool timing_on, Pending
     if (!timing_on || !ops.eventCreate || !ops.eventRecord) return {0, false};
     EventHandle start = 0;
     EventHandle end = 0;
-    if (ops.eventCreate(&start, 0) != 0) return {0, false};
-    if (ops.eventCreate(&end, 0) != 0) {
+    if (ops.eventCreate(&start, 0) != Error::None) return {0, false};
+    if (ops.eventCreate(&end, 0) != Error::None) {
         if (ops.eventDestroy) ops.eventDestroy(start);
         return {0, false};
     }
-    if (ops.eventRecord(start, stream) == 0 && pending.push({label, start, end})) return {end, true};
+    if (ops.eventRecord(start, stream) == Error::None && pending.push({label, start, end})) return {end, true};
     if (ops.eventDestroy) {
         ops.eventDestroy(start);
         ops.eventDestroy(end);
@@ -27,7 +27,7 @@ void resolvePendingTimings(const CoreDeviceOps& ops, PendingTimingList& pending,
         for (const PendingTiming& pair : pending.items()) {
             ops.eventSynchronize(pair.end);
             float ms = 0.0f;
-            if (ops.eventElapsedTime(&ms, pair.start, pair.end) != 0) ms = 0.0f;
+            if (ops.eventElapsedTime(&ms, pair.start, pair.end) != Error::None) ms = 0.0f;
             // A full list loses the entry, never the events.
             timings.push({pair.label, ms, 0});
             ops.eventDestroy(pair.start);

@@ -79,7 +79,7 @@ Error countTextWords(const uint8_t* text, size_t n, uint32_t processors, WordTab
         ranges[i].end = starts[i + 1];
     }
     if (!runRanges(ranges, workers, countWordsThread, UnstartedRange::Abandon)) return Error::Unexpected;
-    if (Error e = firstTableError(ranges, workers); e != Error::None) return e;
+    KVN_TRY(firstTableError(ranges, workers));
 
     // Pairwise merge: pass s folds table j + s into table j, so that after
     // log2(T) passes table 0 holds the totals.
@@ -88,7 +88,7 @@ Error countTextWords(const uint8_t* text, size_t n, uint32_t processors, WordTab
         uint32_t pair_count = 0;
         for (uint32_t j = 0; j + s < workers; j += 2 * s) pairs[pair_count++] = {&ranges[j].table, &ranges[j + s].table};
         if (!runRanges(pairs, pair_count, mergeWordTableThread, UnstartedRange::Abandon)) return Error::Unexpected;
-        if (Error e = firstTableError(ranges, workers); e != Error::None) return e;
+        KVN_TRY(firstTableError(ranges, workers));
     }
     *total = std::move(ranges[0].table);
     return Error::None;

@@ -47,7 +47,7 @@ void freeSlots(WordTable* table) {
 // Doubles the slot array and places every record again.
 Error growSlots(WordTable* table) {
     WordTable grown;
-    if (Error e = allocateSlots(&grown, (table->slot_mask + 1) * 2); e != Error::None) return e;
+    KVN_TRY(allocateSlots(&grown, (table->slot_mask + 1) * 2));
     for (uint32_t r = 0; r < table->record_count; ++r) {
         const WordRecord& record = table->records[r];
         uint32_t h = wrtWordHash(table->word(record), record.length) & grown.slot_mask;
@@ -116,7 +116,7 @@ Error wordTableInsert(WordTable* table, const uint8_t* word, uint32_t length, ui
     }
     if (table->record_count >= kWordTableMaxRecords) return Error::DictFull;
     if (size_t{table->record_count} + 1 > (size_t{table->slot_mask} + 1) / 2) {
-        if (Error e = growSlots(table); e != Error::None) return e;
+        KVN_TRY(growSlots(table));
         h = wrtWordHash(word, length) & table->slot_mask;
         while (table->slots[h] != 0) h = (h + 1) & table->slot_mask;
     }

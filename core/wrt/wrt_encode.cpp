@@ -108,7 +108,7 @@ Error wrtEncodeCpu(const uint8_t* text, size_t n, WrtEncodeOutput* out, uint32_t
     if (Error e = countTextWords(text, n, processors, &counted); e != Error::None)
         return notAppliedUnlessOutOfMemory(e);
     WrtDictionary dictionary;
-    if (Error e = selectWrtDictionary(&counted, &dictionary); e != Error::None) return e;
+    KVN_TRY(selectWrtDictionary(&counted, &dictionary));
     const WrtSelection& selection = dictionary.selection;
     if (selection.word_count == 0) return Error::None;
 

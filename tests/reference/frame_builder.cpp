@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "core/format/frame_builder.h"  // header bytes as the frame tests write them
 #include "core/format/frame_header.h"
 #include "core/format/frame_walk.h"
-#include "core/format/frame_builder.h"  // header bytes as the frame tests write them
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
 

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "vulkan/device/vulkan_context.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace {
 
@@ -24,13 +24,13 @@ bool dispatchOnce(KernelHandle kernel, uint32_t bindings, uint32_t push_bytes) {
     GpuOpsTable& ops = gpuOps();
     std::vector<DeviceBufferHandle> buffers(bindings);
     for (DeviceBufferHandle& b : buffers) {
-        if (ops.memAlloc(&b, 4096) != 0 || ops.memsetD8(b, 0, 4096) != 0) return false;
+        if (ops.memAlloc(&b, 4096) != Error::None || ops.memsetD8(b, 0, 4096) != Error::None) return false;
     }
     std::vector<uint32_t> push(push_bytes / 4, 0);
     std::vector<void*> params;
     for (DeviceBufferHandle& b : buffers) params.push_back(&b);
     for (uint32_t& w : push) params.push_back(&w);
-    bool ok = ops.launchKernel(kernel, 1, 1, 1, 32, 1, 1, 0, 0, params.data(), nullptr, nullptr) == 0;
+    bool ok = ops.launchKernel(kernel, 1, 1, 1, 32, 1, 1, 0, 0, params.data(), nullptr, nullptr) == Error::None;
     // On a crowded machine the compile alone can outlast the launch's fence
     // wait. It goes on in lavapipe's queue thread and lands in the cache once
     // it ends: wait for it without a limit, since the cache is all this tool
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         // Only this kernel's pipeline (with its specialisation): the encode
         // table as a whole may still lack kernels.
         const EmbeddedModule* module = findKernelModule(spec.module_name);
-        VkPipeline pipeline = VK_NULL_HANDLE;
+        KernelHandle pipeline = nullptr;
         return module && buildEncodePipeline(module->bytes, module->size, spec, &pipeline) &&
                        dispatchOnce(pipeline, spec.binding_count, spec.push_bytes)
                    ? 0

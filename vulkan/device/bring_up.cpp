@@ -34,7 +34,7 @@ bool createEverything(VulkanContext& ctx) {
 bool makeProbeStream(VulkanContext& ctx) {
     if (ctx.probe_stream_made) return true;
     uint64_t stream = 0;
-    if (!gpuOps().streamCreate || gpuOps().streamCreate(&stream, 0) != 0) return false;
+    if (!gpuOps().streamCreate || gpuOps().streamCreate(&stream, 0) != Error::None) return false;
     ctx.probe_stream_made = true;
     return true;
 }

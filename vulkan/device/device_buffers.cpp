@@ -1,6 +1,7 @@
 #include "vulkan/device/device_buffers.h"
 
 #include <cstdio>
+#include "vulkan/device/vk_errors.h"
 #include <new>
 
 #include "core/platform/fault_countdown.h"
@@ -62,7 +63,7 @@ void injectDeviceAllocFailure(int after) { g_alloc_fault.arm(after); }
 
 int32_t procMemAlloc(uint64_t* out, uint64_t bytes) {
     VulkanContext& ctx = vulkanContext();
-    if (!out || bytes > UINT64_MAX - 3) return -1;
+    if (!out || bytes > UINT64_MAX - 3) return kVkRequestRefused;
     if (g_alloc_fault.fires()) return VK_ERROR_OUT_OF_DEVICE_MEMORY;
     // A zero-byte request still gets a real (4-byte) buffer: Vulkan has no empty buffers.
     const uint64_t size = bytes == 0 ? 4 : (bytes + 3) & ~uint64_t{3};
@@ -106,7 +107,7 @@ int32_t procMemAlloc(uint64_t* out, uint64_t bytes) {
         if (index == ctx.buffers.size()) ctx.buffers.emplace_back();
     } catch (const std::bad_alloc&) {
         vmaDestroyBuffer(ctx.allocator, buffer, allocation);
-        return -1;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     }
     ctx.buffers[index] = DeviceBufferEntry{buffer, allocation, size, 1};
     *out = index + 1;
@@ -129,14 +130,14 @@ int32_t procMemFree(DeviceBufferHandle handle) {
 }
 
 int32_t procMemGetInfo(uint64_t* free_bytes, uint64_t* total_bytes) {
-    if (!free_bytes || !total_bytes) return -1;
+    if (!free_bytes || !total_bytes) return kVkRequestRefused;
     *free_bytes = 0;
     *total_bytes = 0;
     const VulkanContext& ctx = vulkanContext();
-    if (!ctx.allocator) return -1;
+    if (!ctx.allocator) return kVkRequestRefused;
     const VkPhysicalDeviceMemoryProperties* properties = nullptr;
     vmaGetMemoryProperties(ctx.allocator, &properties);
-    if (!properties || properties->memoryHeapCount < 1 || properties->memoryHeapCount > 16) return -1;
+    if (!properties || properties->memoryHeapCount < 1 || properties->memoryHeapCount > 16) return kVkRequestRefused;
     VmaBudget budgets[VK_MAX_MEMORY_HEAPS] = {};
     vmaGetHeapBudgets(ctx.allocator, budgets);
     for (uint32_t heap = 0; heap < properties->memoryHeapCount; ++heap) {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "pipeline/device/backend_hooks.h"
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/vulkan_api.h"
 
 namespace kvn {
 
@@ -22,9 +24,6 @@ std::optional<BufferView> lookupBuffer(DeviceBufferHandle handle);
 inline bool rangeFits(uint64_t offset, uint64_t bytes, uint64_t size) {
     return offset <= size && bytes <= size - offset;
 }
-
-// The buffer's device address; 0 for no buffer or without the entry point.
-uint64_t bufferDeviceAddress(DeviceBufferHandle handle);
 
 int32_t procMemAlloc(uint64_t* out, uint64_t bytes);
 // Test seam: the next `after` allocations run as usual, the one after is

@@ -11,9 +11,6 @@
 
 namespace kvn {
 
-LaunchKernelFn g_enc_launch_kernel = nullptr;
-MemFreeFn g_enc_mem_free = nullptr;
-
 namespace {
 
 // Room for every encode kernel, and a few more for test modules.
@@ -65,10 +62,7 @@ bool createModule(const uint8_t* spirv, size_t length, VkShaderModule* out, bool
 
 bool buildOne(const EncodeKernelSpec& spec) {
     const EmbeddedModule* module = findKernelModule(spec.module_name);
-    VkPipeline pipeline = VK_NULL_HANDLE;
-    if (!module || !buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return false;
-    g_encode_kernels.*spec.handle = pipeline;
-    return true;
+    return module && buildEncodePipeline(module->bytes, module->size, spec, &(g_encode_kernels.*spec.handle));
 }
 
 }  // namespace
@@ -79,7 +73,7 @@ std::span<KernelRecord> encodeRecords() {
     return {g_encode_records, g_encode_record_count.load(std::memory_order_acquire)};
 }
 
-bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernelSpec& spec, VkPipeline* out) {
+bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernelSpec& spec, KernelHandle* out) {
     const VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
     const uint32_t count = g_encode_record_count.load(std::memory_order_relaxed);
@@ -129,7 +123,7 @@ bool buildEncodePipeline(const uint8_t* spirv, size_t length, const EncodeKernel
     g_encode_records[count] = KernelRecord{made.set_layout, made.pipeline_layout, made.pipeline, VK_NULL_HANDLE,
                                            spec.binding_count, spec.push_bytes, reads_grid_size};
     g_encode_record_count.store(count + 1, std::memory_order_release);
-    *out = made.pipeline;
+    *out = kernelHandleOf(made.pipeline);
     // The record owns the layouts and the pipeline now; the module is no longer needed.
     made.set_layout = VK_NULL_HANDLE;
     made.pipeline_layout = VK_NULL_HANDLE;
@@ -160,20 +154,6 @@ bool ensureEncodePipelines() {
     }
     g_encode_built.store(true, std::memory_order_release);
     return true;
-}
-
-int32_t launchKernelIfLoaded(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t block_x,
-                             uint32_t block_y, uint32_t block_z, uint32_t shared_bytes, StreamHandle stream,
-                             void** params, void** extra, const uint64_t* binding_offsets) {
-    const LaunchKernelFn launch = gpuOps().launchKernel;
-    return launch ? launch(kernel, grid_x, grid_y, grid_z, block_x, block_y, block_z, shared_bytes, stream, params,
-                           extra, binding_offsets)
-                  : -1;
-}
-
-int32_t memFreeIfLoaded(DeviceBufferHandle buffer) {
-    const MemFreeFn free_fn = gpuOps().memFree;
-    return free_fn ? free_fn(buffer) : -1;
 }
 
 }  // namespace kvn

@@ -3,6 +3,7 @@
 #include "vulkan/device/stream_sync.h"
 #include "vulkan/device/streams.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -51,9 +52,9 @@ int32_t readTimestamp(uint32_t query, uint64_t* value) {
 
 int32_t procEventCreate(uint64_t* out, uint32_t /*flags*/) {
     VulkanContext& ctx = vulkanContext();
-    if (!out || !ctx.query_pool) return -1;
+    if (!out || !ctx.query_pool) return kVkRequestRefused;
     LockGuard guard(ctx.event_lock);
-    if (ctx.free_queries.empty()) return -1;
+    if (ctx.free_queries.empty()) return kVkRequestRefused;
     const uint32_t query = ctx.free_queries.back();
     ctx.free_queries.pop_back();
     ctx.event_live[query] = 1;
@@ -65,7 +66,7 @@ int32_t procEventCreate(uint64_t* out, uint32_t /*flags*/) {
 int32_t procEventRecord(EventHandle event, StreamHandle stream) {
     VulkanContext& ctx = vulkanContext();
     const int64_t query = liveQuery(event);
-    if (query < 0 || !ctx.query_pool || !ctx.vk.vkCmdResetQueryPool || !ctx.vk.vkCmdWriteTimestamp) return -1;
+    if (query < 0 || !ctx.query_pool || !ctx.vk.vkCmdResetQueryPool || !ctx.vk.vkCmdWriteTimestamp) return kVkRequestRefused;
     auto markRecorded = [&] {
         LockGuard guard(ctx.event_lock);
         ctx.event_recorded[query] = 1;
@@ -84,22 +85,22 @@ int32_t procEventRecord(EventHandle event, StreamHandle stream) {
 }
 
 int32_t procEventSynchronize(EventHandle event) {
-    if (static_cast<uint32_t>(event) == 0) return -1;
+    if (static_cast<uint32_t>(event) == 0) return kVkRequestRefused;
     endOpenStreams();
     return deviceWaitIdle();
 }
 
 int32_t procEventElapsedTime(float* ms, EventHandle start, EventHandle end) {
-    if (!ms) return -1;
+    if (!ms) return kVkRequestRefused;
     *ms = 0.0f;
     VulkanContext& ctx = vulkanContext();
     const int64_t start_query = liveQuery(start);
     const int64_t end_query = liveQuery(end);
-    if (start_query < 0 || end_query < 0 || !ctx.query_pool || !ctx.vk.vkGetQueryPoolResults) return -1;
+    if (start_query < 0 || end_query < 0 || !ctx.query_pool || !ctx.vk.vkGetQueryPoolResults) return kVkRequestRefused;
     {
         // A query never written since its event was made holds nothing to read.
         LockGuard guard(ctx.event_lock);
-        if (!ctx.event_recorded[start_query] || !ctx.event_recorded[end_query]) return -1;
+        if (!ctx.event_recorded[start_query] || !ctx.event_recorded[end_query]) return kVkRequestRefused;
     }
     uint64_t start_ticks = 0;
     uint64_t end_ticks = 0;
@@ -114,11 +115,11 @@ int32_t procEventDestroy(EventHandle event) {
     const uint32_t low = static_cast<uint32_t>(event);
     if (low == 0) return 0;
     VulkanContext& ctx = vulkanContext();
-    if (low > kEventQueries) return -1;
+    if (low > kEventQueries) return kVkRequestRefused;
     LockGuard guard(ctx.event_lock);
-    if (!ctx.event_live[low - 1]) return -1;
+    if (!ctx.event_live[low - 1]) return kVkRequestRefused;
     // The free list has room for every event query, reserved at bring-up.
-    if (ctx.free_queries.size() == ctx.free_queries.capacity()) return -1;
+    if (ctx.free_queries.size() == ctx.free_queries.capacity()) return kVkRequestRefused;
     ctx.event_live[low - 1] = 0;
     ctx.free_queries.push_back(low - 1);
     return 0;

@@ -3,6 +3,7 @@
 #include "vulkan/device/device_buffers.h"
 #include "vulkan/device/streams.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vk_errors.h"
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
@@ -20,7 +21,7 @@ void recordFill(VkCommandBuffer cb, const BufferView& view, uint32_t value, uint
 
 int32_t procMemsetD8(DeviceBufferHandle buffer, uint32_t value, uint64_t count) {
     const std::optional<BufferView> view = lookupBuffer(buffer);
-    if (!view || count > view->size) return -1;
+    if (!view || count > view->size) return kVkRequestRefused;
     if (count == 0) return 0;
     SyncRoad road;
     if (int32_t r = road.begin(); r != 0) return r;
@@ -32,7 +33,7 @@ int32_t procMemsetD8Async(DeviceBufferHandle buffer, uint32_t value, uint64_t co
     StreamRecord* s = streamRecord(stream);
     if (!s) return procMemsetD8(buffer, value, count);
     const std::optional<BufferView> view = lookupBuffer(buffer);
-    if (!view || count > view->size) return -1;
+    if (!view || count > view->size) return kVkRequestRefused;
     if (count == 0) return 0;
     if (int32_t r = streamBegin(*s); r != 0) return r;
     recordFill(s->compute_cb, *view, value, count);

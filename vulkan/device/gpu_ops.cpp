@@ -9,29 +9,35 @@
 #include "vulkan/device/stream_sync.h"
 #include "vulkan/device/streams.h"
 #include "vulkan/device/submission.h"
+#include "vulkan/device/vk_errors.h"
 
 namespace kvn {
 
 namespace {
 
-// Every slot passes through the wedge check: once a fence wait gave up on
-// submitted work, work is refused with VK_ERROR_DEVICE_LOST, and releases do
-// nothing (report success), since the device may still use what they free.
+// Every slot passes through the wedge check and speaks the named errors:
+// once a fence wait gave up on submitted work, work is refused as DeviceLost,
+// and releases do nothing (report success), since the device may still use
+// what they free.
 template <auto Operation>
 struct Gated;
 
 template <typename... Args, int32_t (*Operation)(Args...)>
 struct Gated<Operation> {
-    static int32_t work(Args... args) { return deviceWedged() ? VK_ERROR_DEVICE_LOST : Operation(args...); }
-    static int32_t release(Args... args) { return deviceWedged() ? 0 : Operation(args...); }
+    static Error work(Args... args) {
+        return deviceWedged() ? Error::DeviceLost : errorFromVkResult(Operation(args...));
+    }
+    static Error release(Args... args) {
+        return deviceWedged() ? Error::None : errorFromVkResult(Operation(args...));
+    }
 };
 
 // Vulkan has no current context: the device is process-wide.
-int32_t procCtxSetCurrent(void*) { return 0; }
+Error procCtxSetCurrent(void*) { return Error::None; }
 
-int32_t procCtxGetCurrent(void** out) {
+Error procCtxGetCurrent(void** out) {
     *out = nullptr;
-    return 0;
+    return Error::None;
 }
 
 constexpr GpuOpsTable kEmptyTable = [] {

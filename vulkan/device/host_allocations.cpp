@@ -1,6 +1,7 @@
 #include "vulkan/device/host_allocations.h"
 
 #include <new>
+#include "vulkan/device/vk_errors.h"
 
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
@@ -17,10 +18,10 @@ alignas(kPageBytes) char g_empty_allocation;
 }  // namespace
 
 int32_t procMemAllocHost(void** out, uint64_t bytes) {
-    if (!out || bytes > UINT64_MAX - (kPageBytes - 1)) return -1;
+    if (!out || bytes > UINT64_MAX - (kPageBytes - 1)) return kVkRequestRefused;
     const uint64_t size = (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
     void* pages = size ? allocPages(size) : &g_empty_allocation;
-    if (!pages) return -1;
+    if (!pages) return VK_ERROR_OUT_OF_HOST_MEMORY;
     VulkanContext& ctx = vulkanContext();
     bool listed = true;
     {
@@ -33,7 +34,7 @@ int32_t procMemAllocHost(void** out, uint64_t bytes) {
     }
     if (!listed) {
         if (size) freePages(pages, size);
-        return -1;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     }
     *out = pages;
     return 0;
@@ -46,7 +47,7 @@ int32_t procMemFreeHost(void* pointer) {
         LockGuard guard(ctx.registry_lock);
         size_t index = 0;
         while (index < ctx.host_allocations.size() && ctx.host_allocations[index].pointer != pointer) ++index;
-        if (index == ctx.host_allocations.size()) return -1;
+        if (index == ctx.host_allocations.size()) return kVkRequestRefused;
         found = ctx.host_allocations[index];
         ctx.host_allocations[index] = ctx.host_allocations.back();
         ctx.host_allocations.pop_back();

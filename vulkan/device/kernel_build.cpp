@@ -126,7 +126,7 @@ bool buildKernel(uint32_t index, const uint8_t* spirv, size_t length) {
         record.pipeline = VK_NULL_HANDLE;
         return failBuild(ctx, index, "vkCreateComputePipelines");
     }
-    ctx.decode_kernels.*spec.handle = record.pipeline;
+    ctx.decode_kernels.*spec.handle = kernelHandleOf(record.pipeline);
     return true;
 }
 

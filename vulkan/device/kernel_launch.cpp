@@ -1,6 +1,7 @@
 #include "vulkan/device/kernel_launch.h"
 
 #include <algorithm>
+#include "vulkan/device/vk_errors.h"
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -110,11 +111,6 @@ void reportSsboOffsetMisaligned(uint32_t binding, uint64_t offset, uint64_t alig
                  binding, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(alignment));
 }
 
-uint64_t deviceBindingLimit() {
-    const uint64_t range = vulkanContext().max_storage_buffer_range;
-    return range ? range : 0xFFFFFFFFull;
-}
-
 void reportBindingTooLarge(uint32_t binding, uint64_t range, uint64_t max_range) {
     std::fprintf(stderr, "error: procLaunchKernel: SSBO binding %u range %llu exceeds maxStorageBufferRange %llu\n",
                  binding, static_cast<unsigned long long>(range), static_cast<unsigned long long>(max_range));
@@ -132,37 +128,37 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
                          void** params, void** /*extra*/, const uint64_t* binding_offsets) {
     VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
-    if (!kernel) return -1;
-    KernelRecord* record = findRecord(kernel);
-    if (!record) return -1;
+    if (!kernel) return kVkRequestRefused;
+    KernelRecord* record = findRecord(pipelineOf(kernel));
+    if (!record) return kVkRequestRefused;
     const uint32_t n = record->binding_count;
     const uint32_t push = record->push_bytes;
-    if (n > kMaxLaunchBindings || push > kMaxPushBytes) return -1;
-    if ((n > 0 || push > 0) && !params) return -1;
-    if (push > 0 && !vk.vkCmdPushConstants) return -1;
+    if (n > kMaxLaunchBindings || push > kMaxPushBytes) return kVkRequestRefused;
+    if ((n > 0 || push > 0) && !params) return kVkRequestRefused;
+    if (push > 0 && !vk.vkCmdPushConstants) return kVkRequestRefused;
 
     // Everything is checked before anything is recorded.
     VkDescriptorBufferInfo buffers[kMaxLaunchBindings];
     const uint64_t alignment = ctx.min_storage_buffer_offset_alignment;
     const uint64_t max_range = deviceBindingLimit();
     for (uint32_t i = 0; i < n; ++i) {
-        if (!params[i]) return -1;
+        if (!params[i]) return kVkRequestRefused;
         const std::optional<BufferView> view = lookupBuffer(*static_cast<const DeviceBufferHandle*>(params[i]));
-        if (!view) return -1;
+        if (!view) return kVkRequestRefused;
         const uint64_t offset = binding_offsets ? binding_offsets[i] : 0;
         if (offset != 0) {
             if (alignment != 0 && offset % alignment != 0) {
                 reportSsboOffsetMisaligned(i, offset, alignment);
-                return -1;
+                return kVkRequestRefused;
             }
-            if (offset >= view->size) return -1;
+            if (offset >= view->size) return kVkRequestRefused;
         }
         // A kernel reaches only the bound range: a binding cut to the limit
         // would drop its writes and read zeros past it.
         const uint64_t range = view->size - offset;
         if (range > max_range) {
             reportBindingTooLarge(i, range, max_range);
-            return -1;
+            return kVkRequestRefused;
         }
         buffers[i] = {view->buffer, offset, range};
     }
@@ -176,11 +172,11 @@ int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, 
     // Each piece of a split dispatch sees only its own workgroup count.
     if (split && (record->reads_grid_size || !vk.vkCmdDispatchBase)) {
         reportGridTooLarge(grid, limit);
-        return -1;
+        return kVkRequestRefused;
     }
     uint8_t push_data[kMaxPushBytes];
     for (uint32_t at = 0, entry = n; at < push; at += 4, ++entry) {
-        if (!params[entry]) return -1;
+        if (!params[entry]) return kVkRequestRefused;
         std::memcpy(push_data + at, params[entry], push - at < 4 ? push - at : 4);
     }
 

@@ -5,18 +5,14 @@
 
 #include <cstdint>
 
+#include "pipeline/device/backend_hooks.h"
 #include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/vulkan_api.h"
 
 namespace kvn {
 
-inline constexpr uint32_t kMaxLaunchBindings = 16;
-inline constexpr uint32_t kMaxPushBytes = 256;
 // Launches with offsets and no stream reset the shared transient pool after this many sets.
 inline constexpr uint32_t kTransientSetsBeforeReset = 3500;
-
-// The most bytes one storage-buffer binding reaches on this device (a limit
-// of 0 counts as 0xFFFFFFFF); read at bring-up.
-uint64_t deviceBindingLimit();
 
 int32_t procLaunchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t block_x,
                          uint32_t block_y, uint32_t block_z, uint32_t shared_bytes, StreamHandle stream,

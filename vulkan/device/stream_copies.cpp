@@ -3,6 +3,7 @@
 // the stream's staging buffer; device-to-host bytes staged there reach the
 // host when the stream ends.
 #include <cstring>
+#include "vulkan/device/vk_errors.h"
 #include <new>
 
 #include "vulkan/device/copies.h"
@@ -32,7 +33,7 @@ int32_t deferRelease(StreamRecord& s, const HostImport& import) {
         s.deferred_releases.push_back(DeferredRelease{import.buffer, import.memory, import.offset, import.slot});
     } catch (const std::bad_alloc&) {
         releaseImport(import.buffer, import.memory, import.slot);
-        return -1;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     }
     return 0;
 }
@@ -56,11 +57,11 @@ int32_t recordDeviceToHost(StreamRecord& s, VkCommandBuffer cb, void* dst, const
         return deferRelease(s, *import);
     }
     const std::optional<StagingSpan> span = streamStagingAlloc(s, bytes);
-    if (!span) return -1;
+    if (!span) return kVkRequestRefused;
     try {
         s.pending_copies.push_back(PendingHostCopy{dst, span->mapped, span->offset, bytes});
     } catch (const std::bad_alloc&) {
-        return -1;
+        return VK_ERROR_OUT_OF_HOST_MEMORY;
     }
     recordSplitCopy(cb, src.buffer, 0, span->buffer, span->offset, bytes);
     return 0;
@@ -71,10 +72,10 @@ int32_t recordDeviceToHost(StreamRecord& s, VkCommandBuffer cb, void* dst, const
 int32_t copyDeviceToDevice(DeviceBufferHandle dst, DeviceBufferHandle src, uint64_t src_offset, uint64_t dst_offset,
                            uint64_t bytes, StreamHandle stream, bool on_transfer_queue) {
     const std::optional<BufferView> dst_view = lookupBuffer(dst);
-    if (!dst_view) return -1;
+    if (!dst_view) return kVkRequestRefused;
     const std::optional<BufferView> src_view = lookupBuffer(src);
     if (!src_view || !rangeFits(src_offset, bytes, src_view->size) || !rangeFits(dst_offset, bytes, dst_view->size))
-        return -1;
+        return kVkRequestRefused;
     if (bytes == 0) return 0;
     StreamRecord* s = streamRecord(stream);
     if (!s) {
@@ -100,7 +101,7 @@ int32_t copyDeviceToDevice(DeviceBufferHandle dst, DeviceBufferHandle src, uint6
 
 int32_t procMemcpyHtoDAsync(DeviceBufferHandle dst, const void* src, uint64_t bytes, StreamHandle stream) {
     const std::optional<BufferView> view = lookupBuffer(dst);
-    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !src)) return -1;
+    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !src)) return kVkRequestRefused;
     if (bytes == 0) return 0;
     StreamRecord* s = streamRecord(stream);
     if (!s) return procMemcpyHtoD(dst, src, bytes);
@@ -121,7 +122,7 @@ int32_t procMemcpyHtoDAsync(DeviceBufferHandle dst, const void* src, uint64_t by
         return deferRelease(*s, *import);
     }
     const std::optional<StagingSpan> span = streamStagingAlloc(*s, bytes);
-    if (!span) return -1;
+    if (!span) return kVkRequestRefused;
     std::memcpy(span->mapped + span->offset, src, bytes);
     recordCopy(s->transfer_cb, span->buffer, span->offset, view->buffer, 0, bytes);
     return 0;
@@ -129,7 +130,7 @@ int32_t procMemcpyHtoDAsync(DeviceBufferHandle dst, const void* src, uint64_t by
 
 int32_t procMemcpyDtoHAsync(void* dst, DeviceBufferHandle src, uint64_t bytes, StreamHandle stream) {
     const std::optional<BufferView> view = lookupBuffer(src);
-    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !dst)) return -1;
+    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !dst)) return kVkRequestRefused;
     if (bytes == 0) return 0;
     StreamRecord* s = streamRecord(stream);
     if (!s) return procMemcpyDtoH(dst, src, bytes);
@@ -152,7 +153,7 @@ int32_t procMemcpyDtoHXferAsync(void* dst, DeviceBufferHandle src, uint64_t byte
     StreamRecord* s = streamRecord(stream);
     if (!s || !s->hasAuxSet() || !s->aux_mode) return procMemcpyDtoHAsync(dst, src, bytes, stream);
     const std::optional<BufferView> view = lookupBuffer(src);
-    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !dst)) return -1;
+    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !dst)) return kVkRequestRefused;
     if (bytes == 0) return 0;
     if (int32_t r = streamBeginXferD2H(*s); r != 0) return r;
     return recordDeviceToHost(*s, s->d2h_cb, dst, *view, bytes);

@@ -1,6 +1,7 @@
 #include "vulkan/device/stream_sync.h"
 
 #include <cstring>
+#include "vulkan/device/vk_errors.h"
 
 #include "vulkan/device/events.h"
 #include "vulkan/device/stream_staging.h"
@@ -122,7 +123,7 @@ int32_t submitRecording(StreamRecord& s, int32_t* wait_result) {
 int32_t streamEnd(StreamRecord& s) {
     const VulkanContext& ctx = vulkanContext();
     const VulkanFunctions& vk = ctx.vk;
-    if (!vk.vkResetFences) return -1;
+    if (!vk.vkResetFences) return kVkRequestRefused;
 
     if (s.transfer_begun) {
         if (VkResult r = submitTransferPart(s); r != VK_SUCCESS) {
@@ -198,10 +199,10 @@ int32_t procStreamComputeBarrier(StreamHandle stream) {
     StreamRecord* s = streamRecord(stream);
     if (!s) return 0;
     const VulkanFunctions& vk = vulkanContext().vk;
-    if (!vk.vkCmdPipelineBarrier) return -1;
+    if (!vk.vkCmdPipelineBarrier) return kVkRequestRefused;
     VkCommandBuffer cb = VK_NULL_HANDLE;
     if (s->aux_mode) {
-        if (!s->hasAuxSet()) return -1;
+        if (!s->hasAuxSet()) return kVkRequestRefused;
         if (int32_t r = streamBeginAux(*s); r != 0) return r;
         cb = s->aux_cb;
     } else {

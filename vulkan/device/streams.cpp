@@ -1,6 +1,7 @@
 #include "vulkan/device/streams.h"
 
 #include <atomic>
+#include "vulkan/device/vk_errors.h"
 
 #include "vulkan/device/events.h"
 #include "vulkan/device/host_import.h"
@@ -84,7 +85,7 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     const VulkanFunctions& vk = ctx.vk;
     if (!out || !vk.vkFreeCommandBuffers || !vk.vkDestroyFence || !vk.vkCreateSemaphore || !vk.vkDestroySemaphore ||
         !vk.vkDestroyCommandPool)
-        return -1;
+        return kVkRequestRefused;
     LockGuard guard(ctx.registry_lock);
 
     StreamRecord s;
@@ -96,7 +97,7 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
                       createSemaphore(ctx, &s.transfer_done);
     if (!core) {
         destroyCommandObjects(ctx, s);
-        return -1;
+        return kVkRequestRefused;
     }
     // A stream without the auxiliary set still works, without aux mode.
     if (allocateCommandBuffer(ctx, s.compute_pool, &s.aux_cb)) {
@@ -114,7 +115,7 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     while (index < ctx.streams.size() && ctx.streams[index].live) ++index;
     if (index == ctx.streams.capacity()) {
         destroyCommandObjects(ctx, s);
-        return -1;
+        return kVkRequestRefused;
     }
     if (index == ctx.streams.size()) ctx.streams.emplace_back();
     ctx.streams[index] = std::move(s);
@@ -164,7 +165,7 @@ int32_t streamBegin(StreamRecord& s) {
 }
 
 int32_t streamBeginAux(StreamRecord& s) {
-    return s.hasAuxSet() ? beginOnce(s, s.aux_cb, s.aux_begun, "reset streamBeginAux") : -1;
+    return s.hasAuxSet() ? beginOnce(s, s.aux_cb, s.aux_begun, "reset streamBeginAux") : kVkRequestRefused;
 }
 
 int32_t streamBeginTransfer(StreamRecord& s) {
@@ -172,7 +173,7 @@ int32_t streamBeginTransfer(StreamRecord& s) {
 }
 
 int32_t streamBeginXferD2H(StreamRecord& s) {
-    return s.hasAuxSet() ? beginOnce(s, s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : -1;
+    return s.hasAuxSet() ? beginOnce(s, s.d2h_cb, s.d2h_begun, "reset streamBeginXferD2H") : kVkRequestRefused;
 }
 
 bool recordedByThisThread(const StreamRecord& s) {

@@ -1,6 +1,7 @@
 #include "vulkan/device/submission.h"
 
 #include <cstdio>
+#include "vulkan/device/vk_errors.h"
 
 #include "core/platform/fault_countdown.h"
 #include "vulkan/device/vulkan_context.h"
@@ -22,14 +23,14 @@ VkResult submitToQueue(VkQueue queue, const VkSubmitInfo& submit, VkFence fence)
 
 int32_t deviceWaitIdle() {
     VulkanContext& ctx = vulkanContext();
-    if (!ctx.vk.vkDeviceWaitIdle) return -1;
+    if (!ctx.vk.vkDeviceWaitIdle) return kVkRequestRefused;
     LockGuard guard(ctx.queue_lock);
     return ctx.vk.vkDeviceWaitIdle(ctx.device);
 }
 
 int32_t queueWaitIdle(VkQueue queue) {
     VulkanContext& ctx = vulkanContext();
-    if (!ctx.vk.vkQueueWaitIdle) return -1;
+    if (!ctx.vk.vkQueueWaitIdle) return kVkRequestRefused;
     LockGuard guard(ctx.queue_lock);
     return ctx.vk.vkQueueWaitIdle(queue);
 }
@@ -77,7 +78,7 @@ int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
 int32_t beginCommandBuffer(VkCommandBuffer cb, const char* trace_label) {
     const VulkanFunctions& vk = vulkanContext().vk;
     cbTrace(trace_label, cb);
-    if (!vk.vkResetCommandBuffer) return -1;
+    if (!vk.vkResetCommandBuffer) return kVkRequestRefused;
     if (VkResult r = vk.vkResetCommandBuffer(cb, 0); r != VK_SUCCESS) return r;
     const VkCommandBufferBeginInfo info{VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO, nullptr,
                                         VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT};
@@ -92,7 +93,7 @@ VkCommandBuffer SyncRoad::cb() const { return vulkanContext().one_shot_cb; }
 
 int32_t SyncRoad::submitAndWait(const char* label) {
     const VulkanContext& ctx = vulkanContext();
-    if (!ctx.vk.vkResetFences) return -1;
+    if (!ctx.vk.vkResetFences) return kVkRequestRefused;
     if (VkResult r = ctx.vk.vkEndCommandBuffer(ctx.one_shot_cb); r != VK_SUCCESS) return r;
     if (VkResult r = ctx.vk.vkResetFences(ctx.device, 1, &ctx.one_shot_fence); r != VK_SUCCESS) return r;
     VkSubmitInfo submit{VK_STRUCTURE_TYPE_SUBMIT_INFO};

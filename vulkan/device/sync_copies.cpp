@@ -1,6 +1,7 @@
 // The synchronous copies: through the process-wide upload and readback
 // staging buffers, or for large gathers straight into imported host memory.
 #include <cstring>
+#include "vulkan/device/vk_errors.h"
 #include <new>
 #include <vector>
 
@@ -24,7 +25,7 @@ constexpr uint64_t kGatherImportAbove = 0x3FFFFF;
 // Holds the sync lock (`road`): device bytes to host memory through the readback buffer.
 int32_t readBack(SyncRoad& road, void* dst, const BufferView& src, uint64_t bytes, uint64_t src_offset) {
     const VulkanContext& ctx = vulkanContext();
-    if (!ensureReadbackBuffer(bytes) || !ctx.readback_staging.mapped) return -1;
+    if (!ensureReadbackBuffer(bytes) || !ctx.readback_staging.mapped) return kVkRequestRefused;
     if (int32_t r = road.begin(); r != 0) return r;
     recordSplitCopy(road.cb(), src.buffer, src_offset, ctx.readback_staging.buffer, 0, bytes);
     if (int32_t r = road.submitAndWait("one-shot submit"); r != 0) return r;
@@ -94,11 +95,11 @@ std::optional<int32_t> gatherThroughImport(const HostImport& import, const Buffe
 
 int32_t procMemcpyHtoD(DeviceBufferHandle dst, const void* src, uint64_t bytes) {
     const std::optional<BufferView> view = lookupBuffer(dst);
-    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !src)) return -1;
+    if (!view || !rangeFits(0, bytes, view->size) || (bytes && !src)) return kVkRequestRefused;
     if (bytes == 0) return 0;
     const VulkanContext& ctx = vulkanContext();
     SyncRoad road;
-    if (!ensureUploadBuffer(bytes) || !ctx.upload_staging.mapped) return -1;
+    if (!ensureUploadBuffer(bytes) || !ctx.upload_staging.mapped) return kVkRequestRefused;
     std::memcpy(ctx.upload_staging.mapped, src, bytes);
     if (int32_t r = road.begin(); r != 0) return r;
     recordCopy(road.cb(), ctx.upload_staging.buffer, 0, view->buffer, 0, bytes);
@@ -111,7 +112,7 @@ int32_t procMemcpyDtoH(void* dst, DeviceBufferHandle src, uint64_t bytes) {
 
 int32_t procMemcpyDtoHSrcOffset(void* dst, DeviceBufferHandle src, uint64_t bytes, uint64_t src_offset) {
     const std::optional<BufferView> view = lookupBuffer(src);
-    if (!view || !rangeFits(src_offset, bytes, view->size) || (bytes && !dst)) return -1;
+    if (!view || !rangeFits(src_offset, bytes, view->size) || (bytes && !dst)) return kVkRequestRefused;
     if (bytes == 0) return 0;
     SyncRoad road;
     return readBack(road, dst, *view, bytes, src_offset);
@@ -120,11 +121,11 @@ int32_t procMemcpyDtoHSrcOffset(void* dst, DeviceBufferHandle src, uint64_t byte
 int32_t procMemcpyDtoHGather(void* dst_base, DeviceBufferHandle src, const CopyRegion* regions, uint64_t count) {
     if (count == 0) return 0;
     const std::optional<BufferView> view = lookupBuffer(src);
-    if (!view || !regions || !dst_base) return -1;
+    if (!view || !regions || !dst_base) return kVkRequestRefused;
     uint64_t span = 0;
     for (uint64_t i = 0; i < count; ++i) {
         const CopyRegion& r = regions[i];
-        if (!rangeFits(r.srcOffset, r.size, view->size) || r.dstOffset > UINT64_MAX - r.size) return -1;
+        if (!rangeFits(r.srcOffset, r.size, view->size) || r.dstOffset > UINT64_MAX - r.size) return kVkRequestRefused;
         if (r.size && r.dstOffset + r.size > span) span = r.dstOffset + r.size;
     }
     if (span == 0) return 0;

@@ -1,8 +1,8 @@
 // Vulkan family: buffers registered with a handle, device-only handles, and
 // device memory reached through the device-operations table.
 #include "core/interface/interface_support.h"
-#include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/device_buffers.h"
+#include "vulkan/device/gpu_ops.h"
 #include "vulkan/interface/device_only_handles.h"
 #include "vulkan/interface/family_handle.h"
 
@@ -16,9 +16,8 @@ bool copyFits(DeviceBufferHandle buffer, uint64_t bytes) {
     return !view || bytes <= view->size;
 }
 
-KvnStatus deviceCallStatus(int32_t code) {
-    if (code != 0) return KVN_STATUS_DEVICE_CALL_FAILED;
-    return KVN_STATUS_SUCCESS;
+KvnStatus deviceCallStatus(Error result) {
+    return result == Error::None ? KVN_STATUS_SUCCESS : KVN_STATUS_DEVICE_CALL_FAILED;
 }
 
 }  // namespace
@@ -52,7 +51,7 @@ KVN_API KvnStatus kvnVkDeviceAlloc(void* handle, uint64_t size, uint64_t* out) {
     if (!ops.memAlloc) return KVN_STATUS_DEVICE_CALL_FAILED;
     *out = 0;
     uint64_t buffer = 0;
-    if (ops.memAlloc(&buffer, size) != 0) return KVN_STATUS_DEVICE_CALL_FAILED;
+    if (ops.memAlloc(&buffer, size) != Error::None) return KVN_STATUS_DEVICE_CALL_FAILED;
     *out = buffer;
     return KVN_STATUS_SUCCESS;
 }

@@ -1,10 +1,10 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
-#include "vulkan/decode/frame_loop.h"
+#include "pipeline/decode/frame_loop.h"
+#include "pipeline/encode/compress_job.h"
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/vulkan_context.h"
-#include "vulkan/encode/compress_job.h"
 #include "vulkan/interface/family_handle.h"
 
 namespace kvn {

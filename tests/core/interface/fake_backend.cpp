@@ -16,61 +16,61 @@ bool fakeBringUp() {
     return g_device.bring_up_ok;
 }
 
-int32_t fakeMemFree(uint64_t buffer) {
+Error fakeMemFree(uint64_t buffer) {
     g_device.freed_buffers.push_back(buffer);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeMemFreeHost(void* pointer) {
+Error fakeMemFreeHost(void* pointer) {
     g_device.freed_host.push_back(pointer);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeMemGetInfo(uint64_t* free_bytes, uint64_t* total_bytes) {
+Error fakeMemGetInfo(uint64_t* free_bytes, uint64_t* total_bytes) {
     *free_bytes = g_device.mem_free_bytes;
     *total_bytes = g_device.mem_total_bytes;
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeStreamSynchronize(uint64_t stream) {
+Error fakeStreamSynchronize(uint64_t stream) {
     g_device.synced_streams.push_back(stream);
     return g_device.stream_sync_result;
 }
 
-int32_t fakeStreamDestroy(uint64_t stream) {
+Error fakeStreamDestroy(uint64_t stream) {
     g_device.destroyed_streams.push_back(stream);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeEventCreate(uint64_t* out, uint32_t) {
-    if (g_event_creates++ == g_device.event_create_failure_at) return -1;
+Error fakeEventCreate(uint64_t* out, uint32_t) {
+    if (g_event_creates++ == g_device.event_create_failure_at) return Error::BadRequest;
     *out = g_next_event++;
     g_device.created_events.push_back(*out);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeEventRecord(uint64_t event, uint64_t) {
+Error fakeEventRecord(uint64_t event, uint64_t) {
     g_device.recorded_events.push_back(event);
     return g_device.event_record_result;
 }
 
-int32_t fakeEventSynchronize(uint64_t event) {
+Error fakeEventSynchronize(uint64_t event) {
     g_device.synced_events.push_back(event);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeEventElapsedTime(float* ms, uint64_t start, uint64_t end) {
-    if (g_device.elapsed_result != 0) {
+Error fakeEventElapsedTime(float* ms, uint64_t start, uint64_t end) {
+    if (g_device.elapsed_result != Error::None) {
         *ms = 99.0f;  // garbage that must not be used
         return g_device.elapsed_result;
     }
     *ms = fakeElapsed(start, end);
-    return 0;
+    return Error::None;
 }
 
-int32_t fakeEventDestroy(uint64_t event) {
+Error fakeEventDestroy(uint64_t event) {
     g_device.destroyed_events.push_back(event);
-    return 0;
+    return Error::None;
 }
 
 CoreDeviceOps fakeOps() {

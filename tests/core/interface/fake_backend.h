@@ -25,10 +25,10 @@ struct FakeDevice {
 
     uint64_t mem_free_bytes = 1000;
     uint64_t mem_total_bytes = 1000;
-    int32_t stream_sync_result = 0;
-    int32_t elapsed_result = 0;  // the answer of eventElapsedTime
+    Error stream_sync_result = Error::None;
+    Error elapsed_result = Error::None;  // the answer of eventElapsedTime
     int32_t event_create_failure_at = -1;  // index of the eventCreate call that fails
-    int32_t event_record_result = 0;
+    Error event_record_result = Error::None;
 
     std::vector<uint64_t> freed_buffers;
     std::vector<void*> freed_host;

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/handle/heap.h"
-#include "core/platform/platform.h"
 #include "core/interface/fake_backend.h"
+#include "core/platform/platform.h"
 #include "korvane.h"
 
 namespace kvn::test {

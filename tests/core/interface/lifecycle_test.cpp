@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "core/handle/heap.h"
-#include "core/platform/platform.h"
 #include "core/interface/fake_backend.h"
+#include "core/platform/platform.h"
 #include "korvane.h"
 
 namespace kvn::test {

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "core/interface/fake_backend.h"
 #include "core/timing/last_timings.h"
 #include "core/timing/timing_records.h"
-#include "core/interface/fake_backend.h"
 #include "korvane.h"
 
 namespace kvn::test {
@@ -49,14 +49,14 @@ TEST_F(TimingsTest, ABeginThatFailsLeavesNoEventsBehind) {
         bool timing_on;
         bool has_event_ops;
         int create_failure_at;
-        int32_t record_result;
+        Error record_result;
         size_t destroyed;
     } cases[] = {
-        {"timing off", false, true, -1, 0, 0},
-        {"no event operations", true, false, -1, 0, 0},
-        {"first event refused", true, true, 0, 0, 0},
-        {"second event refused", true, true, 1, 0, 1},
-        {"start cannot be recorded", true, true, -1, -1, 2},
+        {"timing off", false, true, -1, Error::None, 0},
+        {"no event operations", true, false, -1, Error::None, 0},
+        {"first event refused", true, true, 0, Error::None, 0},
+        {"second event refused", true, true, 1, Error::None, 1},
+        {"start cannot be recorded", true, true, -1, Error::BadRequest, 2},
     };
     for (const Case& c : cases) {
         resetFakeBackend();
@@ -104,7 +104,7 @@ TEST_F(TimingsTest, AFailedReadGivesZeroAndMissingOperationsDropThePairs) {
     PendingTimingList pending;
     TimingList timings;
     beginPairs(pending, 2);
-    fakeDevice().elapsed_result = -1;
+    fakeDevice().elapsed_result = Error::BadRequest;
     resolvePendingTimings(backend().deviceOps(), pending, timings);
     ASSERT_EQ(timings.size(), 2u);
     EXPECT_EQ(timings.items()[0].milliseconds, 0.0f);
@@ -162,7 +162,7 @@ TEST_F(TimingsOfALastCall, WaitAndGetSynchronisesTheStreamFirst) {
     ASSERT_EQ(kvnWaitAndGetLastTimings(handle, 6, nullptr, 0, &count), 0u);
     EXPECT_EQ(fakeDevice().synced_streams, std::vector<uint64_t>{6});
 
-    fakeDevice().stream_sync_result = -1;
+    fakeDevice().stream_sync_result = Error::BadRequest;
     count = 0;
     EXPECT_EQ(kvnWaitAndGetLastTimings(handle, 6, nullptr, 0, &count), 6u);
     EXPECT_EQ(count, 0u);

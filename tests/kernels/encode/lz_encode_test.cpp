@@ -151,7 +151,7 @@ TEST(LzEncode, ModuleBuildsForEveryRowOfTheEncodeTable) {
     ASSERT_NE(module, nullptr);
     for (const EncodeKernelSpec& spec : kEncodeKernelSpecs) {
         if (std::string_view(spec.module_name) != kLzEncodeModule) continue;
-        VkPipeline pipeline = VK_NULL_HANDLE;
+        KernelHandle pipeline = nullptr;
         EXPECT_TRUE(buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) << spec.kernel_name;
     }
 }

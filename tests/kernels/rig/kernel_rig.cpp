@@ -68,17 +68,17 @@ const EncodeKernelSpec* encodeSpec(std::string_view kernel) {
 // Pipelines built by the rig: encode kernels as the encode table builds them
 // (module, layout, specialisation), other kernels with the layout their
 // argument list asks for.
-VkPipeline ownPipeline(const EncodeKernelSpec& spec) {
+KernelHandle ownPipeline(const EncodeKernelSpec& spec) {
     static std::mutex lock;
-    static std::map<std::string, VkPipeline> built;
+    static std::map<std::string, KernelHandle> built;
     std::lock_guard guard(lock);
     const std::string key = std::string(spec.kernel_name) + "/" + std::to_string(spec.binding_count) + "/" +
                             std::to_string(spec.push_bytes);
     if (auto it = built.find(key); it != built.end()) return it->second;
     const EmbeddedModule* module = embeddedModule(spec.module_name);
-    if (!module) return VK_NULL_HANDLE;
-    VkPipeline pipeline = VK_NULL_HANDLE;
-    if (!buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return VK_NULL_HANDLE;
+    if (!module) return nullptr;
+    KernelHandle pipeline = nullptr;
+    if (!buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) return nullptr;
     return built[key] = pipeline;
 }
 
@@ -109,9 +109,9 @@ uint32_t KernelRig::buffer(std::span<const uint8_t> init) {
         buffers_->host.back().reserve(1);
     } else {
         DeviceBufferHandle h = 0;
-        if (gpuOps().memAlloc(&h, init.size()) != 0) throw std::runtime_error("memAlloc failed");
+        if (gpuOps().memAlloc(&h, init.size()) != Error::None) throw std::runtime_error("memAlloc failed");
         buffers_->device.push_back(h);
-        if (!init.empty() && gpuOps().memcpyHtoD(h, init.data(), init.size()) != 0)
+        if (!init.empty() && gpuOps().memcpyHtoD(h, init.data(), init.size()) != Error::None)
             throw std::runtime_error("memcpyHtoD failed");
     }
     return id;
@@ -123,7 +123,7 @@ void KernelRig::write(uint32_t id, std::span<const uint8_t> bytes) {
     if (bytes.size() > buffers_->sizes.at(id)) throw std::runtime_error("write past the buffer");
     if (backend_ == KernelBackend::Host) {
         std::copy(bytes.begin(), bytes.end(), buffers_->host.at(id).begin());
-    } else if (!bytes.empty() && gpuOps().memcpyHtoD(buffers_->device.at(id), bytes.data(), bytes.size()) != 0) {
+    } else if (!bytes.empty() && gpuOps().memcpyHtoD(buffers_->device.at(id), bytes.data(), bytes.size()) != Error::None) {
         throw std::runtime_error("memcpyHtoD failed");
     }
 }
@@ -131,7 +131,7 @@ void KernelRig::write(uint32_t id, std::span<const uint8_t> bytes) {
 std::vector<uint8_t> KernelRig::read(uint32_t id) {
     if (backend_ == KernelBackend::Host) return buffers_->host.at(id);
     std::vector<uint8_t> out(buffers_->sizes.at(id));
-    if (!out.empty() && gpuOps().memcpyDtoH(out.data(), buffers_->device.at(id), out.size()) != 0)
+    if (!out.empty() && gpuOps().memcpyDtoH(out.data(), buffers_->device.at(id), out.size()) != Error::None)
         throw std::runtime_error("memcpyDtoH failed");
     return out;
 }
@@ -183,11 +183,11 @@ std::string KernelRig::launch(const char* kernel, RigGrid grid, std::initializer
                 break;
         }
     }
-    VkPipeline pipeline = VK_NULL_HANDLE;
+    KernelHandle pipeline = nullptr;
     std::optional<TableLayout> layout;
     if (const KernelSpec* spec = decodeSpec(kernel)) {
         if (!embeddedModule(kernel)) return std::string("no SPIR-V module of ") + kernel;
-        pipeline = getKernelHandle(spec->handle).value_or(VK_NULL_HANDLE);
+        pipeline = getKernelHandle(spec->handle).value_or(nullptr);
         layout = TableLayout{spec->binding_count, spec->push_bytes};
     } else if (const EncodeKernelSpec* spec = encodeSpec(kernel)) {
         pipeline = ownPipeline(*spec);
@@ -216,9 +216,10 @@ std::string KernelRig::launch(const char* kernel, RigGrid grid, std::initializer
     const uint32_t threads = host_kernel->block_x * host_kernel->block_y;
     const uint32_t groups_x =
         host_kernel->sync == host::SyncMode::Warps ? grid.x * (threads / kLavapipeWarp) : grid.x;
-    const int32_t rc = gpuOps().launchKernel(pipeline, groups_x, grid.y, 1, host_kernel->block_x,
-                                             host_kernel->block_y, 1, 0, 0, params.data(), nullptr, offsets.data());
-    return rc == 0 ? std::string() : "launchKernel returned " + std::to_string(rc);
+    const Error launched = gpuOps().launchKernel(pipeline, groups_x, grid.y, 1, host_kernel->block_x,
+                                                 host_kernel->block_y, 1, 0, 0, params.data(), nullptr,
+                                                 offsets.data());
+    return launched == Error::None ? std::string() : std::string("launchKernel returned ") + errorName(launched);
 }
 
 }  // namespace kvn::test

@@ -100,7 +100,7 @@ TEST(EncodePipelines, BuildsEveryKernelWithTheLzSpecialisationsAndTheInt8Patch) 
         std::set<VkPipeline> distinct;
         for (size_t i = 0; i < kEncodeKernelCount; ++i) {
             const EncodeKernelSpec& spec = kEncodeKernelSpecs[i];
-            EXPECT_EQ(encodeKernels().*spec.handle, records[i].pipeline) << spec.kernel_name;
+            EXPECT_EQ(pipelineOf(encodeKernels().*spec.handle), records[i].pipeline) << spec.kernel_name;
             EXPECT_EQ(records[i].binding_count, spec.binding_count) << spec.kernel_name;
             EXPECT_EQ(records[i].push_bytes, spec.push_bytes) << spec.kernel_name;
             distinct.insert(records[i].pipeline);
@@ -120,7 +120,7 @@ TEST(EncodePipelines, BuildsEveryKernelWithTheLzSpecialisationsAndTheInt8Patch) 
 
         // The four LZ-encode kernels: one module, four specialisations.
         uint64_t out = 0;
-        ASSERT_EQ(ops.memAlloc(&out, 5 * 4), 0);
+        ASSERT_EQ(ops.memAlloc(&out, 5 * 4), Error::None);
         uint64_t none = out;
         uint32_t push[18] = {};
         void* params[5 + 18];
@@ -136,14 +136,14 @@ TEST(EncodePipelines, BuildsEveryKernelWithTheLzSpecialisationsAndTheInt8Patch) 
                   {encodeKernels().lz_sort_parse_fn, 2, 0}};
         for (const auto& k : lz) {
             push[0] = 4242 + k.mode;
-            ASSERT_EQ(g_enc_launch_kernel(k.kernel, 1, 1, 1, 32, 1, 1, 0, 0, params, nullptr, nullptr), 0);
+            ASSERT_EQ(g_enc_launch_kernel(k.kernel, 1, 1, 1, 32, 1, 1, 0, 0, params, nullptr, nullptr), Error::None);
             uint32_t words[3] = {};
-            ASSERT_EQ(ops.memcpyDtoH(words, out, 12), 0);
+            ASSERT_EQ(ops.memcpyDtoH(words, out, 12), Error::None);
             EXPECT_EQ(words[0], k.mode);
             EXPECT_EQ(words[1], k.hash16);
             EXPECT_EQ(words[2], 4242 + k.mode);
         }
-        EXPECT_EQ(g_enc_mem_free(out), 0);
+        EXPECT_EQ(g_enc_mem_free(out), Error::None);
         EXPECT_TRUE(ensureEncodePipelines());
         EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount);
     });
@@ -169,7 +169,7 @@ TEST(EncodePipelines, FailedRequiredBuildIsRetriedWithoutBuildingAnythingTwice) 
         for (const KernelRecord& record : encodeRecords()) distinct.insert(record.pipeline);
         EXPECT_EQ(distinct.size(), kEncodeKernelCount);
         for (const EncodeKernelSpec& spec : kEncodeKernelSpecs)
-            EXPECT_TRUE(distinct.count(encodeKernels().*spec.handle)) << spec.kernel_name;
+            EXPECT_TRUE(distinct.count(pipelineOf(encodeKernels().*spec.handle))) << spec.kernel_name;
     });
 }
 
@@ -204,8 +204,9 @@ TEST(EncodePipelines, OptionalGroupsFallWithTheirHead) {
 
 TEST(EncodePipelines, WrappersFailWhileTheTableIsEmpty) {
     // This process never brings the device up.
-    EXPECT_EQ(launchKernelIfLoaded(VK_NULL_HANDLE, 1, 1, 1, 1, 1, 1, 0, 0, nullptr, nullptr, nullptr), -1);
-    EXPECT_EQ(memFreeIfLoaded(1), -1);
+    EXPECT_EQ(launchKernelIfLoaded(nullptr, 1, 1, 1, 1, 1, 1, 0, 0, nullptr, nullptr, nullptr),
+              Error::BackendNotAvailable);
+    EXPECT_EQ(memFreeIfLoaded(1), Error::BackendNotAvailable);
 }
 
 }  // namespace

@@ -24,9 +24,9 @@ TEST(GpuOpsTable, BeforeBringUpOnlyTheContextSlotsExist) {
     test::expectOnlyContextSlots();
     const GpuOpsTable& ops = gpuOps();
 
-    EXPECT_EQ(ops.ctxSetCurrent(nullptr), 0);
+    EXPECT_EQ(ops.ctxSetCurrent(nullptr), Error::None);
     void* current = &current;
-    EXPECT_EQ(ops.ctxGetCurrent(&current), 0);
+    EXPECT_EQ(ops.ctxGetCurrent(&current), Error::None);
     EXPECT_EQ(current, nullptr);
 }
 
@@ -39,7 +39,7 @@ TEST(GpuOpsTable, ClearingKeepsTheContextSlots) {
     clearGpuOps();
     EXPECT_EQ(ops.streamCreate, nullptr);
     EXPECT_EQ(ops.timestamp_period, 1.0f);
-    EXPECT_EQ(ops.ctxSetCurrent(nullptr), 0);
+    EXPECT_EQ(ops.ctxSetCurrent(nullptr), Error::None);
     ops = saved;
 }
 

@@ -32,8 +32,8 @@ TEST(HostImport, IdenticalRequestsReuseTheirSlot) {
         ASSERT_EQ(vulkanContext().import_alignment, 4096u);
         void* pages = nullptr;
         void* next = nullptr;
-        ASSERT_EQ(ops.memAllocHost(&pages, 64 << 10), 0);
-        ASSERT_EQ(ops.memAllocHost(&next, 4096), 0);
+        ASSERT_EQ(ops.memAllocHost(&pages, 64 << 10), Error::None);
+        ASSERT_EQ(ops.memAllocHost(&next, 4096), Error::None);
         uint8_t* p = static_cast<uint8_t*>(pages);
 
         const std::optional<HostImport> first = importHostRange(p + 100, 5000, kH2D);
@@ -67,8 +67,8 @@ TEST(HostImport, IdenticalRequestsReuseTheirSlot) {
         EXPECT_EQ(importAndRelease(p + (64 << 10) - 16, 32, kH2D), -2);
         if (next == p + (64 << 10)) EXPECT_EQ(importAndRelease(p + (64 << 10) - 16, 32, kH2D), -2);
         EXPECT_EQ(importAndRelease(p, 0, kH2D), -2);
-        EXPECT_EQ(ops.memFreeHost(next), 0);
-        EXPECT_EQ(ops.memFreeHost(pages), 0);
+        EXPECT_EQ(ops.memFreeHost(next), Error::None);
+        EXPECT_EQ(ops.memFreeHost(pages), Error::None);
     });
 }
 
@@ -76,7 +76,7 @@ TEST(HostImport, EvictsTheLeastRecentlyUsedIdleSlot) {
     inChildProcess([] {
         const GpuOpsTable& ops = readyOps();
         void* pages = nullptr;
-        ASSERT_EQ(ops.memAllocHost(&pages, 32 * 4096), 0);
+        ASSERT_EQ(ops.memAllocHost(&pages, 32 * 4096), Error::None);
         uint8_t* p = static_cast<uint8_t*>(pages);
         // Sixteen imports of different sizes fill the cache in slot order.
         for (int32_t i = 0; i < 16; ++i) EXPECT_EQ(importAndRelease(p, 4096 * (i + 1), kH2D), i);
@@ -102,7 +102,7 @@ TEST(HostImport, EvictsTheLeastRecentlyUsedIdleSlot) {
         releaseImport(outside->buffer, outside->memory, outside->slot);  // destroyed (the layer checks)
         for (const HostImport& import : pinned) releaseImport(import.buffer, import.memory, import.slot);
         for (int32_t i = 0; i < 16; ++i) EXPECT_FALSE(slot(i).in_use) << i;
-        EXPECT_EQ(ops.memFreeHost(pages), 0);
+        EXPECT_EQ(ops.memFreeHost(pages), Error::None);
         for (int32_t i = 0; i < 16; ++i) EXPECT_FALSE(slot(i).valid) << i;
     });
 }
@@ -112,8 +112,8 @@ TEST(HostImport, GivingPagesBackReleasesEveryOverlappingImport) {
         const GpuOpsTable& ops = readyOps();
         void* a = nullptr;
         void* b = nullptr;
-        ASSERT_EQ(ops.memAllocHost(&a, 8 * 4096), 0);
-        ASSERT_EQ(ops.memAllocHost(&b, 8 * 4096), 0);
+        ASSERT_EQ(ops.memAllocHost(&a, 8 * 4096), Error::None);
+        ASSERT_EQ(ops.memAllocHost(&b, 8 * 4096), Error::None);
         uint8_t* pa = static_cast<uint8_t*>(a);
         EXPECT_EQ(importAndRelease(pa, 8 * 4096, kD2H), 0);
         EXPECT_EQ(importAndRelease(pa + 4096, 4096, kH2D), 1);
@@ -128,19 +128,19 @@ TEST(HostImport, GivingPagesBackReleasesEveryOverlappingImport) {
 
         // Pages freed while a recorded copy still holds their import: the
         // import is never reused and goes when the copy lets it go.
-        EXPECT_EQ(ops.memFreeHost(b), 0);
+        EXPECT_EQ(ops.memFreeHost(b), Error::None);
         EXPECT_TRUE(slot(2).valid);
         EXPECT_TRUE(slot(2).stale);
         void* c = nullptr;
-        ASSERT_EQ(ops.memAllocHost(&c, 4096), 0);
+        ASSERT_EQ(ops.memAllocHost(&c, 4096), Error::None);
         const std::optional<HostImport> fresh = importHostRange(c, 4096, kH2D);
         ASSERT_TRUE(fresh);
         EXPECT_NE(fresh->slot, 2);
         releaseImport(fresh->buffer, fresh->memory, fresh->slot);
         releaseImport(busy->buffer, busy->memory, busy->slot);
         EXPECT_FALSE(slot(2).valid);
-        EXPECT_EQ(ops.memFreeHost(c), 0);
-        EXPECT_EQ(ops.memFreeHost(a), 0);
+        EXPECT_EQ(ops.memFreeHost(c), Error::None);
+        EXPECT_EQ(ops.memFreeHost(a), Error::None);
     });
 }
 

@@ -179,7 +179,7 @@ TEST(KernelBuild, FailedBuildLeavesNothingBehind) {
         std::memcpy(shifted.data() + 1, probe.bytes, probe.size);
         EXPECT_TRUE(buildKernel(kIndex, shifted.data() + 1, probe.size));
         EXPECT_EQ(BuildCalls::live_objects, 4);  // module, two layouts, pipeline
-        EXPECT_EQ(ctx.decode_kernels.byte_plane_interleave_fn, ctx.decode_records[kIndex].pipeline);
+        EXPECT_EQ(pipelineOf(ctx.decode_kernels.byte_plane_interleave_fn), ctx.decode_records[kIndex].pipeline);
         EXPECT_EQ(ctx.decode_records[kIndex].binding_count, 2u);
         EXPECT_EQ(ctx.decode_records[kIndex].push_bytes, 12u);
     });

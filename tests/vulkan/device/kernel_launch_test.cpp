@@ -26,14 +26,14 @@ KernelHandle addKernel() {
 
 uint64_t deviceWords(const std::vector<uint32_t>& words) {
     uint64_t buffer = 0;
-    EXPECT_EQ(gpuOps().memAlloc(&buffer, words.size() * 4), 0);
-    EXPECT_EQ(gpuOps().memcpyHtoD(buffer, words.data(), words.size() * 4), 0);
+    EXPECT_EQ(gpuOps().memAlloc(&buffer, words.size() * 4), Error::None);
+    EXPECT_EQ(gpuOps().memcpyHtoD(buffer, words.data(), words.size() * 4), Error::None);
     return buffer;
 }
 
 std::vector<uint32_t> hostWords(uint64_t buffer, size_t count) {
     std::vector<uint32_t> words(count);
-    EXPECT_EQ(gpuOps().memcpyDtoH(words.data(), buffer, count * 4), 0);
+    EXPECT_EQ(gpuOps().memcpyDtoH(words.data(), buffer, count * 4), Error::None);
     return words;
 }
 
@@ -49,32 +49,32 @@ TEST(KernelLaunch, BindingsOffsetsAndPushConstantsReachTheKernel) {
         const KernelHandle add = addKernel();
         ASSERT_EQ(vulkanContext().min_storage_buffer_offset_alignment, 16u);
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         const uint64_t src = deviceWords(iota(100, 1000));
         const uint64_t dst = deviceWords(std::vector<uint32_t>(100, 0));
 
         for (StreamHandle st : {StreamHandle{0}, stream}) {
             SCOPED_TRACE(st);
-            ASSERT_EQ(launchAddWords(add, src, dst, 70, 5, st), 0);
-            ASSERT_EQ(ops.streamSynchronize(st), 0);
+            ASSERT_EQ(launchAddWords(add, src, dst, 70, 5, st), Error::None);
+            ASSERT_EQ(ops.streamSynchronize(st), Error::None);
             std::vector<uint32_t> out = hostWords(dst, 100);
             for (uint32_t i = 0; i < 70; ++i) ASSERT_EQ(out[i], 1000 + i + 5) << i;
 
             // Source at byte 32 (word 8), destination from its start (offset 0: the whole buffer).
             const uint64_t offsets[2] = {32, 0};
-            ASSERT_EQ(launchAddWords(add, src, dst, 64, 7, st, offsets), 0);
-            ASSERT_EQ(ops.streamSynchronize(st), 0);
+            ASSERT_EQ(launchAddWords(add, src, dst, 64, 7, st, offsets), Error::None);
+            ASSERT_EQ(ops.streamSynchronize(st), Error::None);
             out = hostWords(dst, 100);
             for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(out[i], 1008 + i + 7) << i;
         }
 
         const uint64_t misaligned[2] = {24, 0};
         testing::internal::CaptureStderr();
-        EXPECT_EQ(launchAddWords(add, src, dst, 8, 1, stream, misaligned), -1);
+        EXPECT_EQ(launchAddWords(add, src, dst, 8, 1, stream, misaligned), Error::BadRequest);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "error: procLaunchKernel: SSBO binding 0 offset 24 violates minStorageBufferOffsetAlignment 16\n");
         const uint64_t at_end[2] = {0, 400};
-        EXPECT_EQ(launchAddWords(add, src, dst, 8, 1, stream, at_end), -1);
+        EXPECT_EQ(launchAddWords(add, src, dst, 8, 1, stream, at_end), Error::BadRequest);
         EXPECT_FALSE(streamRecord(stream)->compute_begun);  // nothing recorded
     });
 }
@@ -86,7 +86,7 @@ TEST(KernelLaunch, BindingsBeyondTheStorageBufferRangeAreRefused) {
         const GpuOpsTable& ops = readyOps();
         const KernelHandle add = addKernel();
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         const uint64_t src = deviceWords(iota(100, 1000));
         const uint64_t dst = deviceWords(std::vector<uint32_t>(100, 0));
         // The device as if its range were 256 bytes (64 words).
@@ -94,14 +94,14 @@ TEST(KernelLaunch, BindingsBeyondTheStorageBufferRangeAreRefused) {
         for (StreamHandle st : {StreamHandle{0}, stream}) {
             SCOPED_TRACE(st);
             testing::internal::CaptureStderr();
-            EXPECT_EQ(launchAddWords(add, src, dst, 100, 5, st), -1);
+            EXPECT_EQ(launchAddWords(add, src, dst, 100, 5, st), Error::BadRequest);
             EXPECT_EQ(testing::internal::GetCapturedStderr(),
                       "error: procLaunchKernel: SSBO binding 0 range 400 exceeds maxStorageBufferRange 256\n");
             if (st) EXPECT_FALSE(streamRecord(st)->compute_begun);
             // Offsets that leave at most the range in both bindings fit.
             const uint64_t offsets[2] = {144, 144};
-            ASSERT_EQ(launchAddWords(add, src, dst, 64, 1, st, offsets), 0);
-            ASSERT_EQ(ops.streamSynchronize(st), 0);
+            ASSERT_EQ(launchAddWords(add, src, dst, 64, 1, st, offsets), Error::None);
+            ASSERT_EQ(ops.streamSynchronize(st), Error::None);
             const std::vector<uint32_t> out = hostWords(dst, 100);
             for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(out[36 + i], 1036 + i + 1) << i;
         }
@@ -113,12 +113,12 @@ TEST(KernelLaunch, BadArgumentsAreRefusedBeforeAnythingIsRecorded) {
         const GpuOpsTable& ops = readyOps();
         const KernelHandle add = addKernel();
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         uint64_t src = deviceWords(iota(32, 0));
         uint64_t dst = deviceWords(iota(32, 0));
         uint64_t none = 0;
         uint64_t freed = deviceWords(iota(32, 0));
-        ASSERT_EQ(ops.memFree(freed), 0);
+        ASSERT_EQ(ops.memFree(freed), Error::None);
         uint32_t count = 32, value = 1, pad = 0;
         void* missing_push[] = {&src, &dst, &count, nullptr, &pad};
         void* missing_buffer[] = {&src, nullptr, &count, &value, &pad};
@@ -139,7 +139,7 @@ TEST(KernelLaunch, BadArgumentsAreRefusedBeforeAnythingIsRecorded) {
         };
         for (const auto& c : cases)
             for (StreamHandle st : {StreamHandle{0}, stream})
-                EXPECT_EQ(ops.launchKernel(c.kernel, 1, 1, 1, 32, 1, 1, 0, st, c.params, nullptr, nullptr), -1)
+                EXPECT_EQ(ops.launchKernel(c.kernel, 1, 1, 1, 32, 1, 1, 0, st, c.params, nullptr, nullptr), Error::BadRequest)
                     << c.name << " stream " << st;
         EXPECT_FALSE(streamRecord(stream)->compute_begun);
     });
@@ -176,11 +176,11 @@ TEST(KernelLaunch, SharedTransientPoolIsResetAfter3500OffsetLaunches) {
         PoolCalls::install();
         const uint64_t offsets[2] = {0, 0};
         for (uint32_t i = 0; i < kTransientSetsBeforeReset; ++i)
-            ASSERT_EQ(launchAddWords(add, src, dst, 1 + i, 1, 0, offsets), 0) << i;
+            ASSERT_EQ(launchAddWords(add, src, dst, 1 + i, 1, 0, offsets), Error::None) << i;
         EXPECT_EQ(vulkanContext().transient_sets, kTransientSetsBeforeReset);
         EXPECT_EQ(PoolCalls::resets, 0);
         // The 3501st waits for the device, resets the pool and starts counting anew.
-        ASSERT_EQ(launchAddWords(add, src, dst, 3600, 2, 0, offsets), 0);
+        ASSERT_EQ(launchAddWords(add, src, dst, 3600, 2, 0, offsets), Error::None);
         EXPECT_EQ(PoolCalls::resets, 1);
         EXPECT_EQ(PoolCalls::idles, 1);
         EXPECT_EQ(vulkanContext().transient_sets, 1u);
@@ -194,16 +194,16 @@ TEST(KernelLaunch, ManyOffsetLaunchesInOneRecordingKeepTheirOwnSets) {
         const GpuOpsTable& ops = readyOps();
         const KernelHandle add = addKernel();
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         constexpr uint32_t kLaunches = 5000;  // more than the shared pool's reset point and its size
         const uint64_t src = deviceWords(iota(16, 100));
         const uint64_t dst = deviceWords(std::vector<uint32_t>(kLaunches * 16, 0));
         PoolCalls::install();
         for (uint32_t k = 0; k < kLaunches; ++k) {
             const uint64_t offsets[2] = {0, uint64_t{k} * 64};
-            ASSERT_EQ(launchAddWords(add, src, dst, 16, k, stream, offsets), 0) << k;
+            ASSERT_EQ(launchAddWords(add, src, dst, 16, k, stream, offsets), Error::None) << k;
         }
-        ASSERT_EQ(ops.streamSynchronize(stream), 0);
+        ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
         EXPECT_EQ(PoolCalls::resets, 0);
         EXPECT_EQ(vulkanContext().transient_sets, 0u);
         const std::vector<uint32_t> out = hostWords(dst, kLaunches * 16);
@@ -216,7 +216,7 @@ TEST(KernelLaunch, SecondLaunchOfAKernelInOneRecordingDoesNotRebindTheFirst) {
     inChildProcess([] {
         const GpuOpsTable& ops = readyOps();
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         const uint64_t a = deviceWords(iota(64, 1000));
         const uint64_t b = deviceWords(std::vector<uint32_t>(64, 0));
         const uint64_t c = deviceWords(std::vector<uint32_t>(64, 0));
@@ -225,10 +225,10 @@ TEST(KernelLaunch, SecondLaunchOfAKernelInOneRecordingDoesNotRebindTheFirst) {
         // round reuses the sets the first one cached).
         const KernelHandle add = addKernel();
         for (int round = 0; round < 2; ++round) {
-            ASSERT_EQ(launchAddWords(add, a, b, 64, 1, stream), 0);
-            ASSERT_EQ(ops.streamComputeBarrier(stream), 0);
-            ASSERT_EQ(launchAddWords(add, b, c, 64, 2, stream), 0);
-            ASSERT_EQ(ops.streamSynchronize(stream), 0);
+            ASSERT_EQ(launchAddWords(add, a, b, 64, 1, stream), Error::None);
+            ASSERT_EQ(ops.streamComputeBarrier(stream), Error::None);
+            ASSERT_EQ(launchAddWords(add, b, c, 64, 2, stream), Error::None);
+            ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
             const std::vector<uint32_t> b_words = hostWords(b, 64);
             const std::vector<uint32_t> c_words = hostWords(c, 64);
             for (uint32_t i = 0; i < 64; ++i) {
@@ -244,9 +244,9 @@ TEST(KernelLaunch, SecondLaunchOfAKernelInOneRecordingDoesNotRebindTheFirst) {
         uint32_t push[5] = {};
         void* first[] = {&ab[0], &ab[1], &push[0], &push[1], &push[2], &push[3], &push[4]};
         void* second[] = {&bc[0], &bc[1], &push[0], &push[1], &push[2], &push[3], &push[4]};
-        ASSERT_EQ(ops.launchKernel(probe, 2, 1, 1, 32, 1, 1, 0, stream, first, nullptr, nullptr), 0);
-        ASSERT_EQ(ops.launchKernel(probe, 2, 1, 1, 32, 1, 1, 0, stream, second, nullptr, nullptr), 0);
-        ASSERT_EQ(ops.streamSynchronize(stream), 0);
+        ASSERT_EQ(ops.launchKernel(probe, 2, 1, 1, 32, 1, 1, 0, stream, first, nullptr, nullptr), Error::None);
+        ASSERT_EQ(ops.launchKernel(probe, 2, 1, 1, 32, 1, 1, 0, stream, second, nullptr, nullptr), Error::None);
+        ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
         EXPECT_EQ(hostWords(a, 64), iota(64, 0));
         EXPECT_EQ(hostWords(b, 64), iota(64, 0));
     });
@@ -262,10 +262,10 @@ struct LaunchLoop {
     static void run(void* arg) {
         auto* self = static_cast<LaunchLoop*>(arg);
         for (uint32_t round = 0; round < 200; ++round) {
-            const bool ok = launchAddWords(self->kernel, self->src, self->dst, 256, self->add + round, self->stream) == 0 &&
-                            gpuOps().streamSynchronize(self->stream) == 0;
+            const bool ok = launchAddWords(self->kernel, self->src, self->dst, 256, self->add + round, self->stream) == Error::None &&
+                            gpuOps().streamSynchronize(self->stream) == Error::None;
             std::vector<uint32_t> out(256);
-            if (!ok || gpuOps().memcpyDtoH(out.data(), self->dst, 1024) != 0) {
+            if (!ok || gpuOps().memcpyDtoH(out.data(), self->dst, 1024) != Error::None) {
                 ++self->failures;
                 continue;
             }
@@ -286,7 +286,7 @@ TEST(KernelLaunch, StreamsOnTwoThreadsShareNoDescriptorSet) {
         LaunchLoop loops[2];
         for (uint32_t t = 0; t < 2; ++t) {
             uint64_t stream = 0;
-            ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+            ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
             loops[t] = {add, stream, src, deviceWords(std::vector<uint32_t>(256, 0)), 100000 * (t + 1)};
         }
         Thread threads[2];

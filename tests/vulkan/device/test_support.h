@@ -121,7 +121,7 @@ inline std::vector<uint8_t> realBytes(size_t n, size_t skip = 0) {
 // Launches a kernel built from add_words.comp (dst[i] = src[i] + add for
 // i < count; two bindings, then count and add as push constants), one
 // workgroup per 32 words.
-inline int32_t launchAddWords(KernelHandle kernel, uint64_t src, uint64_t dst, uint32_t count, uint32_t add,
+inline Error launchAddWords(KernelHandle kernel, uint64_t src, uint64_t dst, uint32_t count, uint32_t add,
                               StreamHandle stream, const uint64_t* offsets = nullptr) {
     uint32_t pad = 0;
     void* params[] = {&src, &dst, &count, &add, &pad};

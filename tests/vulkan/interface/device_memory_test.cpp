@@ -14,24 +14,24 @@ namespace {
 struct Calls {
     std::vector<uint64_t> allocated, freed;
     uint64_t copied_bytes = 0;
-    int32_t result = 0;
+    Error result = Error::None;
 };
 Calls g_calls;
 
-int32_t fakeAlloc(uint64_t* out, uint64_t bytes) {
+Error fakeAlloc(uint64_t* out, uint64_t bytes) {
     g_calls.allocated.push_back(bytes);
-    if (g_calls.result == 0) *out = 3;
+    if (g_calls.result == Error::None) *out = 3;
     return g_calls.result;
 }
-int32_t fakeFree(uint64_t buffer) {
+Error fakeFree(uint64_t buffer) {
     g_calls.freed.push_back(buffer);
     return g_calls.result;
 }
-int32_t fakeHtoD(uint64_t, const void*, uint64_t bytes) {
+Error fakeHtoD(uint64_t, const void*, uint64_t bytes) {
     g_calls.copied_bytes = bytes;
     return g_calls.result;
 }
-int32_t fakeDtoH(void*, uint64_t, uint64_t bytes) {
+Error fakeDtoH(void*, uint64_t, uint64_t bytes) {
     g_calls.copied_bytes = bytes;
     return g_calls.result;
 }
@@ -94,7 +94,7 @@ TEST_F(DeviceMemoryTest, CallsCheckInOrderAndMapFailures) {
     EXPECT_EQ(kvnVkD2H(makeFamilyHandle(), bytes, 1, 8), 0u);
     EXPECT_EQ(kvnVkDeviceFree(h, 3), 0u);
 
-    g_calls.result = -1;
+    g_calls.result = Error::DeviceCallFailed;
     EXPECT_EQ(kvnVkDeviceAlloc(h, 40, &out), 6u);
     EXPECT_EQ(out, 0u) << "cleared before the allocation";
     EXPECT_EQ(kvnVkDeviceFree(h, 3), 6u);
@@ -114,7 +114,7 @@ TEST_F(DeviceMemoryTest, CopiesMustFitTheirBuffer) {
     EXPECT_EQ(kvnVkD2H(h, bytes.data(), 3, 4097), 2u);
     EXPECT_EQ(g_calls.copied_bytes, 4096u);
     // Handles the registry does not hold are the operation's to refuse.
-    g_calls.result = -1;
+    g_calls.result = Error::DeviceCallFailed;
     EXPECT_EQ(kvnVkH2D(h, 2, bytes.data(), 5000), 6u);
     EXPECT_EQ(kvnVkH2D(h, 9, bytes.data(), 5000), 6u);
     EXPECT_EQ(kvnVkH2D(h, 0, bytes.data(), 5000), 6u);

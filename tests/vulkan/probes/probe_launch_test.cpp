@@ -13,8 +13,8 @@
 #include "vulkan/device/encode_pipelines.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/streams.h"
-#include "vulkan/device/vulkan_context.h"
 #include "vulkan/device/test_support.h"
+#include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
 namespace {
@@ -33,31 +33,31 @@ std::vector<uint32_t> randomWords(size_t n, uint32_t seed) {
 KernelHandle buildProbe(const char* entry, uint32_t bindings, uint32_t push_bytes) {
     const EmbeddedModule* module = findKernelModule(entry);
     EXPECT_NE(module, nullptr) << entry;
-    if (!module) return VK_NULL_HANDLE;
+    if (!module) return nullptr;
     const EncodeKernelSpec spec{nullptr, entry, entry, bindings, push_bytes, false, 0, 0, EncodeGroup::Alone};
-    VkPipeline pipeline = VK_NULL_HANDLE;
+    KernelHandle pipeline = nullptr;
     EXPECT_TRUE(buildEncodePipeline(module->bytes, module->size, spec, &pipeline)) << entry;
     return pipeline;
 }
 
 uint64_t deviceCopy(const void* bytes, uint64_t size) {
     uint64_t buffer = 0;
-    EXPECT_EQ(gpuOps().memAlloc(&buffer, size), 0);
-    EXPECT_EQ(gpuOps().memcpyHtoD(buffer, bytes, size), 0);
+    EXPECT_EQ(gpuOps().memAlloc(&buffer, size), Error::None);
+    EXPECT_EQ(gpuOps().memcpyHtoD(buffer, bytes, size), Error::None);
     return buffer;
 }
 
 std::vector<uint32_t> readBack(uint64_t buffer, size_t words, StreamHandle stream) {
     std::vector<uint32_t> out(words);
-    EXPECT_EQ(gpuOps().memcpyDtoHAsync(out.data(), buffer, words * 4, stream), 0);
-    EXPECT_EQ(gpuOps().streamSynchronize(stream), 0);
+    EXPECT_EQ(gpuOps().memcpyDtoHAsync(out.data(), buffer, words * 4, stream), Error::None);
+    EXPECT_EQ(gpuOps().streamSynchronize(stream), Error::None);
     return out;
 }
 
 // Every case runs without a stream and on one.
 std::vector<StreamHandle> streams() {
     uint64_t stream = 0;
-    EXPECT_EQ(gpuOps().streamCreate(&stream, 0), 0);
+    EXPECT_EQ(gpuOps().streamCreate(&stream, 0), Error::None);
     return {0, stream};
 }
 
@@ -82,7 +82,7 @@ TEST(ProbeKernels, BlockScanMatchesTheHostBuild) {
                     uint64_t out = deviceCopy(std::vector<uint32_t>(count, 0xDEADBEEF).data(), count * 4);
                     uint32_t n = count, mode = byte_mode;
                     void* params[] = {&in, &out, &n, &mode};
-                    ASSERT_EQ(ops.launchKernel(kernel, blocks, 1, 1, 256, 1, 1, 0, stream, params, nullptr, nullptr), 0);
+                    ASSERT_EQ(ops.launchKernel(kernel, blocks, 1, 1, 256, 1, 1, 0, stream, params, nullptr, nullptr), Error::None);
                     EXPECT_EQ(readBack(out, count, stream), host);
                     ops.memFree(in);
                     ops.memFree(out);
@@ -123,7 +123,7 @@ TEST(ProbeKernels, WarpCompactionMatchesTheHostBuild) {
                 void* params[] = {&in, &kept_d, &counts_d, &lanes_d, &n, &mask};
                 ASSERT_EQ(ops.launchKernel(kernel, c.blocks * kWarpsPerBlock, 1, 1, 32, 2, 1, 0, stream, params,
                                            nullptr, nullptr),
-                          0);
+                          Error::None);
                 EXPECT_EQ(readBack(counts_d, counts.size(), stream), counts);
                 EXPECT_EQ(readBack(kept_d, kept.size(), stream), kept);
                 EXPECT_EQ(readBack(lanes_d, lanes.size(), stream), lanes);
@@ -165,7 +165,7 @@ TEST(ProbeKernels, AtomicsThroughABindingAndADeviceAddressMatchTheHostBuild) {
                 ASSERT_NE(address, 0u);
                 uint32_t low = uint32_t(address), high = uint32_t(address >> 32), n = c.count, bins = c.bins;
                 void* params[] = {&in, &summary_d, &low, &high, &n, &bins};
-                ASSERT_EQ(ops.launchKernel(kernel, blocks, 1, 1, 128, 1, 1, 0, stream, params, nullptr, nullptr), 0);
+                ASSERT_EQ(ops.launchKernel(kernel, blocks, 1, 1, 128, 1, 1, 0, stream, params, nullptr, nullptr), Error::None);
                 EXPECT_EQ(readBack(histogram_d, c.bins, stream), histogram);
                 std::vector<uint32_t> device_summary = readBack(summary_d, summary.size(), stream);
                 // Which thread wins the compare-and-swap is the schedule's choice.
@@ -204,7 +204,7 @@ TEST(ProbeKernels, GridsAboveTheWorkgroupLimitRunEveryWorkgroupOnce) {
                 uint64_t counts = deviceCopy(std::vector<uint32_t>(blocks, 0).data(), blocks * 4);
                 uint32_t row = g.x;
                 void* params[] = {&counts, &row};
-                ASSERT_EQ(ops.launchKernel(kernel, g.x, g.y, 1, 32, 1, 1, 0, stream, params, nullptr, nullptr), 0);
+                ASSERT_EQ(ops.launchKernel(kernel, g.x, g.y, 1, 32, 1, 1, 0, stream, params, nullptr, nullptr), Error::None);
                 EXPECT_EQ(readBack(counts, blocks, stream), host);
                 ops.memFree(counts);
             }
@@ -220,19 +220,19 @@ TEST(ProbeKernels, GridsAboveTheLimitAreRefusedForKernelsThatReadTheGridSize) {
         const KernelHandle kernel = buildProbe("kvnProbeWarpCompactKernel", 4, 8);
         ASSERT_NE(kernel, nullptr);
         uint64_t stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), 0);
+        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
         uint64_t words = deviceCopy(std::vector<uint32_t>(64, 0).data(), 256);
         uint32_t n = 0, mask = 0;
         void* params[] = {&words, &words, &words, &words, &n, &mask};
         testing::internal::CaptureStderr();
-        EXPECT_EQ(ops.launchKernel(kernel, 65536, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), -1);
+        EXPECT_EQ(ops.launchKernel(kernel, 65536, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), Error::BadRequest);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "error: procLaunchKernel: grid (65536,1,1) exceeds maxComputeWorkGroupCount (65535,65535,65535) "
                   "and the kernel reads its grid size\n");
         EXPECT_FALSE(streamRecord(stream)->compute_begun);
         // Within the limits it runs.
-        EXPECT_EQ(ops.launchKernel(kernel, 65534, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), 0);
-        EXPECT_EQ(ops.streamSynchronize(stream), 0);
+        EXPECT_EQ(ops.launchKernel(kernel, 65534, 1, 1, 32, 2, 1, 0, stream, params, nullptr, nullptr), Error::None);
+        EXPECT_EQ(ops.streamSynchronize(stream), Error::None);
     });
 }
 

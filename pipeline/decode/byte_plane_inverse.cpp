@@ -1,0 +1,28 @@
+#include "pipeline/decode/byte_plane_inverse.h"
+
+#include <cstring>
+
+#include "core/platform/platform.h"
+
+namespace kvn {
+
+Error bytePlaneInverseCpu(uint8_t* bytes, uint64_t n, uint8_t stride, uint64_t block) {
+    if (n == 0) return Error::None;
+    uint8_t* planes = static_cast<uint8_t*>(allocPages(n));
+    if (!planes) return Error::OutOfMemory;
+    std::memcpy(planes, bytes, n);
+    const uint64_t step = block == 0 ? n : block;
+    for (uint64_t start = 0; start < n; start += step) {
+        const uint64_t len = n - start < step ? n - start : step;
+        if (len < stride || len % stride != 0) continue;  // left as it is
+        const uint64_t elements = len / stride;
+        const uint8_t* in = planes + start;
+        uint8_t* out = bytes + start;
+        for (uint64_t b = 0; b < stride; ++b)
+            for (uint64_t e = 0; e < elements; ++e) out[e * stride + b] = in[b * elements + e];
+    }
+    freePages(planes, n);
+    return Error::None;
+}
+
+}  // namespace kvn

@@ -1,0 +1,78 @@
+#include "pipeline/decode/device_merkle.h"
+
+#include "kernels/format_constants.h"
+#include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/kernel_call.h"
+
+namespace kvn {
+namespace {
+
+constexpr uint32_t kMerkleGroup = 128;
+
+uint32_t groupsOf(uint32_t items) { return (items + kMerkleGroup - 1) / kMerkleGroup; }
+
+}  // namespace
+
+Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
+                         StreamHandle stream, DeviceBufferHandle output) {
+    const std::optional<KernelHandle> seg_hash = getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
+    const std::optional<KernelHandle> combine = getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
+    if (batch.merkle_leaves == 0 || !seg_hash || !combine) return Error::None;
+    const uint32_t leaves = batch.merkle_leaves;
+    KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
+    KVN_TRY(ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)));
+    const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
+    // The leaves are the frame's: the buffer holds the history of earlier
+    // blocks before this batch's bytes, and every leaf is hashed from there.
+    const uint64_t hashed = batch.out_off + batch.out_len;
+
+    const uint64_t block_chunks = (batch.out_len + batch.merkle_chunk_size - 1) / batch.merkle_chunk_size;
+    const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
+    const bool restore = batch.sc_table_off != 0 && block_chunks >= 2;
+    // Leaves over chunk starts the prefixes have not restored would judge
+    // other bytes than the caller gets.
+    if (restore && !prefix) return Error::KernelMissing;
+    if (restore) {
+        KVN_TRY(computeBarrier(stream));
+        // The batch's chunks start at out_off; the caller arms the pass only
+        // where that offset can be bound.
+        KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
+        call.buffer(output, batch.out_off).buffer(buffers.payload_buf);
+        call.wide(table_at).word(uint32_t(block_chunks)).word(batch.merkle_chunk_size).wide(batch.out_len);
+        KVN_TRY(call.launch(decoder, stream));
+    }
+    KVN_TRY(computeBarrier(stream));
+
+    // The prefixes are restored above: the leaves hash the output as it stands.
+    KernelCall hash(*seg_hash, leaves);
+    hash.buffer(output).buffer(slotHandle(decoder, kSegHashes));
+    hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
+    KVN_TRY(hash.launch(decoder, stream));
+    KVN_TRY(computeBarrier(stream));
+    KernelCall fold(*combine, groupsOf(leaves));
+    fold.buffer(slotHandle(decoder, kSegHashes)).buffer(slotHandle(decoder, kChunkHashes));
+    fold.word(leaves).word(batch.merkle_chunk_size).wide(hashed).word(batch.leaf_off);
+    KVN_TRY(fold.launch(decoder, stream));
+
+    const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
+    if (!batch.last_batch || !verdict) return Error::None;
+    KVN_TRY(ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS));
+    // XXH32 chains its stripes: the fold runs in passes, each carrying its
+    // lanes to the next through the cell; the last pass writes the verdict.
+    const uint32_t stripes = batch.leaf_total / 4;
+    for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
+        KVN_TRY(computeBarrier(stream));
+        KernelCall judge(*verdict, 1);
+        judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
+        judge.word(batch.leaf_total).word(batch.expected_root).word(first);
+        KVN_TRY(judge.launch(decoder, stream));
+        if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
+    }
+    if (!batch.verdict_dst) return Error::None;
+    KVN_TRY(computeBarrier(stream));
+    const GpuOpsTable& ops = gpuOps();
+    return checkCopy(ops.memcpyDtoHAsync ? ops.memcpyDtoHAsync(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4, stream)
+                                         : ops.memcpyDtoH(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4));
+}
+
+}  // namespace kvn

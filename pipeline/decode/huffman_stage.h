@@ -1,0 +1,31 @@
+// The Huffman stage of a decode batch at level 3 and up: the sub-chunk scan,
+// the compaction of its stream lists, the gather of stored off16 halves, the
+// merge of the Huffman lists, then the table build and the 4-stream decode
+// into the decoded-stream scratch.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "pipeline/decode/decode_batch.h"
+
+namespace kvn {
+
+// Scans and compacts the batch's sub-chunks and merges the Huffman lists;
+// *streams receives S = 4n when the decode kernel exists. KernelMissing when
+// a stage kernel is not built (a batch at this level never falls back to the
+// raw LZ kernel).
+Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
+                          uint64_t chunk_count, uint64_t payload_len, uint32_t subchunk_size, uint32_t* streams);
+
+// Table build, barrier, decode, barrier; with the split timer, the two
+// synchronised times on one line.
+Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t streams,
+                       bool split_timer);
+
+Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t slots,
+                           uint64_t payload_len);
+
+Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream);
+
+}  // namespace kvn

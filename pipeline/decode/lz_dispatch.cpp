@@ -1,0 +1,209 @@
+#include "pipeline/decode/lz_dispatch.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/platform/platform.h"
+#include "kernels/format_constants.h"
+#include "pipeline/decode/decode_dumps.h"
+#include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/kernel_call.h"
+#include "pipeline/device/backend_hooks.h"
+
+namespace kvn {
+namespace {
+
+// One warp per work item, blocks of two warps; the Vulkan modules of warp
+// kernels run one warp per workgroup, so the dispatch counts warps. The
+// pipelined kernel's block of four warps is one workgroup.
+constexpr uint32_t kLzWarpsPerBlock = 2;
+
+// A walk of a whole batch by one work item (chunks that may read each other,
+// in order) goes in windows of consecutive dispatches. lavapipe ends an
+// invocation's loops after 65,535 iterations in all; a window's estimated
+// cost stays well below that (about 30 iterations a chunk whatever its kind,
+// one per 32 stored bytes, and generously one per 4 coded bytes). A window
+// that still runs out reports KVN_LZ_STATUS_CUT. Windows start at multiples
+// of 64 chunks: descriptor (1536-byte) and index (256-byte) binding offsets
+// then meet every storage-buffer offset alignment (at most 256).
+constexpr uint32_t kLzWindowStep = 64;
+constexpr uint64_t kLzWindowBudget = 40000;
+
+uint64_t chunkWalkCost(const KvnChunkDesc& d) {
+    const bool coded = (d.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED;
+    return 32 + (coded ? d.decomp_size / 4 : d.decomp_size / 32);
+}
+
+// Fills the batch's own output range, never the history before it nor past
+// the batch: the destination may be the caller's buffer.
+Error fillDestination(const LzDispatch& lz) {
+    const char* text = envText("KVN_FILL_DST");
+    if (!text) return Error::None;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memsetD8) return Error::BackendNotAvailable;
+    // memsetD8 takes no offset: a batch with history is left unfilled.
+    if (lz.destination_off != 0 || lz.destination_bytes == 0) return Error::None;
+    return checkCopy(ops.memsetD8(lz.destination, fillByteFromText(text), lz.destination_bytes));
+}
+
+// The stage dumps of the general launch, each when its variable names a file.
+Error runStageDumps(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream) {
+    struct StageDump {
+        const char* variable;
+        DecodeSlot slot;
+        uint64_t offset;
+        uint64_t bytes;
+        bool show_offset;
+    };
+    const StageDump dumps[] = {
+        {"KVN_DUMP_TOK1", kEntropyScratch, batch.tok_region_off + batch.second_slot_off, 0x8000, true},
+        {"KVN_DUMP_LIT1", kEntropyScratch, batch.second_slot_off, 0x8000, false},
+        {"KVN_DUMP_OFF16_1", kEntropyScratch, batch.off16_region_off + batch.second_slot_off, 0x8000, false},
+        {"KVN_DUMP_LUT5", kHuffLuts, 5 * kHuffLutBytes, 1024, false},
+    };
+    for (const StageDump& d : dumps) {
+        const char* path = envText(d.variable);
+        if (!path) continue;
+        const DumpCopy copy = copySlotToFile(decoder, stream, d.slot, d.offset, d.bytes, path);
+        if (copy.error != Error::None) return copy.error;
+        if (copy.copied != Error::None) {
+            if (d.show_offset) std::fprintf(stderr, "%s[VK]: D2H failed: %s\n", d.variable, errorName(copy.copied));
+            continue;
+        }
+        if (d.show_offset)
+            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s (entropy_scratch+0x%" PRIx64 ")\n", d.variable,
+                         d.bytes, path, d.offset);
+        else
+            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s\n", d.variable, d.bytes, path);
+    }
+    return Error::None;
+}
+
+// The windows of a batch that one work item walks, in order, each dispatch
+// reading the output of the ones before. The descriptors (and first-sub-chunk
+// indices) are bound from the window's first chunk, so its work item 0 walks
+// exactly the window; the count cell keeps the batch's count, which is at
+// least the window's.
+template <class Launch>
+Error launchWindows(const LzDispatch& lz, StreamHandle stream, const Launch& launch) {
+    uint32_t first = 0;
+    while (first < lz.chunk_count) {
+        uint32_t end = first;
+        uint64_t cost = 0;
+        while (end < lz.chunk_count) {
+            const uint32_t step_end = std::min(end + kLzWindowStep, lz.chunk_count);
+            uint64_t step_cost = 0;
+            for (uint32_t c = end; c < step_end; ++c) step_cost += chunkWalkCost(lz.host_descs[c]);
+            if (end > first && cost + step_cost > kLzWindowBudget) break;
+            cost += step_cost;
+            end = step_end;
+        }
+        if (first > 0) {
+            KVN_TRY(computeBarrier(stream));
+        }
+        KVN_TRY(launch(first, end - first, 1u));
+        first = end;
+    }
+    return Error::None;
+}
+
+}  // namespace
+
+Error lzStatusError(uint32_t status) {
+    if (status & KVN_LZ_STATUS_CUT) {
+        std::fprintf(stderr, "error: the device ended an LZ decode loop early (loop budget); output incomplete\n");
+        return Error::GpuPipelineFailed;
+    }
+    if (status & KVN_LZ_STATUS_UNWRITTEN) return Error::BadChunkHeader;
+    return Error::None;
+}
+
+uint8_t fillByteFromText(const char* text) {
+    int base = 10;
+    const char* digits = text;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) base = 16, digits = text + 2;
+    else if (text[0] == '0' && (text[1] == 'o' || text[1] == 'O')) base = 8, digits = text + 2;
+    else if (text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) base = 2, digits = text + 2;
+    if (*digits == '\0') return 0xAA;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(digits, &end, base);
+    if (*end != '\0' || value > 0xFF || *digits == '-' || *digits == '+') return 0xAA;
+    return uint8_t(value);
+}
+
+LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
+                          const LzDispatch& lz) {
+    if (lz.chunk_count == 0) return {0, Error::None};
+    const double start = lz.split_timer ? hostTimeMs() : 0.0;
+    const uint32_t items = uint32_t((uint64_t(lz.chunk_count) + lz.chunks_per_item - 1) / lz.chunks_per_item);
+    const uint32_t groups = (items + 1) / 2;
+    // One work item walking the whole batch (chunks that may read each
+    // other, in order) goes in windows of consecutive dispatches.
+    const bool windowed = lz.host_descs && items == 1 && lz.chunk_count > kLzWindowStep;
+
+    const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
+    const bool use_raw = lz.huffman_streams == 0 && raw;
+    Error error = Error::None;
+    if (use_raw) {
+        const std::optional<KernelHandle> pipelined =
+            envPresent("KVN_VK_PIPELINE") ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
+        const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
+        const char* label = pipelined ? "kvnLzDecodeRawPipelinedKernel" : "kvnLzDecodeRawKernel";
+        const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
+            KernelCall call(pipelined ? *pipelined : *raw, launch_groups);
+            call.buffer(batch.payload_buf).buffer(batch.desc_buf, uint64_t(first) * sizeof(KvnChunkDesc));
+            call.buffer(lz.destination).buffer(lz.chunk_count_buf).buffer(lz.status);
+            call.word(per_item).word(lz.subchunk_size).wide(lz.dict_address).word(lz.dict_len);
+            call.word(lz.payload_end).word(lz.output_length);
+            return call.launch(decoder, stream, label);
+        };
+        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, workgroups);
+    } else {
+        const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
+        if (!general) return {0, Error::KernelMissing};
+        // Without decoded streams the kernel gets no scratch (a Huffman-coded
+        // stream then yields nothing) and an offsets table it does not read.
+        uint64_t scratch = 0;
+        if (lz.huffman_streams > 0) {
+            scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
+            if (scratch == 0) return {0, Error::BackendNotAvailable};
+        } else if (Error e = ensureDeviceSlot(decoder, kScratchOffsets, 16); e != Error::None) {
+            return {0, e};
+        }
+        const uint64_t token_scratch = scratch ? scratch + batch.tok_region_off : 0;
+        const uint64_t off16_scratch = scratch ? scratch + batch.off16_region_off : 0;
+        if (Error e = ensureDeviceSlot(decoder, kLzDiag, kLzDiagBytes); e != Error::None) return {0, e};
+        const GpuOpsTable& ops = gpuOps();
+        if (envPresent("KVN_DIAG_DUMP") && ops.memsetD8) ops.memsetD8(slotHandle(decoder, kLzDiag), 0, kLzDiagBytes);
+        if (Error e = fillDestination(lz); e != Error::None) return {0, e};
+        if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
+        const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
+            KernelCall call(*general, launch_groups);
+            call.buffer(batch.payload_buf).buffer(batch.desc_buf, uint64_t(first) * sizeof(KvnChunkDesc));
+            call.buffer(lz.destination).buffer(lz.chunk_count_buf);
+            call.buffer(slotHandle(decoder, kSubchunkStarts), uint64_t(first) * 4).buffer(lz.status);
+            call.buffer(slotHandle(decoder, kScratchOffsets));
+            call.word(per_item).word(lz.subchunk_size).wide(scratch).wide(token_scratch);
+            call.wide(off16_scratch).wide(lz.dict_address).word(lz.dict_len);
+            call.word(lz.output_length).word(lz.payload_end);
+            return call.launch(decoder, stream, "kvnLzDecodeKernel");
+        };
+        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, groups * kLzWarpsPerBlock);
+        if (error == Error::None) {
+            if (const char* path = envText("KVN_DIAG_DUMP")) {
+                if (Error e = writeLzDiagnostics(decoder, stream, path); e != Error::None) return {0, e};
+            }
+        }
+    }
+    if (error != Error::None) return {0, error};
+    if (!lz.split_timer) return {0, Error::None};
+    const GpuOpsTable& ops = gpuOps();
+    if (Error e = checkSync(ops.streamSynchronize ? ops.streamSynchronize(stream) : Error::BackendNotAvailable); e != Error::None)
+        return {0, e};
+    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None};
+}
+
+}  // namespace kvn

@@ -1,0 +1,51 @@
+// The LZ stage of a decode batch: picks the general or the raw kernel and
+// launches it, with the destination fill and the stage dumps that
+// environment variables ask for.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "pipeline/decode/decode_batch.h"
+
+namespace kvn {
+
+struct LzDispatch {
+    uint32_t chunks_per_item;
+    uint32_t subchunk_size;
+    uint32_t huffman_streams;  // S: 0 when the batch has no decoded streams
+    uint32_t chunk_count;
+    // The batch's descriptors when the host has them (the count is then
+    // exact): a walk of the whole batch by one work item goes in windows.
+    const KvnChunkDesc* host_descs;
+    bool split_timer;
+    DeviceBufferHandle chunk_count_buf;
+    DeviceBufferHandle destination;
+    DeviceBufferHandle status;  // the KVN_LZ_STATUS_* cell, zeroed before the launch
+    // The batch's output range in the destination, for KVN_FILL_DST.
+    uint64_t destination_off;
+    uint64_t destination_bytes;
+    uint32_t output_length;      // bytes the kernels may write: history plus batch
+    uint32_t payload_end;
+    uint64_t dict_address;
+    uint32_t dict_len;
+};
+
+struct LzResult {
+    uint64_t nanoseconds;  // the stage's host time when the split timer measured it
+    Error error;
+};
+
+LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
+                          const LzDispatch& lz);
+
+// The error for the status bits the LZ kernels reported: a loop cut short
+// (the device could not finish a valid frame) or output the frame's data left
+// unwritten (a corrupt frame); None for 0.
+Error lzStatusError(uint32_t status);
+
+// The value of KVN_FILL_DST as a byte (0x, 0o and 0b prefixes or decimal);
+// 0xAA when it does not parse.
+uint8_t fillByteFromText(const char* text);
+
+}  // namespace kvn

@@ -1,0 +1,29 @@
+// What each library's device layer supplies to the shared pipelines besides
+// the operations table. Each shared library links exactly one definition.
+#pragma once
+
+#include <cstdint>
+
+#include "pipeline/device/device_ops.h"
+
+namespace kvn {
+
+// Brings the device up once per process; true when it is ready (now or from
+// an earlier call). A failure is permanent.
+bool ensureDevice();
+
+// The caller's range [base, base + bytes) is about to be reused or given
+// back: the device layer forgets whatever it keeps of it.
+void releaseHostRange(const void* base, uint64_t bytes);
+
+// What the pipelines may ask of the device once it is up.
+bool deviceHasStorage16();              // kernels may read and write 16-bit storage
+uint64_t deviceBindingAlignment();      // a binding offset is a multiple of this
+uint64_t deviceBindingLimit();          // the most bytes one binding reaches
+// The buffer's device address, for kernels that follow addresses; 0 for no buffer.
+uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
+
+// A decompress call ended: the whole-decode profile restarts with the next one.
+void rearmDecodeProfile();
+
+}  // namespace kvn

@@ -1,0 +1,151 @@
+// The assembly stage of a frame body: every sub-chunk measured, then written
+// at its packed offset; the host chooses each chunk's record form, and the
+// frame assembly kernel lays out the block in the frame buffer, which is
+// copied back to the host destination.
+#include <cstring>
+#include <new>
+
+#include "core/encode/body_layout.h"
+#include "core/encode/frame_geometry.h"
+#include "core/encode/frame_limits.h"
+#include "pipeline/encode/body_encode.h"
+#include "pipeline/encode/encode_kernels.h"
+#include "pipeline/encode/encode_launch.h"
+#include "pipeline/encode/encoder_buffers.h"
+
+namespace kvn {
+namespace {
+
+// Shared with the assembly kernels: 13 u32 per sub-chunk. The Huffman words
+// stay 0 (not coded) until the entropy stage exists.
+struct AssembleRecord {
+    uint32_t lz_offset;
+    uint32_t lz_size;
+    uint32_t coded[8];  // offset and size of the literal, token, off16-high and off16-low streams
+    uint32_t raw_length;
+    uint32_t prefix_length;
+    uint32_t assembled_offset;
+};
+static_assert(sizeof(AssembleRecord) == kAssembleRecordBytes);
+
+Error upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
+    DeviceBuffer& buffer = encoderBuffer(encoder, which);
+    KVN_TRY(ensureEncodeDeviceBuffer(buffer, bytes));
+    return gpuOps().memcpyHtoD(buffer.handle, data, bytes);
+}
+
+// What the frame assembly kernel reads besides the sub-chunks: the chunk
+// tables of the layout and the head bytes.
+Error uploadFrameTables(EncoderState& encoder, const BodyLayout& layout, const std::vector<uint8_t>& head, uint64_t n) {
+    KVN_TRY(upload(kChunkBodyOffsets, encoder, layout.body_offsets.data(), 4 * n));
+    KVN_TRY(upload(kChunkPayloadLengths, encoder, layout.payload_lengths.data(), 4 * n));
+    KVN_TRY(upload(kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n));
+    return upload(kHeadBytes, encoder, head.data(), head.size());
+}
+
+uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
+
+Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzStage& stage, uint64_t* written) {
+    const GpuOpsTable& ops = gpuOps();
+    const EncodeKernelHandles& kernels = encodeKernels();
+    if (!kernels.assemble_measure_fn || !kernels.assemble_write_fn || !kernels.frame_assemble_fn)
+        return Error::KernelMissing;
+    const FrameGeometry& g = stage.geometry;
+    const uint64_t aw = stage.descs.size();
+    const uint64_t n = g.chunks;
+
+    std::vector<AssembleRecord> records;
+    std::vector<uint32_t> measured, sub_offsets;
+    BodyLayout layout;
+    try {
+        records.resize(aw);
+        measured.resize(aw);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    for (uint64_t i = 0; i < aw; ++i) {
+        const CompressChunkDesc& d = stage.descs[i];
+        records[i] = {d.out_offset, stage.lz_sizes[i], {}, d.length, d.first ? kFramePrefixBytes : 0, 0};
+    }
+
+    const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
+    DeviceBuffer& record_buffer = encoderBuffer(encoder, kAssembleRecords);
+    DeviceBuffer& measured_buffer = encoderBuffer(encoder, kMeasuredSizes);
+    KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
+    KVN_TRY(ensureEncodeDeviceBuffer(measured_buffer, 4 * aw));
+    KVN_TRY(ops.ctxSynchronize());
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape,
+                               u32(aw),
+                               {lz_output, lz_output, lz_output, lz_output, record_buffer.handle,
+                                measured_buffer.handle, measured_buffer.handle},
+                               {u32(aw)}));
+    KVN_TRY(ops.ctxSynchronize());
+    KVN_TRY(ops.memcpyDtoH(measured.data(), measured_buffer.handle, 4 * aw));
+
+    uint64_t assembled_bytes = 0;
+    KVN_TRY(placeSubChunks(measured, sub_offsets, &assembled_bytes));
+    for (uint64_t i = 0; i < aw; ++i) records[i].assembled_offset = sub_offsets[i];
+    DeviceBuffer& assembled = encoderBuffer(encoder, kAssembledOutput);
+    KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
+    KVN_TRY(ensureEncodeDeviceBuffer(assembled, assembled_bytes));
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
+                               {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, assembled.handle},
+                               {u32(aw)}));
+    KVN_TRY(ops.ctxSynchronize());
+
+    KVN_TRY(layoutBody(stage.descs, stage.lz_sizes, measured, sub_offsets, g.chunk, request.len, request.header_len,
+                       &layout));
+    // The frame's size is known before any kernel writes it: check it
+    // against the destination, and size the frame buffer to it rather than
+    // to the compress bound, which small chunks over data that does not
+    // shrink can exceed.
+    const uint64_t frame_len = layout.frame_len;
+    const uint64_t table_bytes = request.chunk_table ? 3 * n : 0;
+    if (frame_len + table_bytes > request.dst_cap) return Error::DestinationTooSmall;
+
+    // The head bytes: the header already at dst, then the block header.
+    std::vector<uint8_t> head;
+    try {
+        head.assign(request.dst, request.dst + request.header_len);
+        head.resize(request.header_len + kBlockHeaderBytes);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    storeLe32(head.data() + request.header_len, u32(layout.block_payload));
+    storeLe32(head.data() + request.header_len + 4, u32(request.len));
+
+    DeviceBuffer& frame = encoderBuffer(encoder, kOutputBuffer);
+    KVN_TRY(uploadFrameTables(encoder, layout, head, n));
+    KVN_TRY(ensureEncodeDeviceBuffer(frame, frame_len));
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", kernels.frame_assemble_fn, kFrameAssembleShape,
+                               u32(n + 1),
+                               {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,
+                                encoderBuffer(encoder, kChunkBodyOffsets).handle,
+                                encoderBuffer(encoder, kChunkPayloadLengths).handle,
+                                encoderBuffer(encoder, kChunkRecordOffsets).handle,
+                                encoderBuffer(encoder, kHeadBytes).handle, frame.handle},
+                               {u32(head.size()), kChunkHeaderByte0, kChunkHeaderByte1, u32(n), u32(g.chunk),
+                                u32(request.len), u32(layout.records_end), u32(layout.end_mark)}));
+    KVN_TRY(ops.ctxSynchronize());
+
+    KVN_TRY(ops.memcpyDtoH(request.dst, frame.handle, frame_len));
+    uint8_t* table = request.dst + frame_len;
+    for (uint64_t c = 0; c < table_bytes / 3; ++c) {
+        const uint32_t entry = chunkRecordLength(layout, c);
+        table[3 * c] = static_cast<uint8_t>(entry);
+        table[3 * c + 1] = static_cast<uint8_t>(entry >> 8);
+        table[3 * c + 2] = static_cast<uint8_t>(entry >> 16);
+    }
+    *written = frame_len + table_bytes;
+    return Error::None;
+}
+
+}  // namespace
+
+WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, const LzStage& stage) {
+    uint64_t written = 0;
+    const Error error = assembleInto(request, encoder, stage, &written);
+    return {error == Error::None ? written : 0, error};
+}
+
+}  // namespace kvn

@@ -1,0 +1,88 @@
+#include "pipeline/encode/compress_job.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/encode/byte_plane_choice.h"
+#include "core/encode/encode_params.h"
+#include "core/errors.h"
+#include "core/handle/handle.h"
+#include "core/interface/backend.h"
+#include "core/timing/last_timings.h"
+#include "core/timing/timing_records.h"
+#include "pipeline/device/backend_hooks.h"
+#include "pipeline/device/device_ops.h"
+#include "pipeline/encode/frame_planner.h"
+
+namespace kvn {
+namespace {
+
+// The result of a job whose frames are at dst_host: the size, after the
+// copy to the caller's device destination when there is one.
+int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint64_t size) {
+    if (encoder.dev_dst && !encoder.result_on_device && size != 0) {
+        const GpuOpsTable& ops = gpuOps();
+        if (!ops.memcpyHtoD) return compressStatusFromError(Error::BackendNotAvailable);
+        if (const Error e = ops.memcpyHtoD(encoder.dev_dst, job.dst_host, size); e != Error::None)
+            return compressStatusFromError(e);
+    }
+    return static_cast<int32_t>(size);
+}
+
+// The automatic byte-plane pass: with the stride the sample asks for, the
+// input is compressed again into a buffer of its own, and that output
+// replaces the first only when it is strictly smaller. It never turns a
+// success into a failure.
+WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, EncoderState& encoder,
+                                  WrittenBytes first) {
+    params.byte_plane_stride = chooseBytePlaneStride(job.src_host, job.src_len);
+    if (params.byte_plane_stride == 0) return first;
+    const uint64_t cap = job.dst_cap > 16 ? job.dst_cap : 16;
+    const std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[cap]);
+    if (!second) return first;
+    const WrittenBytes out = compressFrames(job.src_host, job.src_len, second.get(), cap, params, encoder);
+    if (out.error != Error::None || out.size >= first.size) return first;
+    std::memcpy(job.dst_host, second.get(), out.size);
+    return out;
+}
+
+}  // namespace
+
+void runCompressJob(CompressJob* job) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ensureDevice() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != Error::None) {
+        job->result = compressStatusFromError(Error::BackendNotAvailable);
+        return;
+    }
+    KvnHandle& handle = *job->handle;
+    EncoderState& encoder = handle.encoder;
+    const TimedJob timed(handle, JobSide::Encoder);
+    if (job->dev_src) encoder.dev_src = job->dev_src;
+    if (job->dev_dst) {
+        encoder.dev_dst = job->dev_dst;
+        encoder.result_on_device = false;
+    }
+    encoder.record_timings = job->opts.record_timings != 0;
+    encoder.stream = job->stream;
+
+    const EncodeParams params = encodeParamsFromOptions(job->opts);
+    // A source in device memory needs the device road of the frame writer
+    // (stored forms, trailers and the LZ input from the device), which is not built yet.
+    WrittenBytes out = encoder.dev_src ? WrittenBytes{0, Error::BadMode}
+                                       : compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap,
+                                                        params, encoder);
+    if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
+        out = secondPassWithStride(*job, params, encoder, out);
+    job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);
+
+    encoder.dev_src = 0;
+    encoder.dev_dst = 0;
+    encoder.result_on_device = false;
+    const bool had_stream = encoder.stream != 0;
+    encoder.stream = 0;
+    if (!had_stream) resolvePendingTimings(backend().deviceOps(), encoder.pending_timings, encoder.timings);
+    encoder.record_timings = false;
+}
+
+}  // namespace kvn

@@ -1,0 +1,30 @@
+// Launches of the encode kernels: the buffers become storage-buffer bindings
+// in order and the 32-bit words the push block, on stream 0 of the device
+// layer (the encoder waits for each stage with ctxSynchronize).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "core/handle/encoder_state.h"
+#include "pipeline/device/device_ops.h"
+
+namespace kvn {
+
+// Warp kernels run one warp per workgroup on Vulkan: a grid of B blocks of
+// W warps is dispatched as B x W workgroups.
+struct EncodeKernelShape {
+    uint32_t block_threads;
+    bool warp_kernel;
+};
+inline constexpr EncodeKernelShape kLzEncodeShape{32, true};
+inline constexpr EncodeKernelShape kAssembleShape{32, true};
+inline constexpr EncodeKernelShape kFrameAssembleShape{128, false};
+
+// None when the launch was recorded. When an encoder is given and records
+// timings, the launch is bracketed by a pair of events under `label`.
+Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
+                           uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
+                           std::initializer_list<uint32_t> words);
+
+}  // namespace kvn

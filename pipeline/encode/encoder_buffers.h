@@ -1,0 +1,58 @@
+// The encoder's device buffers by name: indices into the handle's table of
+// growable buffers, and the one way they grow.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "core/errors.h"
+#include "core/handle/encoder_state.h"
+
+namespace kvn {
+
+enum EncoderBuffer : uint32_t {
+    kOutputBuffer,         // the frame, when the caller gave no device destination
+    kInputCopy,            // the frame input, read by the LZ and assembly kernels
+    kLzOutput,             // one LZ output slot per sub-chunk
+    kDescBuffer,           // CompressChunkDesc per sub-chunk
+    kLzSizes,              // u32 LZ size per sub-chunk
+    kHashTables,           // the LZ hash tables of one launch; freed after it
+    kDiagBuffer,           // LZ diagnostics records (bound, not read, by the greedy kernels)
+    kDictBytes,            // the device copy of the dictionary
+    kDictTable,            // its position table
+    kAssembleRecords,      // AssembleRecord per sub-chunk
+    kMeasuredSizes,        // u32 encoded size per sub-chunk
+    kAssembledOutput,      // the encoded sub-chunks, packed
+    kChunkBodyOffsets,     // frame assembly inputs, one u32 per chunk
+    kChunkPayloadLengths,  //
+    kChunkRecordOffsets,   //
+    kHeadBytes,            // frame header and block header, written before the first chunk
+    kMerkleLeaves,         // u32 leaf per chunk of the frame input
+    kLeafScratch,          // the leaf hashes before they are placed
+    kPlaneSource,          // the element-major input of the byte-plane transform
+    kPlaneOutput,          // its plane-major output
+    kEncoderBufferCount
+};
+static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);
+
+// Grows the buffer to at least `bytes` by freeing it and allocating anew;
+// the contents are not kept. OutOfDeviceMemory (or OutOfMemory) when the
+// allocation is refused, BackendNotAvailable without the device operations;
+// the buffer is then empty.
+Error ensureEncodeDeviceBuffer(DeviceBuffer& buffer, uint64_t bytes);
+
+struct BufferRequest {
+    DeviceBuffer* buffer;
+    uint64_t bytes;
+};
+// Each in turn; the first error ends the list.
+Error ensureEncodeDeviceBuffers(std::initializer_list<BufferRequest> requests);
+
+inline DeviceBuffer& encoderBuffer(EncoderState& encoder, EncoderBuffer which) {
+    return encoder.device_buffers[which];
+}
+
+// Frees one buffer at once (the hash tables, which only one launch needs).
+void freeEncodeDeviceBuffer(DeviceBuffer& buffer);
+
+}  // namespace kvn

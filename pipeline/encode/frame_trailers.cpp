@@ -1,0 +1,51 @@
+#include "pipeline/encode/frame_trailers.h"
+
+#include "core/format/frame_header.h"
+#include "core/integrity/merkle.h"
+#include "core/integrity/xxh32.h"
+#include "pipeline/encode/device_merkle.h"
+
+namespace kvn {
+namespace {
+
+// The leaf size is the chunk size of the header just written.
+uint64_t merkleLeafSize(const uint8_t* frame, uint64_t written, const EncodeParams& params) {
+    const FrameHeader header = parseFrameHeader(frame, written);
+    return frameChunkSize(header.error == Error::None ? header.sc_group_size : chunkFraction(params));
+}
+
+}  // namespace
+
+WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, uint64_t written,
+                            const EncodeParams& params, EncoderState& encoder) {
+    uint64_t o = written;
+    if (params.checksum) {
+        if (o + 4 > cap) return {0, Error::DestinationTooSmall};
+        storeLe32(dst + o, xxh32(src, len));
+        o += 4;
+    }
+    if (params.merkle) {
+        if (o + 4 > cap) return {0, Error::DestinationTooSmall};
+        uint32_t root = kEmptyMerkleRoot;
+        if (len != 0) {
+            const uint64_t leaf_size = merkleLeafSize(dst, o, params);
+            std::optional<uint32_t> device_root;
+            if (deviceMerkleAvailable()) {
+                device_root = deviceLeavesRoot(encoder, len, leaf_size);
+                if (!device_root && !encoder.merkle_leaves_valid) device_root = deviceMerkleRoot(src, len, leaf_size);
+            }
+            if (device_root) {
+                root = *device_root;
+            } else {
+                const MerkleRoot r = chunkMerkleRoot(src, len, leaf_size);
+                if (r.error != Error::None) return {0, Error::OutOfMemory};
+                root = r.root;
+            }
+        }
+        storeLe32(dst + o, root);
+        o += 4;
+    }
+    return {o, Error::None};
+}
+
+}  // namespace kvn

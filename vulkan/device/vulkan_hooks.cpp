@@ -1,0 +1,30 @@
+// The shared pipelines' hooks, answered by the Vulkan device layer.
+#include "pipeline/device/backend_hooks.h"
+
+#include "vulkan/device/host_import.h"
+#include "vulkan/device/vulkan_context.h"
+
+namespace kvn {
+
+bool ensureDevice() { return ensureVulkanContext(); }
+
+void releaseHostRange(const void* base, uint64_t bytes) { releaseHostImports(base, bytes); }
+
+bool deviceHasStorage16() { return vulkanContext().storage_16bit; }
+
+uint64_t deviceBindingAlignment() { return vulkanContext().min_storage_buffer_offset_alignment; }
+
+uint64_t deviceBindingLimit() {
+    // A limit of 0 counts as 0xFFFFFFFF.
+    const uint64_t range = vulkanContext().max_storage_buffer_range;
+    return range ? range : 0xFFFFFFFFull;
+}
+
+void rearmDecodeProfile() {
+    VulkanContext& ctx = vulkanContext();
+    if (!ctx.decode_profiling) return;
+    ctx.profile_start_stamped = false;
+    ctx.profile_end_stamped = false;
+}
+
+}  // namespace kvn
