@@ -47,7 +47,7 @@ Bytes randomBytes(uint64_t n, uint32_t seed);
 // Text with repeats at every distance class: a real file, cut or repeated to n bytes.
 Bytes realFile(const char* path, uint64_t n);
 
-// The reference encoder's frame for a level 1 or 2 call with these options
+// The reference encoder's frame for a level 1 to 4 call with these options
 // (level, chunk fraction, built-in dictionary 1, checksum, Merkle root).
 Bytes referenceFrame(const Bytes& input, const CompressOpts& opts);
 
