@@ -102,18 +102,12 @@ std::vector<AssembleRecord> assembleRecords(const FrameGeometry& frame, std::spa
     return records;
 }
 
-uint32_t huffCapacity(uint32_t n) { return n == 0 ? 0 : (2 * n + KVN_HUFF_CAPACITY_SLACK) & ~3u; }
-
 HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs) {
     HuffBatchResult r;
     const uint32_t n = uint32_t(descs.size());
-    uint32_t largest = 0;
     uint64_t out_bytes = 0;
-    for (const HuffEncodeDesc& d : descs) {
-        largest = std::max(largest, d.count);
-        out_bytes = std::max<uint64_t>(out_bytes, uint64_t(d.out_off) + d.out_cap);
-    }
-    const uint32_t lane_width = ((largest >> 5) * 2 + 143) & ~15u;
+    for (const HuffEncodeDesc& d : descs) out_bytes = std::max<uint64_t>(out_bytes, uint64_t(d.out_off) + d.out_cap);
+    const uint32_t lane_width = huffLaneWidth(descs);
     const uint32_t desc_buffer = rig.buffer(std::span(reinterpret_cast<const uint8_t*>(descs.data()), n * sizeof(HuffEncodeDesc)));
     // Tables, sizes and output start dirty: the kernels write all they report.
     const uint32_t lengths = rig.buffer(256 * size_t(n), 0xA5), codes = rig.buffer(1024 * size_t(n), 0xA5);
@@ -135,32 +129,6 @@ HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const
     return r;
 }
 
-std::vector<HuffEncodeDesc> streamDescs(std::span<const LzStreamScan> scans, int kind) {
-    std::vector<HuffEncodeDesc> out;
-    uint32_t at = 0;
-    for (const LzStreamScan& s : scans) {
-        const uint32_t off = kind == 0 ? s.lit_off : s.tok_off, n = kind == 0 ? s.lit_count : s.tok_count;
-        out.push_back({off, n, 1, at, huffCapacity(n)});
-        at += huffCapacity(n);
-    }
-    return out;
-}
-
-std::vector<HuffEncodeDesc> off16Descs(std::span<const LzStreamScan> scans) {
-    const size_t aw = scans.size();
-    std::vector<HuffEncodeDesc> out(2 * aw, HuffEncodeDesc{0, 0, 2, 0, 0});
-    uint32_t at = 0;
-    for (size_t i = 0; i < aw; ++i) {
-        const LzStreamScan& s = scans[i];
-        if (s.off16_count < 32 || s.off16_off == 0) continue;
-        const uint32_t cap = huffCapacity(s.off16_count);
-        out[i] = {s.off16_off + 1, s.off16_count, 2, at, cap};
-        out[aw + i] = {s.off16_off, s.off16_count, 2, at + cap, cap};
-        at += 2 * cap;
-    }
-    return out;
-}
-
 std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
                                         std::string& fault) {
     const uint32_t aw = uint32_t(frame.descs.size());
@@ -175,9 +143,9 @@ HuffmanStage runHuffmanStage(KernelRig& rig, const FrameGeometry& frame, const L
     HuffmanStage h;
     h.scans = runStreamScan(rig, frame, lz, h.fault);
     if (!h.fault.empty()) return h;
-    h.descs[0] = streamDescs(h.scans, 0);
-    h.descs[1] = streamDescs(h.scans, 1);
-    h.descs[2] = off16Descs(h.scans);
+    streamJobs(h.scans, HuffKind::Literals, h.descs[0]);
+    streamJobs(h.scans, HuffKind::Tokens, h.descs[1]);
+    off16Jobs(h.scans, h.descs[2]);
     for (int k = 0; k < 3 && h.fault.empty(); ++k) {
         h.batches[k] = runHuffBatch(rig, lz.lz_buffer, h.descs[k]);
         h.fault = h.batches[k].fault;

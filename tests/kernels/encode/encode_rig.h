@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "core/encode/huffman_jobs.h"
 #include "core/format/chunk_records.h"
 #include "tests/kernels/rig/kernel_rig.h"
 #include "tests/reference/reference_codec.h"
@@ -72,21 +73,12 @@ struct HuffBatchResult {
 
 HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs);
 
-// Output room of a stream of n symbols: (2n + 359) rounded down to 4 bytes, 0 for none.
-uint32_t huffCapacity(uint32_t n);
-
-// Descriptors of one stream per scan record (literals: kind 0, tokens: 1),
-// placed one after the other; and of the split off16 streams: high bytes of
-// every sub-chunk first, then low bytes, each sub-chunk's pair side by side,
-// only for 32 entries or more (count 0 otherwise).
-std::vector<HuffEncodeDesc> streamDescs(std::span<const LzStreamScan> scans, int kind);
-std::vector<HuffEncodeDesc> off16Descs(std::span<const LzStreamScan> scans);
-
 // The scan kernel over every sub-chunk's LZ output.
 std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
                                         std::string& fault);
 
-// The whole Huffman stage of a frame: literal, token and off16 batches.
+// The whole Huffman stage of a frame: literal, token and off16 batches,
+// with the jobs the body encoder gives them.
 struct HuffmanStage {
     std::string fault;
     std::vector<LzStreamScan> scans;
