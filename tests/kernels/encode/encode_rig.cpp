@@ -1,6 +1,7 @@
 #include "encode_rig.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "core/format/frame_header.h"
 
@@ -24,6 +25,14 @@ FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor) {
     }
     f.chunk_first_sub.push_back(uint32_t(f.descs.size()));
     return f;
+}
+
+std::vector<uint8_t> fileHead(const std::string& path, size_t n) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> out(n);
+    file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(n));
+    out.resize(static_cast<size_t>(file.gcount()));
+    return out;
 }
 
 LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame, const LzRun& run) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/encode/huffman_jobs.h"
@@ -24,6 +25,9 @@ struct FrameGeometry {
 };
 
 FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor = 0);
+
+// The first n bytes of a file (fewer when it is shorter; none when missing).
+std::vector<uint8_t> fileHead(const std::string& path, size_t n);
 
 struct LzRun {
     const char* kernel = "kvnLzEncodeGreedyKernel";

@@ -7,7 +7,6 @@
 
 #include <bit>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <numeric>
 
@@ -170,14 +169,6 @@ TEST(HuffmanEncode, PinnedStreamsEqualTheReference) {
     }
 }
 
-std::vector<uint8_t> corpusHead(const char* name, size_t n) {
-    std::ifstream file(std::string(KVN_CORPUS_DIR) + "/" + name, std::ios::binary);
-    std::vector<uint8_t> out(n);
-    file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(n));
-    out.resize(static_cast<size_t>(file.gcount()));
-    return out;
-}
-
 // Where the streams of a sub-chunk lie in its LZ output, from the reference
 // streams' counts and the layout (the scan kernel reads them from the bytes).
 LzStreamScan expectedScan(const ref::SubChunkStreams& s, const CompressChunkDesc& d) {
@@ -215,7 +206,7 @@ const CorpusCase kCorpus[] = {
 // against the reference, and the frame body the assembly then writes equal
 // to the reference encoder's block, which the reference decoder reads back.
 void expectCorpusStage(const CorpusCase& c) {
-    const std::vector<uint8_t> input = corpusHead(c.file, c.bytes);
+    const std::vector<uint8_t> input = fileHead(std::string(KVN_CORPUS_DIR) + "/" + c.file, c.bytes);
     ASSERT_FALSE(input.empty()) << "corpus file missing";
     const ref::EncodeOptions options = ref::encodeOptionsForLevel(c.level, c.fraction);
     const FrameGeometry frame = planFrame(input.size(), c.fraction);
