@@ -39,8 +39,10 @@ struct EncoderState {
     bool dict_table_ready = false;
 
     uint32_t min_dist_floor = 0;
+    // The frame cap of the last call, for its level and chunk size.
     uint64_t frame_cap = 0;
     int32_t frame_cap_level = 0;
+    uint64_t frame_cap_chunk = 0;
 
     // Device Merkle leaves of the frame being encoded.
     bool merkle_leaves_wanted = false;

@@ -20,6 +20,10 @@ void releaseHostRange(const void* base, uint64_t bytes);
 bool deviceHasStorage16();              // kernels may read and write 16-bit storage
 uint64_t deviceBindingAlignment();      // a binding offset is a multiple of this
 uint64_t deviceBindingLimit();          // the most bytes one binding reaches
+// The largest device-local memory heap in bytes (0 when unknown), and whether
+// the device is an integrated GPU; they size the frames of a compress call.
+uint64_t deviceLocalHeapBytes();
+bool deviceIsIntegrated();
 // The buffer's device address, for kernels that follow addresses; 0 for no buffer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
 

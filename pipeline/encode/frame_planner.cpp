@@ -1,11 +1,17 @@
 #include "pipeline/encode/frame_planner.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
 #include "core/dict/dictionary_lookup.h"
+#include "core/encode/frame_cap.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
 #include "core/encode/level_table.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
+#include "core/platform/platform.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/frame_encode.h"
 
@@ -28,17 +34,62 @@ Error refuseUnbuilt(const EncodeParams& params) {
     return Error::None;
 }
 
-// Until inputs are split into frames, an input the device cannot take in
-// one frame is refused before any device work: its bindings would pass the
-// device's storage-buffer range, or its sizes their header fields.
-Error refuseOversizedFrame(uint64_t len, const EncodeParams& params) {
-    // A fraction the header cannot carry is refused by the header writer.
-    if (len <= kMaxStoredInput || frameChunkSize(chunkFraction(params)) == 0) return Error::None;
-    const FrameGeometry g = frameGeometry(len, chunkFraction(params));
+// Whether a frame of len bytes fits the device's bindings and its header
+// fields; a frame that does not is refused before any device work.
+Error frameFits(uint64_t len, float fraction) {
+    if (len <= kMaxStoredInput) return Error::None;
+    const FrameGeometry g = frameGeometry(len, fraction);
     if (storedFrame(g)) return blockLengthFits(len) ? Error::None : Error::ContentSizeTooLarge;
-    // Without a device the frame fails with the device's status.
-    if (!ensureDevice()) return Error::None;
     return checkCompressedFrameFits(g, len, deviceBindingLimit());
+}
+
+void printIntegratedNotice() {
+    static bool printed = false;
+    if (printed || envPresent("KVN_NO_HINTS")) return;
+    printed = true;
+    std::fputs("FYI: integrated GPU + L5: per-frame cap at 64 MB to stay under Windows TDR\n"
+               "     (chain parser otherwise exceeds the 2 s GPU compute timeout on iGPU).\n"
+               "     1 GB input ~= 16 frames. To allow larger frames set\n"
+               "     HKLM\\SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers\\TdrDelay (DWORD)\n"
+               "     to a larger value (default 2) and reboot. Set KVN_NO_HINTS=1 to silence.\n",
+               stderr);
+}
+
+// The largest frame of this call, in whole chunks: the cap the encoder keeps
+// for its level and chunk size, else one worked out now and halved until such
+// a frame fits the device's bindings.
+std::optional<uint64_t> frameCapOfCall(EncoderState& encoder, int32_t level, float fraction) {
+    const uint64_t chunk = frameChunkSize(fraction);
+    if (encoder.frame_cap != 0 && encoder.frame_cap_level == level && encoder.frame_cap_chunk == chunk)
+        return encoder.frame_cap;
+    const FrameCap cap = frameCap(level, chunk, envText("KVN_FRAME_CAP"),
+                                  {deviceLocalHeapBytes(), deviceBindingLimit(), deviceIsIntegrated()});
+    if (cap.integrated_limit) printIntegratedNotice();
+    uint64_t bytes = cap.bytes;
+    while (frameFits(bytes, fraction) != Error::None) {
+        bytes /= 2;
+        bytes -= bytes % chunk;
+        if (bytes < chunk) return std::nullopt;
+    }
+    encoder.frame_cap = bytes;
+    encoder.frame_cap_level = level;
+    encoder.frame_cap_chunk = chunk;
+    return bytes;
+}
+
+// The frames of src, `frame` bytes each but the last, written one after
+// another at dst.
+WrittenBytes compressSplit(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
+                           EncoderState& encoder, uint64_t frame) {
+    uint64_t read = 0, written = 0;
+    while (read < len) {
+        const uint64_t n = std::min(frame, len - read);
+        const WrittenBytes out = compressFrame(src + read, n, dst + written, cap - written, params, encoder);
+        if (out.error != Error::None) return out;
+        read += n;
+        written += out.size;
+    }
+    return {written, Error::None};
 }
 
 }  // namespace
@@ -58,7 +109,14 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
         !(params.sc_group_size > kMaxScGroupSize))
         return {0, Error::BadScGroupSize};
     if (cap < compressBound(len)) return {0, Error::DestinationTooSmall};
-    if (const Error e = refuseOversizedFrame(len, params); e != Error::None) return {0, e};
+    // Without a device every frame fails with the device's status.
+    if (!ensureDevice()) return {0, Error::BackendNotAvailable};
+    // A fraction above 65536 has no chunk size: its one frame is refused by
+    // the header writer, which cannot write it.
+    const float fraction = chunkFraction(params);
+    const std::optional<uint64_t> frame_cap =
+        frameChunkSize(fraction) == 0 ? len : frameCapOfCall(encoder, params.level, fraction);
+    if (!frame_cap) return {0, Error::ContentSizeTooLarge};
 
     releaseCallerImports(src, len, dst, cap);
     if (params.use_dict) {
@@ -68,7 +126,9 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
             return {0, e};
         }
     }
-    const WrittenBytes frame = compressFrame(src, len, dst, cap, params, encoder);
+    const WrittenBytes frame = len <= *frame_cap
+                                   ? compressFrame(src, len, dst, cap, params, encoder)
+                                   : compressSplit(src, len, dst, cap, params, encoder, *frame_cap);
     releaseCallerImports(src, len, dst, cap);
     if (frame.error == Error::None && frame.size > kMaxResultSize) return {0, Error::ContentSizeTooLarge};
     return frame;

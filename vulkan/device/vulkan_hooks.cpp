@@ -20,6 +20,18 @@ uint64_t deviceBindingLimit() {
     return range ? range : 0xFFFFFFFFull;
 }
 
+uint64_t deviceLocalHeapBytes() {
+    const VkPhysicalDeviceMemoryProperties& memory = vulkanContext().memory_properties;
+    uint64_t largest = 0;
+    for (uint32_t i = 0; i < memory.memoryHeapCount && i < VK_MAX_MEMORY_HEAPS; ++i) {
+        const VkMemoryHeap& heap = memory.memoryHeaps[i];
+        if ((heap.flags & VK_MEMORY_HEAP_DEVICE_LOCAL_BIT) && heap.size > largest) largest = heap.size;
+    }
+    return largest;
+}
+
+bool deviceIsIntegrated() { return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU; }
+
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.decode_profiling) return;

@@ -3,7 +3,6 @@
 // cover the caller's element-major bytes on every trailer road, KVN_BYTE_PLANE
 // names a stride when the caller gives none, and the automatic stride keeps
 // the smaller of its two passes.
-#include <cstdlib>
 #include <cstring>
 
 #include "core/format/frame_header.h"
@@ -35,19 +34,6 @@ Bytes samples16(uint32_t count) {
     }
     return out;
 }
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() { unsetenv(name_); }
-
-private:
-    const char* name_;
-};
 
 using BytePlaneFramesTest = EncodeTest;
 

@@ -1,6 +1,7 @@
 #include "encode_test_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -8,6 +9,7 @@
 #include "core/dict/builtin_dictionary.h"
 #include "core/encode/level_table.h"
 #include "core/format/compress_bound.h"
+#include "core/format/frame_walk.h"
 #include "reference/reference_codec.h"
 
 namespace kvn::test {
@@ -33,6 +35,25 @@ Bytes EncodeTest::compressOk(const Bytes& input, const CompressOpts& opts) {
     EXPECT_EQ(compress(input, opts, &out), 0u);
     return out;
 }
+
+std::vector<uint64_t> frameSizes(const Bytes& stream) {
+    std::vector<uint64_t> sizes;
+    for (uint64_t pos = 0; pos < stream.size();) {
+        const FrameStep step = nextFrame(stream.data(), stream.size(), pos);
+        EXPECT_EQ(step.error, Error::None);
+        if (step.error != Error::None || step.ends_input) break;
+        sizes.push_back(step.raw_total);
+        pos += step.length;
+    }
+    return sizes;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() { unsetenv(name_); }
 
 Bytes repeated(uint64_t n, uint8_t byte) { return Bytes(n, byte); }
 

@@ -32,6 +32,18 @@ protected:
     void* handle_ = nullptr;
 };
 
+// An environment variable set (or, for null, unset) for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+};
+
 // Options of a call at `level` with both trailers, the checksum and the Merkle root.
 inline CompressOpts withTrailers(int32_t level) {
     CompressOpts opts{};
@@ -46,6 +58,9 @@ Bytes repeated(uint64_t n, uint8_t byte);
 Bytes randomBytes(uint64_t n, uint32_t seed);
 // Text with repeats at every distance class: a real file, cut or repeated to n bytes.
 Bytes realFile(const char* path, uint64_t n);
+
+// The content sizes of the frames of a compressed stream, in order.
+std::vector<uint64_t> frameSizes(const Bytes& stream);
 
 // The reference encoder's frame for a level 1 to 4 call with these options
 // (level, chunk fraction, built-in dictionary 1, checksum, Merkle root).
