@@ -195,6 +195,10 @@
 #define KVN_HUFF_LUT_LONG 3u
 // Encoder output room for a stream of n symbols: (2n + 359) & ~3.
 #define KVN_HUFF_CAPACITY_SLACK 359u
+// The encoder codes streams of fewer symbols than this (its tree keys,
+// weight << 9 | list position, then fit 31 bits); a sub-chunk's streams hold
+// at most KVN_SUBCHUNK_SIZE.
+#define KVN_HUFF_ENC_MAX_SYMBOLS 4194304u
 
 // ---- Merkle verdict --------------------------------------------------------
 // Stripes (4 leaves) each verdict pass folds: a pass's loop stays far inside

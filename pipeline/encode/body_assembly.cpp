@@ -17,7 +17,7 @@ namespace kvn {
 namespace {
 
 // Shared with the assembly kernels: 13 u32 per sub-chunk. The Huffman words
-// stay 0 (not coded) until the entropy stage exists.
+// stay 0 (not coded) where the Huffman stage coded nothing.
 struct AssembleRecord {
     uint32_t lz_offset;
     uint32_t lz_size;
@@ -45,7 +45,21 @@ Error uploadFrameTables(EncoderState& encoder, const BodyLayout& layout, const s
 
 uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
 
-Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzStage& stage, uint64_t* written) {
+// The coded-stream words of sub-chunk i of aw: literal, token, off16 high
+// and low halves (the off16 jobs hold every high half, then every low half).
+void takeCodedStreams(const HuffmanResults& huffman, uint64_t i, uint64_t aw, uint32_t* coded) {
+    const uint64_t jobs[4] = {i, i, i, aw + i};
+    const HuffStreamKind kinds[4] = {kHuffLiteralStreams, kHuffTokenStreams, kHuffOff16Streams, kHuffOff16Streams};
+    for (int s = 0; s < 4; ++s) {
+        const std::vector<uint32_t>& sizes = huffman.sizes[kinds[s]];
+        if (jobs[s] >= sizes.size()) continue;
+        coded[2 * s] = huffman.offsets[kinds[s]][jobs[s]];
+        coded[2 * s + 1] = sizes[jobs[s]];
+    }
+}
+
+Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzStage& stage,
+                   const HuffmanResults& huffman, uint64_t* written) {
     const GpuOpsTable& ops = gpuOps();
     const EncodeKernelHandles& kernels = encodeKernels();
     if (!kernels.assemble_measure_fn || !kernels.assemble_write_fn || !kernels.frame_assemble_fn)
@@ -66,9 +80,15 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     for (uint64_t i = 0; i < aw; ++i) {
         const CompressChunkDesc& d = stage.descs[i];
         records[i] = {d.out_offset, stage.lz_sizes[i], {}, d.length, d.first ? kFramePrefixBytes : 0, 0};
+        takeCodedStreams(huffman, i, aw, records[i].coded);
     }
 
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
+    // A kind that was not coded binds the LZ output in its place (not read).
+    const EncoderBuffer coded_buffers[kHuffStreamKinds] = {kHuffLiterals, kHuffTokens, kHuffOff16};
+    DeviceBufferHandle coded[kHuffStreamKinds];
+    for (uint32_t k = 0; k < kHuffStreamKinds; ++k)
+        coded[k] = huffman.sizes[k].empty() ? lz_output : encoderBuffer(encoder, coded_buffers[k]).handle;
     DeviceBuffer& record_buffer = encoderBuffer(encoder, kAssembleRecords);
     DeviceBuffer& measured_buffer = encoderBuffer(encoder, kMeasuredSizes);
     KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
@@ -76,7 +96,7 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     KVN_TRY(ops.ctxSynchronize());
     KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape,
                                u32(aw),
-                               {lz_output, lz_output, lz_output, lz_output, record_buffer.handle,
+                               {lz_output, coded[0], coded[1], coded[2], record_buffer.handle,
                                 measured_buffer.handle, measured_buffer.handle},
                                {u32(aw)}));
     KVN_TRY(ops.ctxSynchronize());
@@ -89,7 +109,7 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
     KVN_TRY(ensureEncodeDeviceBuffer(assembled, assembled_bytes));
     KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
-                               {lz_output, lz_output, lz_output, lz_output, record_buffer.handle, assembled.handle},
+                               {lz_output, coded[0], coded[1], coded[2], record_buffer.handle, assembled.handle},
                                {u32(aw)}));
     KVN_TRY(ops.ctxSynchronize());
 
@@ -142,9 +162,10 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
 
 }  // namespace
 
-WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, const LzStage& stage) {
+WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, const LzStage& stage,
+                          const HuffmanResults& huffman) {
     uint64_t written = 0;
-    const Error error = assembleInto(request, encoder, stage, &written);
+    const Error error = assembleInto(request, encoder, stage, huffman, &written);
     return {error == Error::None ? written : 0, error};
 }
 

@@ -1,5 +1,6 @@
 #include "pipeline/encode/body_encode.h"
 
+#include "core/encode/level_table.h"
 #include "core/format/frame_header.h"
 
 namespace kvn {
@@ -12,7 +13,9 @@ WrittenBytes encodeBodyGpu(const BodyRequest& request, EncoderState& encoder) {
         return writeStoredBody(request.dst, request.dst_cap, request.header_len, request.src, request.len);
     }
     if (const Error e = runLzStage(request, encoder, stage); e != Error::None) return {0, e};
-    return assembleBody(request, encoder, stage);
+    HuffmanResults huffman;
+    if (levelParams(request.level).entropy_coded) runHuffmanStage(encoder, stage.descs.size(), huffman);
+    return assembleBody(request, encoder, stage, huffman);
 }
 
 }  // namespace kvn

@@ -9,6 +9,7 @@
 #include "core/encode/chunk_descriptors.h"
 #include "core/encode/frame_header_writer.h"
 #include "core/handle/encoder_state.h"
+#include "pipeline/encode/huffman_stage.h"
 
 namespace kvn {
 
@@ -38,8 +39,10 @@ struct LzStage {
 // reads the LZ sizes back.
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage);
 
-// Measures and writes the sub-chunks, lays out and assembles the frame on
+// Measures and writes the sub-chunks (each stream coded where the Huffman
+// stage coded it and that is smaller), lays out and assembles the frame on
 // the device, appends the chunk-size table and copies the frame back.
-WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, const LzStage& stage);
+WrittenBytes assembleBody(const BodyRequest& request, EncoderState& encoder, const LzStage& stage,
+                          const HuffmanResults& huffman);
 
 }  // namespace kvn

@@ -31,6 +31,15 @@ enum EncoderBuffer : uint32_t {
     kLeafScratch,          // the leaf hashes before they are placed
     kPlaneSource,          // the element-major input of the byte-plane transform
     kPlaneOutput,          // its plane-major output
+    kScanRecords,          // LzStreamScan per sub-chunk
+    kHuffJobs,             // HuffEncodeDesc per stream of one batch
+    kHuffLengths,          // 256 code lengths (u8) per stream
+    kHuffCodes,            // 256 codes (u32) per stream
+    kHuffLaneScratch,      // 32 lane areas per stream
+    kHuffSizes,            // u32 coded size per stream
+    kHuffLiterals,         // the coded streams of each kind
+    kHuffTokens,           //
+    kHuffOff16,            //
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);

@@ -1,5 +1,5 @@
 // Real files (the folder KVN_CORPUS_DIR names, built by scripts/test.sh from
-// Debian packages) compressed on lavapipe at levels 1 and 2: each frame is
+// Debian packages) compressed on lavapipe at levels 1 to 4: each frame is
 // the reference encoder's frame byte for byte, and both decoders restore the
 // file from it; the numeric files also with the automatic byte-plane stride.
 #include <gtest/gtest.h>
@@ -51,6 +51,8 @@ constexpr Setting kSettings[] = {
     {"level 1", 1, 0.0f, false},
     {"level 2", 2, 0.0f, false},
     {"level 2, half chunks, checksum and Merkle root", 2, 0.5f, true},
+    {"level 3, checksum and Merkle root", 3, 0.0f, true},
+    {"level 4, half chunks, checksum and Merkle root", 4, 0.5f, true},
 };
 
 class CorpusRoundTrip : public EncodeTest, public ::testing::WithParamInterface<std::string> {};

@@ -1,6 +1,7 @@
 #include "encode_rig.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "core/format/frame_header.h"
 
@@ -24,6 +25,14 @@ FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor) {
     }
     f.chunk_first_sub.push_back(uint32_t(f.descs.size()));
     return f;
+}
+
+std::vector<uint8_t> fileHead(const std::string& path, size_t n) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> out(n);
+    file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(n));
+    out.resize(static_cast<size_t>(file.gcount()));
+    return out;
 }
 
 LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame, const LzRun& run) {
@@ -102,16 +111,82 @@ std::vector<AssembleRecord> assembleRecords(const FrameGeometry& frame, std::spa
     return records;
 }
 
+HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs) {
+    HuffBatchResult r;
+    const uint32_t n = uint32_t(descs.size());
+    uint64_t out_bytes = 0;
+    for (const HuffEncodeDesc& d : descs) out_bytes = std::max<uint64_t>(out_bytes, uint64_t(d.out_off) + d.out_cap);
+    const uint32_t lane_width = huffLaneWidth(descs);
+    const uint32_t desc_buffer = rig.buffer(std::span(reinterpret_cast<const uint8_t*>(descs.data()), n * sizeof(HuffEncodeDesc)));
+    // Tables, sizes and output start dirty: the kernels write all they report.
+    const uint32_t lengths = rig.buffer(256 * size_t(n), 0xA5), codes = rig.buffer(1024 * size_t(n), 0xA5);
+    const uint32_t scratch = rig.buffer(size_t(lane_width) * 32 * n + 16, 0x5A);
+    const uint32_t sizes = rig.buffer(4 * size_t(n), 0xEE);
+    r.coded_buffer = rig.buffer(size_t(out_bytes) + 16, 0xCC);
+    r.fault = rig.launch("kvnHuffBuildTablesKernel", {n},
+                         {rigBuffer(lz_buffer), rigBuffer(desc_buffer), rigBuffer(lengths), rigBuffer(codes), rigU32(256),
+                          rigU32(n)});
+    if (!r.fault.empty()) return r;
+    r.fault = rig.launch("kvnHuffEncode4StreamKernel", {n},
+                         {rigBuffer(lz_buffer), rigBuffer(desc_buffer), rigBuffer(lengths), rigBuffer(codes),
+                          rigBuffer(scratch), rigBuffer(r.coded_buffer), rigBuffer(sizes), rigU32(lane_width),
+                          rigU32(256), rigU32(n)});
+    r.lengths = rig.read(lengths);
+    r.codes = rig.readAs<uint32_t>(codes);
+    r.sizes = rig.readAs<uint32_t>(sizes);
+    r.coded = rig.read(r.coded_buffer);
+    return r;
+}
+
+std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
+                                        std::string& fault) {
+    const uint32_t aw = uint32_t(frame.descs.size());
+    const uint32_t records = rig.buffer(aw * sizeof(LzStreamScan), 0xEE);
+    fault = rig.launch("kvnHuffScanStreamsKernel", {(aw + 255) / 256},
+                       {rigBuffer(lz.lz_buffer), rigBuffer(rig.bufferOf(frame.descs)), rigBuffer(rig.bufferOf(lz.sizes)),
+                        rigU32(aw), rigBuffer(records)});
+    return rig.readAs<LzStreamScan>(records);
+}
+
+HuffmanStage runHuffmanStage(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz) {
+    HuffmanStage h;
+    h.scans = runStreamScan(rig, frame, lz, h.fault);
+    if (!h.fault.empty()) return h;
+    streamJobs(h.scans, HuffKind::Literals, h.descs[0]);
+    streamJobs(h.scans, HuffKind::Tokens, h.descs[1]);
+    off16Jobs(h.scans, h.descs[2]);
+    for (int k = 0; k < 3 && h.fault.empty(); ++k) {
+        h.batches[k] = runHuffBatch(rig, lz.lz_buffer, h.descs[k]);
+        h.fault = h.batches[k].fault;
+    }
+    return h;
+}
+
 AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
-                             const LzResult& lz, std::span<const uint8_t> head) {
+                             const LzResult& lz, std::span<const uint8_t> head, const HuffmanStage* huffman) {
     AssembledFrame out;
     const uint32_t aw = uint32_t(frame.descs.size());
     std::vector<AssembleRecord> records = assembleRecords(frame, lz.sizes);
+    uint32_t coded[3] = {lz.lz_buffer, lz.lz_buffer, lz.lz_buffer};
+    if (huffman) {
+        for (int k = 0; k < 3; ++k) coded[k] = huffman->batches[k].coded_buffer;
+        for (uint32_t i = 0; i < aw; ++i) {
+            AssembleRecord& r = records[i];
+            auto take = [&](int k, uint32_t job, uint32_t& off, uint32_t& size) {
+                off = huffman->descs[k][job].out_off;
+                size = huffman->batches[k].sizes[job];
+            };
+            take(0, i, r.lit_off, r.lit_size);
+            take(1, i, r.tok_off, r.tok_size);
+            take(2, i, r.off16_hi_off, r.off16_hi_size);
+            take(2, aw + i, r.off16_lo_off, r.off16_lo_size);
+        }
+    }
     const uint32_t record_buffer = rig.bufferOf(records);
     const uint32_t sizes = rig.buffer(aw * 4);
     out.fault = rig.launch("kvnAssembleMeasureKernel", {aw},
-                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
-                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(sizes), rigU32(aw)});
+                           {rigBuffer(lz.lz_buffer), rigBuffer(coded[0]), rigBuffer(coded[1]), rigBuffer(coded[2]),
+                            rigBuffer(record_buffer), rigBuffer(sizes), rigU32(aw)});
     if (!out.fault.empty()) return out;
     out.measured = rig.readAs<uint32_t>(sizes);
     uint32_t total = 0;
@@ -126,8 +201,8 @@ AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, con
     rig.write(record_buffer, std::span(reinterpret_cast<const uint8_t*>(records.data()), records.size() * sizeof(AssembleRecord)));
     const uint32_t assembled = rig.buffer(total);
     out.fault = rig.launch("kvnAssembleWriteKernel", {aw},
-                           {rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer), rigBuffer(lz.lz_buffer),
-                            rigBuffer(lz.lz_buffer), rigBuffer(record_buffer), rigBuffer(assembled), rigU32(aw)});
+                           {rigBuffer(lz.lz_buffer), rigBuffer(coded[0]), rigBuffer(coded[1]), rigBuffer(coded[2]),
+                            rigBuffer(record_buffer), rigBuffer(assembled), rigU32(aw)});
     if (!out.fault.empty()) return out;
 
     // A chunk is compressed when its encoded sub-chunks are smaller than it

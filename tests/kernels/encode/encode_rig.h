@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "core/encode/huffman_jobs.h"
 #include "core/format/chunk_records.h"
 #include "tests/kernels/rig/kernel_rig.h"
 #include "tests/reference/reference_codec.h"
@@ -23,6 +25,9 @@ struct FrameGeometry {
 };
 
 FrameGeometry planFrame(size_t len, float fraction, uint32_t slot_floor = 0);
+
+// The first n bytes of a file (fewer when it is shorter; none when missing).
+std::vector<uint8_t> fileHead(const std::string& path, size_t n);
 
 struct LzRun {
     const char* kernel = "kvnLzEncodeGreedyKernel";
@@ -58,8 +63,38 @@ struct AssembledFrame {
     std::vector<uint32_t> measured;      // encoded sub-chunk sizes without header
 };
 
+// The Huffman kernels over one batch of stream descriptors whose symbols lie
+// in `lz_buffer`: code tables (256 entries per descriptor), coded sizes and
+// the output buffer (the sum of the capacities) as the kernels left them.
+struct HuffBatchResult {
+    std::string fault;
+    std::vector<uint8_t> lengths;
+    std::vector<uint32_t> codes;
+    std::vector<uint32_t> sizes;
+    std::vector<uint8_t> coded;
+    uint32_t coded_buffer = 0;
+};
+
+HuffBatchResult runHuffBatch(KernelRig& rig, uint32_t lz_buffer, std::span<const HuffEncodeDesc> descs);
+
+// The scan kernel over every sub-chunk's LZ output.
+std::vector<LzStreamScan> runStreamScan(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz,
+                                        std::string& fault);
+
+// The whole Huffman stage of a frame: literal, token and off16 batches,
+// with the jobs the body encoder gives them.
+struct HuffmanStage {
+    std::string fault;
+    std::vector<LzStreamScan> scans;
+    std::vector<HuffEncodeDesc> descs[3];  // literals, tokens, off16 halves
+    HuffBatchResult batches[3];
+};
+
+HuffmanStage runHuffmanStage(KernelRig& rig, const FrameGeometry& frame, const LzResult& lz);
+
+// With a Huffman stage, the records carry its coded streams.
 AssembledFrame assembleFrame(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame,
-                             const LzResult& lz, std::span<const uint8_t> head);
+                             const LzResult& lz, std::span<const uint8_t> head, const HuffmanStage* huffman = nullptr);
 
 // Records of the sub-chunks with their LZ sizes (no coded streams, assembled
 // offset 0).

@@ -36,14 +36,6 @@ std::vector<uint8_t> textWithRuns(size_t n) {
     return out;
 }
 
-std::vector<uint8_t> fileHead(const char* path, size_t n) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<uint8_t> out(n);
-    file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(n));
-    out.resize(static_cast<size_t>(file.gcount()));
-    return out;
-}
-
 // Runs the kernel on both backends and compares each sub-chunk with the
 // reference.
 void expectReferenceStreams(const std::vector<uint8_t>& input, float fraction, const LzRun& run,

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/dict/builtin_dictionary.h"
+#include "core/encode/level_table.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_walk.h"
 #include "reference/reference_codec.h"
@@ -90,7 +91,7 @@ Bytes referenceFrame(const Bytes& input, const CompressOpts& opts) {
     const float fraction = opts.sc_group_size ? opts.sc_group_size : 0.25f;
     ref::EncodeOptions enc = ref::encodeOptionsForLevel(level, fraction);
     ref::FrameOptions fo;
-    fo.level_code = static_cast<uint8_t>(level);
+    fo.level_code = levelParams(level).frame_code;
     fo.checksum = opts.content_checksum != 0;
     fo.merkle_root = opts.merkle_root != 0;
     fo.chunk_table = opts.chunk_table >= 0;

@@ -62,7 +62,7 @@ Bytes realFile(const char* path, uint64_t n);
 // The content sizes of the frames of a compressed stream, in order.
 std::vector<uint64_t> frameSizes(const Bytes& stream);
 
-// The reference encoder's frame for a level 1 or 2 call with these options
+// The reference encoder's frame for a level 1 to 4 call with these options
 // (level, chunk fraction, built-in dictionary 1, checksum, Merkle root).
 Bytes referenceFrame(const Bytes& input, const CompressOpts& opts);
 

@@ -1,0 +1,137 @@
+#include "pipeline/encode/huffman_stage.h"
+
+#include <new>
+#include <span>
+
+#include "core/encode/huffman_jobs.h"
+#include "pipeline/encode/encode_kernels.h"
+#include "pipeline/encode/encode_launch.h"
+#include "pipeline/encode/encoder_buffers.h"
+
+namespace kvn {
+namespace {
+
+constexpr EncodeKernelShape kHuffScanShape{256, false};
+constexpr EncodeKernelShape kHuffStreamShape{32, true};
+constexpr uint32_t kTableStride = 256;
+
+uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
+
+// Where every sub-chunk's literal, token and off16 streams lie in its LZ
+// output, read on the device from the LZ stage's descriptors and sizes.
+Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamScan>& scans) {
+    const GpuOpsTable& ops = gpuOps();
+    const EncodeKernelHandles& kernels = encodeKernels();
+    if (!kernels.huff_scan_fn) return Error::KernelMissing;
+    try {
+        scans.resize(count);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    DeviceBuffer& records = encoderBuffer(encoder, kScanRecords);
+    KVN_TRY(ensureEncodeDeviceBuffer(records, count * sizeof(LzStreamScan)));
+    KVN_TRY(launchEncodeKernel(nullptr, "kvnHuffScanStreamsKernel", kernels.huff_scan_fn, kHuffScanShape,
+                               u32((count + 255) / 256),
+                               {encoderBuffer(encoder, kLzOutput).handle, encoderBuffer(encoder, kDescBuffer).handle,
+                                encoderBuffer(encoder, kLzSizes).handle, records.handle},
+                               {u32(count)}));
+    KVN_TRY(ops.ctxSynchronize());
+    return ops.memcpyDtoH(scans.data(), records.handle, count * sizeof(LzStreamScan));
+}
+
+// The table builder, then the encoder, over one batch of jobs whose coded
+// streams go to `output`; the coded sizes come back (0: not coded).
+Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> jobs, uint64_t output_bytes,
+                      DeviceBuffer& output, std::vector<uint32_t>& sizes, const char* build_label,
+                      const char* encode_label) {
+    const GpuOpsTable& ops = gpuOps();
+    const EncodeKernelHandles& kernels = encodeKernels();
+    if (!kernels.huff_build_tables_fn || !kernels.huff_encode_fn) return Error::KernelMissing;
+    const uint64_t n = jobs.size();
+    const uint32_t width = huffLaneWidth(jobs);
+    try {
+        sizes.assign(n, 0);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    DeviceBuffer& descs = encoderBuffer(encoder, kHuffJobs);
+    DeviceBuffer& lengths = encoderBuffer(encoder, kHuffLengths);
+    DeviceBuffer& codes = encoderBuffer(encoder, kHuffCodes);
+    DeviceBuffer& scratch = encoderBuffer(encoder, kHuffLaneScratch);
+    DeviceBuffer& coded_sizes = encoderBuffer(encoder, kHuffSizes);
+    KVN_TRY(ensureEncodeDeviceBuffers({{&descs, n * sizeof(HuffEncodeDesc)},
+                                       {&lengths, kTableStride * n},
+                                       {&codes, 4 * kTableStride * n},
+                                       {&scratch, uint64_t(KVN_HUFF_LANES) * width * n},
+                                       {&coded_sizes, 4 * n},
+                                       {&output, output_bytes}}));
+    KVN_TRY(ops.memcpyHtoD(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
+    KVN_TRY(ops.ctxSynchronize());
+    const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
+    KVN_TRY(launchEncodeKernel(&encoder, build_label, kernels.huff_build_tables_fn, kHuffStreamShape, u32(n),
+                               {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
+    KVN_TRY(ops.ctxSynchronize());
+    KVN_TRY(launchEncodeKernel(&encoder, encode_label, kernels.huff_encode_fn, kHuffStreamShape, u32(n),
+                               {lz_output, descs.handle, lengths.handle, codes.handle, scratch.handle, output.handle,
+                                coded_sizes.handle},
+                               {width, kTableStride, u32(n)}));
+    KVN_TRY(ops.ctxSynchronize());
+    return ops.memcpyDtoH(sizes.data(), coded_sizes.handle, 4 * n);
+}
+
+// One batch of jobs into the kind's results; the results stay empty unless
+// every step succeeds.
+void codeKind(EncoderState& encoder, const std::vector<HuffEncodeDesc>& jobs, uint64_t output_bytes,
+              EncoderBuffer output, const char* build_label, const char* encode_label, std::vector<uint32_t>& offsets,
+              std::vector<uint32_t>& sizes) {
+    // Output offsets are 32-bit; nothing to code leaves the kind raw too.
+    if (output_bytes == 0 || output_bytes > UINT32_MAX) return;
+    std::vector<uint32_t> coded;
+    if (huffEncodeBatch(encoder, jobs, output_bytes, encoderBuffer(encoder, output), coded, build_label,
+                        encode_label) != Error::None)
+        return;
+    try {
+        offsets.resize(jobs.size());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) offsets[i] = jobs[i].out_off;
+    sizes = std::move(coded);
+}
+
+// The literal or token streams of every sub-chunk as one batch.
+void huffEncodeStream(EncoderState& encoder, std::span<const LzStreamScan> scans, HuffKind kind,
+                      EncoderBuffer output, const char* build_label, const char* encode_label,
+                      std::vector<uint32_t>& offsets, std::vector<uint32_t>& sizes) {
+    std::vector<HuffEncodeDesc> jobs;
+    try {
+        const uint64_t bytes = streamJobs(scans, kind, jobs);
+        codeKind(encoder, jobs, bytes, output, build_label, encode_label, offsets, sizes);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+}  // namespace
+
+void runHuffmanStage(EncoderState& encoder, uint64_t sub_chunks, HuffmanResults& results) {
+    for (uint32_t k = 0; k < kHuffStreamKinds; ++k) {
+        results.offsets[k].clear();
+        results.sizes[k].clear();
+    }
+    // Scanned for this frame only: the records depend on its LZ output.
+    std::vector<LzStreamScan> scans;
+    if (sub_chunks == 0 || scanLzStreams(encoder, sub_chunks, scans) != Error::None) return;
+    huffEncodeStream(encoder, scans, HuffKind::Literals, kHuffLiterals, "huff-lit/build", "huff-lit/encode",
+                     results.offsets[kHuffLiteralStreams], results.sizes[kHuffLiteralStreams]);
+    huffEncodeStream(encoder, scans, HuffKind::Tokens, kHuffTokens, "huff-tok/build", "huff-tok/encode",
+                     results.offsets[kHuffTokenStreams], results.sizes[kHuffTokenStreams]);
+    try {
+        std::vector<HuffEncodeDesc> jobs;
+        const uint64_t bytes = off16Jobs(scans, jobs);
+        codeKind(encoder, jobs, bytes, kHuffOff16, "huff-off16/build", "huff-off16/encode",
+                 results.offsets[kHuffOff16Streams], results.sizes[kHuffOff16Streams]);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+}  // namespace kvn
