@@ -81,7 +81,7 @@ TEST_F(BytePlaneFramesTest, TrailersCoverTheCallersBytesOnEveryRoad) {
     // The body encode's device leaves, a device pass over the input, the CPU.
     for (const char* no_device_merkle : {static_cast<const char*>(nullptr), "1"}) {
         const ScopedEnv env("KVN_NO_DEVICE_MERKLE", no_device_merkle);
-        for (int level : {1, 2}) {
+        for (int level : {1, 2, 3}) {
             SCOPED_TRACE(std::string("level ") + std::to_string(level) + (no_device_merkle ? ", CPU root" : ""));
             CompressOpts opts = withTrailers(level);
             opts.byte_plane_stride = 2;
