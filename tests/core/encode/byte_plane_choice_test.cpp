@@ -33,7 +33,8 @@ TEST(BytePlaneChoice, WorkedExamples) {
     const uint8_t w = chooseBytePlaneStride(forty.data(), forty.size());
     EXPECT_LE(w, 8);
 
-    std::vector<uint8_t> odd(u32s.begin(), u32s.begin() + 65537);
+    const std::vector<uint8_t> more = counters(16385);
+    const std::vector<uint8_t> odd(more.begin(), more.begin() + 65537);
     EXPECT_EQ(chooseBytePlaneStride(odd.data(), odd.size()), 0) << "65,537 bytes: no stride divides them";
 }
 
