@@ -1,10 +1,10 @@
 #include "core/encode/byte_plane_choice.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "core/format/frame_header.h"
+#include "core/platform/platform.h"
 
 namespace kvn {
 namespace {
@@ -33,10 +33,8 @@ double entropy(const uint8_t* text, uint64_t first, uint64_t step, uint64_t coun
 uint8_t bytePlaneStrideFromText(const char* text) {
     if (!text) return 0;
     if (text[0] == '\0' || std::strcmp(text, "1") == 0) return 2;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (*end != '\0' || text[0] < '0' || text[0] > '9' || value > 255) return 0;
-    return validByteplaneStride(static_cast<uint8_t>(value)) ? static_cast<uint8_t>(value) : 0;
+    const std::optional<uint64_t> value = parseDecimal(text, UINT8_MAX);
+    return value && validByteplaneStride(static_cast<uint8_t>(*value)) ? static_cast<uint8_t>(*value) : 0;
 }
 
 uint8_t chooseBytePlaneStride(const uint8_t* text, uint64_t n) {

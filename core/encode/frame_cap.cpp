@@ -1,10 +1,10 @@
 #include "core/encode/frame_cap.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <optional>
 
 #include "core/encode/level_table.h"
+#include "core/platform/platform.h"
 
 namespace kvn {
 namespace {
@@ -16,23 +16,12 @@ constexpr uint64_t kFallbackCap = kHalfGiB;
 constexpr uint64_t kIntegratedLevel5Cap = uint64_t{64} << 20;
 constexpr int32_t kChainLevel = 5;
 
-// An unsigned decimal that fits 64 bits, or nothing.
-bool parseU64(const char* text, uint64_t* out) {
-    if (!text || *text < '0' || *text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno == ERANGE || *end != '\0') return false;
-    *out = value;
-    return true;
-}
-
 }  // namespace
 
 FrameCap frameCap(int32_t level, uint64_t chunk, const char* env_cap, const FrameCapDevice& device) {
     const uint64_t most = chunk * kChunksPerFrame;
-    uint64_t asked = 0;
-    if (parseU64(env_cap, &asked) && asked >= chunk) return {std::min(asked - asked % chunk, most), false};
+    const std::optional<uint64_t> asked = env_cap ? parseDecimal(env_cap, UINT64_MAX) : std::nullopt;
+    if (asked && *asked >= chunk) return {std::min(*asked - *asked % chunk, most), false};
     if (device.local_heap != 0) {
         uint64_t p = device.local_heap / kGiB * kHalfGiB / levelParams(level).frame_cap_divisor;
         if (device.binding_limit != 0) p = std::min(p, device.binding_limit / 4);

@@ -32,6 +32,18 @@ std::optional<uint64_t> parseEnvInteger(std::string_view text, uint64_t max_valu
     return value;
 }
 
+std::optional<uint64_t> parseDecimal(std::string_view text, uint64_t max_value) {
+    if (text.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const uint64_t digit = uint64_t(c - '0');
+        if (value > (max_value - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 std::optional<uint64_t> envInteger(const char* name, uint64_t max_value) {
     const char* text = envText(name);
     if (!text) return std::nullopt;

@@ -101,5 +101,8 @@ bool envPresent(const char* name);      // set at all, even empty
 // max_value, counts as unset.
 std::optional<uint64_t> parseEnvInteger(std::string_view text, uint64_t max_value);
 std::optional<uint64_t> envInteger(const char* name, uint64_t max_value);
+// The strict form, for variables whose values are plain unsigned decimals:
+// digits only, at most max_value.
+std::optional<uint64_t> parseDecimal(std::string_view text, uint64_t max_value);
 
 }  // namespace kvn

@@ -300,16 +300,11 @@ Error runDecodePipeline(DecoderState& decoder, const DecodeBatch& batch) {
     }
     const StreamHandle previous = decoder.stream;
     const bool own_stream = previous == 0;
-    if (own_stream) {
-        g_gpu_work_lock.lock();
-        decoder.stream = decoder.own_stream;
-    }
+    const OwnStreamWorkLock work_lock(own_stream);
+    if (own_stream) decoder.stream = decoder.own_stream;
     const Error error = runBatch(decoder, batch, decoder.stream, own_stream);
-    if (own_stream) {
-        // Nothing queued may outlive the lock or read freed stack data.
-        if (error != Error::None) ops.streamSynchronize(decoder.stream);
-        g_gpu_work_lock.unlock();
-    }
+    // Nothing queued may outlive the lock or read freed stack data.
+    if (own_stream && error != Error::None) ops.streamSynchronize(decoder.stream);
     decoder.stream = previous;
     return error;
 }

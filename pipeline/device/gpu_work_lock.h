@@ -1,5 +1,5 @@
 // The process-wide lock that serialises GPU work submitted on a handle's own
-// stream (no caller stream): the decode batches, the byte-plane inverse and
+// stream (no caller stream): the decode batches, the byte-plane transform and
 // the encoder's frame writer hold it from the first launch to the final wait.
 #pragma once
 
@@ -8,5 +8,22 @@
 namespace kvn {
 
 extern ExclusiveLock g_gpu_work_lock;
+
+// Holds g_gpu_work_lock for a scope when the work runs on the handle's own
+// stream; a caller's stream orders the work itself.
+class OwnStreamWorkLock {
+public:
+    explicit OwnStreamWorkLock(bool own_stream) : held_(own_stream) {
+        if (held_) g_gpu_work_lock.lock();
+    }
+    ~OwnStreamWorkLock() {
+        if (held_) g_gpu_work_lock.unlock();
+    }
+    OwnStreamWorkLock(const OwnStreamWorkLock&) = delete;
+    OwnStreamWorkLock& operator=(const OwnStreamWorkLock&) = delete;
+
+private:
+    bool held_;
+};
 
 }  // namespace kvn

@@ -1,6 +1,5 @@
 #include "pipeline/encode/byte_plane_forward.h"
 
-#include <optional>
 
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
@@ -24,8 +23,7 @@ Error bytePlaneForwardGpu(const uint8_t* src, uint64_t len, uint8_t stride, uint
     const KernelHandle kernel = encodeKernels().byte_plane_deinterleave_fn;
     if (!kernel || !ops.memcpyHtoD || !ops.memcpyDtoH || !ops.ctxSynchronize) return Error::KernelMissing;
     // Work on the device layer's own queue is not interleaved with other calls'.
-    std::optional<LockGuard> work_lock;
-    if (!encoder.stream) work_lock.emplace(g_gpu_work_lock);
+    const OwnStreamWorkLock work_lock(encoder.stream == 0);
     // The kernel indexes bytes in 32 bits.
     if (len > UINT32_MAX || block > UINT32_MAX) return Error::ContentSizeTooLarge;
     DeviceBuffer& source = encoderBuffer(encoder, kPlaneSource);

@@ -1,7 +1,5 @@
 #include "pipeline/encode/frame_writer.h"
 
-#include <optional>
-
 #include "core/encode/frame_geometry.h"
 #include "core/encode/level_table.h"
 #include "core/format/frame_header.h"
@@ -25,8 +23,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     if (!ensureEncodePipelines()) return {0, Error::BackendNotAvailable};
     // Frames without a caller's stream share the device layer's queue with
     // every other such call: one frame's work is not interleaved with theirs.
-    std::optional<LockGuard> work_lock;
-    if (!encoder.stream) work_lock.emplace(g_gpu_work_lock);
+    const OwnStreamWorkLock work_lock(encoder.stream == 0);
 
     encoder.min_dist_floor = params.min_dist_floor;
     encoder.dict_table_ready = false;
