@@ -3,12 +3,15 @@
 // fractions; the distance floor of a frame; batches of forced size.
 #include <cstdlib>
 
+#include "core/format/compress_bound.h"
+
 #include "core/dict/builtin_dictionary.h"
 #include "core/encode/level_table.h"
 #include "core/encode/min_distance_floor.h"
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
 #include "support/child_process.h"
+#include "vulkan/device/device_buffers.h"
 
 namespace kvn::test {
 namespace {
@@ -167,6 +170,52 @@ TEST_F(Level5Test, ForcedBatchesOfOneSubChunk) {
             expectDecodersRestore(handle_, compressOk(input, opts), input, opts);
         }
     });
+}
+
+// Level 5 gives every sub-chunk of a launch a workspace of its own; when the
+// device refuses them all at once, the batch is halved and the frame is the
+// same (quarter chunks parse each sub-chunk alone). Refusing each of a fresh
+// handle's first allocations in turn: exactly one refusal (the workspaces')
+// still gives the frame while the allocation after it cannot be refused
+// without failing the call. Refusals elsewhere fail the call or leave a
+// stage out (another frame, which must still decode).
+TEST_F(Level5Test, RefusedWorkspacesHalveTheBatch) {
+    if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
+    const Bytes input = realFile("/usr/include/stdio.h", 5 * 65536);
+    CompressOpts opts{};
+    opts.level = 5;
+    const Bytes frame = compressOk(input, opts);
+    constexpr int kAllocations = 16;
+    bool same[kAllocations] = {};
+    bool failed[kAllocations] = {};
+    for (int after = 0; after < kAllocations; ++after) {
+        void* handle = nullptr;
+        ASSERT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
+        Bytes out(compressBound(input.size()));
+        uint64_t size = 0;
+        injectDeviceAllocFailure(after);
+        const KvnStatus status =
+            kvnCompressHost(handle, input.data(), input.size(), out.data(), out.size(), &size, &opts);
+        injectDeviceAllocFailure(-1);
+        failed[after] = status != KVN_STATUS_SUCCESS;
+        if (failed[after]) {
+            EXPECT_EQ(status, KVN_STATUS_OUT_OF_MEMORY) << "allocation " << after;
+        } else {
+            out.resize(size);
+            same[after] = out == frame;
+            if (!same[after]) expectLibraryRestores(handle, out, input);
+        }
+        EXPECT_EQ(kvnDestroy(handle), KVN_STATUS_SUCCESS);
+    }
+    // Refusals past the call's last allocation change nothing either; a
+    // survived one is followed by refusals that did.
+    int survived = 0;
+    bool changed_later = false;
+    for (int after = kAllocations - 1; after >= 0; --after) {
+        survived += same[after] && changed_later;
+        changed_later = changed_later || !same[after];
+    }
+    EXPECT_EQ(survived, 1);
 }
 
 }  // namespace
