@@ -12,6 +12,7 @@
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/device_merkle.h"
+#include "pipeline/encode/encode_diag_dump.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
@@ -19,7 +20,6 @@
 namespace kvn {
 namespace {
 
-constexpr uint64_t kDiagBufferBytes = 0x20004;
 constexpr uint64_t kGreedy16MaxSubChunk = 65536;
 
 uint32_t low(uint64_t v) { return static_cast<uint32_t>(v); }
@@ -102,7 +102,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
                                        {&lz_output, lzOutputBytes(g)},
                                        {&descs, aw * sizeof(CompressChunkDesc)},
                                        {&sizes, 4 * aw},
-                                       {&diag, kDiagBufferBytes}}));
+                                       {&diag, kEncodeDiagBytes}}));
 
     const LevelParams& level = levelParams(request.level);
     const uint64_t longest_sub = std::min<uint64_t>(g.sub, request.len);
@@ -140,6 +140,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (!dict_address || !dict_table_address) return Error::GpuPipelineFailed;
     }
     if (!table_address || !input_address) return Error::GpuPipelineFailed;
+    // The dump of every batch shows the records of the frame so far.
+    if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
     for (uint64_t s = 0; s < aw; s += plan.batch) {
@@ -161,6 +163,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
              low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
              0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor}));
         KVN_TRY(ops.ctxSynchronize());
+        if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
         KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
     }
     // The stream scan and the assembly read every sub-chunk's descriptor and
