@@ -236,5 +236,28 @@ TEST(LzChain, DictionaryMatchesDecode) {
     }
 }
 
+// Two of every three bytes repeat from 8 back, the third is random: every
+// sequence is a literal and a 2-byte recent match, one parse pass per 3
+// bytes. A whole chunk's group (262,144 bytes) needs more passes than
+// lavapipe's loop budget gives an invocation; the sub-chunk it cuts short
+// gets no LZ size (the host stores it raw), every other is the host's.
+TEST(LzChain, GroupBeyondTheLavapipeLoopBudgetIsStoredRaw) {
+    std::vector<uint8_t> input = randomBytes(262144, 21);
+    for (size_t i = 8; i < input.size(); ++i)
+        if (i % 3 != 2) input[i] = input[i - 8];
+    const FrameGeometry frame = planFrame(input.size(), 1.0f);
+    KernelRig host(KernelBackend::Host);
+    const LzResult on_host = runLzKernel(host, input, frame, chainRun());
+    ASSERT_EQ(on_host.fault, "");
+    expectChainStreams(input, frame, on_host, {}, false);
+    EXPECT_GT(on_host.sizes[0], 0u);
+    EXPECT_LT(on_host.sizes[0], 131072u) << "compressed";
+    KernelRig lavapipe(KernelBackend::Lavapipe);
+    const LzResult on_device = runLzKernel(lavapipe, input, frame, chainRun());
+    ASSERT_EQ(on_device.fault, "");
+    EXPECT_EQ(on_device.sizes[1], 0u) << "the budget ends in the second sub-chunk";
+    if (on_device.sizes[0] != 0) EXPECT_TRUE(slotBytes(on_device, frame, 0) == slotBytes(on_host, frame, 0));
+}
+
 }  // namespace
 }  // namespace kvn::test
