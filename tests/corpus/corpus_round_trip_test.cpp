@@ -86,7 +86,7 @@ TEST_P(CorpusRoundTrip, Level5FramesRoundTrip) {
     Bytes input = readSlice(kCorpusDir + "/" + GetParam());
     ASSERT_FALSE(input.empty()) << GetParam();
     input.resize(std::min(input.size(), kLevel5SliceBytes));
-    for (float fraction : {0.0f, 1.0f}) {
+    for (float fraction : {0.0f, 0.5f}) {
         SCOPED_TRACE(fraction);
         CompressOpts opts = withTrailers(5);
         opts.sc_group_size = fraction;
