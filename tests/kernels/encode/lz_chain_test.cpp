@@ -131,6 +131,16 @@ std::vector<uint8_t> periodic(size_t n, size_t period) {
     return out;
 }
 
+// Two of every three bytes repeat from 8 back, the third is random: every
+// sequence is a literal and a 2-byte recent match, a token per 3 bytes and
+// one parse pass per 3 bytes.
+std::vector<uint8_t> twoOfThreeRepeat(size_t n) {
+    std::vector<uint8_t> input = randomBytes(n, 21);
+    for (size_t i = 8; i < input.size(); ++i)
+        if (i % 3 != 2) input[i] = input[i - 8];
+    return input;
+}
+
 // Text with single-byte edits: literal runs before matches whose bytes often
 // repeat from the recent offset.
 std::vector<uint8_t> editedText(size_t n) {
@@ -145,10 +155,11 @@ const ChainCase kChainCases[] = {
     {"EditedText", [] { return editedText(100000); }, 0.25f},
     {"RandomBytes", [] { return randomBytes(70000, 5); }, 0.25f},
     {"PeriodThree", [] { return periodic(20000, 3); }, 0.25f},
-    {"TextWholeChunks", [] { return machineText(300000); }, 1.0f},
+    {"TwoOfThreeBytesRepeat", [] { return twoOfThreeRepeat(70000); }, 0.25f},
+    {"TextWholeChunk", [] { return machineText(150000); }, 1.0f},
     {"ZerosOverHalves", [] { return std::vector<uint8_t>(140000, 0); }, 1.0f},
-    {"FarRepeatsWholeChunks", [] { return repetitiveBytes(280000, 6); }, 1.0f},
-    {"HeaderWholeChunks", [] { return fileHead("/usr/include/vulkan/vulkan_core.h", 270000); }, 1.0f},
+    {"FarRepeatsWholeChunk", [] { return repetitiveBytes(150000, 6); }, 1.0f},
+    {"HeaderWholeChunk", [] { return fileHead("/usr/include/vulkan/vulkan_core.h", 150000); }, 1.0f},
 };
 
 // Decodes every sub-chunk of the LZ output with the reference decoder into
@@ -234,6 +245,28 @@ TEST(LzChain, DictionaryMatchesDecode) {
         const LzResult alone = runLzKernel(host, input, frame, chainRun());
         EXPECT_LT(lz.sizes[0] + 4000, alone.sizes[0]);
     }
+}
+
+// A whole chunk's group (262,144 bytes) of 3-byte sequences needs more
+// parse passes than lavapipe's loop budget gives an invocation; the
+// sub-chunk it cuts short gets no LZ size (the host stores it raw), every
+// other is the host's. One invocation runs the whole budget (about 30 s on
+// an idle machine, beyond the fence wait on a loaded one), so the test is
+// run by hand: --gtest_also_run_disabled_tests.
+TEST(LzChain, DISABLED_GroupBeyondTheLavapipeLoopBudgetIsStoredRaw) {
+    const std::vector<uint8_t> input = twoOfThreeRepeat(262144);
+    const FrameGeometry frame = planFrame(input.size(), 1.0f);
+    KernelRig host(KernelBackend::Host);
+    const LzResult on_host = runLzKernel(host, input, frame, chainRun());
+    ASSERT_EQ(on_host.fault, "");
+    expectChainStreams(input, frame, on_host, {}, false);
+    EXPECT_GT(on_host.sizes[0], 0u);
+    EXPECT_LT(on_host.sizes[0], 131072u) << "compressed";
+    KernelRig lavapipe(KernelBackend::Lavapipe);
+    const LzResult on_device = runLzKernel(lavapipe, input, frame, chainRun());
+    ASSERT_EQ(on_device.fault, "");
+    EXPECT_EQ(on_device.sizes[1], 0u) << "the budget ends in the second sub-chunk";
+    if (on_device.sizes[0] != 0) EXPECT_TRUE(slotBytes(on_device, frame, 0) == slotBytes(on_host, frame, 0));
 }
 
 }  // namespace
