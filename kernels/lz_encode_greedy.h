@@ -23,24 +23,14 @@
 // loop cut short leaves the sub-chunk's LZ size at 0 (the host then stores
 // the chunk raw): never a wrong stream.
 
-#include "kernels/lz_stream_writer.h"
 
 // State of the group and sub-chunk being parsed (the same in all lanes).
-u32 lz_gbase, lz_glen, lz_region;
-u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
-bool lz_cut;
+u32 lz_region;
+u32 lz_cur, lz_recent, lz_sub_lowest, lz_lowest;
 // The match candidate of the current sequence.
 u32 lz_mstart, lz_msrc, lz_mverified;
 bool lz_mdict;
 
-KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
-
-KVN_FN u32 lzWord(u32 pos) {
-    return lzByte(pos) | (lzByte(pos + 1u) << 8u) | (lzByte(pos + 2u) << 16u) | (lzByte(pos + 3u) << 24u);
-}
-
-// Byte `pos` of a match source: the dictionary or the group.
-KVN_FN u32 lzSourceByte(bool in_dict, u32 pos) { return in_dict ? u32(dict.data[pos]) : lzByte(pos); }
 
 KVN_FN u32 lzDictWord(u32 pos) {
     return u32(dict.data[pos]) | (u32(dict.data[pos + 1u]) << 8u) | (u32(dict.data[pos + 2u]) << 16u) |
@@ -122,26 +112,7 @@ KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
     kvnWarpSync();
 }
 
-// Copies the literals [at, at + 32) of the run of `len` literals from
-// lz_anchor to the literal stream.
-KVN_FN void lzCopyLiteralBlock(u32 len, u32 at) {
-    u32 i = at + kvnLane();
-    if (i < len) lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
-}
 
-// Lanes whose byte pair at distance done + lane differs (or lies at or past
-// limit), forward from start/from or, with `backward`, before them.
-KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
-    u32 i = done + kvnLane();
-    bool differ = i >= limit;
-    if (!differ) {
-        // One pair of loads for both directions keeps the module small.
-        u32 a = backward ? start - 1u - i : start + i;
-        u32 b = backward ? from - 1u - i : from + i;
-        differ = lzByte(a) != lzSourceByte(in_dict, b);
-    }
-    return kvnBallot(differ);
-}
 
 // One scan step at lz_cur over [lz_cur, end): enters the positions it moves
 // past into the table and either advances lz_cur (false) or picks the match
@@ -302,36 +273,12 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         phase = kLzScan;
     }
     if (phase != kLzScan || lz_cur + 4u <= end) lz_cut = true;
-    // The literals after the last sequence.
-    u32 tail = end - lz_anchor;
-    done = 0u;
-    while (done < tail) {
-        lzCopyLiteralBlock(tail, done);
-        done += 32u;
-    }
-    if (done < tail) lz_cut = true;
-    lzw_nl += tail;
-    lzwLiteralRun(tail);
-    lz_anchor = end;
+    lzWriteTail(end);
 }
 
 KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
-    u32 lane = kvnLane();
-    u32 rec = index * KVN_COMPRESS_DESC_WORDS;
-    u32 b = descs[rec + KVN_COMPRESS_W_SRC_OFF] - lz_gbase;
-    u32 n = descs[rec + KVN_COMPRESS_W_LEN];
-    u32 slot = descs[rec + KVN_COMPRESS_W_OUT_OFF];
-    u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
-    // A slot too small for the scratch areas (tiny sub-chunks) would spill
-    // into the next one: such a sub-chunk gets the LZ size 0 instead.
-    if (lzwSlotBytes(n) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
-        if (lane == 0u) lz_sizes[index] = 0u;
-        return;
-    }
-    if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
-    lzwBegin(slot, n, prefix);
-    lz_cut = false;
-    lz_anchor = b + prefix;
+    u32 b, n, slot, prefix;
+    if (!lzOpenSubChunk(index, b, n, slot, prefix)) return;
     lz_cur = lz_anchor;
     // A decoder reads the dictionary for every source before the sub-chunk,
     // so with a dictionary no other match may reach back past its start.
@@ -344,11 +291,10 @@ KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
         lz_cur = kvnMax(lz_anchor, b + KVN_HALF_SIZE);
         lzParseHalf(b + KVN_HALF_SIZE, b + n, false, true);
     }
-    u32 end = lzwFinish(slot, prefix, n, first_half_tokens);
-    if (lane == 0u) lz_sizes[index] = lz_cut || lzw_cut ? 0u : end - slot;
+    lzCloseSubChunk(index, slot, prefix, n, first_half_tokens);
 }
 
-KVN_FN void kvnMain() {
+KVN_FN void lzGreedyMain() {
     u32 lane = kvnLane();
     u32 per = kvnMax(subs_per_group, 1u);
     u32 groups = (count + per - 1u) / per;

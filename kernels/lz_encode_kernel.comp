@@ -1,19 +1,26 @@
-// Greedy LZ encode at levels 1 to 4: one warp parses a group of consecutive
-// sub-chunks with one hash table of earlier positions and writes each
-// sub-chunk's streams (literals, tokens, off16, off32, lengths) into its
-// output slot, with the slot's LZ size.
+// The LZ encode kernels: one warp parses a group of consecutive sub-chunks
+// and writes each sub-chunk's streams (literals, tokens, off16, off32,
+// lengths) into its output slot, with the slot's LZ size. Mode 0 is the
+// greedy parse of levels 1 to 4 (lz_encode_greedy.h), mode 2 the sort-parse
+// of level 5 (lz_encode_sort_parse.h), which reads the candidates of the
+// sort pre-pass (lz_sort_kernel.comp).
 //
 // The Vulkan library builds one module (kvnLzEncodeGreedyKernel) and picks the
-// variant with specialization constants: 0 the parse mode (only the greedy
-// parse is here; the kernel reads neither the constant nor the push word), 1
-// the 16-bit hash-table entries. The C++ builds have one entry per variant.
+// variant with specialization constants: 0 the parse mode (the push word
+// that repeats it is not read), 1 the 16-bit hash-table entries of the greedy
+// parse. The C++ builds have one entry per variant.
 #include "kernels/dialect.h"
 #include "kernels/format_constants.h"
+#include "kernels/lz_sort_layout.h"
+#include "kernels/common_length.h"
 
 // One scan step's exchange between the lanes of the warp (one warp per block).
 KVN_SHARED(u32, lz_lane_hash, 32)
 KVN_SHARED(u32, lz_lane_flag, 32)
 KVN_SHARED(u32, lz_pick, 4)
+// The sort-parse's window of search results, one per lane.
+KVN_SHARED(u32, sp_len, 32)
+KVN_SHARED(u32, sp_dist, 32)
 
 // Bindings 0-3 (the pipeline's fifth binding, diagnostics, is not read), then
 // the 72-byte push block of the encode table.
@@ -45,12 +52,21 @@ KVN_SHARED(u32, lz_pick, 4)
 #define KVN_MIN_BLOCKS 16
 #define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
 #include "kernels/kernel_begin.h"
+#include "kernels/lz_encode_window.h"
 #if defined(KVN_TARGET_SPIRV)
+KVN_LAUNCH_SWITCH(lz_mode, 0)
 KVN_LAUNCH_SWITCH(lz_hash16, 1)
+#include "kernels/lz_encode_greedy.h"
+#include "kernels/lz_encode_sort_parse.h"
+KVN_FN void kvnMain() {
+    if (lz_mode == KVN_LZ_MODE_SORT_PARSE) lzSortParseMain();
+    else lzGreedyMain();
+}
 #else
 KVN_CONST u32 lz_hash16 = 0u;
-#endif
 #include "kernels/lz_encode_greedy.h"
+KVN_FN void kvnMain() { lzGreedyMain(); }
+#endif
 #include "kernels/kernel_end.h"
 #endif
 
@@ -63,6 +79,21 @@ KVN_CONST u32 lz_hash16 = 0u;
 #define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
 #include "kernels/kernel_begin.h"
 KVN_CONST u32 lz_hash16 = 1u;
+#include "kernels/lz_encode_window.h"
 #include "kernels/lz_encode_greedy.h"
+KVN_FN void kvnMain() { lzGreedyMain(); }
+#include "kernels/kernel_end.h"
+#endif
+
+#if defined(KVN_ENTRY_kvnLzEncodeSortParseKernel)
+#define KVN_KERNEL kvnLzEncodeSortParseKernel
+#define KVN_BLOCK_X 32
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_WARPS
+#define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
+#include "kernels/kernel_begin.h"
+#include "kernels/lz_encode_window.h"
+#include "kernels/lz_encode_sort_parse.h"
+KVN_FN void kvnMain() { lzSortParseMain(); }
 #include "kernels/kernel_end.h"
 #endif

@@ -1,0 +1,124 @@
+// The sort-parse (mode 2 of the LZ encode module) after the sort pre-pass:
+// every sub-chunk's LZ output decodes with the reference decoder to the
+// input, no new distance lies below the floor, and repetitive inputs
+// compress.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/format/chunk_test_data.h"
+#include "kernels/format_constants.h"
+#include "sort_rig.h"
+#include "tests/reference/ref_decoder.h"
+
+namespace kvn::test {
+namespace {
+
+constexpr KernelBackend kBackends[] = {KernelBackend::Host, KernelBackend::Lavapipe};
+
+std::vector<uint8_t> textWithRuns(size_t n) {
+    std::vector<uint8_t> text = machineText(n), out;
+    for (size_t i = 0; out.size() < n; ++i) {
+        out.push_back(text[i % text.size()]);
+        if (i % 3000 == 2999) out.insert(out.end(), 70 + i % 500, uint8_t('a' + i % 7));
+    }
+    out.resize(n);
+    return out;
+}
+
+// Text whose bytes are often replaced by the byte 8 positions back (the
+// initial recent offset): literal runs full of single repeated bytes.
+std::vector<uint8_t> recentSprinkled(size_t n) {
+    std::vector<uint8_t> out = randomBytes(n, 17);
+    for (size_t i = 8; i < n; ++i)
+        if (out[i] % 3 == 0) out[i] = out[i - 8];
+    return out;
+}
+
+std::vector<uint8_t> twoSymbols(size_t n) {
+    std::vector<uint8_t> out = randomBytes(n, 23);
+    for (uint8_t& b : out) b = 'a' + (b & 1);
+    return out;
+}
+
+struct ParseCase {
+    const char* name;
+    std::function<std::vector<uint8_t>()> input;
+    std::vector<uint32_t> lengths;
+    uint32_t floor = 8;
+    bool compresses = true;  // the LZ output is smaller than the input
+};
+
+const ParseCase kCases[] = {
+    {"NineBytes", [] { return machineText(9); }, {9}, 8, false},
+    {"Text", [] { return machineText(20000); }, {20000}},
+    {"Zeros", [] { return std::vector<uint8_t>(5000, 0); }, {5000}},
+    {"TextWithRuns", [] { return textWithRuns(30000); }, {30000}},
+    {"RecentSprinkled", [] { return recentSprinkled(20000); }, {20000}, 8, false},
+    {"TwoSymbols", [] { return twoSymbols(20000); }, {20000}},
+    {"RandomBytes", [] { return randomBytes(6000, 4); }, {6000}, 8, false},
+    {"Repetitive", [] { return repetitiveBytes(40000, 8); }, {40000}},
+    {"Floor16", [] { return textWithRuns(30000); }, {30000}, 16},
+    {"Floor300", [] { return machineText(20000); }, {20000}, 300},
+    {"SeveralSubChunks", [] { return machineText(30000); }, {9000, 0, 15000, 100, 5900}},
+    {"FullSubChunk", [] { return machineText(65536); }, {65536}},
+};
+
+// Every match distance the tokens use, new or recent, is at least the floor.
+void expectNoDistanceBelow(const ref::ParsedSubChunk& parsed, uint32_t floor) {
+    uint32_t recent = KVN_INITIAL_REPEAT_DISTANCE;
+    size_t next16 = 0;
+    for (size_t i = 0; i < parsed.tokens.size(); ++i) {
+        const uint32_t t = parsed.tokens[i];
+        if (t & KVN_TOKEN_REPEAT) {
+            if ((t >> KVN_TOKEN_MATCH_SHIFT & KVN_TOKEN_MATCH_MASK) != 0) {
+                ASSERT_GE(recent, floor) << "token " << i;
+            }
+        } else if (t == KVN_TOKEN_LONG_MATCH16 || t >= KVN_TOKEN_SHORT_MIN) {
+            ASSERT_LT(next16, parsed.off16.size()) << "token " << i;
+            recent = parsed.off16[next16++];
+            ASSERT_GE(recent, floor) << "token " << i;
+        } else {
+            ASSERT_EQ(t, KVN_TOKEN_LONG_LITERALS) << "token " << i;
+        }
+    }
+}
+
+TEST(LzSortParse, StreamsDecodeToTheInput) {
+    for (const ParseCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> input = c.input();
+        const std::vector<CompressChunkDesc> descs = sortParseDescs(c.lengths);
+        for (KernelBackend backend : kBackends) {
+            SCOPED_TRACE(backendName(backend));
+            KernelRig rig(backend);
+            const SortParseRun run = runSortParse(rig, input, descs, c.floor);
+            ASSERT_EQ(run.fault, "");
+            std::vector<uint8_t> out(input.size(), 0xEE);
+            uint64_t lz_total = 0;
+            for (size_t s = 0; s < descs.size(); ++s) {
+                SCOPED_TRACE(s);
+                const CompressChunkDesc& d = descs[s];
+                if (d.len == 0) continue;
+                const uint32_t size = run.sizes[s];
+                ASSERT_NE(size, 0u);
+                ASSERT_LE(size, d.out_stride);
+                lz_total += size;
+                const uint8_t* slot = run.lz_output.data() + d.out_off;
+                const bool first = d.first != 0;
+                const ref::ParsedSubChunk parsed = ref::parseSubChunk(slot, size, d.len, first);
+                EXPECT_TRUE(parsed.off32_first.empty() && parsed.off32_second.empty());
+                expectNoDistanceBelow(parsed, c.floor);
+                if (first) std::copy(slot, slot + std::min(d.len, KVN_FRAME_PREFIX_BYTES), out.begin() + d.src_off);
+                ref::decodeSequence(parsed, KVN_LITMODE_PLAIN, d.len, out, d.src_off, {});
+            }
+            ASSERT_TRUE(out == input);
+            if (c.compresses) {
+                EXPECT_LT(lz_total, input.size() * 7 / 10);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kvn::test
