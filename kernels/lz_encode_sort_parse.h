@@ -226,7 +226,8 @@ KVN_FN void spParse(u32 end) {
             sp_len0 = sp_len[first];
             sp_dist0 = sp_dist[first];
             phase = kSpLazy;
-            continue;
+            // The lazy step goes on in this pass unless it needs the next window.
+            if (sp_x0 + 2u >= sp_window + 32u) continue;
         }
         u32 dist = sp_dist0 == 0u ? sp_recent : sp_dist0;
         if (phase == kSpLazy) {

@@ -41,6 +41,16 @@ std::vector<uint8_t> twoSymbols(size_t n) {
     return out;
 }
 
+// Every third byte breaks the repeat one recent offset back: a short recent
+// match and a literal every three bytes.
+std::vector<uint8_t> shortRecentMatches(size_t n) {
+    std::vector<uint8_t> out = randomBytes(n, 31);
+    for (size_t i = 8; i < n; ++i)
+        if (i % 3 != 2) out[i] = out[i - 8];
+        else if (out[i] == out[i - 8]) out[i] ^= 0x55;
+    return out;
+}
+
 struct ParseCase {
     const char* name;
     std::function<std::vector<uint8_t>()> input;
@@ -62,6 +72,12 @@ const ParseCase kCases[] = {
     {"Floor300", [] { return machineText(20000); }, {20000}, 300},
     {"SeveralSubChunks", [] { return machineText(30000); }, {9000, 0, 15000, 100, 5900}},
     {"FullSubChunk", [] { return machineText(65536); }, {65536}},
+    {"FullTwoSymbols", [] { return twoSymbols(65536); }, {65536}},
+    {"FullRecentSprinkled", [] { return recentSprinkled(65536); }, {65536}, 8, false},
+    {"FullRandom", [] { return randomBytes(65536, 5); }, {65536}, 8, false},
+    {"FullShortRecent", [] { return shortRecentMatches(65536); }, {65536}},
+    {"FullZeros", [] { return std::vector<uint8_t>(65536, 0); }, {65536}},
+    {"FullRepetitive", [] { return repetitiveBytes(65536, 3); }, {65536}},
 };
 
 // Every match distance the tokens use, new or recent, is at least the floor.
@@ -117,6 +133,23 @@ TEST(LzSortParse, StreamsDecodeToTheInput) {
                 EXPECT_LT(lz_total, input.size() * 7 / 10);
             }
         }
+    }
+}
+
+// A sub-chunk longer than 65,536 bytes does not fit the key and candidate
+// fields: the pre-pass leaves it alone and the parse gives it the LZ size 0
+// (the host stores it raw); the sub-chunk after it is parsed as usual.
+TEST(LzSortParse, LongerSubChunksAreLeftToTheRawStore) {
+    const std::vector<uint8_t> input = machineText(80000);
+    const std::vector<uint32_t> lengths{65537, 14463};
+    const std::vector<CompressChunkDesc> descs = sortParseDescs(lengths);
+    for (KernelBackend backend : kBackends) {
+        SCOPED_TRACE(backendName(backend));
+        KernelRig rig(backend);
+        const SortParseRun run = runSortParse(rig, input, descs, 8);
+        ASSERT_EQ(run.fault, "");
+        EXPECT_EQ(run.sizes[0], 0u);
+        EXPECT_NE(run.sizes[1], 0u);
     }
 }
 
