@@ -51,6 +51,9 @@ const SortCase kCases[] = {
     {"RandomBytes", [] { return randomBytes(4000, 9); }, {4000}},
     {"SeveralSubChunks", [] { return machineText(9000); }, {4000, 0, 3000, 2000}},
     {"FullSubChunk", [] { return machineText(65536); }, {65536}},
+    // Every neighbour shares 64 bytes or long prefixes: the longest scans.
+    {"FullZeros", [] { return std::vector<uint8_t>(65536, 0); }, {65536}},
+    {"FullTwoSymbols", [] { return twoSymbols(65536); }, {65536}},
 };
 
 uint64_t prefix6(std::span<const uint8_t> sub, uint32_t p) {
@@ -138,6 +141,7 @@ TEST(LzSort, CandidatesAreTheNearestLongestRepeats) {
         {"Periodic1000", periodic(9000, 1000, 5), 8, 1000, 2000},
         {"Zeros", std::vector<uint8_t>(3000, 0), 8, 8, 9},
         {"ZerosFloor16", std::vector<uint8_t>(3000, 0), 16, 16, 17},
+        {"FullZeros", std::vector<uint8_t>(65536, 0), 8, 8, 9},
     };
     for (const Want& c : cases) {
         SCOPED_TRACE(c.name);
