@@ -1,13 +1,14 @@
-// The LZ encode kernels: one warp parses a group of consecutive sub-chunks
-// and writes each sub-chunk's streams (literals, tokens, off16, off32,
-// lengths) into its output slot, with the slot's LZ size. Mode 0 is the
-// greedy parse of levels 1 to 4 (lz_encode_greedy.h), mode 2 the sort-parse
-// of level 5 (lz_encode_sort_parse.h), which reads the candidates of the
-// sort pre-pass (lz_sort_kernel.comp).
+// LZ encode: one warp parses a group of consecutive sub-chunks with a table
+// of earlier positions and writes each sub-chunk's streams (literals, tokens,
+// off16, off32, lengths) into its output slot, with the slot's LZ size. Mode
+// 0 is the greedy parse of levels 1 to 4 (lz_encode_greedy.h), mode 1 the
+// chain parse of level 5 (lz_encode_chain.h), mode 2 level 5's sort-parse
+// (lz_encode_sort_parse.h) from the candidates of the sort pre-pass
+// (lz_sort_kernel.comp).
 //
 // The Vulkan library builds one module (kvnLzEncodeGreedyKernel) and picks the
-// variant with specialization constants: 0 the parse mode (the push word
-// that repeats it is not read), 1 the 16-bit hash-table entries of the greedy
+// variant with specialization constants: 0 the parse mode (the kernel does
+// not read the push word), 1 the 16-bit hash-table entries of the greedy
 // parse. The C++ builds have one entry per variant.
 #include "kernels/dialect.h"
 #include "kernels/format_constants.h"
@@ -18,6 +19,14 @@
 KVN_SHARED(u32, lz_lane_hash, 32)
 KVN_SHARED(u32, lz_lane_flag, 32)
 KVN_SHARED(u32, lz_pick, 4)
+// The chain parse's per-lane results: chain links, 8-byte hash tags, search
+// results and lazy-evaluation targets.
+KVN_SHARED(u32, lzc_link, 32)
+KVN_SHARED(u32, lzc_tag, 32)
+KVN_SHARED(u32, lzc_lens, 32)
+KVN_SHARED(u32, lzc_kinds, 32)
+KVN_SHARED(u32, lzc_srcs, 32)
+KVN_SHARED(u32, lzc_next, 32)
 // The sort-parse's window of search results, one per lane.
 KVN_SHARED(u32, sp_len, 32)
 KVN_SHARED(u32, sp_dist, 32)
@@ -52,21 +61,18 @@ KVN_SHARED(u32, sp_dist, 32)
 #define KVN_MIN_BLOCKS 16
 #define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
 #include "kernels/kernel_begin.h"
-#include "kernels/lz_encode_window.h"
 #if defined(KVN_TARGET_SPIRV)
 KVN_LAUNCH_SWITCH(lz_mode, 0)
 KVN_LAUNCH_SWITCH(lz_hash16, 1)
-#include "kernels/lz_encode_greedy.h"
-#include "kernels/lz_encode_sort_parse.h"
-KVN_FN void kvnMain() {
-    if (lz_mode == KVN_LZ_MODE_SORT_PARSE) lzSortParseMain();
-    else lzGreedyMain();
-}
 #else
+KVN_CONST u32 lz_mode = 0u;
 KVN_CONST u32 lz_hash16 = 0u;
-#include "kernels/lz_encode_greedy.h"
-KVN_FN void kvnMain() { lzGreedyMain(); }
 #endif
+#include "kernels/lz_encode_common.h"
+#include "kernels/lz_encode_greedy.h"
+#include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
+#include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif
 
@@ -78,10 +84,31 @@ KVN_FN void kvnMain() { lzGreedyMain(); }
 #define KVN_MIN_BLOCKS 16
 #define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
 #include "kernels/kernel_begin.h"
+KVN_CONST u32 lz_mode = 0u;
 KVN_CONST u32 lz_hash16 = 1u;
-#include "kernels/lz_encode_window.h"
+#include "kernels/lz_encode_common.h"
 #include "kernels/lz_encode_greedy.h"
-KVN_FN void kvnMain() { lzGreedyMain(); }
+#include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
+#include "kernels/lz_encode_group.h"
+#include "kernels/kernel_end.h"
+#endif
+
+#if defined(KVN_ENTRY_kvnLzEncodeChainKernel)
+#define KVN_KERNEL kvnLzEncodeChainKernel
+#define KVN_BLOCK_X 32
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_WARPS
+#define KVN_MIN_BLOCKS 1
+#define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
+#include "kernels/kernel_begin.h"
+KVN_CONST u32 lz_mode = 1u;
+KVN_CONST u32 lz_hash16 = 0u;
+#include "kernels/lz_encode_common.h"
+#include "kernels/lz_encode_greedy.h"
+#include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
+#include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif
 
@@ -90,10 +117,15 @@ KVN_FN void kvnMain() { lzGreedyMain(); }
 #define KVN_BLOCK_X 32
 #define KVN_BLOCK_Y 1
 #define KVN_SYNC KVN_SYNC_WARPS
+#define KVN_MIN_BLOCKS 1
 #define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
 #include "kernels/kernel_begin.h"
-#include "kernels/lz_encode_window.h"
+KVN_CONST u32 lz_mode = KVN_LZ_MODE_SORT_PARSE;
+KVN_CONST u32 lz_hash16 = 0u;
+#include "kernels/lz_encode_common.h"
+#include "kernels/lz_encode_greedy.h"
+#include "kernels/lz_encode_chain.h"
 #include "kernels/lz_encode_sort_parse.h"
-KVN_FN void kvnMain() { lzSortParseMain(); }
+#include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif

@@ -22,17 +22,17 @@ struct EncodeKernelName {
 
 // The LZ-encode modules' kernels the bring-up needs, in resolution order.
 // A kernel this build's PTX lacks stays empty: the levels that need it fail
-// with KernelMissing when they reach the launch.
+// with KernelMissing when they reach the launch, and level 5 takes the chain
+// parse without the sort-parse kernels.
 constexpr EncodeKernelName kRequired[] = {
     {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel"},
     {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel"},
+    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
 };
 constexpr EncodeKernelName kOptionalLz[] = {
-    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
     {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel"},
 };
-// The sort-parse pre-passes, a module of their own: without it level 5
-// takes the chain parse.
+// The sort-parse pre-passes, a module of their own.
 constexpr EncodeKernelName kSortPrepass[] = {
     {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel"},
     {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel"},

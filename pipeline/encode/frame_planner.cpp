@@ -28,8 +28,6 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
 // What this library does not encode yet is refused, never ignored: the
 // caller would otherwise get frames other than those it asked for.
 Error refuseUnbuilt(const EncodeParams& params) {
-    // The chain and sort parsers are not built yet.
-    if (levelParams(params.level).parse != ParseMode::Greedy) return Error::BadLevel;
     if (params.wrt) return Error::BadMode;
     return Error::None;
 }

@@ -3,11 +3,20 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "core/encode/level_table.h"
+#include "core/encode/lz_batch_plan.h"
 #include "core/platform/platform.h"
+#include "kernels/lz_sort_layout.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 
 namespace kvn {
+
+// The host and the kernels agree on the workspace and the parse mode.
+static_assert(kSortParseWorkspaceEntries == KVN_SORT_REGION_WORDS);
+static_assert(static_cast<uint32_t>(ParseMode::SortParse) == KVN_LZ_MODE_SORT_PARSE);
+static_assert(KVN_SORT_MAX_BATCH == (uint64_t{1} << 32) / KVN_SORT_REGION_WORDS);
+
 namespace {
 
 constexpr EncodeKernelShape kSortPrepassShape{256, false};

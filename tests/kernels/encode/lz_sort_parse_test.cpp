@@ -52,6 +52,30 @@ std::vector<uint8_t> shortRecentMatches(size_t n) {
     return out;
 }
 
+// Mostly one literal and a 2-byte recent match, with a 4-byte match at a
+// new distance every few sequences: about one token per 3 bytes, with off16
+// entries between.
+std::vector<uint8_t> shortMatchesAndNewDistances(size_t n) {
+    const std::vector<uint8_t> noise = randomBytes(2 * n, 41);
+    std::vector<uint8_t> out(noise.begin(), noise.begin() + 300);
+    size_t k = 300;
+    uint32_t r = 8;
+    while (out.size() + 8 < n) {
+        // A literal that does not extend the previous match.
+        uint8_t lit = noise[k++];
+        if (lit == out[out.size() - r]) lit ^= 0x5A;
+        out.push_back(lit);
+        uint32_t copy = 2;
+        if (noise[k++] % 6 == 0) {
+            r = 9 + noise[k++] % 200;
+            copy = 4;
+        }
+        for (uint32_t i = 0; i < copy; ++i) out.push_back(out[out.size() - r]);
+    }
+    out.resize(n, 0);
+    return out;
+}
+
 struct ParseCase {
     const char* name;
     std::function<std::vector<uint8_t>()> input;
@@ -77,6 +101,7 @@ const ParseCase kCases[] = {
     {"FullRecentSprinkled", [] { return recentSprinkled(65536); }, {65536}, 8, false},
     {"FullRandom", [] { return randomBytes(65536, 5); }, {65536}, 8, false},
     {"FullShortRecent", [] { return shortRecentMatches(65536); }, {65536}},
+    {"FullShortMatchesAndNewDistances", [] { return shortMatchesAndNewDistances(65536); }, {65536}, 8, false},
     {"FullZeros", [] { return std::vector<uint8_t>(65536, 0); }, {65536}},
     {"FullRepetitive", [] { return repetitiveBytes(65536, 3); }, {65536}},
 };

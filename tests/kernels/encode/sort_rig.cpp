@@ -10,7 +10,7 @@ std::vector<CompressChunkDesc> sortParseDescs(std::span<const uint32_t> lengths)
     std::vector<CompressChunkDesc> descs;
     uint32_t src = 0, out = 0;
     for (uint32_t len : lengths) {
-        const uint32_t stride = 3 * std::max(len, 72u);
+        const uint32_t stride = 3 * std::max(len, 116u);
         descs.push_back({src, len, out, stride, descs.empty() ? 1u : 0u});
         src += len;
         out += stride;

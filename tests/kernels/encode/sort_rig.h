@@ -14,7 +14,7 @@
 namespace kvn::test {
 
 // Sub-chunks of the given lengths, back to back from the input's start;
-// 3 x max(length, 72) bytes of LZ output each, the first one frame-first.
+// 3 x max(length, 116) bytes of LZ output each, the first one frame-first.
 std::vector<CompressChunkDesc> sortParseDescs(std::span<const uint32_t> lengths);
 
 struct SortRun {
