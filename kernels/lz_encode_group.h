@@ -6,10 +6,13 @@
 
 KVN_CONST u32 kLzModeGreedy = 0u;
 KVN_CONST u32 kLzModeChain = 1u;
+KVN_CONST u32 kLzModeSortParse = KVN_LZ_MODE_SORT_PARSE;
 
 KVN_FN void lzParseHalfOfMode(u32 half_start, u32 end, bool dict_ok, bool second_half) {
     if (lz_mode == kLzModeChain) {
         lzChainParseHalf(end, dict_ok);
+    } else if (lz_mode == kLzModeSortParse) {
+        lzSortParseHalf(end);
     } else {
         lzGreedyParseHalf(half_start, end, dict_ok, second_half);
     }
@@ -31,12 +34,12 @@ KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
     u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
     // A slot too small for the scratch areas (tiny sub-chunks) would spill
     // into the next one: such a sub-chunk gets the LZ size 0 instead.
-    if (lzwSlotBytes(n, lz_mode == kLzModeChain) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
+    if (lzwSlotBytes(n, lz_mode != kLzModeGreedy) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
         if (lane == 0u) lz_sizes[index] = 0u;
         return;
     }
     if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
-    lzwBegin(slot, n, prefix, lz_mode == kLzModeChain);
+    lzwBegin(slot, n, prefix, lz_mode != kLzModeGreedy);
     lz_cut = false;
     lz_anchor = b + prefix;
     lz_cur = lz_anchor;
@@ -67,9 +70,13 @@ KVN_FN void kvnMain() {
     u32 words = lz_mode == kLzModeChain ? lzcWorkspaceWords() : (1u << (hash_bits - lz_hash16));
     u32 fill = lz_mode == kLzModeChain ? 0u : kLzEmpty;
     lz_region = warp * words;
+    // Sort-parse: the pre-pass filled each group's (one sub-chunk's)
+    // workspace region; nothing is cleared.
+    if (lz_mode == kLzModeSortParse) words = 0u;
     u32 g = warp;
     while (g < groups) {
         u32 first = g * per;
+        if (lz_mode == kLzModeSortParse) lz_region = g < KVN_SORT_MAX_BATCH ? g * KVN_SORT_REGION_WORDS : kLzNoRegion;
         u32 last = kvnMin(first + per, count);
         lz_gbase = descs[first * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_SRC_OFF];
         lz_glen = 0u;

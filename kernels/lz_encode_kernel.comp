@@ -2,7 +2,9 @@
 // of earlier positions and writes each sub-chunk's streams (literals, tokens,
 // off16, off32, lengths) into its output slot, with the slot's LZ size. Mode
 // 0 is the greedy parse of levels 1 to 4 (lz_encode_greedy.h), mode 1 the
-// chain parse of level 5 (lz_encode_chain.h).
+// chain parse of level 5 (lz_encode_chain.h), mode 2 level 5's sort-parse
+// (lz_encode_sort_parse.h) from the candidates of the sort pre-pass
+// (lz_sort_kernel.comp).
 //
 // The Vulkan library builds one module (kvnLzEncodeGreedyKernel) and picks the
 // variant with specialization constants: 0 the parse mode (the kernel does
@@ -10,6 +12,8 @@
 // parse. The C++ builds have one entry per variant.
 #include "kernels/dialect.h"
 #include "kernels/format_constants.h"
+#include "kernels/lz_sort_layout.h"
+#include "kernels/common_length.h"
 
 // One scan step's exchange between the lanes of the warp (one warp per block).
 KVN_SHARED(u32, lz_lane_hash, 32)
@@ -23,6 +27,9 @@ KVN_SHARED(u32, lzc_lens, 32)
 KVN_SHARED(u32, lzc_kinds, 32)
 KVN_SHARED(u32, lzc_srcs, 32)
 KVN_SHARED(u32, lzc_next, 32)
+// The sort-parse's window of search results, one per lane.
+KVN_SHARED(u32, sp_len, 32)
+KVN_SHARED(u32, sp_dist, 32)
 
 // Bindings 0-3 (the pipeline's fifth binding, diagnostics, is not read), then
 // the 72-byte push block of the encode table.
@@ -64,6 +71,7 @@ KVN_CONST u32 lz_hash16 = 0u;
 #include "kernels/lz_encode_common.h"
 #include "kernels/lz_encode_greedy.h"
 #include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
 #include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif
@@ -81,6 +89,7 @@ KVN_CONST u32 lz_hash16 = 1u;
 #include "kernels/lz_encode_common.h"
 #include "kernels/lz_encode_greedy.h"
 #include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
 #include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif
@@ -98,6 +107,25 @@ KVN_CONST u32 lz_hash16 = 0u;
 #include "kernels/lz_encode_common.h"
 #include "kernels/lz_encode_greedy.h"
 #include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
+#include "kernels/lz_encode_group.h"
+#include "kernels/kernel_end.h"
+#endif
+
+#if defined(KVN_ENTRY_kvnLzEncodeSortParseKernel)
+#define KVN_KERNEL kvnLzEncodeSortParseKernel
+#define KVN_BLOCK_X 32
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_WARPS
+#define KVN_MIN_BLOCKS 1
+#define KVN_PARAMS KVN_LZ_ENCODE_PARAMS
+#include "kernels/kernel_begin.h"
+KVN_CONST u32 lz_mode = KVN_LZ_MODE_SORT_PARSE;
+KVN_CONST u32 lz_hash16 = 0u;
+#include "kernels/lz_encode_common.h"
+#include "kernels/lz_encode_greedy.h"
+#include "kernels/lz_encode_chain.h"
+#include "kernels/lz_encode_sort_parse.h"
 #include "kernels/lz_encode_group.h"
 #include "kernels/kernel_end.h"
 #endif

@@ -1,6 +1,7 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
 // every sub-chunk of the frame, in as few launches as the table memory allows.
 #include <algorithm>
+#include <string>
 
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
@@ -16,6 +17,7 @@
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/sort_prepass.h"
 
 namespace kvn {
 namespace {
@@ -151,8 +153,10 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
             KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * cnt));
             KVN_TRY(ops.ctxSynchronize());
         }
-        // The sort-parse pre-passes (key build, radix sort, discovery) go
-        // here, before the parse of the batch.
+        // Sort-parse: the batch's keys, sort and candidates, then the parse.
+        if (plan.mode == ParseMode::SortParse)
+            KVN_TRY(runSortPrepass({input.handle, descs.handle, low(cnt), plan.floor, table_address, input_address}));
+        const double lz_mark = hostTimeMs();
         const uint64_t groups_of_batch = ceilDiv(cnt, spc);
         const uint64_t groups =
             plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
@@ -163,6 +167,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
              low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
              0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor}));
         KVN_TRY(ops.ctxSynchronize());
+        if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
         KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
     }
