@@ -30,7 +30,6 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
 Error refuseUnbuilt(const EncodeParams& params) {
     // The chain and sort parsers are not built yet.
     if (levelParams(params.level).parse != ParseMode::Greedy) return Error::BadLevel;
-    if (params.wrt) return Error::BadMode;
     return Error::None;
 }
 
