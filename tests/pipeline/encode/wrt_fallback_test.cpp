@@ -1,0 +1,62 @@
+// Devices without the WRT kernels: a missing decode kernel leaves the
+// inverse to the CPU decoder, a missing encode kernel leaves the transform
+// to the CPU encoder, and either way the frames round-trip.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/format/frame_header.h"
+#include "encode_test_support.h"
+#include "tests/support/child_process.h"
+#include "vulkan/device/gpu_ops.h"
+#include "vulkan/device/kernel_table.h"
+#include "kernels/embedded_modules.h"
+
+namespace kvn::test {
+namespace {
+
+void useModulesWithout(const char* left_out) {
+    static std::vector<EmbeddedModule> modules;
+    modules.clear();
+    for (const EmbeddedModule& m : embeddedModules())
+        if (std::string_view(m.name) != left_out) modules.push_back(m);
+    useKernelModules(modules);
+}
+
+CompressOpts wrtOpts() {
+    CompressOpts opts = withTrailers(1);
+    opts.wrt = 1;
+    return opts;
+}
+
+// In the child: the frame of `input` restores it, carries a WRT section and,
+// when `expected` is given, is that frame byte for byte.
+void roundTripInChild(const Bytes& input, const Bytes* expected) {
+    void* handle = nullptr;
+    ASSERT_EQ(kvnCreate(&handle), 0u);
+    Bytes frame(input.size() * 2 + 4096);
+    uint64_t size = 0;
+    const CompressOpts opts = wrtOpts();
+    ASSERT_EQ(kvnCompressHost(handle, input.data(), input.size(), frame.data(), frame.size(), &size, &opts), 0u);
+    frame.resize(size);
+    const FrameHeader header = parseFrameHeader(frame.data(), frame.size());
+    EXPECT_TRUE(header.flags & kFrameWrtSection);
+    if (expected) EXPECT_TRUE(frame == *expected) << "the CPU road writes the GPU road's frame";
+    expectLibraryRestores(handle, frame, input);
+    kvnDestroy(handle);
+}
+
+TEST(WrtFallback, WithoutTheDecodeKernelTheCpuInverts) {
+    if (!kEncodeKernels || !kDecodeKernels) GTEST_SKIP() << "this build carries no kernels yet";
+    const Bytes text = realFile("/usr/include/stdio.h", 200000);
+    inChildProcess(
+        [&] {
+            setenv("KVN_WRT_DEBUG", "1", 1);
+            useModulesWithout("kvnWrtDecodeFusedKernel");
+            roundTripInChild(text, nullptr);
+        },
+        "fused pipeline missing -> CPU");
+}
+
+}  // namespace
+}  // namespace kvn::test
