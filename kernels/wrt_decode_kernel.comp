@@ -55,6 +55,7 @@ KVN_FN void kvnMain() {
     u32 lead_run = 0u;       // bytes taking the next one, ending at the previous window's last byte
     u32 last_consumed = 0u;  // that byte was the second of a pair
     u32 faults = 0u;
+    u32 short_stores = 0u;  // a word copy that stored fewer bytes than it should (a cut loop)
     // At most 0xFFFF bytes: 2048 windows.
     for (u32 base = 0u; base < len; base += 32u) {
         u32 at = base + lane;
@@ -99,12 +100,15 @@ KVN_FN void kvnMain() {
         if (word != KVN_WRT_NO_WORD) {
             u32 upper = !prev_consumed && prev == KVN_WRT_UPPERCASE ? 1u : 0u;
             u32 capital = !prev_consumed && prev == KVN_WRT_CAPITALIZE ? 1u : 0u;
-            for (u32 i = 0u; i < emit; ++i) {
-                if (p + i >= room) break;
+            u32 due = p < room ? kvnMin(emit, room - p) : 0u;
+            u32 stored = 0u;
+            for (u32 i = 0u; i < due; ++i) {
                 u32 c = u32(word_slots[word * KVN_WRT_MAX_WORD_LENGTH + i]);
                 if (upper != 0u || (capital != 0u && i == 0u)) c = (c - 32u) & 0xFFu;
                 text_out[d0 + p + i] = u8(c);
+                ++stored;
             }
+            if (stored != due) short_stores = 1u;
         } else if (emit != 0u && p < room) {
             text_out[d0 + p] = u8(b);
         }
@@ -112,6 +116,8 @@ KVN_FN void kvnMain() {
         lead_run = leads == 0xFFFFFFFFu ? lead_run + 32u : kvnClz(~leads);
         last_consumed = (consumed_lanes >> 31u) & 1u;
     }
+    // A loop lavapipe cut short leaves the segment unfinished: report it as a fault.
+    if (kvnBallot(short_stores != 0u) != 0u) faults = 1u;
     if (lane == 0u) produced[s] = faults != 0u ? KVN_WRT_FAULT : cursor;
 }
 #include "kernels/kernel_end.h"
