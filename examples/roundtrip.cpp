@@ -75,9 +75,11 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> output;
     uint64_t output_size = 0;
     auto decompress = [&] {
-        // The frame's header tells how large the destination must be.
+        // The frames' headers tell how large the destination must be (a
+        // large input is written as several frames).
         uint64_t content_size = 0;
-        if (KvnStatus s = kvnGetDecompressedSize(handle, frame.data(), &content_size); s != KVN_STATUS_SUCCESS)
+        if (KvnStatus s = kvnGetTotalDecompressedSize(handle, frame.data(), frame_size, &content_size);
+            s != KVN_STATUS_SUCCESS)
             return s;
         output.assign(std::max<uint64_t>(content_size, 1), 0);
         return kvnDecompressHost(handle, frame.data(), frame_size, output.data(), output.size(), &output_size,

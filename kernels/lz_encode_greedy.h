@@ -1,6 +1,6 @@
-// The greedy parse of the LZ encode kernels (lz_encode_kernel.comp). Included
-// inside each entry after kernel_begin.h (no include guard: every entry takes
-// its own copy); the entry provides the parameters and `lz_hash16`.
+// The greedy parse of the LZ encode kernels (lz_encode_kernel.comp, mode 0).
+// Included inside each entry after lz_encode_common.h (no include guard:
+// every entry takes its own copy).
 //
 // A warp parses one group at a time. Each scan step looks at up to 27
 // consecutive positions, one per lane; the lowest lane with a candidate wins
@@ -16,46 +16,6 @@
 // entered before it, and every position the parse passes over is entered
 // either way; so the streams are the same, with up to 27 times fewer steps
 // through literal stretches.
-//
-// lavapipe ends an invocation's loops after 65,535 iterations in total, so a
-// half is parsed in one loop without nested ones (see lzParseHalf); every
-// data-dependent loop tests its exit condition again after it ends, and a
-// loop cut short leaves the sub-chunk's LZ size at 0 (the host then stores
-// the chunk raw): never a wrong stream.
-
-#include "kernels/lz_stream_writer.h"
-
-// State of the group and sub-chunk being parsed (the same in all lanes).
-u32 lz_gbase, lz_glen, lz_region;
-u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
-bool lz_cut;
-// The match candidate of the current sequence.
-u32 lz_mstart, lz_msrc, lz_mverified;
-bool lz_mdict;
-
-KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
-
-KVN_FN u32 lzWord(u32 pos) {
-    return lzByte(pos) | (lzByte(pos + 1u) << 8u) | (lzByte(pos + 2u) << 16u) | (lzByte(pos + 3u) << 24u);
-}
-
-// Byte `pos` of a match source: the dictionary or the group.
-KVN_FN u32 lzSourceByte(bool in_dict, u32 pos) { return in_dict ? u32(dict.data[pos]) : lzByte(pos); }
-
-KVN_FN u32 lzDictWord(u32 pos) {
-    return u32(dict.data[pos]) | (u32(dict.data[pos + 1u]) << 8u) | (u32(dict.data[pos + 2u]) << 16u) |
-           (u32(dict.data[pos + 3u]) << 24u);
-}
-
-// Hash of the six bytes at pos, given its first four as a word (little-endian
-// 48-bit value).
-KVN_FN u32 lzHashOf(u32 word, u32 pos) {
-    u64 v = u64(word) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
-    u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
-    return u32(((v << 16u) * golden) >> (64u - hash_bits));
-}
-
-KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
 
 // Table entries hold group positions; 16-bit entries (0xFFFF empty) share
 // words two by two.
@@ -75,36 +35,6 @@ KVN_FN void lzTablePut(u32 h, u32 pos) {
     table.data[at] = (table.data[at] & ~(0xFFFFu << shift)) | ((pos & 0xFFFFu) << shift);
 }
 
-#define KVN_LZ_UNROLL32(STEP)                                                                                   \
-    STEP(0) STEP(1) STEP(2) STEP(3) STEP(4) STEP(5) STEP(6) STEP(7) STEP(8) STEP(9) STEP(10) STEP(11) STEP(12)   \
-    STEP(13) STEP(14) STEP(15) STEP(16) STEP(17) STEP(18) STEP(19) STEP(20) STEP(21) STEP(22) STEP(23) STEP(24) \
-    STEP(25) STEP(26) STEP(27) STEP(28) STEP(29) STEP(30) STEP(31)
-
-// Publishes each lane's hash and flag for the lookups below.
-KVN_FN void lzPublish(u32 h, bool flag) {
-    u32 lane = kvnLane();
-    lz_lane_hash[lane] = h;
-    lz_lane_flag[lane] = flag ? 1u : 0u;
-    kvnWarpSync();
-}
-
-// The nearest flagged lane below `lane` with hash h, or 32 (unrolled without
-// branches: no loop, constant indices; the last match is the nearest).
-#define KVN_LZ_LOWER(j) \
-    found = (u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) < lane)) != 0u ? u32(j) : found;
-KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
-    u32 found = 32u;
-    KVN_LZ_UNROLL32(KVN_LZ_LOWER)
-    return found;
-}
-
-#define KVN_LZ_HIGHER(j) shared_hash |= u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) > lane);
-KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
-    u32 shared_hash = 0u;
-    KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
-    return shared_hash != 0u;
-}
-
 // The flagged lanes enter pos into the table; of lanes sharing a hash the
 // highest writes. 16-bit entries are written in two rounds, even hashes
 // first, so that no two lanes change one word at once.
@@ -120,27 +50,6 @@ KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
     if (mine) lzTablePut(h, pos);
     kvnMemoryFence();
     kvnWarpSync();
-}
-
-// Copies the literals [at, at + 32) of the run of `len` literals from
-// lz_anchor to the literal stream.
-KVN_FN void lzCopyLiteralBlock(u32 len, u32 at) {
-    u32 i = at + kvnLane();
-    if (i < len) lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
-}
-
-// Lanes whose byte pair at distance done + lane differs (or lies at or past
-// limit), forward from start/from or, with `backward`, before them.
-KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
-    u32 i = done + kvnLane();
-    bool differ = i >= limit;
-    if (!differ) {
-        // One pair of loads for both directions keeps the module small.
-        u32 a = backward ? start - 1u - i : start + i;
-        u32 b = backward ? from - 1u - i : from + i;
-        differ = lzByte(a) != lzSourceByte(in_dict, b);
-    }
-    return kvnBallot(differ);
 }
 
 // One scan step at lz_cur over [lz_cur, end): enters the positions it moves
@@ -225,18 +134,8 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     return true;
 }
 
-// A sequence is found and written in phases, all in the one parse loop:
-// lavapipe charges every loop one iteration each time control reaches it,
-// even where no lane runs it, so nested loops would cost a share of the
-// budget on every scan step. Extending a match or copying literals past the
-// first 32 bytes takes further passes of the parse loop.
-KVN_CONST u32 kLzScan = 0u;
-KVN_CONST u32 kLzForward = 1u;
-KVN_CONST u32 kLzBackward = 2u;
-KVN_CONST u32 kLzLiterals = 3u;
-
 // Parses [lz_cur, end) of the half starting at half_start.
-KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
+KVN_FN void lzGreedyParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
     u32 lane = kvnLane();
     // Off32 values above the 3-byte range have a form no decoder reads, so
     // sources further back than that from the half's start are not taken.
@@ -302,88 +201,6 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         phase = kLzScan;
     }
     if (phase != kLzScan || lz_cur + 4u <= end) lz_cut = true;
-    // The literals after the last sequence.
-    u32 tail = end - lz_anchor;
-    done = 0u;
-    while (done < tail) {
-        lzCopyLiteralBlock(tail, done);
-        done += 32u;
-    }
-    if (done < tail) lz_cut = true;
-    lzw_nl += tail;
-    lzwLiteralRun(tail);
-    lz_anchor = end;
+    lzWriteTail(end);
 }
 
-KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
-    u32 lane = kvnLane();
-    u32 rec = index * KVN_COMPRESS_DESC_WORDS;
-    u32 b = descs[rec + KVN_COMPRESS_W_SRC_OFF] - lz_gbase;
-    u32 n = descs[rec + KVN_COMPRESS_W_LEN];
-    u32 slot = descs[rec + KVN_COMPRESS_W_OUT_OFF];
-    u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
-    // A slot too small for the scratch areas (tiny sub-chunks) would spill
-    // into the next one: such a sub-chunk gets the LZ size 0 instead.
-    if (lzwSlotBytes(n) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
-        if (lane == 0u) lz_sizes[index] = 0u;
-        return;
-    }
-    if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
-    lzwBegin(slot, n, prefix);
-    lz_cut = false;
-    lz_anchor = b + prefix;
-    lz_cur = lz_anchor;
-    // A decoder reads the dictionary for every source before the sub-chunk,
-    // so with a dictionary no other match may reach back past its start.
-    lz_sub_lowest = dict_len > 0u ? b : 0u;
-    lz_recent = KVN_INITIAL_REPEAT_DISTANCE;
-    u32 first_end = b + kvnMin(n, KVN_HALF_SIZE);
-    lzParseHalf(b, first_end, group_first && dict_len > 0u, false);
-    u32 first_half_tokens = lzw_nt;
-    if (n > KVN_HALF_SIZE) {
-        lz_cur = kvnMax(lz_anchor, b + KVN_HALF_SIZE);
-        lzParseHalf(b + KVN_HALF_SIZE, b + n, false, true);
-    }
-    u32 end = lzwFinish(slot, prefix, n, first_half_tokens);
-    if (lane == 0u) lz_sizes[index] = lz_cut || lzw_cut ? 0u : end - slot;
-}
-
-KVN_FN void kvnMain() {
-    u32 lane = kvnLane();
-    u32 per = kvnMax(subs_per_group, 1u);
-    u32 groups = (count + per - 1u) / per;
-    u32 warp = kvnBlockIndex();
-    u32 region_shift = lz_hash16 != 0u ? hash_bits - 1u : hash_bits;
-    u32 words = 1u << region_shift;
-    lz_region = warp << region_shift;
-    u32 g = warp;
-    while (g < groups) {
-        u32 first = g * per;
-        u32 last = kvnMin(first + per, count);
-        lz_gbase = descs[first * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_SRC_OFF];
-        lz_glen = 0u;
-        u32 s = first;
-        while (s < last) {
-            lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
-            s += 1u;
-        }
-        bool group_cut = s < last;
-        u32 j = lane;
-        while (j < words) {
-            table.data[lz_region + j] = kLzEmpty;
-            j += 32u;
-        }
-        group_cut = group_cut || kvnBallot(j < words) != 0u;
-        kvnMemoryFence();
-        kvnWarpSync();
-        // A short group length or a half-cleared table would mislead the
-        // parse: the group's sub-chunks keep the LZ size 0 the host wrote.
-        s = group_cut ? last : first;
-        while (s < last) {
-            lzParseSubChunk(s, s == first);
-            s += 1u;
-        }
-        g += kvnGridBlocks();
-    }
-    // A loop cut short leaves LZ sizes unwritten (the host zeroes them).
-}

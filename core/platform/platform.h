@@ -85,6 +85,12 @@ void freePages(void* pages, size_t bytes);
 // Callers keep such stacks for reuse; they are never unmapped.
 void* allocGuardedStack(size_t bytes);
 
+// ---- files ---------------------------------------------------------------
+
+// Creates or replaces the file at `path` with `len` bytes; false when any
+// step fails. Used by the diagnostic dumps, whose failures are ignored.
+bool writeWholeFile(const char* path, const void* bytes, uint64_t len);
+
 // ---- dynamic loading -----------------------------------------------------
 
 void* openLibrary(const char* name);  // nullptr when it cannot be loaded

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/platform/platform.h"
@@ -62,6 +63,13 @@ void* allocGuardedStack(size_t bytes) {
         return nullptr;
     }
     return static_cast<char*>(p) + page;
+}
+
+bool writeWholeFile(const char* path, const void* bytes, uint64_t len) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return false;
+    const bool written = len == 0 || std::fwrite(bytes, 1, len, file) == len;
+    return std::fclose(file) == 0 && written;
 }
 
 void* openLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }

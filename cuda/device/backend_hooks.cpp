@@ -11,6 +11,8 @@ bool ensureDevice() { return init(); }
 void releaseHostRange(const void*, uint64_t) {}
 
 // sm_80 reads and writes 16-bit storage.
+const char* encodeTraceLabel() { return "enc"; }
+
 bool deviceHasStorage16() { return true; }
 
 // A kernel argument is an address: any byte offset can be added to it.

@@ -21,14 +21,14 @@ struct EncodeKernelName {
 };
 
 // The LZ-encode modules' kernels the bring-up needs, in resolution order.
-// The chain and sort-parse kernels are not in this build's PTX yet: the
-// levels that need them fail with KernelMissing when they reach the launch.
+// The sort-parse kernels are not in this build's PTX yet: level 5 takes the
+// chain parse without them.
 constexpr EncodeKernelName kRequired[] = {
     {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel"},
     {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel"},
+    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
 };
 constexpr EncodeKernelName kOptionalLz[] = {
-    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
     {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel"},
     {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel"},
     {&EncodeKernelHandles::sort_discover_fn, "kvnLzSortDiscoverKernel"},

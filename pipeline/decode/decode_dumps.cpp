@@ -16,13 +16,6 @@ namespace {
 constexpr uint64_t kSegmentBytes = 1024;
 constexpr uint32_t kDiagRecords = 256;
 
-bool writeFile(const char* path, const void* bytes, uint64_t len) {
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return false;
-    const bool ok = len == 0 || std::fwrite(bytes, 1, len, file) == len;
-    return std::fclose(file) == 0 && ok;
-}
-
 uint32_t wordAt(const uint8_t* bytes, uint64_t offset) {
     uint32_t w;
     std::memcpy(&w, bytes + offset, 4);
@@ -54,7 +47,7 @@ DumpCopy copySlotToFile(DecoderState& decoder, StreamHandle stream, DecodeSlot s
     const DeviceSlot& source = decoder.device_slots[slot];
     const bool inside = offset <= source.capacity && bytes <= source.capacity - offset;
     const Error copied = inside ? ops.memcpyDtoHSrcOffset(host, source.handle, bytes, offset) : Error::BadRequest;
-    if (copied == Error::None) writeFile(path, host, bytes);
+    if (copied == Error::None) writeWholeFile(path, host, bytes);
     std::free(host);
     return {Error::None, copied};
 }
@@ -94,7 +87,7 @@ Error writeLzDiagnostics(DecoderState& decoder, StreamHandle stream, const char*
                   wordAt(diag, 0x8020), wordAt(diag, 0x8024), wordAt(diag, 0x8028));
     text += line;
     std::free(diag);
-    writeFile(path, text.data(), text.size());
+    writeWholeFile(path, text.data(), text.size());
     return Error::None;
 }
 
@@ -111,7 +104,7 @@ void dumpBlockChunks(std::span<const KvnChunkDesc> descs, std::span<const uint8_
     const KvnChunkDesc& d = descs[1];
     // A byte-fill chunk has no bytes; a record never lies outside the payload.
     const uint64_t len = uint64_t(d.src_off) + d.comp_size <= payload.size() ? d.comp_size : 0;
-    if (writeFile(path, payload.data() + d.src_off, len))
+    if (writeWholeFile(path, payload.data() + d.src_off, len))
         std::fprintf(stderr, "KVN_DUMP_CHUNK1[VK]: wrote %" PRIu64 " bytes to %s\n", len, path);
     else
         std::fprintf(stderr, "KVN_DUMP_CHUNK1[VK]: dump to %s FAILED: %s\n", path, errorName(Error::CopyFailed));
@@ -120,7 +113,7 @@ void dumpBlockChunks(std::span<const KvnChunkDesc> descs, std::span<const uint8_
 void dumpMerkleInput(const uint8_t* out, uint64_t bytes, const char* what, uint32_t value, uint32_t expected) {
     const char* path = envText("KVN_DUMP_MERKLE_INPUT");
     if (!path) return;
-    if (writeFile(path, out, bytes))
+    if (writeWholeFile(path, out, bytes))
         std::fprintf(stderr, "MERKLE_INPUT[VK]: wrote %" PRIu64 " bytes to %s (%s=%u expected=%08x)\n", bytes, path,
                      what, value, expected);
     else

@@ -129,10 +129,7 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     const uint64_t k = merged.capacity < kHuffDescDumpBytes ? merged.capacity : kHuffDescDumpBytes;
     uint8_t host[kHuffDescDumpBytes];
     if (ops.memcpyDtoHSrcOffset(host, merged.handle, k, 0) != Error::None) return Error::None;
-    if (FILE* file = std::fopen(path, "wb")) {
-        std::fwrite(host, 1, k, file);
-        std::fclose(file);
-    }
+    writeWholeFile(path, host, k);
     std::fprintf(stderr, "KVN_DUMP_HUFF_DESCS[VK]: wrote %" PRIu64 " bytes to %s\n", k, path);
     return Error::None;
 }

@@ -27,6 +27,9 @@ bool deviceIsIntegrated();
 // The buffer's device address, for kernels that follow addresses; 0 for no buffer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
 
+// How this library names its encode pipelines in the KVN_FALLBACK_TRACE line.
+const char* encodeTraceLabel();
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 

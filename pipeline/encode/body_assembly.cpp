@@ -61,9 +61,10 @@ void takeCodedStreams(const HuffmanResults& huffman, uint64_t i, uint64_t aw, ui
 Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzStage& stage,
                    const HuffmanResults& huffman, uint64_t* written) {
     const GpuOpsTable& ops = gpuOps();
-    const EncodeKernelHandles& kernels = encodeKernels();
-    if (!kernels.assemble_measure_fn || !kernels.assemble_write_fn || !kernels.frame_assemble_fn)
-        return Error::KernelMissing;
+    const std::optional<KernelHandle> measure = getEncodePipeline(&EncodeKernelHandles::assemble_measure_fn);
+    const std::optional<KernelHandle> write = getEncodePipeline(&EncodeKernelHandles::assemble_write_fn);
+    const std::optional<KernelHandle> frame_kernel = getEncodePipeline(&EncodeKernelHandles::frame_assemble_fn);
+    if (!measure || !write || !frame_kernel) return Error::KernelMissing;
     const FrameGeometry& g = stage.geometry;
     const uint64_t aw = stage.descs.size();
     const uint64_t n = g.chunks;
@@ -94,7 +95,7 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
     KVN_TRY(ensureEncodeDeviceBuffer(measured_buffer, 4 * aw));
     KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", kernels.assemble_measure_fn, kAssembleShape,
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", *measure, kAssembleShape,
                                u32(aw),
                                {lz_output, coded[0], coded[1], coded[2], record_buffer.handle,
                                 measured_buffer.handle, measured_buffer.handle},
@@ -108,7 +109,7 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     DeviceBuffer& assembled = encoderBuffer(encoder, kAssembledOutput);
     KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
     KVN_TRY(ensureEncodeDeviceBuffer(assembled, assembled_bytes));
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", kernels.assemble_write_fn, kAssembleShape, u32(aw),
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", *write, kAssembleShape, u32(aw),
                                {lz_output, coded[0], coded[1], coded[2], record_buffer.handle, assembled.handle},
                                {u32(aw)}));
     KVN_TRY(ops.ctxSynchronize());
@@ -137,7 +138,7 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     DeviceBuffer& frame = encoderBuffer(encoder, kOutputBuffer);
     KVN_TRY(uploadFrameTables(encoder, layout, head, n));
     KVN_TRY(ensureEncodeDeviceBuffer(frame, frame_len));
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", kernels.frame_assemble_fn, kFrameAssembleShape,
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", *frame_kernel, kFrameAssembleShape,
                                u32(n + 1),
                                {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,
                                 encoderBuffer(encoder, kChunkBodyOffsets).handle,

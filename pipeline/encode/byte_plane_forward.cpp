@@ -20,7 +20,7 @@ Error bytePlaneForwardGpu(const uint8_t* src, uint64_t len, uint8_t stride, uint
                           uint8_t* planes) {
     const GpuOpsTable& ops = gpuOps();
     if (!ensureEncodePipelines()) return Error::BackendNotAvailable;
-    const KernelHandle kernel = encodeKernels().byte_plane_deinterleave_fn;
+    const std::optional<KernelHandle> kernel = getEncodePipeline(&EncodeKernelHandles::byte_plane_deinterleave_fn);
     if (!kernel || !ops.memcpyHtoD || !ops.memcpyDtoH || !ops.ctxSynchronize) return Error::KernelMissing;
     // Work on the device layer's own queue is not interleaved with other calls'.
     const OwnStreamWorkLock work_lock(encoder.stream == 0);
@@ -30,7 +30,7 @@ Error bytePlaneForwardGpu(const uint8_t* src, uint64_t len, uint8_t stride, uint
     DeviceBuffer& output = encoderBuffer(encoder, kPlaneOutput);
     KVN_TRY(ensureEncodeDeviceBuffers({{&source, len}, {&output, len}}));
     KVN_TRY(ops.memcpyHtoD(source.handle, src, len));
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnBytePlaneDeinterleaveKernel", kernel, kBytePlaneShape,
+    KVN_TRY(launchEncodeKernel(&encoder, "kvnBytePlaneDeinterleaveKernel", *kernel, kBytePlaneShape,
                                static_cast<uint32_t>(ceilDiv(len, kBytePlaneShape.block_threads)),
                                {source.handle, output.handle},
                                {static_cast<uint32_t>(len), stride, static_cast<uint32_t>(block)}));

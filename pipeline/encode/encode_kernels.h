@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "core/encode/level_table.h"
 #include "pipeline/device/device_ops.h"
@@ -90,6 +91,11 @@ bool ensureEncodePipelines();
 
 // The handles; a kernel whose build failed (or was skipped) stays empty.
 const EncodeKernelHandles& encodeKernels();
+
+// The pipeline of one encode kernel once the pipelines are built; nothing
+// when the build failed or skipped it, which KVN_FALLBACK_TRACE reports.
+using EncodeKernelField = KernelHandle EncodeKernelHandles::*;
+std::optional<KernelHandle> getEncodePipeline(EncodeKernelField kernel);
 
 // What the per-frame encoder calls instead of reading the table:
 // BackendNotAvailable when the entry is empty.

@@ -21,8 +21,8 @@ uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
 // output, read on the device from the LZ stage's descriptors and sizes.
 Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamScan>& scans) {
     const GpuOpsTable& ops = gpuOps();
-    const EncodeKernelHandles& kernels = encodeKernels();
-    if (!kernels.huff_scan_fn) return Error::KernelMissing;
+    const std::optional<KernelHandle> scan = getEncodePipeline(&EncodeKernelHandles::huff_scan_fn);
+    if (!scan) return Error::KernelMissing;
     try {
         scans.resize(count);
     } catch (const std::bad_alloc&) {
@@ -30,7 +30,7 @@ Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamS
     }
     DeviceBuffer& records = encoderBuffer(encoder, kScanRecords);
     KVN_TRY(ensureEncodeDeviceBuffer(records, count * sizeof(LzStreamScan)));
-    KVN_TRY(launchEncodeKernel(nullptr, "kvnHuffScanStreamsKernel", kernels.huff_scan_fn, kHuffScanShape,
+    KVN_TRY(launchEncodeKernel(nullptr, "kvnHuffScanStreamsKernel", *scan, kHuffScanShape,
                                u32((count + 255) / 256),
                                {encoderBuffer(encoder, kLzOutput).handle, encoderBuffer(encoder, kDescBuffer).handle,
                                 encoderBuffer(encoder, kLzSizes).handle, records.handle},
@@ -45,8 +45,9 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                       DeviceBuffer& output, std::vector<uint32_t>& sizes, const char* build_label,
                       const char* encode_label) {
     const GpuOpsTable& ops = gpuOps();
-    const EncodeKernelHandles& kernels = encodeKernels();
-    if (!kernels.huff_build_tables_fn || !kernels.huff_encode_fn) return Error::KernelMissing;
+    const std::optional<KernelHandle> build = getEncodePipeline(&EncodeKernelHandles::huff_build_tables_fn);
+    const std::optional<KernelHandle> encode = getEncodePipeline(&EncodeKernelHandles::huff_encode_fn);
+    if (!build || !encode) return Error::KernelMissing;
     const uint64_t n = jobs.size();
     const uint32_t width = huffLaneWidth(jobs);
     try {
@@ -68,10 +69,10 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
     KVN_TRY(ops.memcpyHtoD(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
     KVN_TRY(ops.ctxSynchronize());
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
-    KVN_TRY(launchEncodeKernel(&encoder, build_label, kernels.huff_build_tables_fn, kHuffStreamShape, u32(n),
+    KVN_TRY(launchEncodeKernel(&encoder, build_label, *build, kHuffStreamShape, u32(n),
                                {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
     KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(launchEncodeKernel(&encoder, encode_label, kernels.huff_encode_fn, kHuffStreamShape, u32(n),
+    KVN_TRY(launchEncodeKernel(&encoder, encode_label, *encode, kHuffStreamShape, u32(n),
                                {lz_output, descs.handle, lengths.handle, codes.handle, scratch.handle, output.handle,
                                 coded_sizes.handle},
                                {width, kTableStride, u32(n)}));

@@ -10,6 +10,8 @@ bool ensureDevice() { return ensureVulkanContext(); }
 
 void releaseHostRange(const void* base, uint64_t bytes) { releaseHostImports(base, bytes); }
 
+const char* encodeTraceLabel() { return "vk-enc"; }
+
 bool deviceHasStorage16() { return vulkanContext().storage_16bit; }
 
 uint64_t deviceBindingAlignment() { return vulkanContext().min_storage_buffer_offset_alignment; }

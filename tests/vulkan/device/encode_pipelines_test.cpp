@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -199,6 +200,17 @@ TEST(EncodePipelines, OptionalGroupsFallWithTheirHead) {
         // Built once: later calls answer at once.
         EXPECT_TRUE(ensureEncodePipelines());
         EXPECT_EQ(encodeRecords().size(), kEncodeKernelCount - 5);
+
+        // The lookup the encoder goes through traces a miss, and only a miss.
+        setenv("KVN_FALLBACK_TRACE", "1", 1);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(getEncodePipeline(&EncodeKernelHandles::huff_encode_fn), std::nullopt);
+        EXPECT_EQ(getEncodePipeline(&EncodeKernelHandles::assemble_measure_fn), k.assemble_measure_fn);
+        const std::string printed = testing::internal::GetCapturedStderr();
+        char expected[96];
+        std::snprintf(expected, sizeof expected, "[fallback] vk-enc handle@0x%llx unavailable (init ok)\n",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&k.huff_encode_fn)));
+        EXPECT_EQ(printed, expected);
     });
 }
 
