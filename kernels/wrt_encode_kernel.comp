@@ -236,7 +236,7 @@ KVN_FN void kvnMain() {
 // ---------------------------------------------------------------------------
 #if defined(KVN_ENTRY_kvnWrtEncodeKernel)
 #define KVN_KERNEL kvnWrtEncodeKernel
-#define KVN_BLOCK_X 1
+#define KVN_BLOCK_X 32
 #define KVN_BLOCK_Y 1
 #define KVN_SYNC KVN_SYNC_NONE
 #define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
@@ -256,10 +256,12 @@ KVN_FN void kvnMain() {
 #include "kernels/kernel_begin.h"
 #include "kernels/wrt_word_table.h"
 
-// One thread per segment and one segment per workgroup: lavapipe counts the
-// loop steps of a workgroup's invocations together against its budget, and a
-// segment alone takes up to about 20,000 (one per byte, about three per
-// letter of a word). A walk cut short anyway is reported, never written.
+// One segment per workgroup, walked by its first thread while the others
+// return: lavapipe counts the loop steps of a workgroup's invocations
+// together against its budget, and a segment alone takes up to about 20,000
+// (one per byte, about three per letter of a word). The workgroup keeps 32
+// threads, as the pipelines ask for full 32-lane subgroups. A walk cut short
+// anyway is reported, never written.
 #define KVN_WRT_OVERFLOW 0xFFFFFFFFu
 #define KVN_WRT_DONE 0u
 #define KVN_WRT_FULL 1u  // the area or the boundary walk ran out: the frame goes without WRT
@@ -357,8 +359,8 @@ KVN_FN u32 encodeSegment(u32 start, u32 end, u32 base, u32 mask, KVN_OUT(u32) wr
 // A segment that overflows its area stores its lengths as 0xFFFFFFFF and 0;
 // one whose walk was cut leaves them as the host cleared them (0xFFFFFFFF each).
 KVN_FN void kvnMain() {
-    u32 k = kvnBlockIndex() * kvn_block_threads + kvnThreadIndex();
-    if (k >= segment_count) return;
+    u32 k = kvnBlockIndex();
+    if (k >= segment_count || kvnThreadIndex() != 0u) return;
     u32 mask = (1u << table_bits) - 1u;
     u32 start = segmentStart(k);
     u32 end = k + 1u < segment_count ? segmentStart(k + 1u) : n;

@@ -75,7 +75,8 @@ WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder
     if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memcpyDtoHSrcOffset || !ops.launchKernel || !ops.ctxSynchronize)
         return notApplied();
     const uint64_t k = state.segment_count;
-    if (k == 0 || k > kMaxSegmentGroups || kRegionAlign % deviceBindingAlignment() != 0) return notApplied();
+    const uint64_t alignment = deviceBindingAlignment();
+    if (k == 0 || k > kMaxSegmentGroups || alignment == 0 || kRegionAlign % alignment != 0) return notApplied();
 
     double t0 = hostTimeMs();
     WrtFusedTables tables;

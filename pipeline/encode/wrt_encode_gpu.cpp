@@ -45,7 +45,7 @@ constexpr uint64_t kMaxSegments = 65535;
 constexpr uint32_t kMaxBlocks = 65535;
 constexpr uint32_t kNeverWritten = 0xFFFFFFFFu;
 constexpr EncodeKernelShape kWideShape{256, false};
-constexpr EncodeKernelShape kEncodeShape{1, false};
+constexpr EncodeKernelShape kEncodeShape{32, false};
 constexpr EncodeKernelShape kGatherShape{128, false};
 
 bool wrtPipelinesBuilt() {
