@@ -75,6 +75,9 @@ enum DecodeSlot : uint32_t {
     kBytePlaneScratch,
     kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
     kScratchOffsets,  // u32 start of each sub-chunk's scratch slot, then the region size
+    kWrtTransformed,  // a WRT frame's transformed text
+    kWrtOutput,       // its untransformed text, for a host output
+    kWrtMeta,         // segment and word tables of the GPU inverse
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);

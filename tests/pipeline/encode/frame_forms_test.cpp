@@ -82,8 +82,6 @@ TEST_F(FrameFormsTest, CallsRefusedBeforeAnyDeviceWork) {
         {"level 257 is not level 1", [](CompressOpts& o) { o.level = 257; }, 5},
         {"level 7", [](CompressOpts& o) { o.level = 7; }, 5},
         {"level -1", [](CompressOpts& o) { o.level = -1; }, 5},
-        {"level 6 needs the word transform", [](CompressOpts& o) { o.level = 6; }, 5},
-        {"word transform", [](CompressOpts& o) { o.wrt = 1; }, 5},
         {"unknown dictionary", [](CompressOpts& o) { o.dict_id = 999; }, 5},
         {"fraction NaN", [](CompressOpts& o) { o.sc_group_size = std::numeric_limits<float>::quiet_NaN(); }, 5},
         {"fraction below one byte", [](CompressOpts& o) { o.sc_group_size = 0x1p-19f; }, 5},
