@@ -19,7 +19,9 @@ Error KernelCall::launch(DecoderState& decoder, StreamHandle stream, const char*
         timing = beginKernelTiming(backend().deviceOps(), decoder.record_timings, decoder.pending_timings, label,
                                    stream);
     }
-    const Error launched = ops.launchKernel(kernel_, groups_, 1, 1, 32, 1, 1, 0, stream, params, nullptr, offsets_);
+    LaunchArgCounts counts{buffer_count_, word_count_};
+    void* extra[] = {&counts};
+    const Error launched = ops.launchKernel(kernel_, groups_, 1, 1, 32, 1, 1, 0, stream, params, extra, offsets_);
     if (launched == Error::None && timing.ok && ops.eventRecord) ops.eventRecord(timing.end, stream);
     return checkLaunch(launched);
 }
