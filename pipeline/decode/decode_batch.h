@@ -85,9 +85,11 @@ inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
 inline constexpr uint64_t kHuffListEntryBytes = 20;   // a compacted Huffman descriptor
 inline constexpr uint64_t kOff16ListEntryBytes = 12;  // a compacted stored off16 half
 inline constexpr uint64_t kDescCounterBytes = KVN_DESC_COUNTER_BYTES;
-inline constexpr uint64_t kHuffCountersAt[4] = {0, 0x100, 0x200, 0x300};
-inline constexpr uint64_t kOff16CounterAt = KVN_DESC_COUNTER_RAW * KVN_DESC_COUNTER_CELL_BYTES;
-inline constexpr uint64_t kMergedCounterAt = KVN_DESC_COUNTER_MERGED * KVN_DESC_COUNTER_CELL_BYTES;
+// Byte offset of descriptor counter `cell` (a KVN_SCAN_LIST_* list,
+// KVN_DESC_COUNTER_RAW or KVN_DESC_COUNTER_MERGED) in the counter slot: a
+// 256-byte cell each on Vulkan (bindable on its own), consecutive words in
+// the CUDA forms.
+uint64_t descCounterAt(uint32_t cell);
 inline constexpr uint64_t kHuffDescBytes = KVN_SCAN_HUFF_DESC_BYTES;
 inline constexpr uint64_t kHuffLutBytes = KVN_HUFF_LUT_BYTES;
 inline constexpr uint64_t kLzDiagBytes = 40960;

@@ -9,6 +9,7 @@ namespace kvn {
 Error KernelCall::launch(DecoderState& decoder, StreamHandle stream, const char* label) const {
     const GpuOpsTable& ops = gpuOps();
     if (!ops.launchKernel) return Error::BackendNotAvailable;
+    if (overflow_) return checkLaunch(Error::BadRequest);
     void* params[kMaxBuffers + kMaxWords];
     uint32_t at = 0;
     for (uint32_t i = 0; i < buffer_count_; ++i) params[at++] = const_cast<DeviceBufferHandle*>(&buffers_[i]);

@@ -27,6 +27,12 @@ bool deviceIsIntegrated();
 // The buffer's device address, for kernels that follow addresses; 0 for no buffer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
 
+// The kernels take their CUDA parameter tables: the entries whose CUDA form
+// differs from their Vulkan form (LZ decode, Huffman stream decode, stored
+// off16 gather) get the CUDA arguments, the descriptor counters are
+// consecutive words, and each Huffman table keeps its own slot.
+bool kernelsTakeCudaForms();
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 

@@ -32,6 +32,8 @@ uint64_t deviceLocalHeapBytes() {
 
 bool deviceIsIntegrated() { return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU; }
 
+bool kernelsTakeCudaForms() { return false; }
+
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.decode_profiling) return;

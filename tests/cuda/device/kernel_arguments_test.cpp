@@ -79,6 +79,25 @@ TEST(KernelArguments, ALaunchThatDoesNotFitTheTableIsRefused) {
     }
 }
 
+// A call given more arguments than it holds never launches (it wrote past
+// its arrays before).
+TEST(KernelArguments, ACallWithTooManyArgumentsIsRefused) {
+    inChildProcess([] {
+        ASSERT_TRUE(init());
+        const KernelHandle prefix = cudaContext().decode_kernels.prefix_sum_chunks_fn;
+        ASSERT_NE(prefix, nullptr);
+        DecoderState decoder{};
+        const uint64_t before = standInCounts().launches;
+        KernelCall words(prefix, 1);
+        for (uint32_t i = 0; i < 40; ++i) words.word(i);
+        EXPECT_EQ(words.launch(decoder, 0), Error::BadRequest);
+        KernelCall buffers(prefix, 1);
+        for (uint32_t i = 0; i < 20; ++i) buffers.buffer(0);
+        EXPECT_EQ(buffers.launch(decoder, 0), Error::BadRequest);
+        EXPECT_EQ(standInCounts().launches, before);
+    }, "BadRequest");
+}
+
 // Through the operations table onto the stand-in: the prefix-sum kernel runs
 // with its arguments in the CUDA form; the same launch with a word missing
 // never reaches the driver.

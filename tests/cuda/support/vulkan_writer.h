@@ -1,0 +1,22 @@
+// Frames written by the Vulkan library (loaded from its build, on lavapipe),
+// for the CUDA library's decode tests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "korvane.h"
+
+namespace kvn::test {
+
+struct VulkanFrames {
+    KvnStatus status;
+    std::vector<uint8_t> bytes;
+};
+
+// Compresses `content` with the Vulkan library under `opts`; a user
+// dictionary, when given, is registered first and its id put in the options.
+VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts opts,
+                            const std::vector<uint8_t>* user_dictionary = nullptr);
+
+}  // namespace kvn::test
