@@ -13,6 +13,7 @@ struct VulkanLibrary {
     decltype(&kvnCompressBound) bound = nullptr;
     decltype(&kvnCompressHost) compress = nullptr;
     decltype(&kvnSetDictionary) set_dictionary = nullptr;
+    decltype(&kvnDecompressHost) decompress = nullptr;
 };
 
 const VulkanLibrary& vulkanLibrary() {
@@ -25,6 +26,7 @@ const VulkanLibrary& vulkanLibrary() {
         l.bound = reinterpret_cast<decltype(&kvnCompressBound)>(findSymbol(handle, "kvnCompressBound"));
         l.compress = reinterpret_cast<decltype(&kvnCompressHost)>(findSymbol(handle, "kvnCompressHost"));
         l.set_dictionary = reinterpret_cast<decltype(&kvnSetDictionary)>(findSymbol(handle, "kvnSetDictionary"));
+        l.decompress = reinterpret_cast<decltype(&kvnDecompressHost)>(findSymbol(handle, "kvnDecompressHost"));
         return l;
     }();
     return library;
@@ -55,6 +57,22 @@ VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts op
     }
     vk.destroy(handle);
     return out;
+}
+
+KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t cap) {
+    const VulkanLibrary& vk = vulkanLibrary();
+    if (!vk.create || !vk.destroy || !vk.decompress) {
+        ADD_FAILURE() << "the Vulkan library " << KVN_VK_LIBRARY << " cannot be loaded";
+        return KVN_STATUS_DEVICE_CALL_FAILED;
+    }
+    void* handle = nullptr;
+    if (KvnStatus s = vk.create(&handle); s != KVN_STATUS_SUCCESS) return s;
+    std::vector<uint8_t> dst(cap + 1);
+    uint64_t size = 0;
+    DecompressOpts opts{};
+    const KvnStatus status = vk.decompress(handle, frames.data(), frames.size(), dst.data(), cap, &size, &opts);
+    vk.destroy(handle);
+    return status;
 }
 
 }  // namespace kvn::test
