@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/format/chunk_records.h"
@@ -75,6 +76,8 @@ enum DecodeSlot : uint32_t {
     kBytePlaneScratch,
     kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
     kScratchOffsets,  // u32 start of each sub-chunk's scratch slot, then the region size
+    kWindowCounts,    // the chunk count of each window of a windowed batch
+    kWindowOffsets,   // each window's slot starts, from its first slot
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
@@ -113,6 +116,13 @@ struct BatchBuffers {
     uint64_t tok_region_off = 0;
     uint64_t off16_region_off = 0;  // twice tok_region_off
     uint64_t second_slot_off = 0;   // where slot 1 starts in each region (for the stage dumps)
+    // Host-numbered slots: the slot starts as uploaded, and how many of the
+    // slots belong to coded sub-chunks (the spare one follows them).
+    std::vector<uint32_t> slot_starts;
+    uint64_t coded_slots = 0;
+    // Sub-chunks whose streams the device holds at once (decodeBatchCap);
+    // below `subchunks` the batch may go in windows (batch_windows.h).
+    uint64_t batch_cap = 0;
 };
 
 // The bytes of a decoded-stream slot in each region for a coded sub-chunk of

@@ -135,6 +135,23 @@ uint8_t fillByteFromText(const char* text) {
     return uint8_t(value);
 }
 
+LzLaunchArgs lzLaunchArgs(const BatchBuffers& batch, const LzDispatch& lz) {
+    return {
+        .payload = batch.payload_buf,
+        .descs = batch.desc_buf,
+        .descs_off = 0,
+        .destination = lz.destination,
+        .chunk_count = lz.chunk_count_buf,
+        .status = lz.status,
+        .chunks_per_item = lz.chunks_per_item,
+        .subchunk_size = lz.subchunk_size,
+        .dict_address = lz.dict_address,
+        .dict_len = lz.dict_len,
+        .payload_end = lz.payload_end,
+        .output_length = lz.output_length,
+    };
+}
+
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz) {
     if (lz.chunk_count == 0) return {0, Error::None};
@@ -147,20 +164,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     // window of one would let the next window's chunks run beside it; the
     // CUDA forms have no loop budget and walk the batch in one launch.
     const bool windowed = lz.host_descs && items == 1 && lz.chunk_count > kLzWindowStep && !kernelsTakeCudaForms();
-    const LzLaunchArgs args{
-        .payload = batch.payload_buf,
-        .descs = batch.desc_buf,
-        .descs_off = 0,
-        .destination = lz.destination,
-        .chunk_count = lz.chunk_count_buf,
-        .status = lz.status,
-        .chunks_per_item = 0,
-        .subchunk_size = lz.subchunk_size,
-        .dict_address = lz.dict_address,
-        .dict_len = lz.dict_len,
-        .payload_end = lz.payload_end,
-        .output_length = lz.output_length,
-    };
+    const LzLaunchArgs args = lzLaunchArgs(batch, lz);
 
     const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
     const bool use_raw = lz.huffman_streams == 0 && raw;

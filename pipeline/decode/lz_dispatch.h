@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/lz_launch_forms.h"
 
 namespace kvn {
 
@@ -35,6 +36,10 @@ struct LzResult {
     uint64_t nanoseconds;  // the stage's host time when the split timer measured it
     Error error;
 };
+
+// The arguments every LZ launch of the batch shares (the launch's first
+// descriptor and chunks per item still to set).
+LzLaunchArgs lzLaunchArgs(const BatchBuffers& batch, const LzDispatch& lz);
 
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz);

@@ -17,6 +17,7 @@ struct LzLaunchArgs {
     uint64_t descs_off;  // the launch's first descriptor, in bytes
     DeviceBufferHandle destination;
     DeviceBufferHandle chunk_count;
+    uint64_t chunk_count_off = 0;  // in bytes
     DeviceBufferHandle status;
     uint32_t chunks_per_item;
     uint32_t subchunk_size;
@@ -42,11 +43,15 @@ struct LzScratchArgs {
     DeviceBufferHandle first_subchunk;
     uint64_t first_subchunk_off;
     DeviceBufferHandle scratch_offsets;
+    uint64_t scratch_offsets_off = 0;  // in bytes
+    // The batch slot the scratch's first slot stands for (a window's first;
+    // CUDA form only, 0 otherwise).
+    uint32_t first_slot = 0;
 };
 
 // kvnLzDecodeKernel.
 // BadMode when the off16 region is not at twice the token region's offset,
-// where the CUDA form finds it.
+// where the CUDA form finds it, or for a first slot the Vulkan form lacks.
 Error addGeneralLzArguments(KernelCall& call, const LzLaunchArgs& a, const LzScratchArgs& s);
 
 }  // namespace kvn

@@ -33,6 +33,11 @@ uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
 // consecutive words, and each Huffman table keeps its own slot.
 bool kernelsTakeCudaForms();
 
+// The most sub-chunks of a level-3-and-up batch whose decoded streams are
+// held at once; a batch of more than that many is decoded in windows of at
+// most that many (when its streams allow it). `subchunks` or more: whole.
+uint64_t decodeBatchCap(uint64_t subchunks);
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 
