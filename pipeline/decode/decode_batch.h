@@ -121,8 +121,9 @@ struct BatchBuffers {
     std::vector<uint32_t> slot_starts;
     uint64_t coded_slots = 0;
     // Sub-chunks whose streams the device holds at once (decodeBatchCap);
-    // below `subchunks` the batch may go in windows (batch_windows.h).
-    uint64_t batch_cap = 0;
+    // below `subchunks` the batch may go in windows (batch_windows.h). Only
+    // batches with decoded streams have a cap.
+    uint64_t batch_cap = UINT64_MAX;
 };
 
 // The bytes of a decoded-stream slot in each region for a coded sub-chunk of

@@ -169,6 +169,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
     const bool use_raw = lz.huffman_streams == 0 && raw;
     Error error = Error::None;
+    bool leaves_hashed = false;
     if (use_raw) {
         // The pipelined kernel is the CUDA default and a Vulkan choice.
         const bool want_pipelined =
@@ -182,10 +183,11 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
             LzLaunchArgs window = args;
             window.descs_off = uint64_t(first) * sizeof(KvnChunkDesc);
             window.chunks_per_item = per_item;
-            addRawLzArguments(call, window, pipelined.has_value(), 0);
+            addRawLzArguments(call, window, pipelined.has_value(), pipelined ? lz.leaf_hashes : 0);
             return call.launch(decoder, stream, label);
         };
         error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, workgroups);
+        leaves_hashed = pipelined && lz.leaf_hashes != 0 && kernelsTakeCudaForms();
     } else {
         const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
         if (!general) return {0, Error::KernelMissing};
@@ -227,11 +229,11 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         }
     }
     if (error != Error::None) return {0, error};
-    if (!lz.split_timer) return {0, Error::None};
+    if (!lz.split_timer) return {0, Error::None, leaves_hashed};
     const GpuOpsTable& ops = gpuOps();
     if (Error e = checkSync(ops.streamSynchronize ? ops.streamSynchronize(stream) : Error::BackendNotAvailable); e != Error::None)
         return {0, e};
-    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None};
+    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None, leaves_hashed};
 }
 
 }  // namespace kvn

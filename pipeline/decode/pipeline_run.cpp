@@ -255,6 +255,13 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     if (envPresent("KVN_DBG_CAP"))
         std::fprintf(stderr, "[cap] block_len=%" PRIu64 " active_off=%" PRIu64 " comp_cap=%" PRIu64 "\n",
                      batch.payload_len, buffers.payload_buf_off, buffers.payload_buf_off + batch.payload_len);
+    // The CUDA pipelined raw kernel hashes the leaves as it decodes, where
+    // those are the frame's leaves.
+    uint64_t leaf_hashes = 0;
+    if (kernelsTakeCudaForms() && fusedLeavesFit(batch)) {
+        KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
+        leaf_hashes = bufferDeviceAddress(slotHandle(decoder, kChunkHashes));
+    }
     const LzDispatch lz{
         .chunks_per_item = batch.chunks_per_item ? batch.chunks_per_item : 1,
         .subchunk_size = batch.subchunk_size,
@@ -271,8 +278,10 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .payload_end = uint32_t(buffers.payload_buf_off + batch.payload_len),
         .dict_address = dict_address,
         .dict_len = dict_len,
+        .leaf_hashes = leaf_hashes,
     };
     bool windowed = false;
+    bool leaves_hashed = false;
     if (capped && streams > 0) {
         KVN_TRY(decodeInWindows(decoder, {batch, buffers, lz, buffers.batch_cap, streams}, stream, &windowed));
     }
@@ -285,9 +294,11 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         if (streams > 0) {
             KVN_TRY(launchHuffDecode(decoder, buffers, stream, streams, split_timer));
         }
-        KVN_TRY(dispatchLzDecode(decoder, buffers, stream, lz).error);
+        const LzResult decoded = dispatchLzDecode(decoder, buffers, stream, lz);
+        KVN_TRY(decoded.error);
+        leaves_hashed = decoded.leaves_hashed;
     }
-    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination));
+    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination, leaves_hashed));
     if (!in_place) {
         KVN_TRY(copyOut(decoder, batch, stream));
     }
