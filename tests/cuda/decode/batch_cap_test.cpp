@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 
-#include "tests/cuda/decode/huffman_frames.h"
+#include "tests/cuda/decode/hand_frames.h"
 #include "tests/cuda/decode/vulkan_frames.h"
+#include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/vulkan_writer.h"
 #include "tests/reference/ref_decoder.h"
 #include "tests/support/child_process.h"
@@ -80,6 +81,38 @@ TEST(CudaBatchCap, ACappedBatchGoesInWindowsOverBothHalves) {
         "batch_cap=257 want_batched=true batched=true counts=\\{ 300, 300, 300, 300 \\} windows=2[^\n]*\n"
         "(.|\n)*first_chunk=0 n_chunks=257 sub_start=0 n_subs=257 window=0"
         "(.|\n)*first_chunk=257 n_chunks=43 sub_start=257 n_subs=43 window=1");
+}
+
+}  // namespace
+}  // namespace kvn::test
+
+namespace kvn::test {
+namespace {
+
+// A level-3 block of 32768 coded sub-chunks would pass the most the decoded
+// stream numbering holds: refused as unsupported (as on Vulkan) before any
+// kernel, whole or capped; 32767 decode.
+TEST(CudaBatchCap, TheSubChunkLimitHoldsWholeAndCapped) {
+    inChildProcess([] {
+        const Bytes over = literalChunksFrame(32768, 16);
+        EXPECT_EQ(vulkanDecompressStatus(over, 32768u * 16), KVN_STATUS_UNSUPPORTED);
+        for (const char* cap : {"", "257"}) {
+            SCOPED_TRACE(cap);
+            if (*cap) setenv("KVN_BATCH_CAP", cap, 1);
+            const uint64_t before = standInCounts().launches;
+            EXPECT_EQ(cudaDecompress(over, 32768u * 16).status, KVN_STATUS_UNSUPPORTED);
+            EXPECT_EQ(standInCounts().launches, before);
+            unsetenv("KVN_BATCH_CAP");
+        }
+        const Bytes within = literalChunksFrame(32767, 16);
+        const Bytes content = ref::decodeFrame(within, {}).bytes;
+        ASSERT_EQ(content.size(), 32767u * 16);
+        setenv("KVN_BATCH_CAP", "257", 1);
+        const Decoded d = cudaDecompress(within, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        unsetenv("KVN_BATCH_CAP");
+    });
 }
 
 }  // namespace
