@@ -5,17 +5,29 @@
 
 namespace kvn {
 
+namespace {
+
+// The body as one stored block; a stored frame has no chunk table.
+WrittenBytes storedBody(const BodyRequest& request) {
+    request.dst[kFrameFlagsOffset] &= static_cast<uint8_t>(~kFrameChunkTable);
+    return writeStoredBody(request.dst, request.dst_cap, request.header_len, request.src, request.len);
+}
+
+}  // namespace
+
 WrittenBytes encodeBodyGpu(const BodyRequest& request, EncoderState& encoder) {
     LzStage stage;
     stage.geometry = frameGeometry(request.len, request.sc_group_size);
-    if (storedFrame(stage.geometry)) {
-        request.dst[kFrameFlagsOffset] &= static_cast<uint8_t>(~kFrameChunkTable);
-        return writeStoredBody(request.dst, request.dst_cap, request.header_len, request.src, request.len);
-    }
+    if (storedFrame(stage.geometry)) return storedBody(request);
     if (const Error e = runLzStage(request, encoder, stage); e != Error::None) return {0, e};
     HuffmanResults huffman;
     if (levelParams(request.level).entropy_coded) runHuffmanStage(encoder, stage.descs.size(), huffman);
-    return assembleBody(request, encoder, stage, huffman);
+    const WrittenBytes body = assembleBody(request, encoder, stage, huffman);
+    // Small chunks over bytes that do not shrink can cost more than the
+    // compress bound allows for: a destination of the bound then takes the
+    // stored form instead.
+    if (body.error == Error::DestinationTooSmall) return storedBody(request);
+    return body;
 }
 
 }  // namespace kvn

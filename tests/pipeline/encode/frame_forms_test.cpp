@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/format/byte_order.h"
 #include "core/format/compress_bound.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
@@ -161,6 +162,23 @@ TEST_F(FrameFormsTest, ChunksBelowEightBytesGiveAStoredFrame) {
     std::memcpy(header.data() + 9, &opts.sc_group_size, 4);
     header[14] = 200;
     EXPECT_EQ(frame, concat({header, le32(200 | 0x80000000u), le32(200), input, le32(0)}));
+}
+
+// Small chunks over bytes that do not shrink cost more than the compress
+// bound allows for; the frame is then stored, so a destination of the bound
+// always holds it.
+TEST_F(FrameFormsTest, CodedFrameAboveTheBoundIsStoredInstead) {
+    if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
+    const Bytes input = randomBytes(200000, 5);
+    for (int level : {1, 3}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        CompressOpts opts = withTrailers(level);
+        opts.sc_group_size = 0x1p-9f;  // 512-byte chunks
+        const Bytes frame = compressOk(input, opts);
+        ASSERT_GT(frame.size(), 30u);
+        EXPECT_EQ(loadLe32(frame.data() + frame.size() - 8 - 4 - input.size() - 8), input.size() | 0x80000000u);
+        expectLibraryRestores(handle_, frame, input);
+    }
 }
 
 }  // namespace
