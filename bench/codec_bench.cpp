@@ -2,7 +2,7 @@
 // libdeflate on a folder of files, with the device's own copy throughput as
 // the yardstick for the GPU rows.
 //
-//   codec_bench DIR [LEVEL...]          (levels of this codec; default 1 to 4, and
+//   codec_bench DIR [LEVEL...]          (levels of this codec; default 1 to 6, and
 //       the last of them again with the automatic byte-plane stride)
 //   codec_bench --calls DIR [LEVEL...]  this codec only: per file and level the
 //       ratio, both directions as % of the copy kernel, the host's fence waits
@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
     }
     std::vector<int> levels;
     for (int i = 2; i < argc; ++i) levels.push_back(std::atoi(argv[i]));
-    if (levels.empty()) levels = {1, 2, 3, 4};
+    if (levels.empty()) levels = {1, 2, 3, 4, 5, 6};
 
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
