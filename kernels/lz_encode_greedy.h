@@ -65,61 +65,35 @@ KVN_FN u32 lzTableGet(u32 h) {
     return e == 0xFFFFu ? kLzEmpty : e;
 }
 
-KVN_FN void lzTablePut(u32 h, u32 pos) {
-    if (lz_hash16 == 0u) {
-        table.data[lz_region + h] = pos;
-        return;
+// What lanes without a position publish: no hash takes it (hash_bits < 32).
+KVN_CONST u32 kLzNoHash = 0xFFFFFFFFu;
+
+// Lanes above the caller's.
+KVN_FN u32 lzLanesAbove() { return ~((2u << kvnLane()) - 1u); }
+
+// Writes pos at hash h from the lanes where `mine` holds (at most one lane
+// per hash). 16-bit entries are changed with atomics, as two lanes may write
+// the two halves of one word.
+KVN_FN void lzTableWrite(bool mine, u32 h, u32 pos) {
+    if (mine) {
+        if (lz_hash16 == 0u) {
+            table.data[lz_region + h] = pos;
+        } else {
+            u32 shift = (h & 1u) * 16u;
+            u32 at = lz_region + (h >> 1u);
+            kvnAtomicAnd(table.data[at], ~(0xFFFFu << shift));
+            kvnAtomicOr(table.data[at], (pos & 0xFFFFu) << shift);
+        }
     }
-    u32 shift = (h & 1u) * 16u;
-    u32 at = lz_region + (h >> 1u);
-    table.data[at] = (table.data[at] & ~(0xFFFFu << shift)) | ((pos & 0xFFFFu) << shift);
-}
-
-#define KVN_LZ_UNROLL32(STEP)                                                                                   \
-    STEP(0) STEP(1) STEP(2) STEP(3) STEP(4) STEP(5) STEP(6) STEP(7) STEP(8) STEP(9) STEP(10) STEP(11) STEP(12)   \
-    STEP(13) STEP(14) STEP(15) STEP(16) STEP(17) STEP(18) STEP(19) STEP(20) STEP(21) STEP(22) STEP(23) STEP(24) \
-    STEP(25) STEP(26) STEP(27) STEP(28) STEP(29) STEP(30) STEP(31)
-
-// Publishes each lane's hash and flag for the lookups below.
-KVN_FN void lzPublish(u32 h, bool flag) {
-    u32 lane = kvnLane();
-    lz_lane_hash[lane] = h;
-    lz_lane_flag[lane] = flag ? 1u : 0u;
-    kvnWarpSync();
-}
-
-// The nearest flagged lane below `lane` with hash h, or 32 (unrolled without
-// branches: no loop, constant indices; the last match is the nearest).
-#define KVN_LZ_LOWER(j) \
-    found = (u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) < lane)) != 0u ? u32(j) : found;
-KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
-    u32 found = 32u;
-    KVN_LZ_UNROLL32(KVN_LZ_LOWER)
-    return found;
-}
-
-#define KVN_LZ_HIGHER(j) shared_hash |= u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) > lane);
-KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
-    u32 shared_hash = 0u;
-    KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
-    return shared_hash != 0u;
-}
-
-// The flagged lanes enter pos into the table; of lanes sharing a hash the
-// highest writes. 16-bit entries are written in two rounds, even hashes
-// first, so that no two lanes change one word at once.
-KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
-    lzPublish(h, writes);
-    bool mine = writes && !lzHigherSameHash(kvnLane(), h);
-    if (lz_hash16 != 0u) {
-        if (mine && (h & 1u) == 0u) lzTablePut(h, pos);
-        kvnMemoryFence();
-        kvnWarpSync();
-        mine = mine && (h & 1u) != 0u;
-    }
-    if (mine) lzTablePut(h, pos);
     kvnMemoryFence();
     kvnWarpSync();
+}
+
+// The lanes where `writes` holds enter pos into the table; of lanes sharing
+// a hash the highest writes.
+KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
+    u32 same = kvnMatchAny(writes ? h : kLzNoHash);
+    lzTableWrite(writes && (same & lzLanesAbove()) == 0u, h, pos);
 }
 
 // Copies the literals [at, at + 32) of the run of `len` literals from
@@ -154,13 +128,14 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     bool act = lane < lanes_on;
     u32 w4 = lzWord(p);
     u32 h = lzHashOf(w4, p);
-    lzPublish(h, act);
-    u32 same = lzLowerSameHash(lane, h);
-    kvnWarpSync();
+    // The active lanes with this lane's hash; the nearest one below is the
+    // same-step candidate.
+    u32 same_hash = kvnMatchAny(act ? h : kLzNoHash);
+    u32 below = same_hash & kvnLanesBelow();
+    u32 same = below != 0u ? 31u - kvnClz(below) : 32u;
 
     bool has = false;
     bool in_dict = false;
-    u32 cstart = p;
     u32 csrc = 0u;
     u32 verified = 4u;
     if (act) {
@@ -183,7 +158,6 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
                    lzByte(p + 1u) == lzByte(p + 1u - r) && lzByte(p + 2u) == lzByte(p + 2u - r) &&
                    lzByte(p + 3u) == lzByte(p + 3u - r)) {
             has = true;
-            cstart = p + 1u;
             csrc = p + 1u - r;
             verified = 3u;
         } else if (floor <= 8u && p >= 8u && p - 8u >= lz_lowest && lzWord(p - 8u) == w4) {
@@ -200,28 +174,30 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     }
 
     // Lanes up to the winner enter their positions, or without a
-    // candidate every active lane (one call site keeps the unrolled
-    // lookup once in the module).
+    // candidate every active lane; of those sharing a hash the highest.
     u32 mask = kvnBallot(has);
     u32 winner = kvnCtz(mask);
-    lzInsert(mask == 0u ? act : lane <= winner, h, p);
+    u32 writers = mask == 0u ? kvnShiftLeft(1u, lanes_on) - 1u : (2u << winner) - 1u;
+    bool writes = ((writers >> lane) & 1u) != 0u;
+    lzTableWrite(writes && (same_hash & writers & lzLanesAbove()) == 0u, h, p);
     if (mask == 0u) {
         // No active lane: fewer than 8 bytes are left, none can match.
         lz_cur = lanes_on > 0u ? lz_cur + lanes_on : end;
         return false;
     }
+    // The winner's source and kind (0 table or same step or distance 8, 1
+    // recent offset from the next position, 2 dictionary); the table write
+    // above ordered the earlier readers of lz_pick before these writes.
     if (lane == winner) {
-        lz_pick[0] = cstart;
-        lz_pick[1] = csrc;
-        lz_pick[2] = verified;
-        lz_pick[3] = in_dict ? 1u : 0u;
+        lz_pick[0] = csrc;
+        lz_pick[1] = in_dict ? 2u : (verified == 3u ? 1u : 0u);
     }
     kvnWarpSync();
-    lz_mstart = lz_pick[0];
-    lz_msrc = lz_pick[1];
-    lz_mverified = lz_pick[2];
-    lz_mdict = lz_pick[3] != 0u;
-    kvnWarpSync();
+    u32 kind = lz_pick[1];
+    lz_mstart = lz_cur + winner + (kind == 1u ? 1u : 0u);
+    lz_msrc = lz_pick[0];
+    lz_mverified = kind == 1u ? 3u : 4u;
+    lz_mdict = kind == 2u;
     return true;
 }
 

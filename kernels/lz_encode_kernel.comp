@@ -10,10 +10,8 @@
 #include "kernels/dialect.h"
 #include "kernels/format_constants.h"
 
-// One scan step's exchange between the lanes of the warp (one warp per block).
-KVN_SHARED(u32, lz_lane_hash, 32)
-KVN_SHARED(u32, lz_lane_flag, 32)
-KVN_SHARED(u32, lz_pick, 4)
+// A scan step's winning lane tells the warp its candidate (one warp per block).
+KVN_SHARED(u32, lz_pick, 2)
 
 // Bindings 0-3 (the pipeline's fifth binding, diagnostics, is not read), then
 // the 72-byte push block of the encode table.
