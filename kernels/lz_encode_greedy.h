@@ -27,6 +27,9 @@
 
 // State of the group and sub-chunk being parsed (the same in all lanes).
 u32 lz_gbase, lz_glen, lz_region;
+// The last input word the group may read: the device copy of the input is
+// readable 8 bytes past its end, and words past this one hold no group byte.
+u32 lz_last_word;
 u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
 bool lz_cut;
 // The match candidate of the current sequence.
@@ -35,8 +38,16 @@ bool lz_mdict;
 
 KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
 
+// The four bytes at pos as a little-endian word (0 for bytes past the
+// group), from two aligned word loads.
 KVN_FN u32 lzWord(u32 pos) {
-    return lzByte(pos) | (lzByte(pos + 1u) << 8u) | (lzByte(pos + 2u) << 16u) | (lzByte(pos + 3u) << 24u);
+    u32 a = lz_gbase + pos;
+    u32 lo = src_words[kvnMin(a >> 2u, lz_last_word)];
+    u32 hi = src_words[kvnMin((a >> 2u) + 1u, lz_last_word)];
+    u32 shift = (a & 3u) * 8u;
+    u32 w = shift == 0u ? lo : (lo >> shift) | (hi << (32u - shift));
+    u32 valid = pos < lz_glen ? lz_glen - pos : 0u;
+    return valid >= 4u ? w : w & ((1u << (8u * valid)) - 1u);
 }
 
 // Byte `pos` of a match source: the dictionary or the group.
@@ -50,7 +61,7 @@ KVN_FN u32 lzDictWord(u32 pos) {
 // Hash of the six bytes at pos, given its first four as a word (little-endian
 // 48-bit value).
 KVN_FN u32 lzHashOf(u32 word, u32 pos) {
-    u64 v = u64(word) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
+    u64 v = u64(word) | (u64(lzWord(pos + 4u) & 0xFFFFu) << 32u);
     u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
     return u32(((v << 16u) * golden) >> (64u - hash_bits));
 }
@@ -155,8 +166,7 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
         u32 r = lz_recent;
         if (has) {
         } else if (r >= floor && p >= r && p + 1u - r >= lz_lowest && p + 4u <= end &&
-                   lzByte(p + 1u) == lzByte(p + 1u - r) && lzByte(p + 2u) == lzByte(p + 2u - r) &&
-                   lzByte(p + 3u) == lzByte(p + 3u - r)) {
+                   (lzWord(p + 1u - r) & 0xFFFFFFu) == w4 >> 8u) {
             has = true;
             csrc = p + 1u - r;
             verified = 3u;
@@ -343,6 +353,7 @@ KVN_FN void kvnMain() {
             lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
             s += 1u;
         }
+        lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
         bool group_cut = s < last;
         u32 j = lane;
         while (j < words) {

@@ -17,6 +17,7 @@ KVN_SHARED(u32, lz_pick, 2)
 // the 72-byte push block of the encode table.
 #define KVN_LZ_ENCODE_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u8, src)                              \
+    VIEW(0, KVN_RO, u32, src_words)                         \
     BUFFER(1, KVN_RW, u8, lz_out)                           \
     BUFFER(2, KVN_RO, u32, descs)                           \
     BUFFER(3, KVN_RW, u32, lz_sizes)                        \
