@@ -50,9 +50,6 @@ KVN_FN u32 lzWord(u32 pos) {
     return valid >= 4u ? w : w & ((1u << (8u * valid)) - 1u);
 }
 
-// Byte `pos` of a match source: the dictionary or the group.
-KVN_FN u32 lzSourceByte(bool in_dict, u32 pos) { return in_dict ? u32(dict.data[pos]) : lzByte(pos); }
-
 KVN_FN u32 lzDictWord(u32 pos) {
     return u32(dict.data[pos]) | (u32(dict.data[pos + 1u]) << 8u) | (u32(dict.data[pos + 2u]) << 16u) |
            (u32(dict.data[pos + 3u]) << 24u);
@@ -114,18 +111,65 @@ KVN_FN void lzCopyLiteralBlock(u32 len, u32 at) {
     if (i < len) lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
 }
 
-// Lanes whose byte pair at distance done + lane differs (or lies at or past
-// limit), forward from start/from or, with `backward`, before them.
-KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, bool backward) {
-    u32 i = done + kvnLane();
-    bool differ = i >= limit;
-    if (!differ) {
-        // One pair of loads for both directions keeps the module small.
-        u32 a = backward ? start - 1u - i : start + i;
-        u32 b = backward ? from - 1u - i : from + i;
-        differ = lzByte(a) != lzSourceByte(in_dict, b);
-    }
-    return kvnBallot(differ);
+// The dictionary's four bytes at pos (0 past its end).
+KVN_FN u32 lzDictWordIn(u32 pos) {
+    u32 w = 0u;
+    if (pos < dict_len) w = u32(dict.data[pos]);
+    if (pos + 1u < dict_len) w |= u32(dict.data[pos + 1u]) << 8u;
+    if (pos + 2u < dict_len) w |= u32(dict.data[pos + 2u]) << 16u;
+    if (pos + 3u < dict_len) w |= u32(dict.data[pos + 3u]) << 24u;
+    return w;
+}
+
+// The four bytes at pos of the group or the dictionary, where pos may lie up
+// to 3 bytes before 0 (those bytes read as 0).
+KVN_FN u32 lzSourceWord(bool in_dict, u32 pos) {
+    u32 under = pos > 0x7FFFFFFFu ? 0u - pos : 0u;
+    u32 at = under > 0u ? 0u : pos;
+    u32 w = in_dict ? lzDictWordIn(at) : lzWord(at);
+    return under == 0u ? w : (under < 4u ? w << (8u * under) : 0u);
+}
+
+// The first unequal pair of a match extension, for the forward and the
+// backward direction at once, by atomic minimum in three rotating pairs of
+// words: a pair is read after the step's barrier and set back to "none" two
+// steps later, after the next step's barrier, before its next use.
+KVN_CONST u32 kLzNone = 0xFFFFFFFFu;
+KVN_CONST u32 kLzForwardLanes = 24u;
+u32 lz_ext_turn;
+
+KVN_FN void lzExtendInit() {
+    if (kvnLane() < 6u) lz_first[kvnLane()] = kLzNone;
+    lz_ext_turn = 0u;
+    kvnWarpSync();
+}
+
+// One extension step: lanes 0-23 compare the pairs [done_f, done_f + 96)
+// after lz_mstart/lz_msrc, lanes 24-31 the pairs [done_b, done_b + 32)
+// before them, four to a lane; a pair at or past the direction's limit
+// counts as unequal. Returns the first unequal pair of each direction
+// (kLzNone where there is none) in first_f and first_b.
+KVN_FN void lzExtendStep(u32 done_f, u32 limit_f, u32 done_b, u32 limit_b, KVN_OUT(u32) first_f,
+                         KVN_OUT(u32) first_b) {
+    u32 lane = kvnLane();
+    bool fwd = lane < kLzForwardLanes;
+    u32 base = fwd ? done_f + 4u * lane : done_b + 4u * (lane - kLzForwardLanes);
+    u32 limit = fwd ? limit_f : limit_b;
+    // Backward, pair k of the lane is the byte 3 - k of the words.
+    u32 a = fwd ? lz_mstart + base : lz_mstart - base - 4u;
+    u32 b = fwd ? lz_msrc + base : lz_msrc - base - 4u;
+    u32 x = lzSourceWord(false, a) ^ lzSourceWord(lz_mdict, b);
+    u32 k = x == 0u ? 4u : (fwd ? kvnCtz(x) : kvnClz(x)) >> 3u;
+    u32 valid = limit > base ? kvnMin(limit - base, 4u) : 0u;
+    k = kvnMin(k, valid);
+    u32 t = lz_ext_turn;
+    lz_ext_turn = t == 2u ? 0u : t + 1u;
+    if (k < 4u) kvnAtomicMin(lz_first[2u * t + (fwd ? 0u : 1u)], base + k);
+    kvnWarpSync();
+    first_f = lz_first[2u * t];
+    first_b = lz_first[2u * t + 1u];
+    u32 old = t == 0u ? 2u : t - 1u;
+    if (lane < 2u) lz_first[2u * old + lane] = kLzNone;
 }
 
 // One scan step at lz_cur over [lz_cur, end): enters the positions it moves
@@ -217,9 +261,8 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
 // budget on every scan step. Extending a match or copying literals past the
 // first 32 bytes takes further passes of the parse loop.
 KVN_CONST u32 kLzScan = 0u;
-KVN_CONST u32 kLzForward = 1u;
-KVN_CONST u32 kLzBackward = 2u;
-KVN_CONST u32 kLzLiterals = 3u;
+KVN_CONST u32 kLzExtend = 1u;
+KVN_CONST u32 kLzLiterals = 2u;
 
 // Parses [lz_cur, end) of the half starting at half_start.
 KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
@@ -230,42 +273,43 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
     lz_lowest = kvnMax(lz_sub_lowest, far_floor);
     u32 floor = min_dist;
     u32 phase = kLzScan;
-    u32 done = 0u;  // pairs compared or literals copied in the current phase
-    u32 forward = 0u;
-    u32 back = 0u;
+    u32 done = 0u;  // literals copied
+    u32 done_f = 0u;  // pairs compared forward and backward
+    u32 done_b = 0u;
+    u32 forward = kLzNone;
+    u32 back = kLzNone;
     while (phase != kLzScan || lz_cur + 4u <= end) {
         if (phase == kLzScan) {
             if (!lzScanStep(end, dict_ok, floor)) continue;
-            phase = kLzForward;
-            done = lz_mverified;
+            phase = kLzExtend;
+            done_f = lz_mverified;
+            done_b = 0u;
+            forward = kLzNone;
+            back = kLzNone;
         }
         u32 dist = lz_mdict ? lz_mstart + dict_len - lz_msrc : lz_mstart - lz_msrc;
-        if (phase == kLzForward) {
-            u32 limit = end - lz_mstart;
-            if (lz_mdict) limit = kvnMin(limit, dict_len - lz_msrc);
-            u32 m = lzDifferMask(lz_mstart, lz_msrc, lz_mdict, done, limit, false);
-            if (m == 0u) {
-                done += 32u;
-                continue;
+        if (phase == kLzExtend) {
+            u32 limit_f = end - lz_mstart;
+            if (lz_mdict) limit_f = kvnMin(limit_f, dict_len - lz_msrc);
+            u32 src_floor = lz_mdict ? 0u : lz_lowest;
+            u32 limit_b = kvnMin(lz_mstart - lz_anchor, lz_msrc - src_floor);
+            u32 first_f = kLzNone;
+            u32 first_b = kLzNone;
+            lzExtendStep(done_f, limit_f, done_b, limit_b, first_f, first_b);
+            if (forward == kLzNone) {
+                forward = first_f;
+                done_f += 4u * kLzForwardLanes;
             }
-            forward = done + kvnCtz(m);
+            if (back == kLzNone) {
+                back = first_b;
+                done_b += 4u * (32u - kLzForwardLanes);
+            }
+            if (forward == kLzNone || back == kLzNone) continue;
             if (dist > 0xFFFFu && forward < 14u) {
                 lz_cur = lz_mstart + 1u;  // far matches need 14 bytes
                 phase = kLzScan;
                 continue;
             }
-            phase = kLzBackward;
-            done = 0u;
-        }
-        if (phase == kLzBackward) {
-            u32 src_floor = lz_mdict ? 0u : lz_lowest;
-            u32 limit = kvnMin(lz_mstart - lz_anchor, lz_msrc - src_floor);
-            u32 m = lzDifferMask(lz_mstart, lz_msrc, lz_mdict, done, limit, true);
-            if (m == 0u) {
-                done += 32u;
-                continue;
-            }
-            back = done + kvnCtz(m);
             phase = kLzLiterals;
             done = 0u;
         }
@@ -342,6 +386,7 @@ KVN_FN void kvnMain() {
     u32 region_shift = lz_hash16 != 0u ? hash_bits - 1u : hash_bits;
     u32 words = 1u << region_shift;
     lz_region = warp << region_shift;
+    lzExtendInit();
     u32 g = warp;
     while (g < groups) {
         u32 first = g * per;
@@ -354,7 +399,8 @@ KVN_FN void kvnMain() {
             s += 1u;
         }
         lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
-        bool group_cut = s < last;
+        // Positions and their differences are taken as below 2^31.
+        bool group_cut = s < last || lz_glen > 0x7FFFFFFFu;
         u32 j = lane;
         while (j < words) {
             table.data[lz_region + j] = kLzEmpty;
