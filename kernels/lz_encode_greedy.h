@@ -35,6 +35,10 @@ bool lz_cut;
 // The match candidate of the current sequence.
 u32 lz_mstart, lz_msrc, lz_mverified;
 bool lz_mdict;
+// Positions inside the last match still to enter the table (levels that
+// enter them): lz_pend_start + 2^k for k from lz_pend_k while 2^k is below
+// lz_pend_match.
+u32 lz_pend_start, lz_pend_match, lz_pend_k;
 
 KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
 
@@ -172,30 +176,52 @@ KVN_FN void lzExtendStep(u32 done_f, u32 limit_f, u32 done_b, u32 limit_b, KVN_O
     if (lane < 2u) lz_first[2u * old + lane] = kLzNone;
 }
 
+// The pending match positions not entered yet.
+KVN_FN u32 lzPendingCount() {
+    u32 all = lz_pend_match > 1u ? 32u - kvnClz(lz_pend_match - 1u) : 0u;
+    return all > lz_pend_k ? all - lz_pend_k : 0u;
+}
+
+// Pending match position i (0 past 2^31: none).
+KVN_FN u32 lzPendingAhead(u32 i) { return kvnShiftLeft(1u, lz_pend_k + i); }
+
+// The lanes of a mask in rank order: lane l goes to bit (l + 32 - width) & 31.
+KVN_FN u32 lzRanked(u32 lanes, u32 width) { return width == 0u ? lanes : (lanes << (32u - width)) | (lanes >> width); }
+
 // One scan step at lz_cur over [lz_cur, end): enters the positions it moves
 // past into the table and either advances lz_cur (false) or picks the match
-// candidate lz_mstart/lz_msrc/lz_mverified/lz_mdict (true).
+// candidate lz_mstart/lz_msrc/lz_mverified/lz_mdict (true). The lanes from
+// `width` up enter the pending positions of the last match first (a step
+// with width 0 only enters them and leaves lz_cur): they rank below the
+// scanning lanes, as the table would have them before this step.
 KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     u32 lane = kvnLane();
+    u32 width = insert_in_matches == 0u ? 27u : (lzPendingCount() > 8u ? 0u : 24u);
     u32 left = end - lz_cur;
-    u32 lanes_on = left > 33u ? 27u : (left >= 8u ? left - 7u : 0u);
-    u32 p = lz_cur + lane;
+    u32 lanes_on = left >= 8u ? kvnMin(left - 7u, width) : 0u;
+    u32 ahead = lzPendingAhead(lane - width);
+    bool scans = lane < width;
+    u32 p = scans ? lz_cur + lane : lz_pend_start + ahead;
     bool act = lane < lanes_on;
+    bool enters = !scans && ahead != 0u && ahead < lz_pend_match && p + 8u <= lz_glen;
     u32 w4 = lzWord(p);
     u32 h = lzHashOf(w4, p);
-    // The active lanes with this lane's hash; the nearest one below is the
+    // The lanes with this lane's hash; the nearest one below in rank is the
     // same-step candidate.
-    u32 same_hash = kvnMatchAny(act ? h : kLzNoHash);
-    u32 below = same_hash & kvnLanesBelow();
-    u32 same = below != 0u ? 31u - kvnClz(below) : 32u;
-
+    u32 same_hash = kvnMatchAny(act || enters ? h : kLzNoHash);
+    u32 rank = (lane + 32u - width) & 31u;
+    u32 below = lzRanked(same_hash, width) & ((1u << rank) - 1u);
+    u32 same_rank = below != 0u ? 31u - kvnClz(below) : 32u;
+    u32 same_lane = (same_rank + width) & 31u;
+    u32 same_pos = same_lane < width ? lz_cur + same_lane : lz_pend_start + lzPendingAhead(same_lane - width);
+    lz_pend_k += 32u - width;
     bool has = false;
     bool in_dict = false;
     u32 csrc = 0u;
     u32 verified = 4u;
     if (act) {
-        if (same < 32u) {
-            u32 q = lz_cur + same;
+        if (same_rank < 32u) {
+            u32 q = same_pos;
             if (lzWord(q) == w4 && p - q >= floor) {
                 has = true;
                 csrc = q;
@@ -227,13 +253,17 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
         }
     }
 
-    // Lanes up to the winner enter their positions, or without a
-    // candidate every active lane; of those sharing a hash the highest.
+    // Scanning lanes up to the winner enter their positions, or without a
+    // candidate every active one, after the pending ones; of those sharing a
+    // hash the highest in rank.
     u32 mask = kvnBallot(has);
     u32 winner = kvnCtz(mask);
     u32 writers = mask == 0u ? kvnShiftLeft(1u, lanes_on) - 1u : (2u << winner) - 1u;
-    bool writes = ((writers >> lane) & 1u) != 0u;
-    lzTableWrite(writes && (same_hash & writers & lzLanesAbove()) == 0u, h, p);
+    writers |= ~(kvnShiftLeft(1u, width) - 1u);
+    bool writes = scans ? ((writers >> lane) & 1u) != 0u : enters;
+    u32 above = ~((2u << rank) - 1u);
+    lzTableWrite(writes && (lzRanked(same_hash & writers, width) & above) == 0u, h, p);
+    if (width == 0u) return false;
     if (mask == 0u) {
         // No active lane: fewer than 8 bytes are left, none can match.
         lz_cur = lanes_on > 0u ? lz_cur + lanes_on : end;
@@ -272,6 +302,8 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
     u32 far_floor = half_start > KVN_OFF32_SHORT_MAX ? half_start - KVN_OFF32_SHORT_MAX : 0u;
     lz_lowest = kvnMax(lz_sub_lowest, far_floor);
     u32 floor = min_dist;
+    lz_pend_match = 0u;
+    lz_pend_k = 0u;
     u32 phase = kLzScan;
     u32 done = 0u;  // literals copied
     u32 done_f = 0u;  // pairs compared forward and backward
@@ -322,9 +354,10 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         u32 match = back + forward;
         lzwSequence(lits, match, dist, dist == lz_recent, half_start - (start - dist), second_half);
         if (insert_in_matches != 0u) {
-            u32 ahead = kvnShiftLeft(1u, lane);
-            u32 pos = start + ahead;
-            lzInsert(ahead < match && pos + 8u <= lz_glen, lzHashOf(lzWord(pos), pos), pos);
+            // Entered by the next scan step (or the flush below).
+            lz_pend_start = start;
+            lz_pend_match = match;
+            lz_pend_k = 0u;
         }
         lz_recent = dist;
         lz_anchor = start + match;
@@ -332,6 +365,11 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
         phase = kLzScan;
     }
     if (phase != kLzScan || lz_cur + 4u <= end) lz_cut = true;
+    // The last match's positions that no scan step entered (at most 17).
+    u32 ahead = lzPendingAhead(lane);
+    u32 pos = lz_pend_start + ahead;
+    lzInsert(ahead != 0u && ahead < lz_pend_match && pos + 8u <= lz_glen, lzHashOf(lzWord(pos), pos), pos);
+    lz_pend_match = 0u;
     // The literals after the last sequence.
     u32 tail = end - lz_anchor;
     done = 0u;
