@@ -97,8 +97,9 @@ KVN_FN void lzTableWrite(bool mine, u32 h, u32 pos) {
             kvnAtomicOr(table.data[at], (pos & 0xFFFFu) << shift);
         }
     }
+    // Read after the barrier of a later collective (the next scan step's
+    // match at the latest).
     kvnMemoryFence();
-    kvnWarpSync();
 }
 
 // The lanes where `writes` holds enter pos into the table; of lanes sharing
@@ -269,17 +270,16 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
         lz_cur = lanes_on > 0u ? lz_cur + lanes_on : end;
         return false;
     }
-    // The winner's source and kind (0 table or same step or distance 8, 1
-    // recent offset from the next position, 2 dictionary); the table write
-    // above ordered the earlier readers of lz_pick before these writes.
-    if (lane == winner) {
-        lz_pick[0] = csrc;
-        lz_pick[1] = in_dict ? 2u : (verified == 3u ? 1u : 0u);
-    }
+    // The winner's source (below 2^30) and kind in the top two bits (0 table
+    // or same step or distance 8, 1 recent offset from the next position, 2
+    // dictionary); the earlier readers of lz_pick read it before this step's
+    // match collective.
+    if (lane == winner) lz_pick[0] = csrc | ((in_dict ? 2u : (verified == 3u ? 1u : 0u)) << 30u);
     kvnWarpSync();
-    u32 kind = lz_pick[1];
+    u32 pick = lz_pick[0];
+    u32 kind = pick >> 30u;
     lz_mstart = lz_cur + winner + (kind == 1u ? 1u : 0u);
-    lz_msrc = lz_pick[0];
+    lz_msrc = pick & 0x3FFFFFFFu;
     lz_mverified = kind == 1u ? 3u : 4u;
     lz_mdict = kind == 2u;
     return true;
@@ -437,8 +437,9 @@ KVN_FN void kvnMain() {
             s += 1u;
         }
         lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
-        // Positions and their differences are taken as below 2^31.
-        bool group_cut = s < last || lz_glen > 0x7FFFFFFFu;
+        // Positions (of the group and the dictionary) are taken as below
+        // 2^30: the winning lane passes its source in 30 bits.
+        bool group_cut = s < last || lz_glen >= 0x40000000u || dict_len >= 0x40000000u;
         u32 j = lane;
         while (j < words) {
             table.data[lz_region + j] = kLzEmpty;

@@ -12,7 +12,7 @@
 
 // A scan step's winning lane tells the warp its candidate; an extension step
 // finds the first unequal pairs in rotating pairs of words (one warp per block).
-KVN_SHARED(u32, lz_pick, 2)
+KVN_SHARED(u32, lz_pick, 1)
 KVN_SHARED(u32, lz_first, 6)
 
 // Bindings 0-3 (the pipeline's fifth binding, diagnostics, is not read), then
