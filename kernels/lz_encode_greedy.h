@@ -3,12 +3,18 @@
 // its own copy); the entry provides the parameters and `lz_hash16`.
 //
 // A warp parses one group at a time. Each scan step looks at up to 27
-// consecutive positions, one per lane; the lowest lane with a candidate wins
-// (same-step repeat, table, recent offset, distance 8, dictionary, in that
-// order), the match is extended 32 bytes at a time in both directions, and
-// the sequence goes to the stream writer. Every value that decides control
-// flow is the same in all lanes, so the collectives are always reached by the
-// whole warp.
+// consecutive positions (24 at levels that enter the positions inside
+// matches: the other lanes enter those), one per lane; the lowest lane with
+// a candidate wins (same-step repeat, table, recent offset, distance 8,
+// dictionary, in that order), the match is extended 96 bytes forward and 32
+// backward a step, and the sequence goes to the stream writer. Every value
+// that decides control flow is the same in all lanes, so the collectives are
+// always reached by the whole warp.
+//
+// On lavapipe every branch of the parse loop runs on each pass (masked), and
+// each memory access is a loop over the lanes: a pass costs about its count
+// of memory accesses and barriers, whatever it does. Hence one store for a
+// sequence's bytes, word loads, and steps that share their accesses.
 //
 // A step without any candidate moves past all the positions it examined. The
 // one-position-at-a-time parse would advance by 1 to 16 positions and look at
@@ -288,8 +294,8 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
 // A sequence is found and written in phases, all in the one parse loop:
 // lavapipe charges every loop one iteration each time control reaches it,
 // even where no lane runs it, so nested loops would cost a share of the
-// budget on every scan step. Extending a match or copying literals past the
-// first 32 bytes takes further passes of the parse loop.
+// budget on every scan step. Extending a match past a step's reach or
+// copying literals past the first 32 bytes takes further passes.
 KVN_CONST u32 kLzScan = 0u;
 KVN_CONST u32 kLzExtend = 1u;
 KVN_CONST u32 kLzLiterals = 2u;
