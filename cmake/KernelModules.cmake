@@ -89,6 +89,16 @@ function(kvn_add_kernel_module)
       DEPENDS ${src}
       COMMENT "Compiling kernel ${stem} to PTX")
     list(APPEND outputs ${ptx})
+    # The entries' parameter tables and block shapes for the CUDA library's launches.
+    set(params ${out}/${stem}.params)
+    add_custom_command(
+      OUTPUT ${params}
+      COMMAND ${CMAKE_CXX_COMPILER} -E -P -x c++ -std=c++20 -DKVN_TARGET_PARAM_TABLE ${entry_defines}
+              -I${PROJECT_SOURCE_DIR} -MD -MF ${params}.d -MT ${params} -o ${params} ${src}
+      DEPFILE ${params}.d
+      DEPENDS ${src}
+      COMMENT "Reading the parameter tables of kernel ${stem}")
+    list(APPEND outputs ${params})
   endif()
   set(spirv_modules "")
   foreach(entry IN LISTS K_ENTRIES)
@@ -145,6 +155,9 @@ function(kvn_add_kernel_module)
   if(NOT K_TEST_ONLY)
     set_property(GLOBAL APPEND PROPERTY KVN_VK_MODULES ${spirv_modules})
     set_property(GLOBAL APPEND PROPERTY KVN_CUDA_MODULES ${ptx_modules})
+    if(ptx)
+      set_property(GLOBAL APPEND PROPERTY KVN_CUDA_PARAM_TABLES ${params})
+    endif()
     set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_TARGETS kvn_kernel_${stem})
     set_property(GLOBAL APPEND PROPERTY KVN_KERNEL_HOST_TARGETS kvn_kernel_${stem}_host)
   endif()

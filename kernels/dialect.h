@@ -26,6 +26,8 @@
 #include "dialect/spirv.h"
 #elif defined(__CUDACC__)
 #include "dialect/cuda.h"
+#elif defined(KVN_TARGET_PARAM_TABLE)
+#include "dialect/param_table.h"
 #else
 #include "dialect/host.h"
 #endif

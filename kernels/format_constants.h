@@ -49,6 +49,20 @@
 #define KVN_FRAME_DICT_ID_BYTES 4u
 #define KVN_WRT_SECTION_MIN 16u
 #define KVN_WRT_SECTION_MAX 0x4000000u
+// The word transform's stream: escape and case bytes, one-byte codes from
+// 0x80, two-byte codes led by 0xA8..0xC7; words of 3..32 letters; segments of
+// 4096 text bytes, each encoded into its own area of 0x3000 bytes.
+#define KVN_WRT_ESCAPE 0x03u
+#define KVN_WRT_CAPITALIZE 0x04u
+#define KVN_WRT_UPPERCASE 0x06u
+#define KVN_WRT_CODE_BASE 0x80u
+#define KVN_WRT_PAIR_LEAD_BASE 0xA8u
+#define KVN_WRT_PAIR_LEAD_LAST 0xC7u
+#define KVN_WRT_ONE_BYTE_WORDS 40u
+#define KVN_WRT_MIN_WORD_LENGTH 3u
+#define KVN_WRT_MAX_WORD_LENGTH 32u
+#define KVN_WRT_SEGMENT_SIZE 4096u
+#define KVN_WRT_SEGMENT_AREA 0x3000u
 #define KVN_FRAME_TRAILER_BYTES 4u
 #define KVN_CHUNK_TABLE_ENTRY_BYTES 3u
 // Block header: u32 word (payload length, skip, stored), then u32 raw size.

@@ -1,6 +1,6 @@
-// The greedy parse of the LZ encode kernels (lz_encode_kernel.comp). Included
-// inside each entry after kernel_begin.h (no include guard: every entry takes
-// its own copy); the entry provides the parameters and `lz_hash16`.
+// The greedy parse of the LZ encode kernels (lz_encode_kernel.comp, mode 0).
+// Included inside each entry after lz_encode_common.h (no include guard:
+// every entry takes its own copy).
 //
 // A warp parses one group at a time. Each scan step looks at up to 27
 // consecutive positions (24 at levels that enter the positions inside
@@ -23,57 +23,10 @@
 // either way; so the streams are the same, with up to 27 times fewer steps
 // through literal stretches.
 //
-// lavapipe ends an invocation's loops after 65,535 iterations in total, so a
-// half is parsed in one loop without nested ones (see lzParseHalf); every
-// data-dependent loop tests its exit condition again after it ends, and a
-// loop cut short leaves the sub-chunk's LZ size at 0 (the host then stores
-// the chunk raw): never a wrong stream.
-
-#include "kernels/lz_stream_writer.h"
-
-// State of the group and sub-chunk being parsed (the same in all lanes).
-u32 lz_gbase, lz_glen, lz_region;
-// The last input word the group may read: the device copy of the input is
-// readable 8 bytes past its end, and words past this one hold no group byte.
-u32 lz_last_word;
-u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
-bool lz_cut;
-// The match candidate of the current sequence.
-u32 lz_mstart, lz_msrc, lz_mverified;
-bool lz_mdict;
 // Positions inside the last match still to enter the table (levels that
 // enter them): lz_pend_start + 2^k for k from lz_pend_k while 2^k is below
 // lz_pend_match.
 u32 lz_pend_start, lz_pend_match, lz_pend_k;
-
-KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
-
-// The four bytes at pos as a little-endian word (0 for bytes past the
-// group), from two aligned word loads.
-KVN_FN u32 lzWord(u32 pos) {
-    u32 a = lz_gbase + pos;
-    u32 lo = src_words[kvnMin(a >> 2u, lz_last_word)];
-    u32 hi = src_words[kvnMin((a >> 2u) + 1u, lz_last_word)];
-    u32 shift = (a & 3u) * 8u;
-    u32 w = shift == 0u ? lo : (lo >> shift) | (hi << (32u - shift));
-    u32 valid = pos < lz_glen ? lz_glen - pos : 0u;
-    return valid >= 4u ? w : w & ((1u << (8u * valid)) - 1u);
-}
-
-KVN_FN u32 lzDictWord(u32 pos) {
-    return u32(dict.data[pos]) | (u32(dict.data[pos + 1u]) << 8u) | (u32(dict.data[pos + 2u]) << 16u) |
-           (u32(dict.data[pos + 3u]) << 24u);
-}
-
-// Hash of the six bytes at pos, given its first four as a word (little-endian
-// 48-bit value).
-KVN_FN u32 lzHashOf(u32 word, u32 pos) {
-    u64 v = u64(word) | (u64(lzWord(pos + 4u) & 0xFFFFu) << 32u);
-    u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
-    return u32(((v << 16u) * golden) >> (64u - hash_bits));
-}
-
-KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
 
 // Table entries hold group positions; 16-bit entries (0xFFFF empty) share
 // words two by two.
@@ -82,12 +35,6 @@ KVN_FN u32 lzTableGet(u32 h) {
     u32 e = (table.data[lz_region + (h >> 1u)] >> ((h & 1u) * 16u)) & 0xFFFFu;
     return e == 0xFFFFu ? kLzEmpty : e;
 }
-
-// What lanes without a position publish: no hash takes it (hash_bits < 32).
-KVN_CONST u32 kLzNoHash = 0xFFFFFFFFu;
-
-// Lanes above the caller's.
-KVN_FN u32 lzLanesAbove() { return ~((2u << kvnLane()) - 1u); }
 
 // Writes pos at hash h from the lanes where `mine` holds (at most one lane
 // per hash). 16-bit entries are changed with atomics, as two lanes may write
@@ -111,15 +58,8 @@ KVN_FN void lzTableWrite(bool mine, u32 h, u32 pos) {
 // The lanes where `writes` holds enter pos into the table; of lanes sharing
 // a hash the highest writes.
 KVN_FN void lzInsert(bool writes, u32 h, u32 pos) {
-    u32 same = kvnMatchAny(writes ? h : kLzNoHash);
+    u32 same = lzSameHashLanes(writes, h);
     lzTableWrite(writes && (same & lzLanesAbove()) == 0u, h, pos);
-}
-
-// Copies the literals [at, at + 32) of the run of `len` literals from
-// lz_anchor to the literal stream.
-KVN_FN void lzCopyLiteralBlock(u32 len, u32 at) {
-    u32 i = at + kvnLane();
-    if (i < len) lz_out[lzw_lit + lzw_nl + i] = u8(u32(src[lz_gbase + lz_anchor + i]));
 }
 
 // The dictionary's four bytes at pos (0 past its end).
@@ -215,7 +155,7 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     u32 h = lzHashOf(w4, p);
     // The lanes with this lane's hash; the nearest one below in rank is the
     // same-step candidate.
-    u32 same_hash = kvnMatchAny(act || enters ? h : kLzNoHash);
+    u32 same_hash = lzSameHashLanes(act || enters, h);
     u32 rank = (lane + 32u - width) & 31u;
     u32 below = lzRanked(same_hash, width) & ((1u << rank) - 1u);
     u32 same_rank = below != 0u ? 31u - kvnClz(below) : 32u;
@@ -291,17 +231,10 @@ KVN_FN bool lzScanStep(u32 end, bool dict_ok, u32 floor) {
     return true;
 }
 
-// A sequence is found and written in phases, all in the one parse loop:
-// lavapipe charges every loop one iteration each time control reaches it,
-// even where no lane runs it, so nested loops would cost a share of the
-// budget on every scan step. Extending a match past a step's reach or
-// copying literals past the first 32 bytes takes further passes.
-KVN_CONST u32 kLzScan = 0u;
-KVN_CONST u32 kLzExtend = 1u;
-KVN_CONST u32 kLzLiterals = 2u;
-
-// Parses [lz_cur, end) of the half starting at half_start.
-KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
+// Parses [lz_cur, end) of the half starting at half_start (phases as in
+// lz_encode_common.h; an extension step reaches 96 bytes forward and 32
+// backward).
+KVN_FN void lzGreedyParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half) {
     u32 lane = kvnLane();
     // Off32 values above the 3-byte range have a form no decoder reads, so
     // sources further back than that from the half's start are not taken.
@@ -376,92 +309,5 @@ KVN_FN void lzParseHalf(u32 half_start, u32 end, bool dict_ok, bool second_half)
     u32 pos = lz_pend_start + ahead;
     lzInsert(ahead != 0u && ahead < lz_pend_match && pos + 8u <= lz_glen, lzHashOf(lzWord(pos), pos), pos);
     lz_pend_match = 0u;
-    // The literals after the last sequence.
-    u32 tail = end - lz_anchor;
-    done = 0u;
-    while (done < tail) {
-        lzCopyLiteralBlock(tail, done);
-        done += 32u;
-    }
-    if (done < tail) lz_cut = true;
-    lzw_nl += tail;
-    lzwLiteralRun(tail);
-    lz_anchor = end;
-}
-
-KVN_FN void lzParseSubChunk(u32 index, bool group_first) {
-    u32 lane = kvnLane();
-    u32 rec = index * KVN_COMPRESS_DESC_WORDS;
-    u32 b = descs[rec + KVN_COMPRESS_W_SRC_OFF] - lz_gbase;
-    u32 n = descs[rec + KVN_COMPRESS_W_LEN];
-    u32 slot = descs[rec + KVN_COMPRESS_W_OUT_OFF];
-    u32 prefix = descs[rec + KVN_COMPRESS_W_FIRST] != 0u ? kvnMin(KVN_FRAME_PREFIX_BYTES, n) : 0u;
-    // A slot too small for the scratch areas (tiny sub-chunks) would spill
-    // into the next one: such a sub-chunk gets the LZ size 0 instead.
-    if (lzwSlotBytes(n) > descs[rec + KVN_COMPRESS_W_OUT_STRIDE]) {
-        if (lane == 0u) lz_sizes[index] = 0u;
-        return;
-    }
-    if (lane < prefix) lz_out[slot + lane] = u8(u32(src[lz_gbase + b + lane]));
-    lzwBegin(slot, n, prefix);
-    lz_cut = false;
-    lz_anchor = b + prefix;
-    lz_cur = lz_anchor;
-    // A decoder reads the dictionary for every source before the sub-chunk,
-    // so with a dictionary no other match may reach back past its start.
-    lz_sub_lowest = dict_len > 0u ? b : 0u;
-    lz_recent = KVN_INITIAL_REPEAT_DISTANCE;
-    u32 first_end = b + kvnMin(n, KVN_HALF_SIZE);
-    lzParseHalf(b, first_end, group_first && dict_len > 0u, false);
-    u32 first_half_tokens = lzw_nt;
-    if (n > KVN_HALF_SIZE) {
-        lz_cur = kvnMax(lz_anchor, b + KVN_HALF_SIZE);
-        lzParseHalf(b + KVN_HALF_SIZE, b + n, false, true);
-    }
-    u32 end = lzwFinish(slot, prefix, n, first_half_tokens);
-    if (lane == 0u) lz_sizes[index] = lz_cut || lzw_cut ? 0u : end - slot;
-}
-
-KVN_FN void kvnMain() {
-    u32 lane = kvnLane();
-    u32 per = kvnMax(subs_per_group, 1u);
-    u32 groups = (count + per - 1u) / per;
-    u32 warp = kvnBlockIndex();
-    u32 region_shift = lz_hash16 != 0u ? hash_bits - 1u : hash_bits;
-    u32 words = 1u << region_shift;
-    lz_region = warp << region_shift;
-    lzExtendInit();
-    u32 g = warp;
-    while (g < groups) {
-        u32 first = g * per;
-        u32 last = kvnMin(first + per, count);
-        lz_gbase = descs[first * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_SRC_OFF];
-        lz_glen = 0u;
-        u32 s = first;
-        while (s < last) {
-            lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
-            s += 1u;
-        }
-        lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
-        // Positions (of the group and the dictionary) are taken as below
-        // 2^30: the winning lane passes its source in 30 bits.
-        bool group_cut = s < last || lz_glen >= 0x40000000u || dict_len >= 0x40000000u;
-        u32 j = lane;
-        while (j < words) {
-            table.data[lz_region + j] = kLzEmpty;
-            j += 32u;
-        }
-        group_cut = group_cut || kvnBallot(j < words) != 0u;
-        kvnMemoryFence();
-        kvnWarpSync();
-        // A short group length or a half-cleared table would mislead the
-        // parse: the group's sub-chunks keep the LZ size 0 the host wrote.
-        s = group_cut ? last : first;
-        while (s < last) {
-            lzParseSubChunk(s, s == first);
-            s += 1u;
-        }
-        g += kvnGridBlocks();
-    }
-    // A loop cut short leaves LZ sizes unwritten (the host zeroes them).
+    lzWriteTail(end);
 }

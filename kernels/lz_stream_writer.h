@@ -17,22 +17,25 @@ bool lzw_cut;
 // Slot start O, sub-chunk length n, prefix P (8 raw bytes in the frame's
 // first sub-chunk). Areas: literals from O + P + 3 (at most n), then tokens,
 // off16, off32 and length bytes, each with room for what a sub-chunk of n
-// bytes can need.
-KVN_FN u32 lzwTokenRoom(u32 n) { return n / 4u + 16u; }
+// bytes can need. A parse whose matches are at least 4 bytes long needs a
+// token per 4 bytes at most; one that writes 2-byte recent matches and
+// one-byte splits of literal runs (`short_matches`) a token per 2 bytes.
+KVN_FN u32 lzwTokenRoom(u32 n, bool short_matches) { return (short_matches ? n / 2u : n / 4u) + 16u; }
 KVN_FN u32 lzwOff16Room(u32 n) { return n / 2u + 8u; }
 KVN_FN u32 lzwOff32Room(u32 n) { return n / 3u + 8u; }
 KVN_FN u32 lzwLengthRoom(u32 n) { return n / 4u + 8u; }
 
-// Slot bytes a sub-chunk of n bytes needs: 7n/3 + 56, within 3n from n = 72
-// (so a slot of 3 x max(n, 72) bytes always suffices).
-KVN_FN u32 lzwSlotBytes(u32 n) {
-    return n + 8u + lzwTokenRoom(n) + lzwOff16Room(n) + lzwOff32Room(n) + lzwLengthRoom(n);
+// Slot bytes a sub-chunk of n bytes needs: 7n/3 + 48 (31n/12 + 48 with short
+// matches), within 3n from n = 72 (n = 116), so a slot of 3 x max(n, 116)
+// bytes always suffices.
+KVN_FN u32 lzwSlotBytes(u32 n, bool short_matches) {
+    return n + 8u + lzwTokenRoom(n, short_matches) + lzwOff16Room(n) + lzwOff32Room(n) + lzwLengthRoom(n);
 }
 
-KVN_FN void lzwBegin(u32 slot, u32 n, u32 prefix) {
+KVN_FN void lzwBegin(u32 slot, u32 n, u32 prefix, bool short_matches) {
     lzw_lit = slot + prefix + 3u;
     lzw_tok = slot + n + 8u;
-    lzw_off16 = lzw_tok + lzwTokenRoom(n);
+    lzw_off16 = lzw_tok + lzwTokenRoom(n, short_matches);
     lzw_off32 = lzw_off16 + lzwOff16Room(n);
     lzw_len = lzw_off32 + lzwOff32Room(n);
     lzw_nl = 0u;

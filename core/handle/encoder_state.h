@@ -11,7 +11,7 @@
 namespace kvn {
 
 // The encode pipeline names its device buffers by index into the table.
-inline constexpr uint32_t kEncoderDeviceBuffers = 40;
+inline constexpr uint32_t kEncoderDeviceBuffers = 56;
 inline constexpr uint32_t kEncoderHostBuffers = 3;
 inline constexpr uint32_t kEncoderHostArrays = 10;
 

@@ -18,7 +18,7 @@ namespace kvn {
 inline constexpr size_t kWrtMinInput = 0x10000;
 // Each segment is transformed into its own area of this size; a segment that
 // needs more makes the whole frame go without WRT.
-inline constexpr size_t kWrtSegmentArea = 0x3000;
+inline constexpr size_t kWrtSegmentArea = KVN_WRT_SEGMENT_AREA;
 
 // Transforms segment k of the text into `area` (kWrtSegmentArea bytes) and
 // stores its lengths. `ShardOverflow` when the segment does not fit its area

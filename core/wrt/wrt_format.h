@@ -11,21 +11,22 @@
 
 #include "core/errors.h"
 #include "core/format/size_math.h"
+#include "kernels/format_constants.h"
 
 namespace kvn {
 
 // ---- tokens of the transformed stream ------------------------------------
 
-inline constexpr uint8_t WRT_ESCAPE = 0x03;      // next byte is a literal, whatever its value
-inline constexpr uint8_t WRT_CAPITALIZE = 0x04;  // next word code: first letter upper case
-inline constexpr uint8_t WRT_UPPERCASE = 0x06;   // next word code: every letter upper case
-inline constexpr uint8_t kWrtCodeBase = 0x80;      // one-byte codes 0x80..0xA7
-inline constexpr uint8_t kWrtPairLeadBase = 0xA8;  // two-byte codes 0xA8..0xC7, then 0x80..0xFF
+inline constexpr uint8_t WRT_ESCAPE = KVN_WRT_ESCAPE;      // next byte is a literal, whatever its value
+inline constexpr uint8_t WRT_CAPITALIZE = KVN_WRT_CAPITALIZE;  // next word code: first letter upper case
+inline constexpr uint8_t WRT_UPPERCASE = KVN_WRT_UPPERCASE;   // next word code: every letter upper case
+inline constexpr uint8_t kWrtCodeBase = KVN_WRT_CODE_BASE;      // one-byte codes 0x80..0xA7
+inline constexpr uint8_t kWrtPairLeadBase = KVN_WRT_PAIR_LEAD_BASE;  // two-byte codes 0xA8..0xC7, then 0x80..0xFF
 
-inline constexpr uint32_t WRT_SEGMENT_SIZE = 4096;
-inline constexpr uint32_t kWrtMinWordLength = 3;
-inline constexpr uint32_t kWrtMaxWordLength = 32;
-inline constexpr uint32_t kWrtOneByteWords = 40;
+inline constexpr uint32_t WRT_SEGMENT_SIZE = KVN_WRT_SEGMENT_SIZE;
+inline constexpr uint32_t kWrtMinWordLength = KVN_WRT_MIN_WORD_LENGTH;
+inline constexpr uint32_t kWrtMaxWordLength = KVN_WRT_MAX_WORD_LENGTH;
+inline constexpr uint32_t kWrtOneByteWords = KVN_WRT_ONE_BYTE_WORDS;
 inline constexpr uint32_t kWrtTwoByteWords = 4096;
 inline constexpr uint32_t kWrtMaxWords = kWrtOneByteWords + kWrtTwoByteWords;  // 4136
 inline constexpr uint32_t kWrtMaxSegments = 0x4000000;

@@ -39,6 +39,9 @@ bool deviceIsIntegrated() {
 // The buffer handle is the device pointer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer) { return buffer; }
 
+// The PTX modules are the kernels' CUDA forms.
+bool kernelsTakeCudaForms() { return true; }
+
 // The CUDA library keeps no whole-decode profile.
 void rearmDecodeProfile() {}
 

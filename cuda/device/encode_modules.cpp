@@ -21,18 +21,22 @@ struct EncodeKernelName {
 };
 
 // The LZ-encode modules' kernels the bring-up needs, in resolution order.
-// The chain and sort-parse kernels are not in this build's PTX yet: the
-// levels that need them fail with KernelMissing when they reach the launch.
+// A kernel this build's PTX lacks stays empty: the levels that need it fail
+// with KernelMissing when they reach the launch, and level 5 takes the chain
+// parse without the sort-parse kernels.
 constexpr EncodeKernelName kRequired[] = {
     {&EncodeKernelHandles::lz_greedy_fn, "kvnLzEncodeGreedyKernel"},
     {&EncodeKernelHandles::lz_greedy16_fn, "kvnLzEncodeGreedy16Kernel"},
+    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
 };
 constexpr EncodeKernelName kOptionalLz[] = {
-    {&EncodeKernelHandles::lz_chain_fn, "kvnLzEncodeChainKernel"},
+    {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel"},
+};
+// The sort-parse pre-passes, a module of their own.
+constexpr EncodeKernelName kSortPrepass[] = {
     {&EncodeKernelHandles::sort_build_keys_fn, "kvnLzSortBuildKeysKernel"},
     {&EncodeKernelHandles::sort_radix_fn, "kvnLzSortRadixKernel"},
     {&EncodeKernelHandles::sort_discover_fn, "kvnLzSortDiscoverKernel"},
-    {&EncodeKernelHandles::lz_sort_parse_fn, "kvnLzEncodeSortParseKernel"},
 };
 constexpr EncodeKernelName kHuffman[] = {
     {&EncodeKernelHandles::huff_build_tables_fn, "kvnHuffBuildTablesKernel"},
@@ -55,6 +59,7 @@ constexpr EncodeKernelName kBytePlane[] = {
 
 // The embedded PTX modules of each encode group.
 constexpr std::string_view kLzModules[] = {"lz_encode_kernel"};
+constexpr std::string_view kSortModules[] = {"lz_sort_kernel"};
 constexpr std::string_view kHuffmanModules[] = {"huffman_encode_kernel"};
 constexpr std::string_view kAssemblyModules[] = {"assemble_kernel"};
 constexpr std::string_view kWrtModules[] = {"wrt_encode_kernel"};
@@ -110,6 +115,7 @@ bool loadEncodeModules() {
         if (result != kCuSuccess) return fail(k.name, result);
     }
     resolveAll(lz, kOptionalLz);
+    loadOptional(kSortModules, kSortPrepass, nullptr);
     loadOptional(kHuffmanModules, kHuffman,
                  "[gpu-init] cuModuleLoadData(encode huffman_kernel.ptx) failed: CUresult %d; L3+ encode falls back to "
                  "CPU Huffman (218 = INVALID_PTX, run the CLAUDE.md diagnosis ladder)\n");

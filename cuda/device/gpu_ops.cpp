@@ -6,6 +6,7 @@
 
 #include "cuda/device/cu_errors.h"
 #include "cuda/device/cuda_context.h"
+#include "cuda/device/kernel_arguments.h"
 
 namespace kvn {
 namespace {
@@ -107,14 +108,22 @@ Error eventElapsedTime(float* ms, EventHandle start, EventHandle end) {
     return call(cu().cuEventElapsedTime, ms, asEvent(start), asEvent(end));
 }
 Error eventDestroy(EventHandle event) { return event ? call(cu().cuEventDestroy, asEvent(event)) : Error::None; }
-// The shared pipelines still pass kernel arguments in the Vulkan form
-// (buffers by handle with binding offsets, a 64-bit value as two 32-bit
-// words), while a CUDA kernel reads one argument per PTX parameter and would
-// misread them. Until the pipelines pass the CUDA form, every launch through
-// the table is refused, so that a call that needs a kernel fails visibly.
-Error refuseLaunch(KernelHandle, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, StreamHandle,
-                   void**, void**, const uint64_t*) {
-    return Error::KernelLaunchFailed;
+// The pipelines describe a launch in the Vulkan form (buffers with binding
+// offsets, then 32-bit words, a grid of workgroups); the kernel's parameter
+// table turns it into one argument per PTX parameter. A launch the table
+// does not match, or one without its argument counts, is refused before it
+// reaches the driver: the kernel would misread its arguments.
+Error launchKernel(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t, uint32_t,
+                   uint32_t, uint32_t shared_bytes, StreamHandle stream, void** params, void** extra,
+                   const uint64_t* binding_offsets) {
+    const KernelParams* table = kernelParamsOf(kernel);
+    if (!table || !extra || !extra[0] || (!params && *table->kinds)) return Error::BadRequest;
+    CudaArguments arguments;
+    KVN_TRY(buildCudaArguments(*table, grid_x, params, *static_cast<const LaunchArgCounts*>(extra[0]),
+                               binding_offsets, &arguments));
+    return call(cu().cuLaunchKernel, kernel, unsigned(arguments.grid_x), unsigned(grid_y), unsigned(grid_z),
+                unsigned(arguments.block_x), unsigned(arguments.block_y), 1u, unsigned(shared_bytes), asStream(stream),
+                arguments.pointers, static_cast<void**>(nullptr));
 }
 
 // Empty until bring-up fills it; events report milliseconds themselves.
@@ -161,7 +170,7 @@ void fillGpuOps() {
     t.eventSynchronize = eventSynchronize;
     t.eventElapsedTime = eventElapsedTime;
     t.eventDestroy = eventDestroy;
-    t.launchKernel = refuseLaunch;
+    t.launchKernel = launchKernel;
     t.streamComputeBarrier = nothingToDo;
     t.streamSwitchToAux = nothingToDo;
     t.memcpyDtoHXferAsync = memcpyDtoHAsync;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cuda/device/kernel_table.h"
 #include "kernels/embedded_modules.h"
 
 namespace kvn {
@@ -52,6 +53,7 @@ CuResult resolveKernel(const ModuleGroup& group, CuModuleGetFunctionFn get_funct
         CuFunction function = nullptr;
         result = get_function(&function, group.modules[i], name);
         if (result == kCuSuccess && function) {
+            rememberKernel(function, name);
             *out = function;
             return kCuSuccess;
         }

@@ -53,6 +53,10 @@ Error ensureDeviceSlot(DeviceSlot& slot, uint64_t bytes) {
     return Error::None;
 }
 
+uint64_t descCounterAt(uint32_t cell) {
+    return uint64_t(cell) * (kernelsTakeCudaForms() ? 4 : KVN_DESC_COUNTER_CELL_BYTES);
+}
+
 Error checkCopy(Error result) { return checkCall(result, "copy", Error::CopyFailed); }
 Error checkLaunch(Error result) { return checkCall(result, "launch", Error::KernelLaunchFailed); }
 Error checkSync(Error result) { return checkCall(result, "sync", Error::SyncFailed); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/format/chunk_records.h"
@@ -75,6 +76,11 @@ enum DecodeSlot : uint32_t {
     kBytePlaneScratch,
     kLzStatus,  // the LZ kernels' KVN_LZ_STATUS_* bits
     kScratchOffsets,  // u32 start of each sub-chunk's scratch slot, then the region size
+    kWrtTransformed,  // a WRT frame's transformed text
+    kWrtOutput,       // its untransformed text, for a host output
+    kWrtMeta,         // segment and word tables of the GPU inverse
+    kWindowCounts,    // the chunk count of each window of a windowed batch
+    kWindowOffsets,   // each window's slot starts, from its first slot
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
@@ -85,9 +91,11 @@ inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
 inline constexpr uint64_t kHuffListEntryBytes = 20;   // a compacted Huffman descriptor
 inline constexpr uint64_t kOff16ListEntryBytes = 12;  // a compacted stored off16 half
 inline constexpr uint64_t kDescCounterBytes = KVN_DESC_COUNTER_BYTES;
-inline constexpr uint64_t kHuffCountersAt[4] = {0, 0x100, 0x200, 0x300};
-inline constexpr uint64_t kOff16CounterAt = KVN_DESC_COUNTER_RAW * KVN_DESC_COUNTER_CELL_BYTES;
-inline constexpr uint64_t kMergedCounterAt = KVN_DESC_COUNTER_MERGED * KVN_DESC_COUNTER_CELL_BYTES;
+// Byte offset of descriptor counter `cell` (a KVN_SCAN_LIST_* list,
+// KVN_DESC_COUNTER_RAW or KVN_DESC_COUNTER_MERGED) in the counter slot: a
+// 256-byte cell each on Vulkan (bindable on its own), consecutive words in
+// the CUDA forms.
+uint64_t descCounterAt(uint32_t cell);
 inline constexpr uint64_t kHuffDescBytes = KVN_SCAN_HUFF_DESC_BYTES;
 inline constexpr uint64_t kHuffLutBytes = KVN_HUFF_LUT_BYTES;
 inline constexpr uint64_t kLzDiagBytes = 40960;
@@ -111,6 +119,14 @@ struct BatchBuffers {
     uint64_t tok_region_off = 0;
     uint64_t off16_region_off = 0;  // twice tok_region_off
     uint64_t second_slot_off = 0;   // where slot 1 starts in each region (for the stage dumps)
+    // Host-numbered slots: the slot starts as uploaded, and how many of the
+    // slots belong to coded sub-chunks (the spare one follows them).
+    std::vector<uint32_t> slot_starts;
+    uint64_t coded_slots = 0;
+    // Sub-chunks whose streams the device holds at once (decodeBatchCap);
+    // below `subchunks` the batch may go in windows (batch_windows.h). Only
+    // batches with decoded streams have a cap.
+    uint64_t batch_cap = UINT64_MAX;
 };
 
 // The bytes of a decoded-stream slot in each region for a coded sub-chunk of

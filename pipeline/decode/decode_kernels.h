@@ -79,7 +79,7 @@ inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
     {&DecodeKernelHandles::chunk_combine_fn, "chunk_combine_fn", "kvnChunkCombineKernel", 2, 20, false, false},
     {&DecodeKernelHandles::sc_prefix_apply_fn, "sc_prefix_apply_fn", "kvnScPrefixApplyKernel", 2, 24, false, false},
     {&DecodeKernelHandles::merkle_verdict_fn, "merkle_verdict_fn", "kvnMerkleVerdictKernel", 2, 12, false, false},
-    {&DecodeKernelHandles::wrt_decode_fused_fn, "wrt_decode_fused_fn", "kvnWrtDecodeFusedKernel", 7, 12, true,
+    {&DecodeKernelHandles::wrt_decode_fused_fn, "wrt_decode_fused_fn", "kvnWrtDecodeFusedKernel", 8, 12, true,
      false},
     {&DecodeKernelHandles::byte_plane_interleave_fn, "byte_plane_interleave_fn", "kvnBytePlaneInterleaveKernel", 2,
      12, false, false},

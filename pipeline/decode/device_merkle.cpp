@@ -11,14 +11,51 @@ constexpr uint32_t kMerkleGroup = 128;
 
 uint32_t groupsOf(uint32_t items) { return (items + kMerkleGroup - 1) / kMerkleGroup; }
 
+// The verdict of the frame's leaves in kChunkHashes against the stored root,
+// on the last batch.
+Error launchVerdict(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream) {
+    const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
+    if (!batch.last_batch || !verdict) return Error::None;
+    KVN_TRY(ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS));
+    // XXH32 chains its stripes: the fold runs in passes, each carrying its
+    // lanes to the next through the cell; the last pass writes the verdict.
+    const uint32_t stripes = batch.leaf_total / 4;
+    for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
+        KVN_TRY(computeBarrier(stream));
+        KernelCall judge(*verdict, 1);
+        judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
+        judge.word(batch.leaf_total).word(batch.expected_root).word(first);
+        KVN_TRY(judge.launch(decoder, stream));
+        if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
+    }
+    if (!batch.verdict_dst) return Error::None;
+    KVN_TRY(computeBarrier(stream));
+    const GpuOpsTable& ops = gpuOps();
+    return checkCopy(ops.memcpyDtoHAsync ? ops.memcpyDtoHAsync(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4, stream)
+                                         : ops.memcpyDtoH(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4));
+}
+
 }  // namespace
 
+bool fusedLeavesFit(const DecodeBatch& batch) {
+    const uint32_t size = batch.merkle_chunk_size;
+    if (batch.merkle_leaves == 0 || !batch.last_batch || batch.out_off != 0 || batch.leaf_off != 0 ||
+        batch.merkle_leaves != batch.leaf_total || batch.merkle_leaves != batch.chunk_count || size == 0 ||
+        size % 4 != 0 || (batch.sc_table_off != 0 && batch.merkle_leaves >= 2) || !batch.host_descs ||
+        batch.descs_on_device)
+        return false;
+    for (uint64_t i = 0; i < batch.chunk_count; ++i)
+        if (batch.host_descs[i].dst_off != i * size) return false;
+    return true;
+}
+
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
-                         StreamHandle stream, DeviceBufferHandle output) {
+                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed) {
     const std::optional<KernelHandle> seg_hash = getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
     const std::optional<KernelHandle> combine = getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
     if (batch.merkle_leaves == 0 || !seg_hash || !combine) return Error::None;
     const uint32_t leaves = batch.merkle_leaves;
+    if (leaves_hashed) return launchVerdict(decoder, batch, stream);
     KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
     KVN_TRY(ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)));
     const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
@@ -54,25 +91,7 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
     fold.word(leaves).word(batch.merkle_chunk_size).wide(hashed).word(batch.leaf_off);
     KVN_TRY(fold.launch(decoder, stream));
 
-    const std::optional<KernelHandle> verdict = getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
-    if (!batch.last_batch || !verdict) return Error::None;
-    KVN_TRY(ensureDeviceSlot(decoder, kVerdictDev, 4 * KVN_VERDICT_CELL_WORDS));
-    // XXH32 chains its stripes: the fold runs in passes, each carrying its
-    // lanes to the next through the cell; the last pass writes the verdict.
-    const uint32_t stripes = batch.leaf_total / 4;
-    for (uint32_t first = 0;; first += KVN_VERDICT_PASS_STRIPES) {
-        KVN_TRY(computeBarrier(stream));
-        KernelCall judge(*verdict, 1);
-        judge.buffer(slotHandle(decoder, kChunkHashes)).buffer(slotHandle(decoder, kVerdictDev));
-        judge.word(batch.leaf_total).word(batch.expected_root).word(first);
-        KVN_TRY(judge.launch(decoder, stream));
-        if (stripes - first <= KVN_VERDICT_PASS_STRIPES) break;
-    }
-    if (!batch.verdict_dst) return Error::None;
-    KVN_TRY(computeBarrier(stream));
-    const GpuOpsTable& ops = gpuOps();
-    return checkCopy(ops.memcpyDtoHAsync ? ops.memcpyDtoHAsync(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4, stream)
-                                         : ops.memcpyDtoH(batch.verdict_dst, slotHandle(decoder, kVerdictDev), 4));
+    return launchVerdict(decoder, batch, stream);
 }
 
 }  // namespace kvn

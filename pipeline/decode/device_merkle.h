@@ -10,8 +10,16 @@ namespace kvn {
 // Queues the pass on `stream` over `output`, the batch's output buffer with
 // the frame's first byte at offset 0 and the earlier blocks before the
 // batch's bytes: the leaves are taken at frame offsets whatever block the
-// batch is. Nothing when the kernels are not built.
+// batch is. Nothing when the kernels are not built. With `leaves_hashed` the
+// LZ stage already wrote the leaves (fusedLeavesFit): only the verdict runs.
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
-                         StreamHandle stream, DeviceBufferHandle output);
+                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed);
+
+// Whether leaves hashed by the LZ kernel as it decodes (each chunk's whole
+// words from its start, weighted by their offset in the output) are this
+// batch's Merkle leaves: the batch is the whole frame from its first byte,
+// one chunk per leaf at the leaf's offset, whole words per chunk, and no
+// chunk start for the prefixes to change after the decode.
+bool fusedLeavesFit(const DecodeBatch& batch);
 
 }  // namespace kvn

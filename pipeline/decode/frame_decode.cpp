@@ -2,6 +2,7 @@
 
 #include "core/format/frame_header.h"
 #include "pipeline/decode/byte_plane_inverse.h"
+#include "pipeline/decode/wrt_frame_decode.h"
 
 namespace kvn {
 
@@ -9,8 +10,7 @@ FrameResult decodeFrameVk(const uint8_t* frame, uint64_t frame_len, uint8_t* dst
                           DecoderState& decoder, const OutputTarget& target) {
     const FrameHeader header = parseFrameHeader(frame, frame_len);
     if (header.error != Error::None) return {0, Error::BadFrame};
-    // The GPU word-transform inverse arrives with its own kernels.
-    if (header.flags & kFrameWrtSection) return {0, Error::NotYetPorted};
+    if (header.flags & kFrameWrtSection) return decodeWrtFrame(header, frame, frame_len, dst, dst_cap, decoder, target);
     const uint8_t stride = header.byte_plane_stride;
     if (stride < 2) return decodeHostFrame(frame, frame_len, dst, dst_cap, decoder, target);
 

@@ -21,6 +21,10 @@ constexpr uint64_t kHuffDescDumpBytes = 200;
 // array stays 2 MiB whatever the batch declares.
 constexpr uint32_t kHuffLutWindow = 512;
 
+// Streams per pair of table and decode launches. The CUDA forms keep every
+// stream's table at its own slot: one window of all of them.
+uint32_t lutWindow(uint32_t streams) { return kernelsTakeCudaForms() ? std::max(streams, 1u) : kHuffLutWindow; }
+
 uint64_t roundUp256(uint64_t n) { return (n + 255) & ~uint64_t{255}; }
 
 // The six arrays of the scan, each at its offset in scan_lists.
@@ -38,7 +42,8 @@ ScanLayout scanLayout(uint64_t n) {
 }  // namespace
 
 Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
-                          uint64_t chunk_count, uint64_t payload_len, uint32_t subchunk_size, uint32_t* streams) {
+                          uint64_t chunk_count, uint64_t payload_len, uint32_t subchunk_size, bool gather,
+                          uint32_t* streams) {
     *streams = 0;
     const uint64_t n = batch.subchunks;
     KVN_TRY(ensureDeviceSlot(decoder, kDescCounters, kDescCounterBytes));
@@ -87,9 +92,11 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     KVN_TRY(compaction.launch(decoder, stream, "kvnCompactAllDescsKernel (fused x5)"));
     KVN_TRY(computeBarrier(stream));
 
-    KVN_TRY(launchGatherRawOff16(decoder, batch, stream, uint32_t(2 * n), payload_len));
+    if (gather) {
+        KVN_TRY(launchGatherRawOff16(decoder, batch, stream, uint32_t(2 * n), payload_len));
+    }
     KVN_TRY(ensureDeviceSlot(decoder, kMergedDescs, kHuffDescBytes * 4 * n));
-    KVN_TRY(ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, kHuffLutWindow)));
+    KVN_TRY(ensureDeviceSlot(decoder, kHuffLuts, kHuffLutBytes * std::min<uint64_t>(4 * n, lutWindow(uint32_t(4 * n)))));
     KVN_TRY(mergeHuffDescs(decoder, stream));
     *streams = uint32_t(4 * n);
     return Error::None;
@@ -102,8 +109,10 @@ Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, Str
     if (!gather) return Error::KernelMissing;
     KernelCall call(*gather, slots);
     call.buffer(batch.payload_buf).buffer(slotHandle(decoder, kEntropyScratch), batch.off16_region_off);
-    call.buffer(slotHandle(decoder, kOff16List)).buffer(slotHandle(decoder, kDescCounters), kOff16CounterAt);
+    call.buffer(slotHandle(decoder, kOff16List)).buffer(slotHandle(decoder, kDescCounters), descCounterAt(KVN_DESC_COUNTER_RAW));
     call.word(uint32_t(payload_len + batch.payload_buf_off));
+    // The CUDA form also takes a first slot and a destination base: the whole list, from the region's start.
+    if (kernelsTakeCudaForms()) call.word(0).word(0);
     KVN_TRY(call.launch(decoder, stream, "kvnGatherRawOff16Kernel"));
     return computeBarrier(stream);
 }
@@ -115,8 +124,8 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     if (!single) return Error::KernelMissing;
     KernelCall call(*single, parallel ? kParallelMergeGroups : 1);
     for (DecodeSlot list : {kHuffList0, kHuffList1, kHuffList2, kHuffList3}) call.buffer(slotHandle(decoder, list));
-    for (uint64_t at : kHuffCountersAt) call.buffer(slotHandle(decoder, kDescCounters), at);
-    call.buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt);
+    for (uint32_t list = 0; list < 4; ++list) call.buffer(slotHandle(decoder, kDescCounters), descCounterAt(list));
+    call.buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kDescCounters), descCounterAt(KVN_DESC_COUNTER_MERGED));
     KVN_TRY(call.launch(decoder, stream, parallel ? "kvnMergeHuffDescsParKernel (x4)" : "kvnMergeHuffDescsKernel"));
     KVN_TRY(computeBarrier(stream));
 
@@ -134,11 +143,35 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     return Error::None;
 }
 
+Error launchHuffTables(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t first,
+                       uint32_t count) {
+    const std::optional<KernelHandle> build = getKernelHandle(&DecodeKernelHandles::huff_build_fn);
+    if (!build) return Error::KernelMissing;
+    KernelCall tables(*build, count);
+    tables.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
+    tables.buffer(slotHandle(decoder, kDescCounters), descCounterAt(KVN_DESC_COUNTER_MERGED)).word(first);
+    KVN_TRY(tables.launch(decoder, stream, "kvnHuffBuildLutKernel"));
+    return computeBarrier(stream);
+}
+
+Error launchHuffStreams(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t first,
+                        uint32_t count, const HuffStreamAreas& areas, const char* label) {
+    const std::optional<KernelHandle> decode = getKernelHandle(&DecodeKernelHandles::huff_decode_fn);
+    if (!decode) return Error::KernelMissing;
+    if (areas.dst_base != 0 && !kernelsTakeCudaForms()) return Error::BadMode;
+    KernelCall streams4(*decode, count);
+    streams4.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
+    streams4.buffer(slotHandle(decoder, kDescCounters), descCounterAt(KVN_DESC_COUNTER_MERGED));
+    streams4.buffer(slotHandle(decoder, kDescCounters));
+    streams4.wide(areas.literals).wide(areas.tokens).wide(areas.off16);
+    if (kernelsTakeCudaForms()) streams4.word(areas.dst_base);
+    streams4.word(first);
+    KVN_TRY(streams4.launch(decoder, stream, label));
+    return computeBarrier(stream);
+}
+
 Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t streams,
                        bool split_timer) {
-    const std::optional<KernelHandle> build = getKernelHandle(&DecodeKernelHandles::huff_build_fn);
-    const std::optional<KernelHandle> decode = getKernelHandle(&DecodeKernelHandles::huff_decode_fn);
-    if (!build || !decode) return Error::KernelMissing;
     const GpuOpsTable& ops = gpuOps();
     const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
     if (scratch == 0) return Error::BackendNotAvailable;
@@ -147,25 +180,18 @@ Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamH
     // Windows of the merged list (S = 4n is a bound; the real count stays on
     // the device, and launches past it return at once): each window's tables
     // are built, then its streams decoded, before the next reuses the array.
-    for (uint32_t first = 0; first < streams; first += kHuffLutWindow) {
-        const uint32_t groups = std::min(kHuffLutWindow, streams - first);
+    const uint32_t window = lutWindow(streams);
+    for (uint32_t first = 0; first < streams; first += window) {
+        const uint32_t groups = std::min(window, streams - first);
         const double start = hostTimeMs();
-        KernelCall tables(*build, groups);
-        tables.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
-        tables.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).word(first);
-        KVN_TRY(tables.launch(decoder, stream, "kvnHuffBuildLutKernel"));
-        KVN_TRY(computeBarrier(stream));
+        KVN_TRY(launchHuffTables(decoder, batch, stream, first, groups));
         double built = start;
         if (split_timer) {
             KVN_TRY(checkSync(ops.streamSynchronize(stream)));
             built = hostTimeMs();
         }
-        KernelCall streams4(*decode, groups);
-        streams4.buffer(batch.payload_buf).buffer(slotHandle(decoder, kMergedDescs)).buffer(slotHandle(decoder, kHuffLuts));
-        streams4.buffer(slotHandle(decoder, kDescCounters), kMergedCounterAt).buffer(slotHandle(decoder, kDescCounters));
-        streams4.wide(scratch).wide(scratch + batch.tok_region_off).wide(scratch + batch.off16_region_off).word(first);
-        KVN_TRY(streams4.launch(decoder, stream, "kvnHuffDecode4StreamKernel"));
-        KVN_TRY(computeBarrier(stream));
+        const HuffStreamAreas areas{scratch, scratch + batch.tok_region_off, scratch + batch.off16_region_off, 0};
+        KVN_TRY(launchHuffStreams(decoder, batch, stream, first, groups, areas, "kvnHuffDecode4StreamKernel"));
         if (split_timer) {
             KVN_TRY(checkSync(ops.streamSynchronize(stream)));
             build_ms += built - start;

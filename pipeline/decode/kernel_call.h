@@ -14,12 +14,21 @@ class KernelCall {
 public:
     KernelCall(KernelHandle kernel, uint32_t groups) : kernel_(kernel), groups_(groups) {}
 
+    // More arguments than the call holds make its launch fail (BadRequest).
     KernelCall& buffer(DeviceBufferHandle handle, uint64_t offset = 0) {
+        if (buffer_count_ == kMaxBuffers) {
+            overflow_ = true;
+            return *this;
+        }
         buffers_[buffer_count_] = handle;
         offsets_[buffer_count_++] = offset;
         return *this;
     }
     KernelCall& word(uint32_t value) {
+        if (word_count_ == kMaxWords) {
+            overflow_ = true;
+            return *this;
+        }
         words_[word_count_++] = value;
         return *this;
     }
@@ -32,7 +41,7 @@ public:
 
 private:
     static constexpr uint32_t kMaxBuffers = 16;
-    static constexpr uint32_t kMaxWords = 16;
+    static constexpr uint32_t kMaxWords = 32;
     KernelHandle kernel_;
     uint32_t groups_;
     DeviceBufferHandle buffers_[kMaxBuffers] = {};
@@ -40,6 +49,7 @@ private:
     uint32_t words_[kMaxWords] = {};
     uint32_t buffer_count_ = 0;
     uint32_t word_count_ = 0;
+    bool overflow_ = false;
 };
 
 }  // namespace kvn

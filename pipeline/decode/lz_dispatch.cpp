@@ -11,6 +11,7 @@
 #include "pipeline/decode/decode_dumps.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
+#include "pipeline/decode/lz_launch_forms.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -134,6 +135,23 @@ uint8_t fillByteFromText(const char* text) {
     return uint8_t(value);
 }
 
+LzLaunchArgs lzLaunchArgs(const BatchBuffers& batch, const LzDispatch& lz) {
+    return {
+        .payload = batch.payload_buf,
+        .descs = batch.desc_buf,
+        .descs_off = 0,
+        .destination = lz.destination,
+        .chunk_count = lz.chunk_count_buf,
+        .status = lz.status,
+        .chunks_per_item = lz.chunks_per_item,
+        .subchunk_size = lz.subchunk_size,
+        .dict_address = lz.dict_address,
+        .dict_len = lz.dict_len,
+        .payload_end = lz.payload_end,
+        .output_length = lz.output_length,
+    };
+}
+
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz) {
     if (lz.chunk_count == 0) return {0, Error::None};
@@ -141,26 +159,35 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     const uint32_t items = uint32_t((uint64_t(lz.chunk_count) + lz.chunks_per_item - 1) / lz.chunks_per_item);
     const uint32_t groups = (items + 1) / 2;
     // One work item walking the whole batch (chunks that may read each
-    // other, in order) goes in windows of consecutive dispatches.
-    const bool windowed = lz.host_descs && items == 1 && lz.chunk_count > kLzWindowStep;
+    // other, in order) goes in windows of consecutive dispatches on Vulkan
+    // (lavapipe's loop budget). A CUDA block runs two such work items, so a
+    // window of one would let the next window's chunks run beside it; the
+    // CUDA forms have no loop budget and walk the batch in one launch.
+    const bool windowed = lz.host_descs && items == 1 && lz.chunk_count > kLzWindowStep && !kernelsTakeCudaForms();
+    const LzLaunchArgs args = lzLaunchArgs(batch, lz);
 
     const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
     const bool use_raw = lz.huffman_streams == 0 && raw;
     Error error = Error::None;
+    bool leaves_hashed = false;
     if (use_raw) {
+        // The pipelined kernel is the CUDA default and a Vulkan choice.
+        const bool want_pipelined =
+            kernelsTakeCudaForms() ? !envPresent("KVN_NO_PIPELINE") : envPresent("KVN_VK_PIPELINE");
         const std::optional<KernelHandle> pipelined =
-            envPresent("KVN_VK_PIPELINE") ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
+            want_pipelined ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
         const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
         const char* label = pipelined ? "kvnLzDecodeRawPipelinedKernel" : "kvnLzDecodeRawKernel";
         const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
             KernelCall call(pipelined ? *pipelined : *raw, launch_groups);
-            call.buffer(batch.payload_buf).buffer(batch.desc_buf, uint64_t(first) * sizeof(KvnChunkDesc));
-            call.buffer(lz.destination).buffer(lz.chunk_count_buf).buffer(lz.status);
-            call.word(per_item).word(lz.subchunk_size).wide(lz.dict_address).word(lz.dict_len);
-            call.word(lz.payload_end).word(lz.output_length);
+            LzLaunchArgs window = args;
+            window.descs_off = uint64_t(first) * sizeof(KvnChunkDesc);
+            window.chunks_per_item = per_item;
+            addRawLzArguments(call, window, pipelined.has_value(), pipelined ? lz.leaf_hashes : 0);
             return call.launch(decoder, stream, label);
         };
         error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, workgroups);
+        leaves_hashed = pipelined && lz.leaf_hashes != 0 && kernelsTakeCudaForms();
     } else {
         const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
         if (!general) return {0, Error::KernelMissing};
@@ -173,8 +200,6 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         } else if (Error e = ensureDeviceSlot(decoder, kScratchOffsets, 16); e != Error::None) {
             return {0, e};
         }
-        const uint64_t token_scratch = scratch ? scratch + batch.tok_region_off : 0;
-        const uint64_t off16_scratch = scratch ? scratch + batch.off16_region_off : 0;
         if (Error e = ensureDeviceSlot(decoder, kLzDiag, kLzDiagBytes); e != Error::None) return {0, e};
         const GpuOpsTable& ops = gpuOps();
         if (envPresent("KVN_DIAG_DUMP") && ops.memsetD8) ops.memsetD8(slotHandle(decoder, kLzDiag), 0, kLzDiagBytes);
@@ -182,13 +207,18 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
         const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
             KernelCall call(*general, launch_groups);
-            call.buffer(batch.payload_buf).buffer(batch.desc_buf, uint64_t(first) * sizeof(KvnChunkDesc));
-            call.buffer(lz.destination).buffer(lz.chunk_count_buf);
-            call.buffer(slotHandle(decoder, kSubchunkStarts), uint64_t(first) * 4).buffer(lz.status);
-            call.buffer(slotHandle(decoder, kScratchOffsets));
-            call.word(per_item).word(lz.subchunk_size).wide(scratch).wide(token_scratch);
-            call.wide(off16_scratch).wide(lz.dict_address).word(lz.dict_len);
-            call.word(lz.output_length).word(lz.payload_end);
+            LzLaunchArgs window = args;
+            window.descs_off = uint64_t(first) * sizeof(KvnChunkDesc);
+            window.chunks_per_item = per_item;
+            const LzScratchArgs streams{
+                .scratch = scratch,
+                .token_off = batch.tok_region_off,
+                .off16_off = batch.off16_region_off,
+                .first_subchunk = slotHandle(decoder, kSubchunkStarts),
+                .first_subchunk_off = uint64_t(first) * 4,
+                .scratch_offsets = slotHandle(decoder, kScratchOffsets),
+            };
+            KVN_TRY(addGeneralLzArguments(call, window, streams));
             return call.launch(decoder, stream, "kvnLzDecodeKernel");
         };
         error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, groups * kLzWarpsPerBlock);
@@ -199,11 +229,11 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         }
     }
     if (error != Error::None) return {0, error};
-    if (!lz.split_timer) return {0, Error::None};
+    if (!lz.split_timer) return {0, Error::None, leaves_hashed};
     const GpuOpsTable& ops = gpuOps();
     if (Error e = checkSync(ops.streamSynchronize ? ops.streamSynchronize(stream) : Error::BackendNotAvailable); e != Error::None)
         return {0, e};
-    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None};
+    return {uint64_t((hostTimeMs() - start) * 1e6), Error::None, leaves_hashed};
 }
 
 }  // namespace kvn

@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/lz_launch_forms.h"
 
 namespace kvn {
 
@@ -29,12 +30,20 @@ struct LzDispatch {
     uint32_t payload_end;
     uint64_t dict_address;
     uint32_t dict_len;
+    // Where the CUDA pipelined raw kernel may put each chunk's Merkle leaf
+    // (index = chunk of the batch); 0: nowhere.
+    uint64_t leaf_hashes = 0;
 };
 
 struct LzResult {
     uint64_t nanoseconds;  // the stage's host time when the split timer measured it
     Error error;
+    bool leaves_hashed = false;  // the kernel wrote the leaves to LzDispatch::leaf_hashes
 };
+
+// The arguments every LZ launch of the batch shares (the launch's first
+// descriptor and chunks per item still to set).
+LzLaunchArgs lzLaunchArgs(const BatchBuffers& batch, const LzDispatch& lz);
 
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz);

@@ -8,6 +8,7 @@
 #include "core/format/chunk_walk.h"
 #include "core/platform/platform.h"
 #include "kernels/format_constants.h"
+#include "pipeline/decode/batch_windows.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/device_merkle.h"
 #include "pipeline/decode/huffman_stage.h"
@@ -44,6 +45,7 @@ Error placeStreamRegions(DecoderState& decoder, const std::vector<uint32_t>& slo
     buffers.tok_region_off = region;
     buffers.off16_region_off = 2 * region;
     buffers.second_slot_off = slot_starts.size() > 2 ? slot_starts[1] : 0;
+    buffers.slot_starts = slot_starts;
     return Error::None;
 }
 
@@ -82,6 +84,7 @@ Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBu
         spare = true;
     }
     if (spare) slot_starts.push_back(uint32_t(region));
+    buffers.coded_slots = coded;
     const uint32_t total = uint32_t(coded + (spare ? 1 : 0));
     const GpuOpsTable& ops = gpuOps();
     // Synchronous: both live on this stack frame.
@@ -165,7 +168,11 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
         if (buffers.tok_region_off == 0 && n > 0) {
             KVN_TRY(placeFullSlots(decoder, n, buffers));
         }
-        KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
+        // A capped batch gets its scratch when its road is chosen.
+        buffers.batch_cap = !batch.descs_on_device && !buffers.slot_starts.empty() ? decodeBatchCap(n) : n;
+        if (buffers.batch_cap >= n) {
+            KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
+        }
     }
     if (batch.chunk_count > kMaxBatchChunks) return Error::BadMode;
     if (!batch.chunk_count_on_device) {
@@ -221,12 +228,14 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     }
 
     const bool split_timer = envPresent("KVN_SPLIT_TIMER");
+    // A capped batch gathers its stored off16 halves once its road is chosen.
+    const bool capped = buffers.batch_cap < buffers.subchunks;
     uint32_t streams = 0;
     if (batch.level_code >= 3 && !buffers.entropy_coded) {
         // Stored, byte-fill and empty chunks only: no stream to decode.
     } else if (batch.level_code >= 3 && getKernelHandle(&DecodeKernelHandles::huff_build_fn)) {
         if (Error e = prepareHuffmanStage(decoder, buffers, stream, batch.chunk_count, batch.payload_len,
-                                          batch.subchunk_size, &streams);
+                                          batch.subchunk_size, !capped, &streams);
             e != Error::None)
             return e;
     } else if (batch.level_code >= 3 && batch.chunk_count > 0) {
@@ -236,10 +245,6 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
 
     const bool in_place = batch.out_on_device && batch.out_off == 0;
     const DeviceBufferHandle destination = in_place ? batch.dev_out : slotHandle(decoder, kOutSlot);
-    if (streams > 0) {
-        KVN_TRY(launchHuffDecode(decoder, buffers, stream, streams, split_timer));
-    }
-
     uint64_t dict_address = 0;
     uint32_t dict_len = 0;
     if (batch.dict_buf != 0 && batch.dict_len != 0) {
@@ -250,6 +255,13 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     if (envPresent("KVN_DBG_CAP"))
         std::fprintf(stderr, "[cap] block_len=%" PRIu64 " active_off=%" PRIu64 " comp_cap=%" PRIu64 "\n",
                      batch.payload_len, buffers.payload_buf_off, buffers.payload_buf_off + batch.payload_len);
+    // The CUDA pipelined raw kernel hashes the leaves as it decodes, where
+    // those are the frame's leaves.
+    uint64_t leaf_hashes = 0;
+    if (kernelsTakeCudaForms() && fusedLeavesFit(batch)) {
+        KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
+        leaf_hashes = bufferDeviceAddress(slotHandle(decoder, kChunkHashes));
+    }
     const LzDispatch lz{
         .chunks_per_item = batch.chunks_per_item ? batch.chunks_per_item : 1,
         .subchunk_size = batch.subchunk_size,
@@ -266,9 +278,27 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .payload_end = uint32_t(buffers.payload_buf_off + batch.payload_len),
         .dict_address = dict_address,
         .dict_len = dict_len,
+        .leaf_hashes = leaf_hashes,
     };
-    KVN_TRY(dispatchLzDecode(decoder, buffers, stream, lz).error);
-    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination));
+    bool windowed = false;
+    bool leaves_hashed = false;
+    if (capped && streams > 0) {
+        KVN_TRY(decodeInWindows(decoder, {batch, buffers, lz, buffers.batch_cap, streams}, stream, &windowed));
+    }
+    if (!windowed) {
+        // A capped batch that cannot go in windows holds all its streams at once.
+        if (capped) {
+            KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
+            KVN_TRY(launchGatherRawOff16(decoder, buffers, stream, uint32_t(2 * buffers.subchunks), batch.payload_len));
+        }
+        if (streams > 0) {
+            KVN_TRY(launchHuffDecode(decoder, buffers, stream, streams, split_timer));
+        }
+        const LzResult decoded = dispatchLzDecode(decoder, buffers, stream, lz);
+        KVN_TRY(decoded.error);
+        leaves_hashed = decoded.leaves_hashed;
+    }
+    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination, leaves_hashed));
     if (!in_place) {
         KVN_TRY(copyOut(decoder, batch, stream));
     }

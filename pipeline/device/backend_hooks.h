@@ -30,6 +30,17 @@ uint64_t bufferDeviceAddress(DeviceBufferHandle buffer);
 // How this library names its encode pipelines in the KVN_FALLBACK_TRACE line.
 const char* encodeTraceLabel();
 
+// The kernels take their CUDA parameter tables: the entries whose CUDA form
+// differs from their Vulkan form (LZ decode, Huffman stream decode, stored
+// off16 gather) get the CUDA arguments, the descriptor counters are
+// consecutive words, and each Huffman table keeps its own slot.
+bool kernelsTakeCudaForms();
+
+// The most sub-chunks of a level-3-and-up batch whose decoded streams are
+// held at once; a batch of more than that many is decoded in windows of at
+// most that many (when its streams allow it). `subchunks` or more: whole.
+uint64_t decodeBatchCap(uint64_t subchunks);
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 

@@ -22,6 +22,15 @@ using KernelHandle = KernelObject*;
 inline constexpr uint32_t kMaxLaunchBindings = 16;
 inline constexpr uint32_t kMaxPushBytes = 256;
 
+// How many of a launch's `params` are buffer handles (each with its binding
+// offset) and how many, after them, are 32-bit words; a launch passes it as
+// `extra[0]`. A backend whose kernels take one argument per parameter (CUDA)
+// rebuilds the arguments from these; without it such a backend refuses.
+struct LaunchArgCounts {
+    uint32_t buffers;
+    uint32_t words;
+};
+
 // One region of memcpyDtoHGather; laid out as VkBufferCopy.
 struct CopyRegion {
     uint64_t srcOffset;
@@ -62,8 +71,11 @@ struct GpuOpsTable {
     Error (*eventSynchronize)(EventHandle event);
     Error (*eventElapsedTime)(float* ms, EventHandle start, EventHandle end);
     Error (*eventDestroy)(EventHandle event);
-    // Block sizes, shared bytes and `extra` are ignored: the local size is
-    // compiled into the kernel. `binding_offsets` is null or one offset per binding.
+    // Block sizes and shared bytes are ignored: the local size is compiled
+    // into the kernel. `params` holds the buffers, then the push words; the
+    // grid counts workgroups (a warp kernel's block is one workgroup per warp).
+    // `extra` is null or {pointer to a LaunchArgCounts}. `binding_offsets` is null or one
+    // offset per binding.
     Error (*launchKernel)(KernelHandle kernel, uint32_t grid_x, uint32_t grid_y, uint32_t grid_z, uint32_t block_x,
                             uint32_t block_y, uint32_t block_z, uint32_t shared_bytes, StreamHandle stream,
                             void** params, void** extra, const uint64_t* binding_offsets);

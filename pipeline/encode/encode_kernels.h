@@ -78,9 +78,9 @@ inline constexpr EncodeKernelSpec kEncodeKernelSpecs[kEncodeKernelCount] = {
     {&EncodeKernelHandles::frame_assemble_fn, "kvnFrameAssembleKernel", "kvnFrameAssembleKernel", 7, 32, false, 0, 0, EncodeGroup::Assembly},
     {&EncodeKernelHandles::wrt_count_fn, "kvnWrtCountKernel", "kvnWrtCountKernel", 6, 8, false, 0, 0, EncodeGroup::WrtHead},
     {&EncodeKernelHandles::wrt_compact_fn, "kvnWrtCompactKernel", "kvnWrtCompactKernel", 8, 8, false, 0, 0, EncodeGroup::Wrt},
-    {&EncodeKernelHandles::wrt_assign_fn, "kvnWrtAssignKernel", "kvnWrtAssignKernel", 6, 8, false, 0, 0, EncodeGroup::Wrt},
+    {&EncodeKernelHandles::wrt_assign_fn, "kvnWrtAssignKernel", "kvnWrtAssignKernel", 7, 8, false, 0, 0, EncodeGroup::Wrt},
     {&EncodeKernelHandles::wrt_encode_fn, "kvnWrtEncodeKernel", "kvnWrtEncodeKernel", 9, 16, false, 0, 0, EncodeGroup::Wrt},
-    {&EncodeKernelHandles::wrt_gather_fn, "kvnWrtGatherKernel", "kvnWrtGatherKernel", 4, 4, false, 0, 0, EncodeGroup::Wrt},
+    {&EncodeKernelHandles::wrt_gather_fn, "kvnWrtGatherKernel", "kvnWrtGatherKernel", 5, 4, false, 0, 0, EncodeGroup::Wrt},
     {&EncodeKernelHandles::byte_plane_deinterleave_fn, "kvnBytePlaneDeinterleaveKernel", "kvnBytePlaneDeinterleaveKernel", 2, 12, false, 0, 0, EncodeGroup::Alone},
 };
 

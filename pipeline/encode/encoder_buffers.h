@@ -40,6 +40,23 @@ enum EncoderBuffer : uint32_t {
     kHuffLiterals,         // the coded streams of each kind
     kHuffTokens,           //
     kHuffOff16,            //
+    kWrtText,              // the word transform: the frame text
+    kWrtSlots,             // its word table: u32 record index + 1 per slot
+    kWrtRecordLengths,     // u32 per record
+    kWrtRecordWords,       // 32 bytes per record
+    kWrtRecordCounts,      // u32 per record
+    kWrtCounters,          // dropped words, reserved records, candidates, overflowed segments
+    kWrtCandidateLengths,  // the words worth a code: u32 length,
+    kWrtCandidateWords,    // 32-byte word
+    kWrtCandidateCounts,   // and u32 count each
+    kWrtCodeMap,           // u32 code number per slot
+    kWrtCodeLengths,       // the chosen words in code order: u32 length,
+    kWrtCodeWords,         // 32-byte word
+    kWrtAreas,             // one area per segment
+    kWrtEncodedLengths,    // u32 per segment
+    kWrtDecodedLengths,    // u32 per segment
+    kWrtOffsets,           // u32 output offset per segment
+    kWrtTransformed,       // the packed transformed text
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);

@@ -9,6 +9,7 @@
 #include "pipeline/encode/byte_plane_forward.h"
 #include "pipeline/encode/frame_trailers.h"
 #include "pipeline/encode/frame_writer.h"
+#include "pipeline/encode/wrt_frame_encode.h"
 
 namespace kvn {
 namespace {
@@ -41,7 +42,9 @@ std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t le
 WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder) {
     std::optional<WrittenBytes> frame;
-    if (const uint8_t stride = requestedStride(params)) frame = encodeBytePlaneFrame(src, len, dst, cap, params, encoder, stride);
+    if (const WrtFrameStep wrt = encodeWrtFrame(src, len, dst, cap, params, encoder); wrt.wrote) frame = wrt.frame;
+    const uint8_t stride = frame ? 0 : requestedStride(params);
+    if (stride) frame = encodeBytePlaneFrame(src, len, dst, cap, params, encoder, stride);
     if (!frame) frame = encodeFrameGpu(src, len, dst, cap, params, encoder);
     if (frame->error != Error::None) return *frame;
     return appendTrailers(src, len, dst, cap, frame->size, params, encoder);

@@ -25,15 +25,6 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
     releaseHostRange(dst, cap);
 }
 
-// What this library does not encode yet is refused, never ignored: the
-// caller would otherwise get frames other than those it asked for.
-Error refuseUnbuilt(const EncodeParams& params) {
-    // The chain and sort parsers are not built yet.
-    if (levelParams(params.level).parse != ParseMode::Greedy) return Error::BadLevel;
-    if (params.wrt) return Error::BadMode;
-    return Error::None;
-}
-
 // Whether a frame of len bytes fits the device's bindings and its header
 // fields; a frame that does not is refused before any device work.
 Error frameFits(uint64_t len, float fraction) {
@@ -103,7 +94,6 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
         params.level = kHighestLevel;
         params.wrt = true;
     }
-    if (const Error e = refuseUnbuilt(params); e != Error::None) return {0, e};
     // Fractions above 65536 reach the header writer, which cannot write them.
     if (params.sc_group_size_set && !validScGroupSize(params.sc_group_size) &&
         !(params.sc_group_size > kMaxScGroupSize))

@@ -19,7 +19,7 @@ constexpr uint64_t kMinTableChunk = 65536;
 }  // namespace
 
 WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
-                            EncoderState& encoder) {
+                            EncoderState& encoder, std::span<const uint8_t> wrt_section) {
     if (!ensureEncodePipelines()) return {0, Error::BackendNotAvailable};
     // Frames without a caller's stream share the device layer's queue with
     // every other such call: one frame's work is not interleaved with theirs.
@@ -51,6 +51,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     fields.checksum = params.checksum;
     fields.merkle = params.merkle;
     fields.chunk_table = params.chunk_table && len > kMaxStoredInput && unclamped_chunk >= kMinTableChunk;
+    fields.wrt_section = wrt_section;
     const WrittenBytes header = writeFrameHeader(dst, cap, fields);
     if (header.error != Error::None) return header;
     if (len == 0) return writeEmptyBody(dst, cap, header.size);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/encode/encode_params.h"
 #include "core/encode/frame_header_writer.h"
@@ -11,7 +12,8 @@
 namespace kvn {
 
 // Header and body of the frame of src[0, len) at dst; no trailers. params.level is 1 to 5.
+// A WRT frame passes its section, and src is then the transformed text.
 WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
-                            EncoderState& encoder);
+                            EncoderState& encoder, std::span<const uint8_t> wrt_section = {});
 
 }  // namespace kvn

@@ -1,55 +1,84 @@
-// The LZ stage of a frame body: one launch of the greedy encode kernel over
-// every sub-chunk of the frame.
+// The LZ stage of a frame body: the encode kernel of the level's parse over
+// every sub-chunk of the frame, in as few launches as the table memory allows.
 #include <algorithm>
-#include <cstdio>
+#include <string>
 
-#include "core/encode/dictionary_table.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
 #include "core/encode/level_table.h"
+#include "core/encode/lz_batch_plan.h"
+#include "core/encode/min_distance_floor.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/device_merkle.h"
+#include "pipeline/encode/encode_diag_dump.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/sort_prepass.h"
 
 namespace kvn {
 namespace {
 
-constexpr uint32_t kDefaultMinDistance = 8;
-constexpr uint32_t kMaxMinDistance = 0xFFFF;
-constexpr uint64_t kDiagBufferBytes = 0x20004;
 constexpr uint64_t kGreedy16MaxSubChunk = 65536;
-
-bool g_min_dist_notice_printed = false;
-
-// The match-distance floor of this frame: the option, else KVN_MIN_DIST when
-// it asks for more than 8; at least 8 and at most 0xFFFF. A dictionary match
-// has no floor gate, so with a dictionary the floor stays 8.
-uint32_t minDistanceFloor(uint32_t requested, bool dictionary) {
-    uint32_t floor = requested;
-    if (floor <= kDefaultMinDistance) {
-        const std::optional<uint64_t> env = envInteger("KVN_MIN_DIST", UINT32_MAX);
-        floor = env && *env > kDefaultMinDistance ? static_cast<uint32_t>(*env) : kDefaultMinDistance;
-    }
-    floor = std::min(floor, kMaxMinDistance);
-    if (dictionary && floor > kDefaultMinDistance) {
-        if (!g_min_dist_notice_printed) {
-            g_min_dist_notice_printed = true;
-            std::fprintf(stderr,
-                         "warning: korvane_vk: min-dist floor ignored on this encode (dictionary or serial-chain "
-                         "path has no floor gates)\n");
-        }
-        floor = kDefaultMinDistance;
-    }
-    return floor;
-}
 
 uint32_t low(uint64_t v) { return static_cast<uint32_t>(v); }
 uint32_t high(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
+
+bool sortParseBuilt() {
+    const EncodeKernelHandles& k = encodeKernels();
+    return k.lz_sort_parse_fn && k.sort_build_keys_fn && k.sort_radix_fn && k.sort_discover_fn;
+}
+
+bool outOfMemory(Error e) { return e == Error::OutOfDeviceMemory || e == Error::OutOfMemory; }
+
+// The launch plan of one frame.
+struct LzPlan {
+    ParseMode mode = ParseMode::Greedy;
+    bool greedy16 = false;
+    uint32_t bits = 0;
+    uint32_t floor = kDefaultMinDistance;
+    uint64_t batch = 0;   // sub-chunks per launch
+    uint64_t tables = 0;  // greedy: tables shared by every launch
+};
+
+// Greedy tables are shared by the groups of a launch: G of them, bounded.
+uint64_t greedyTables(uint64_t aw, uint32_t spc, uint32_t bits, bool greedy16) {
+    const uint32_t g16 = greedy16 ? 1 : 0;
+    const uint64_t windows = ceilDiv(aw, spc);
+    const uint64_t table_cap = std::max<uint64_t>(0x8CCCCCu >> (bits - g16 + 2), 170);
+    return std::max<uint64_t>(2 * std::min(ceilDiv(windows, 2), table_cap), 1);
+}
+
+// Grows the table buffer for the plan's batch; at level 5 each sub-chunk of a
+// batch has a workspace of its own, and a refused allocation halves the batch.
+Error allocateTables(LzPlan& plan, DeviceBuffer& tables) {
+    if (plan.mode == ParseMode::Greedy) {
+        const uint64_t entries = (uint64_t{1} << plan.bits) >> (plan.greedy16 ? 1 : 0);
+        return ensureEncodeDeviceBuffer(tables, plan.tables * entries * 4);
+    }
+    const uint64_t entries =
+        plan.mode == ParseMode::Chain ? chainWorkspaceEntries(plan.bits) : kSortParseWorkspaceEntries;
+    plan.batch = std::min(plan.batch, workspaceBatchLimit(entries));
+    while (plan.batch > 0) {
+        const Error e = ensureEncodeDeviceBuffer(tables, plan.batch * entries * 4);
+        if (!outOfMemory(e)) return e;
+        plan.batch = halvedLzBatch(plan.batch);
+    }
+    return Error::GpuPipelineFailed;
+}
+
+KernelHandle lzKernel(const LzPlan& plan) {
+    const EncodeKernelHandles& k = encodeKernels();
+    switch (plan.mode) {
+        case ParseMode::Chain: return k.lz_chain_fn;
+        case ParseMode::SortParse: return k.lz_sort_parse_fn;
+        case ParseMode::Greedy: break;
+    }
+    return plan.greedy16 ? k.lz_greedy16_fn : k.lz_greedy_fn;
+}
 
 }  // namespace
 
@@ -65,6 +94,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (!ensureEncodePipelines() || !ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memsetD8 || !ops.ctxSynchronize)
         return Error::GpuPipelineFailed;
     const uint64_t aw = g.sub_chunks;
+    const uint32_t spc = g.subs_per_group;
     DeviceBuffer& input = encoderBuffer(encoder, kInputCopy);
     DeviceBuffer& lz_output = encoderBuffer(encoder, kLzOutput);
     DeviceBuffer& descs = encoderBuffer(encoder, kDescBuffer);
@@ -74,26 +104,32 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
                                        {&lz_output, lzOutputBytes(g)},
                                        {&descs, aw * sizeof(CompressChunkDesc)},
                                        {&sizes, 4 * aw},
-                                       {&diag, kDiagBufferBytes}}));
+                                       {&diag, kEncodeDiagBytes}}));
 
-    // Greedy parse; 16-bit table entries when every group is one sub-chunk
-    // whose positions fit them.
     const LevelParams& level = levelParams(request.level);
-    const uint32_t bits = level.hash_bits;
     const uint64_t longest_sub = std::min<uint64_t>(g.sub, request.len);
-    const bool greedy16 = g.subs_per_group < 2 && !envPresent("KVN_FORCE_HASH32") && deviceHasStorage16() &&
-                          longest_sub <= kGreedy16MaxSubChunk;
-    const uint32_t g16 = greedy16 ? 1 : 0;
-    const uint64_t entries = (uint64_t{1} << bits) >> g16;
-    const uint64_t windows = ceilDiv(aw, g.subs_per_group);
-    const uint64_t table_cap = std::max<uint64_t>(0x8CCCCCu >> (bits - g16 + 2), 170);
-    const uint64_t tables = std::max<uint64_t>(2 * std::min(ceilDiv(windows, 2), table_cap), 1);
+    LzPlan plan;
+    plan.bits = level.hash_bits;
+    plan.mode = lzParseMode({request.level, spc, encoder.dict_table_ready, longest_sub,
+                             envPresent("KVN_NO_SORT_PARSE"), sortParseBuilt()});
+    // 16-bit table entries when every group is one sub-chunk whose
+    // positions fit them.
+    plan.greedy16 = plan.mode == ParseMode::Greedy && spc < 2 && !envPresent("KVN_FORCE_HASH32") &&
+                    deviceHasStorage16() && longest_sub <= kGreedy16MaxSubChunk;
+    plan.floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready || plan.mode == ParseMode::Chain);
+    plan.batch = lzBatch(aw, forcedLzBatch());
+    if (plan.mode == ParseMode::Greedy) plan.tables = greedyTables(aw, spc, plan.bits, plan.greedy16);
     DeviceBuffer& hash_tables = encoderBuffer(encoder, kHashTables);
-    KVN_TRY(ensureEncodeDeviceBuffer(hash_tables, tables * entries * 4));
+    KVN_TRY(allocateTables(plan, hash_tables));
+    plan.batch = wholeGroupBatch(plan.batch, spc);
+    const KernelHandle kernel = lzKernel(plan);
+    if (!kernel) return Error::KernelMissing;
 
     KVN_TRY(ops.memcpyHtoD(input.handle, request.src, request.len));
-    KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
-    KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * aw));
+    if (plan.batch >= aw) {
+        KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
+        KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * aw));
+    }
     KVN_TRY(ops.ctxSynchronize());
 
     const uint64_t table_address = bufferDeviceAddress(hash_tables.handle);
@@ -106,19 +142,43 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (!dict_address || !dict_table_address) return Error::GpuPipelineFailed;
     }
     if (!table_address || !input_address) return Error::GpuPipelineFailed;
+    // The dump of every batch shows the records of the frame so far.
+    if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
-    const KernelHandle kernel = greedy16 ? encodeKernels().lz_greedy16_fn : encodeKernels().lz_greedy_fn;
-    const uint32_t floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready);
-    const uint32_t groups = static_cast<uint32_t>(std::min<uint64_t>(tables, 2 * windows));
-    KVN_TRY(launchEncodeKernel(
-        &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, groups,
-        {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
-        {low(aw), bits, kGreedyMode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
-         low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len), 0,
-         low(g.subs_per_group), 0, low(input_address), high(input_address), g16, floor}));
-    KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data(), sizes.handle, 4 * aw));
-    // The tables are large and needed by this launch only.
+    const uint32_t mode = static_cast<uint32_t>(plan.mode);
+    for (uint64_t s = 0; s < aw; s += plan.batch) {
+        const uint64_t cnt = std::min(plan.batch, aw - s);
+        if (plan.batch < aw) {
+            KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data() + s, cnt * sizeof(CompressChunkDesc)));
+            KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * cnt));
+            KVN_TRY(ops.ctxSynchronize());
+        }
+        // Sort-parse: the batch's keys, sort and candidates, then the parse.
+        if (plan.mode == ParseMode::SortParse)
+            KVN_TRY(runSortPrepass({input.handle, descs.handle, low(cnt), plan.floor, table_address, input_address}));
+        const double lz_mark = hostTimeMs();
+        const uint64_t groups_of_batch = ceilDiv(cnt, spc);
+        const uint64_t groups =
+            plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
+        KVN_TRY(launchEncodeKernel(
+            &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
+            {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
+            {low(cnt), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
+             low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
+             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor}));
+        KVN_TRY(ops.ctxSynchronize());
+        if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
+        if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
+        KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
+    }
+    // The stream scan and the assembly read every sub-chunk's descriptor and
+    // LZ size from the device.
+    if (plan.batch < aw) {
+        KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
+        KVN_TRY(ops.memcpyHtoD(sizes.handle, stage.lz_sizes.data(), 4 * aw));
+        KVN_TRY(ops.ctxSynchronize());
+    }
+    // The tables are large and needed by this stage only.
     freeEncodeDeviceBuffer(hash_tables);
     // The Merkle leaves while the input is on the device: the trailer then
     // needs 4 bytes per chunk back instead of hashing the input on the host.

@@ -47,3 +47,7 @@ set_tests_properties(cuda.bring_up.without_v2 PROPERTIES
                      ENVIRONMENT "${KVN_TEST_ENV};LD_LIBRARY_PATH=${KVN_STAND_IN_WITHOUT_V2_DIR}")
 add_test(NAME cuda.bring_up.no_driver COMMAND test_cuda --gtest_filter=NoDriver.*)
 set_tests_properties(cuda.bring_up.no_driver PROPERTIES ENVIRONMENT "${KVN_TEST_ENV}")
+# Frames for the decode tests come from the Vulkan library, loaded by path.
+target_compile_definitions(test_cuda PRIVATE KVN_VK_LIBRARY="$<TARGET_FILE:korvane_gpu_vk>")
+add_dependencies(test_cuda korvane_gpu_vk)
+target_compile_definitions(test_cuda PRIVATE KVN_CORPUS_DIR="${KVN_CORPUS_DIR}")

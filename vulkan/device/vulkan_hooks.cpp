@@ -34,6 +34,11 @@ uint64_t deviceLocalHeapBytes() {
 
 bool deviceIsIntegrated() { return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU; }
 
+bool kernelsTakeCudaForms() { return false; }
+
+// Batches run whole: the scratch is sized to the batch's own streams.
+uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
+
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.decode_profiling) return;

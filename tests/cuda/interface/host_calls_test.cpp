@@ -199,10 +199,9 @@ TEST(CudaFrameLoop, SmallInputsRoundTripAsStoredFrames) {
     });
 }
 
-// The shared pipelines pass their kernels' arguments in the Vulkan form (a
-// 64-bit value as two words, buffers with binding offsets); a CUDA kernel
-// would misread them. Until the CUDA forms exist, a call that needs a kernel
-// fails visibly, and the driver never sees the launch.
+// The encode pipeline's launches carry no argument counts yet, so their
+// CUDA form cannot be built: a compress call that needs a kernel fails
+// visibly, and the driver never sees the launch.
 TEST(CudaKernels, ACallThatNeedsAKernelFailsVisibly) {
     inChildProcess([] {
         Handle handle;

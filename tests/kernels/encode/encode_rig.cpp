@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "core/encode/lz_batch_plan.h"
 #include "core/format/frame_header.h"
 
 namespace kvn::test {
@@ -38,7 +39,9 @@ std::vector<uint8_t> fileHead(const std::string& path, size_t n) {
 LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const FrameGeometry& frame, const LzRun& run) {
     const uint32_t aw = uint32_t(frame.descs.size());
     const uint32_t groups = (aw + frame.spc - 1) / frame.spc;
-    const uint32_t warps = run.warps ? run.warps : std::min(groups, 8u);
+    // The chain parse has a workspace per group and one workgroup for each.
+    const bool chain = std::string_view(run.kernel) == "kvnLzEncodeChainKernel";
+    const uint32_t warps = run.warps ? run.warps : chain ? groups : std::min(groups, 8u);
     const bool hash16 = std::string_view(run.kernel) == "kvnLzEncodeGreedy16Kernel";
     const uint32_t bits = run.params.hash_bits;
 
@@ -50,7 +53,9 @@ LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const Frame
     const uint32_t descs = rig.bufferOf(frame.descs);
     const uint32_t sizes = rig.buffer(aw * 4);
     // Tables start dirty: the kernel clears its own region.
-    const uint32_t table = rig.buffer(size_t(warps) << (bits + (hash16 ? 1 : 2)), 0x5A);
+    const size_t table_bytes =
+        chain ? size_t(warps) * chainWorkspaceEntries(bits) * 4 : size_t(warps) << (bits + (hash16 ? 1 : 2));
+    const uint32_t table = rig.buffer(table_bytes, 0x5A);
 
     const auto& d = run.params.dictionary;
     std::vector<uint32_t> dict_table(size_t(1) << bits, 0xFFFFFFFFu);
@@ -66,7 +71,7 @@ LzResult runLzKernel(KernelRig& rig, std::span<const uint8_t> input, const Frame
 
     r.fault = rig.launch(run.kernel, {warps},
                          {rigBuffer(r.input_buffer), rigBuffer(r.lz_buffer), rigBuffer(descs), rigBuffer(sizes),
-                          rigU32(aw), rigU32(bits), rigU32(0), rigU32(run.params.insert_in_matches ? 1 : 0),
+                          rigU32(aw), rigU32(bits), rigU32(chain ? 1 : 0), rigU32(run.params.insert_in_matches ? 1 : 0),
                           rigAddress(table), rigAddress(dict), rigAddress(dtable), rigU32(uint32_t(d.size())),
                           rigU32(0), rigU32(frame.spc), rigU32(0), rigAddress(r.input_buffer), rigU32(0),
                           rigU32(run.params.min_distance)});

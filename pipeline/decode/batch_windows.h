@@ -1,0 +1,30 @@
+// The windowed road of a level-3-and-up batch whose sub-chunks exceed the
+// device's batch cap (decodeBatchCap): the batch's chunks go in windows of at
+// most `cap` sub-chunks, each window's streams decoded into one of two
+// scratch halves and its chunks LZ-decoded from there, so the scratch holds
+// two windows' streams however large the batch.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/lz_dispatch.h"
+
+namespace kvn {
+
+struct WindowedBatch {
+    const DecodeBatch& batch;
+    const BatchBuffers& buffers;
+    const LzDispatch& lz;
+    uint64_t cap;
+    uint32_t streams;  // S: the merged Huffman list's bound
+};
+
+// Decodes the batch in windows when every coded sub-chunk has its four
+// streams entropy-coded (so that list k's entry for slot s is merged entry
+// k x slots + s) and its work items fit a window; *windowed is false, with
+// nothing launched but the counters' read-back, when it cannot be windowed.
+Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, bool* windowed);
+
+}  // namespace kvn

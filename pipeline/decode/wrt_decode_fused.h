@@ -1,0 +1,41 @@
+// The inverse word transform on the GPU for one WRT frame whose transformed
+// text is in host memory: uploads it with the segment and word tables, runs
+// kvnWrtDecodeFusedKernel and copies the text to the caller. Not applied (the
+// caller then runs the CPU decoder) when the kernel or an operation is
+// missing, the section's sums do not fit, or any segment produced other than
+// its decoded length.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/errors.h"
+#include "core/handle/decoder_state.h"
+#include "core/wrt/wrt_format.h"
+
+namespace kvn {
+
+struct WrtFusedResult {
+    bool applied = false;
+    Error error = Error::None;  // a device failure the caller reports
+};
+
+WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
+                              uint64_t inner, uint8_t* dst, uint64_t out);
+
+// The tables the kernel reads, in one blob with every region at a multiple of
+// 256 bytes: encoded offsets, encoded lengths, decoded offsets, word lengths,
+// 32-byte word slots, then room for the produced lengths the kernel writes.
+struct WrtFusedTables {
+    std::unique_ptr<uint8_t[]> blob;
+    uint64_t size = 0;
+    uint64_t region = 0;         // A: bytes of each of the three segment regions
+    uint64_t words_at = 0;       // W0
+    uint64_t produced_at = 0;
+    bool fits = false;           // the sums fit 32 bits and match the frame
+};
+
+// OutOfMemory, or the tables (fits false when the sums do not allow the GPU road).
+Error buildWrtFusedTables(const WrtDecodeState& state, uint64_t inner, WrtFusedTables* tables);
+
+}  // namespace kvn

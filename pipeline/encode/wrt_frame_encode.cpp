@@ -1,0 +1,91 @@
+#include "pipeline/encode/wrt_frame_encode.h"
+
+#include <memory>
+#include <new>
+#include <span>
+
+#include "core/platform/platform.h"
+#include "core/wrt/wrt_encode.h"
+#include "pipeline/device/device_ops.h"
+#include "pipeline/encode/encode_kernels.h"
+#include "pipeline/encode/frame_writer.h"
+#include "pipeline/encode/wrt_encode_gpu.h"
+
+namespace kvn {
+namespace {
+
+// A transformed text this short would be stored: the CPU road decides instead.
+constexpr uint64_t kMinGpuTransformed = 129;
+
+WrtFrameStep wrote(WrittenBytes frame) { return {true, frame}; }
+
+// The frame of a transformed text. The body's device leaves hash the
+// transformed bytes, not the caller's, so the trailers must not use them.
+// A WRT frame a few bytes over the caller's bound (its section grows the
+// header) is dropped for the plain frame, which fits.
+WrtFrameStep writeWrtFrame(const uint8_t* text, uint64_t size, std::span<const uint8_t> section, uint8_t* dst,
+                           uint64_t cap, const EncodeParams& params, EncoderState& encoder) {
+    const WrittenBytes frame = encodeFrameGpu(text, size, dst, cap, params, encoder, section);
+    encoder.merkle_leaves_valid = false;
+    if (frame.error == Error::DestinationTooSmall) return {};
+    return wrote(frame);
+}
+
+enum class GpuRoad : uint8_t { Wrote, Plain, Failed };
+
+struct GpuAttempt {
+    GpuRoad road;
+    WrtFrameStep step;
+};
+
+GpuAttempt gpuRoad(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
+                   EncoderState& encoder) {
+    WrtEncodeResult result;
+    bool not_applied = false;
+    if (!wrtEncodeGpu(&result, encoder, src, len, &not_applied))
+        return {not_applied ? GpuRoad::Plain : GpuRoad::Failed, {}};
+    if (result.text_size < kMinGpuTransformed) {
+        freeWrtEncodeResult(&result);
+        return {GpuRoad::Failed, {}};
+    }
+    // The frame writer reads its input from host memory.
+    const GpuOpsTable& ops = gpuOps();
+    std::unique_ptr<uint8_t[]> text(new (std::nothrow) uint8_t[result.text_size]);
+    if (!text || !ops.memcpyDtoH || ops.memcpyDtoH(text.get(), result.text, result.text_size) != Error::None) {
+        freeWrtEncodeResult(&result);
+        return {GpuRoad::Failed, {}};
+    }
+    const WrtFrameStep step = writeWrtFrame(text.get(), result.text_size, {result.section.bytes.get(), result.section.size},
+                                            dst, cap, params, encoder);
+    freeWrtEncodeResult(&result);
+    return {GpuRoad::Wrote, step};
+}
+
+WrtFrameStep cpuRoad(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
+                     EncoderState& encoder) {
+    WrtEncodeOutput out;
+    if (const Error e = wrtEncodeCpu(src, len, &out); e != Error::None) return wrote({0, e});
+    if (!out.applied) return {};
+    return writeWrtFrame(out.text.get(), out.text_size, {out.section.bytes.get(), out.section.size}, dst, cap, params,
+                         encoder);
+}
+
+bool gpuRoadWanted(const EncodeParams& params) {
+    return !params.wrt_force_cpu && !envPresent("KVN_WRT_CPU") && ensureEncodePipelines();
+}
+
+}  // namespace
+
+WrtFrameStep encodeWrtFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
+                            EncoderState& encoder) {
+    if (len == 0 || !params.wrt) return {};
+    if (gpuRoadWanted(params)) {
+        const GpuAttempt gpu = gpuRoad(src, len, dst, cap, params, encoder);
+        if (gpu.road == GpuRoad::Wrote) return gpu.step;
+        // The GPU found nothing to gain: a plain frame, without the byte-plane step.
+        if (gpu.road == GpuRoad::Plain) return wrote(encodeFrameGpu(src, len, dst, cap, params, encoder));
+    }
+    return cpuRoad(src, len, dst, cap, params, encoder);
+}
+
+}  // namespace kvn

@@ -1,0 +1,26 @@
+// The Vulkan library (loaded from its build, on lavapipe) as the CUDA
+// library's decode tests use it: the frames it writes, the statuses its
+// decoder gives.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "korvane.h"
+
+namespace kvn::test {
+
+struct VulkanFrames {
+    KvnStatus status;
+    std::vector<uint8_t> bytes;
+};
+
+// Compresses `content` with the Vulkan library under `opts`; a user
+// dictionary, when given, is registered first and its id put in the options.
+VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts opts,
+                            const std::vector<uint8_t>* user_dictionary = nullptr);
+
+// The Vulkan library's kvnDecompressHost status for `frames` into `cap` bytes.
+KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t cap);
+
+}  // namespace kvn::test
