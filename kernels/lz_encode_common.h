@@ -1,5 +1,5 @@
 // What the parses of the LZ encode kernels (lz_encode_kernel.comp) share: the
-// group and sub-chunk state, byte access, the 6-byte hash, lane exchange, the
+// group and sub-chunk state, byte access, the 6-byte hash, same-hash lanes, the
 // 32-lane match extension and literal copy, and the tail of a half. Included
 // inside each entry after kernel_begin.h (no include guard: every entry takes
 // its own copy); the entry provides the parameters, `lz_mode` and `lz_hash16`.
@@ -60,7 +60,8 @@ KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
 KVN_CONST u32 kLzNoHash = 0xFFFFFFFFu;
 
 // The lanes where `flag` holds with the caller's hash h (meaningful where the
-// caller's own flag holds).
+// caller's own flag holds). A collective: every lane calls it, so callers
+// take it before any `flag && ...` test.
 KVN_FN u32 lzSameHashLanes(bool flag, u32 h) { return kvnMatchAny(flag ? h : kLzNoHash); }
 
 // Lanes above the caller's.

@@ -89,7 +89,8 @@ KVN_FN void kvnMain() {
         lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
         // The greedy parse takes positions (of the group and the dictionary)
         // as below 2^30: the winning lane passes its source in 30 bits.
-        bool group_cut = s < last || (lz_mode == kLzModeGreedy && (lz_glen >= 0x40000000u || dict_len >= 0x40000000u));
+        bool too_far = lz_glen >= 0x40000000u || dict_len >= 0x40000000u;
+        bool group_cut = s < last || (lz_mode == kLzModeGreedy && too_far);
         u32 j = lane;
         while (j < words) {
             KVN_LZ_CLEAR16(KVN_LZ_CLEAR)
