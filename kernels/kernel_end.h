@@ -5,6 +5,9 @@
 
 void main() {
     KVN_PARAMS(KVN_IGNORE4, KVN_IGNORE4, KVN_SPV_INIT_ADDRESS, KVN_IGNORE2)
+#if KVN_SYNC == KVN_SYNC_WARPS
+    kvnWarpInit();
+#endif
     kvnMain();
 }
 

@@ -176,9 +176,8 @@ KVN_FN i32 lzcLazyScore(u32 len0, u32 kind0, u32 len1, u32 kind1) {
 // u16 links go in two rounds, even positions first, so that no two lanes
 // change one word at once (the positions are consecutive).
 KVN_FN void lzcPutA(bool on, u32 pos, u32 ha, u32 link) {
-    u32 lane = kvnLane();
-    lzPublish(ha, on);
-    bool head = on && !lzHigherSameHash(lane, ha);
+    u32 same = lzSameHashLanes(on, ha);
+    bool head = on && (same & lzLanesAbove()) == 0u;
     u32 at = lzcLinkAt(pos);
     u32 shift = (pos & 1u) * 16u;
     u32 value = (link & 0xFFFFu) << shift;
@@ -193,10 +192,9 @@ KVN_FN void lzcPutA(bool on, u32 pos, u32 ha, u32 link) {
 
 // Enters the flagged lanes' positions into head table B (highest lane wins).
 KVN_FN void lzcPutB(bool on, u32 pos, u32 h8) {
-    u32 lane = kvnLane();
     u32 hb = h8 >> (32u - hash_bits);
-    lzPublish(hb, on);
-    bool head = on && !lzHigherSameHash(lane, hb);
+    u32 same = lzSameHashLanes(on, hb);
+    bool head = on && (same & lzLanesAbove()) == 0u;
     kvnWarpSync();
     if (head) table.data[lzcHeadBAt(hb)] = (pos << 6u) | (h8 & 63u);
     kvnMemoryFence();
@@ -215,11 +213,8 @@ KVN_FN bool lzcScanStep(u32 end, bool dict_ok) {
     u32 ha = lzcHashA(word);
     u32 h8 = lzcHash8(x, word);
     u32 hb = h8 >> (32u - hash_bits);
-    lzPublish(ha, act);
-    u32 lower_a = lzLowerSameHash(lane, ha);
-    kvnWarpSync();
-    lzPublish(hb, act);
-    u32 lower_b = lzLowerSameHash(lane, hb);
+    u32 lower_a = lzNearestBelow(lzSameHashLanes(act, ha));
+    u32 lower_b = lzNearestBelow(lzSameHashLanes(act, hb));
     u32 head = lower_a < 32u ? lz_cur + lower_a : table.data[lz_region + ha];
     lzc_link[lane] = head;
     lzc_tag[lane] = h8 & 63u;
@@ -284,9 +279,7 @@ KVN_FN void lzcEnterBlock(u32 from, u32 at, u32 to) {
     bool on = y < to;
     u32 ha = lzcHashA(lzWord(y));
     u32 old = table.data[lz_region + ha];
-    lzPublish(ha, on);
-    u32 lower = lzLowerSameHash(lane, ha);
-    kvnWarpSync();
+    u32 lower = lzNearestBelow(lzSameHashLanes(on, ha));
     lzcPutA(on, y, ha, lower < 32u ? y - (lane - lower) : old);
 }
 

@@ -1,5 +1,5 @@
 // What the parses of the LZ encode kernels (lz_encode_kernel.comp) share: the
-// group and sub-chunk state, byte access, the 6-byte hash, lane exchange, the
+// group and sub-chunk state, byte access, the 6-byte hash, same-hash lanes, the
 // 32-lane match extension and literal copy, and the tail of a half. Included
 // inside each entry after kernel_begin.h (no include guard: every entry takes
 // its own copy); the entry provides the parameters, `lz_mode` and `lz_hash16`.
@@ -15,6 +15,9 @@
 
 // State of the group and sub-chunk being parsed (the same in all lanes).
 u32 lz_gbase, lz_glen, lz_region;
+// The last input word the group may read: the device copy of the input is
+// readable 8 bytes past its end, and words past this one hold no group byte.
+u32 lz_last_word;
 u32 lz_cur, lz_anchor, lz_recent, lz_sub_lowest, lz_lowest;
 bool lz_cut;
 // The match candidate of the current sequence.
@@ -23,8 +26,16 @@ bool lz_mdict;
 
 KVN_FN u32 lzByte(u32 pos) { return pos < lz_glen ? u32(src[lz_gbase + pos]) : 0u; }
 
+// The four bytes at pos as a little-endian word (0 for bytes past the
+// group), from two aligned word loads.
 KVN_FN u32 lzWord(u32 pos) {
-    return lzByte(pos) | (lzByte(pos + 1u) << 8u) | (lzByte(pos + 2u) << 16u) | (lzByte(pos + 3u) << 24u);
+    u32 a = lz_gbase + pos;
+    u32 lo = src_words[kvnMin(a >> 2u, lz_last_word)];
+    u32 hi = src_words[kvnMin((a >> 2u) + 1u, lz_last_word)];
+    u32 shift = (a & 3u) * 8u;
+    u32 w = shift == 0u ? lo : (lo >> shift) | (hi << (32u - shift));
+    u32 valid = pos < lz_glen ? lz_glen - pos : 0u;
+    return valid >= 4u ? w : w & ((1u << (8u * valid)) - 1u);
 }
 
 // Byte `pos` of a match source: the dictionary or the group.
@@ -38,36 +49,28 @@ KVN_FN u32 lzDictWord(u32 pos) {
 // Hash of the six bytes at pos, given its first four as a word (little-endian
 // 48-bit value); it also indexes the dictionary table.
 KVN_FN u32 lzHashOf(u32 word, u32 pos) {
-    u64 v = u64(word) | (u64(lzByte(pos + 4u)) << 32u) | (u64(lzByte(pos + 5u)) << 40u);
+    u64 v = u64(word) | (u64(lzWord(pos + 4u) & 0xFFFFu) << 32u);
     u64 golden = (u64(0x9E3779B9u) << 32u) | u64(0x7F4A7C15u);
     return u32(((v << 16u) * golden) >> (64u - hash_bits));
 }
 
 KVN_CONST u32 kLzEmpty = 0xFFFFFFFFu;
 
-// Publishes each lane's hash and flag for the lookups below.
-KVN_FN void lzPublish(u32 h, bool flag) {
-    u32 lane = kvnLane();
-    lz_lane_hash[lane] = h;
-    lz_lane_flag[lane] = flag ? 1u : 0u;
-    kvnWarpSync();
-}
+// What lanes without a position publish: no hash takes it (hash_bits < 32).
+KVN_CONST u32 kLzNoHash = 0xFFFFFFFFu;
 
-// The nearest flagged lane below `lane` with hash h, or 32 (unrolled without
-// branches: no loop, constant indices; the last match is the nearest).
-#define KVN_LZ_LOWER(j) \
-    found = (u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) < lane)) != 0u ? u32(j) : found;
-KVN_FN u32 lzLowerSameHash(u32 lane, u32 h) {
-    u32 found = 32u;
-    KVN_LZ_UNROLL32(KVN_LZ_LOWER)
-    return found;
-}
+// The lanes where `flag` holds with the caller's hash h (meaningful where the
+// caller's own flag holds). A collective: every lane calls it, so callers
+// take it before any `flag && ...` test.
+KVN_FN u32 lzSameHashLanes(bool flag, u32 h) { return kvnMatchAny(flag ? h : kLzNoHash); }
 
-#define KVN_LZ_HIGHER(j) shared_hash |= u32(lz_lane_hash[j] == h) & lz_lane_flag[j] & u32(u32(j) > lane);
-KVN_FN bool lzHigherSameHash(u32 lane, u32 h) {
-    u32 shared_hash = 0u;
-    KVN_LZ_UNROLL32(KVN_LZ_HIGHER)
-    return shared_hash != 0u;
+// Lanes above the caller's.
+KVN_FN u32 lzLanesAbove() { return ~((2u << kvnLane()) - 1u); }
+
+// The nearest of `lanes` below the caller's lane, or 32.
+KVN_FN u32 lzNearestBelow(u32 lanes) {
+    u32 below = lanes & ((1u << kvnLane()) - 1u);
+    return below != 0u ? 31u - kvnClz(below) : 32u;
 }
 
 // Copies the literals [at, at + 32) of the run of `len` literals from
@@ -101,6 +104,7 @@ KVN_CONST u32 kLzForward = 1u;
 KVN_CONST u32 kLzBackward = 2u;
 KVN_CONST u32 kLzLiterals = 3u;
 KVN_CONST u32 kLzInsert = 4u;
+KVN_CONST u32 kLzExtend = 5u;  // the greedy parse: both directions in one step
 
 // The literals after the last sequence of a half, up to its end.
 KVN_FN void lzWriteTail(u32 end) {

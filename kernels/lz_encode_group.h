@@ -70,6 +70,7 @@ KVN_FN void kvnMain() {
     u32 words = lz_mode == kLzModeChain ? lzcWorkspaceWords() : (1u << (hash_bits - lz_hash16));
     u32 fill = lz_mode == kLzModeChain ? 0u : kLzEmpty;
     lz_region = warp * words;
+    lzExtendInit();
     // Sort-parse: the pre-pass filled each group's (one sub-chunk's)
     // workspace region; nothing is cleared.
     if (lz_mode == kLzModeSortParse) words = 0u;
@@ -85,7 +86,11 @@ KVN_FN void kvnMain() {
             lz_glen += descs[s * KVN_COMPRESS_DESC_WORDS + KVN_COMPRESS_W_LEN];
             s += 1u;
         }
-        bool group_cut = s < last;
+        lz_last_word = (lz_gbase + lz_glen + 4u) >> 2u;
+        // The greedy parse takes positions (of the group and the dictionary)
+        // as below 2^30: the winning lane passes its source in 30 bits.
+        bool too_far = lz_glen >= 0x40000000u || dict_len >= 0x40000000u;
+        bool group_cut = s < last || (lz_mode == kLzModeGreedy && too_far);
         u32 j = lane;
         while (j < words) {
             KVN_LZ_CLEAR16(KVN_LZ_CLEAR)

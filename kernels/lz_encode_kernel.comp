@@ -15,10 +15,10 @@
 #include "kernels/lz_sort_layout.h"
 #include "kernels/common_length.h"
 
-// One scan step's exchange between the lanes of the warp (one warp per block).
-KVN_SHARED(u32, lz_lane_hash, 32)
-KVN_SHARED(u32, lz_lane_flag, 32)
-KVN_SHARED(u32, lz_pick, 4)
+// A scan step's winning lane tells the warp its candidate; an extension step
+// finds the first unequal pairs in rotating pairs of words (one warp per block).
+KVN_SHARED(u32, lz_pick, 1)
+KVN_SHARED(u32, lz_first, 6)
 // The chain parse's per-lane results: chain links, 8-byte hash tags, search
 // results and lazy-evaluation targets.
 KVN_SHARED(u32, lzc_link, 32)
@@ -35,6 +35,7 @@ KVN_SHARED(u32, sp_dist, 32)
 // the 72-byte push block of the encode table.
 #define KVN_LZ_ENCODE_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
     BUFFER(0, KVN_RO, u8, src)                              \
+    VIEW(0, KVN_RO, u32, src_words)                         \
     BUFFER(1, KVN_RW, u8, lz_out)                           \
     BUFFER(2, KVN_RO, u32, descs)                           \
     BUFFER(3, KVN_RW, u32, lz_sizes)                        \

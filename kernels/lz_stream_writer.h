@@ -1,7 +1,8 @@
 // The sub-chunk stream writer of the LZ encode kernels: sequence emission into
 // the scratch areas of a sub-chunk's output slot and the final layout. Every
 // lane calls these functions with the same values (the counters stay the same
-// in all lanes); lane 0 writes single bytes, runs of tokens go to all lanes.
+// in all lanes); a sequence's bytes go out in one store over the lanes, the
+// layout's count fields from lane 0.
 // Included inside a kernel entry, after kernel_begin.h (no include guard: each
 // entry of a source takes its own copy); the entry provides `lz_out`.
 
@@ -51,116 +52,100 @@ KVN_FN void lzwByte(u32 at, u32 v) {
     if (kvnLane() == 0u) lz_out[at] = u8(v & 0xFFu);
 }
 
-KVN_FN void lzwToken(u32 t) {
-    lzwByte(lzw_tok + lzw_nt, t);
-    lzw_nt += 1u;
-}
-
-// A length-stream value: one byte below 252, else 252 + (v & 3) and a u16.
-KVN_FN void lzwLength(u32 v) {
-    if (v < KVN_LENGTH_ESCAPE) {
-        lzwByte(lzw_len + lzw_nlen, v);
-        lzw_nlen += 1u;
-        return;
-    }
+// Byte i of a length-stream value: one byte below 252, else 252 + (v & 3)
+// and a u16.
+KVN_FN u32 lzwLengthByte(u32 v, u32 i) {
     u32 rest = (v - KVN_LENGTH_ESCAPE) >> 2u;
-    lzwByte(lzw_len + lzw_nlen, KVN_LENGTH_ESCAPE + (v & 3u));
-    lzwByte(lzw_len + lzw_nlen + 1u, rest);
-    lzwByte(lzw_len + lzw_nlen + 2u, rest >> 8u);
-    lzw_nlen += 3u;
+    if (v < KVN_LENGTH_ESCAPE) return v;
+    return i == 0u ? KVN_LENGTH_ESCAPE + (v & 3u) : (i == 1u ? rest : rest >> 8u);
 }
 
-KVN_FN void lzwOff16(u32 d) {
-    lzwByte(lzw_off16 + 2u * lzw_n16, d);
-    lzwByte(lzw_off16 + 2u * lzw_n16 + 1u, d >> 8u);
-    lzw_n16 += 1u;
-}
-
-// An off32 entry w: 3 bytes up to 0xBFFFFF, else the 4-byte form (the parse
-// keeps such sources out, so that form is written for no match today).
-KVN_FN void lzwOff32(u32 w, bool second_half) {
-    u32 at = lzw_off32 + lzw_n32_bytes;
-    lzwByte(at, w);
-    lzwByte(at + 1u, w >> 8u);
-    if (w <= KVN_OFF32_SHORT_MAX) {
-        lzwByte(at + 2u, w >> 16u);
-        lzw_n32_bytes += 3u;
-    } else {
-        lzwByte(at + 2u, KVN_OFF32_LONG_MARK | ((w >> 16u) & 0x3Fu));
-        lzwByte(at + 3u, (w >> KVN_OFF32_LONG_SHIFT) - 3u);
-        lzw_n32_bytes += 4u;
-    }
-    if (second_half) lzw_c2 += 1u;
-    else lzw_c1 += 1u;
-}
-
-// `runs` copies of a token, one per lane (runs <= 32); `step` is added per
-// lane index for the continuation tokens of a match (see lzwSequence).
-KVN_FN void lzwTokenRun(u32 runs, u32 first, u32 match_left) {
-    u32 lane = kvnLane();
-    if (lane < runs) {
-        u32 t = first;
-        if (match_left != 0u) t = KVN_TOKEN_REPEAT + (kvnMin(match_left - 15u * lane, 15u) << 3u);
-        lz_out[lzw_tok + lzw_nt + lane] = u8(t);
-    }
-    lzw_nt += runs;
-}
-
-// The literal part of a run of `len` literals; returns the 0..7 left for the
-// next token.
-KVN_FN u32 lzwLongLiterals(u32 len) {
-    if (len >= KVN_LONG_LITERALS_BASE) {
-        lzwLength(len - KVN_LONG_LITERALS_BASE);
-        lzwToken(KVN_TOKEN_LONG_LITERALS);
-        return 0u;
-    }
-    if (len <= 7u) return len;
-    u32 sevens = (len - 1u) / 7u;  // tokens of seven literals while more than 7 remain
-    lzwTokenRun(sevens, KVN_TOKEN_LITERALS_7, 0u);
-    return len - 7u * sevens;
-}
-
-KVN_FN void lzwLiteralRun(u32 len) {
-    if (len == 0u) return;
-    u32 rest = lzwLongLiterals(len);
-    if (rest != 0u) lzwToken(KVN_TOKEN_REPEAT + rest);
-}
+KVN_FN u32 lzwLengthBytes(u32 v) { return v < KVN_LENGTH_ESCAPE ? 1u : 3u; }
 
 // One sequence: `lits` literals (already copied), then `match` bytes at
-// distance `dist` (`recent`: the recent offset). far_w is the off32 value
-// when the distance is 65,536 or more.
+// distance `dist` (`recent`: the recent offset; no match for the literals
+// that end a half). far_w is the off32 value when the distance is 65,536 or
+// more. All its bytes are written by one store: lanes 0-15 take the tokens,
+// 16-23 the length bytes, 24-27 the offset bytes (at most 14, 6 and 4).
 KVN_FN void lzwSequence(u32 lits, u32 match, u32 dist, bool recent, u32 far_w, bool second_half) {
-    bool near = recent || dist < 0x10000u;
-    u32 rep = recent ? KVN_TOKEN_REPEAT : 0u;
-    if (match < 16u && lits < 8u && near) {
-        lzwToken(rep + (match << 3u) + lits);
-        if (!recent) lzwOff16(dist);
-        return;
-    }
-    u32 rest = lzwLongLiterals(lits);
-    if (near && match < KVN_LONG_MATCH16_BASE) {
-        u32 first = kvnMin(match, 15u);
-        lzwToken(rep + (first << 3u) + rest);
-        if (!recent) lzwOff16(dist);
-        u32 left = match - first;
-        lzwTokenRun((left + 14u) / 15u, 0u, left);
-        return;
-    }
-    if (rest != 0u) lzwToken(KVN_TOKEN_REPEAT + rest);
-    if (dist > 0xFFFFu) {
-        if (match <= KVN_TOKEN_FAR_MAX + KVN_TOKEN_FAR_BIAS) {
-            lzwToken(match - KVN_TOKEN_FAR_BIAS);
+    u32 lane = kvnLane();
+    // The literal count: a long-literals token with a length, or tokens of
+    // seven literals while more than 7 remain; the 0..7 left go into the
+    // next token.
+    bool long_lits = lits >= KVN_LONG_LITERALS_BASE;
+    u32 sevens = long_lits || lits <= 7u ? 0u : (lits - 1u) / 7u;
+    u32 lit_tokens = long_lits ? 1u : sevens;
+    u32 rest = long_lits ? 0u : lits - 7u * sevens;
+    // A near match below KVN_LONG_MATCH16_BASE: a token with up to 15 bytes
+    // and the rest, and then continuation tokens of up to 15 bytes each.
+    bool compact = match != 0u && (recent || dist < 0x10000u) && match < KVN_LONG_MATCH16_BASE;
+    u32 first = kvnMin(match, 15u);
+    u32 left = match - first;
+    // Otherwise a token for the rest, then a far token (short far matches),
+    // a long-match32 token with a length, or a long-match16 token with one.
+    bool far = dist > 0xFFFFu;
+    bool far_token = far && match <= KVN_TOKEN_FAR_MAX + KVN_TOKEN_FAR_BIAS;
+    u32 rest_tokens = !compact && rest != 0u ? 1u : 0u;
+    u32 tokens = lit_tokens + (compact ? 1u + (left + 14u) / 15u : rest_tokens + (match != 0u ? 1u : 0u));
+    u32 lit_len = lits - KVN_LONG_LITERALS_BASE;
+    u32 lit_len_bytes = long_lits ? lzwLengthBytes(lit_len) : 0u;
+    u32 match_len = match - (far ? KVN_LONG_MATCH32_BASE : KVN_LONG_MATCH16_BASE);
+    bool match_has_len = match != 0u && !compact && !far_token;
+    u32 len_bytes = lit_len_bytes + (match_has_len ? lzwLengthBytes(match_len) : 0u);
+    bool off16 = match != 0u && (compact ? !recent : !far);
+    bool off32 = match != 0u && !compact && far;
+    bool long_w = far_w > KVN_OFF32_SHORT_MAX;
+    u32 off_bytes = off16 ? 2u : (off32 ? (long_w ? 4u : 3u) : 0u);
+
+    u32 at = 0u;
+    u32 v = 0u;
+    bool put = false;
+    if (lane < 16u) {
+        u32 m = lane - lit_tokens;
+        if (lane < lit_tokens) {
+            v = long_lits ? KVN_TOKEN_LONG_LITERALS : KVN_TOKEN_LITERALS_7;
+        } else if (compact) {
+            v = m == 0u ? (recent ? KVN_TOKEN_REPEAT : 0u) + (first << 3u) + rest
+                        : KVN_TOKEN_REPEAT + (kvnMin(left - 15u * (m - 1u), 15u) << 3u);
+        } else if (m < rest_tokens) {
+            v = KVN_TOKEN_REPEAT + rest;
         } else {
-            lzwToken(KVN_TOKEN_LONG_MATCH32);
-            lzwLength(match - KVN_LONG_MATCH32_BASE);
+            v = far_token ? match - KVN_TOKEN_FAR_BIAS : (far ? KVN_TOKEN_LONG_MATCH32 : KVN_TOKEN_LONG_MATCH16);
         }
-        lzwOff32(far_w, second_half);
+        put = lane < tokens;
+        at = lzw_tok + lzw_nt + lane;
+    } else if (lane < 24u) {
+        u32 j = lane - 16u;
+        v = j < lit_len_bytes ? lzwLengthByte(lit_len, j) : lzwLengthByte(match_len, j - lit_len_bytes);
+        put = j < len_bytes;
+        at = lzw_len + lzw_nlen + j;
     } else {
-        lzwToken(KVN_TOKEN_LONG_MATCH16);
-        lzwLength(match - KVN_LONG_MATCH16_BASE);
-        lzwOff16(dist);
+        u32 j = lane - 24u;
+        if (j < 2u) {
+            v = (off16 ? dist : far_w) >> (8u * j);
+        } else if (off16) {
+            v = far_w >> (8u * j);
+        } else if (j == 2u) {
+            v = long_w ? KVN_OFF32_LONG_MARK | ((far_w >> 16u) & 0x3Fu) : far_w >> 16u;
+        } else {
+            v = (far_w >> KVN_OFF32_LONG_SHIFT) - 3u;
+        }
+        put = j < off_bytes;
+        at = (off16 ? lzw_off16 + 2u * lzw_n16 : lzw_off32 + lzw_n32_bytes) + j;
+    }
+    if (put) lz_out[at] = u8(v & 0xFFu);
+    lzw_nt += tokens;
+    lzw_nlen += len_bytes;
+    if (off16) lzw_n16 += 1u;
+    if (off32) {
+        lzw_n32_bytes += off_bytes;
+        if (second_half) lzw_c2 += 1u;
+        else lzw_c1 += 1u;
     }
 }
+
+// A run of `len` literals (already copied) with no match after it.
+KVN_FN void lzwLiteralRun(u32 len) { lzwSequence(len, 0u, 0u, false, 0u, false); }
 
 // Moves `len` bytes of the slot to a lower or equal place, 32 at a time; each
 // block is read whole before it is written, so overlapping ranges move as

@@ -74,6 +74,7 @@ KVN_FN u32 kvnWarpIndex() { return kvnThreadIndex() >> 5u; }
 #define KVN_FULL_WARP 0xFFFFFFFFu
 KVN_FN u32 kvnShuffle(u32 v, u32 src_lane) { return __shfl_sync(KVN_FULL_WARP, v, int(src_lane & 31u)); }
 KVN_FN u32 kvnBallot(bool p) { return __ballot_sync(KVN_FULL_WARP, p); }
+KVN_FN u32 kvnMatchAny(u32 v) { return __match_any_sync(KVN_FULL_WARP, v); }
 KVN_FN u32 kvnWarpReduceAdd(u32 v) { return __reduce_add_sync(KVN_FULL_WARP, v); }
 KVN_FN u32 kvnWarpReduceMin(u32 v) { return __reduce_min_sync(KVN_FULL_WARP, v); }
 KVN_FN u32 kvnWarpReduceMax(u32 v) { return __reduce_max_sync(KVN_FULL_WARP, v); }

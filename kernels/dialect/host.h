@@ -94,6 +94,7 @@ inline u32 kvnWarpIndex() { return kvnThreadIndex() >> 5u; }
 
 inline u32 kvnShuffle(u32 v, u32 src_lane) { return kvn::host::warpCollective(kvn::host::WarpOp::Shuffle, v, src_lane); }
 inline u32 kvnBallot(bool p) { return kvn::host::warpCollective(kvn::host::WarpOp::Ballot, p ? 1u : 0u, 0u); }
+inline u32 kvnMatchAny(u32 v) { return kvn::host::warpCollective(kvn::host::WarpOp::MatchAny, v, 0u); }
 inline u32 kvnWarpReduceAdd(u32 v) { return kvn::host::warpCollective(kvn::host::WarpOp::ReduceAdd, v, 0u); }
 inline u32 kvnWarpReduceMin(u32 v) { return kvn::host::warpCollective(kvn::host::WarpOp::ReduceMin, v, 0u); }
 inline u32 kvnWarpReduceMax(u32 v) { return kvn::host::warpCollective(kvn::host::WarpOp::ReduceMax, v, 0u); }

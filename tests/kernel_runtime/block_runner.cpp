@@ -341,6 +341,10 @@ void BlockRunner::completeCollective(Warp& warp, uint32_t first) {
                 prefix += t.value;
                 t.result = prefix;
                 break;
+            case WarpOp::MatchAny:
+                t.result = 0;
+                for (uint32_t j = 0; j < warp.lanes; ++j) t.result |= (lanes[j].value == t.value ? 1u : 0u) << j;
+                break;
         }
         t.state = State::Runnable;
     }

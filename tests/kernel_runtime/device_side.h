@@ -40,11 +40,12 @@ void gridBarrier();
 // thread, which on the host may need this thread's processor.
 void spinPause();
 
-enum class WarpOp : uint8_t { Shuffle, Ballot, ReduceAdd, ReduceMin, ReduceMax, InclusiveAdd };
+enum class WarpOp : uint8_t { Shuffle, Ballot, ReduceAdd, ReduceMin, ReduceMax, InclusiveAdd, MatchAny };
 
 // Runs one collective over the caller's warp: every lane of the warp calls it
 // with the same op; the result is computed when the last lane arrives.
-// Shuffle reads lane (arg & 31)'s value; Ballot takes 0 or 1.
+// Shuffle reads lane (arg & 31)'s value; Ballot takes 0 or 1; MatchAny gives
+// the lanes whose value equals the caller's.
 uint32_t warpCollective(WarpOp op, uint32_t value, uint32_t arg);
 
 }  // namespace kvn::host
