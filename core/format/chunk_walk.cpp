@@ -102,10 +102,14 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
     return Error::None;
 }
 
+bool holdsStreams(const KvnChunkDesc& desc) {
+    return (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
+}
+
 uint32_t chunkSubChunkCount(const KvnChunkDesc& desc, uint32_t subchunk_size) {
     // The kind alone decides: a coded chunk with the frame-first flag still
     // holds all its sub-chunks.
-    if ((desc.flags & KVN_CHUNK_KIND_MASK) != KVN_CHUNK_KIND_CODED || desc.decomp_size == 0) return 1;
+    if (!holdsStreams(desc)) return 1;
     const uint32_t s = subchunk_size ? subchunk_size : KVN_SUBCHUNK_SIZE_DEFAULT;
     return uint32_t(ceilDiv(desc.decomp_size, s));
 }

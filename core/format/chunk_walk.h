@@ -27,6 +27,9 @@ Error walkChunks(std::span<const uint8_t> payload, uint64_t raw_size, uint32_t c
                  float sc_group_size, uint64_t dst_base, std::span<KvnChunkDesc> descs,
                  ChunkWalk* walk);
 
+// A coded chunk with bytes to decode: its sub-chunks carry LZ streams.
+bool holdsStreams(const KvnChunkDesc& desc);
+
 // Sub-chunks a chunk holds as the descriptor kernels count them: 1 for a
 // stored, byte-fill or empty chunk, else ceil(decoded size / subchunk_size)
 // with 0 read as KVN_SUBCHUNK_SIZE_DEFAULT.

@@ -28,10 +28,6 @@ struct Window {
     uint32_t n_subs;
 };
 
-bool holdsStreams(const KvnChunkDesc& desc) {
-    return (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
-}
-
 // Windows over the batch's work items (chunks an item walks may read each
 // other, so an item never straddles windows), each of at most `cap` slots.
 // Empty when an item alone exceeds the cap or the windows are too many.

@@ -29,10 +29,6 @@ Error upload(DeviceBufferHandle dst, const void* src, uint64_t bytes, StreamHand
                                          : ops.memcpyHtoD(dst, src, bytes));
 }
 
-bool holdsStreams(const KvnChunkDesc& desc) {
-    return (desc.flags & KVN_CHUNK_KIND_MASK) == KVN_CHUNK_KIND_CODED && desc.decomp_size > 0;
-}
-
 // Uploads the scratch slot starts (one per slot, then the region size) and
 // sets the region offsets. Synchronous: the table lives on the caller's stack.
 Error placeStreamRegions(DecoderState& decoder, const std::vector<uint32_t>& slot_starts, BatchBuffers& buffers) {
