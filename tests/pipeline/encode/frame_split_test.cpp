@@ -3,6 +3,8 @@
 // slice, the frames decode to the input as one stream, and a cap kept by the
 // handle never fails a later call with another chunk size.
 
+#include <algorithm>
+
 #include "encode_test_support.h"
 #include "reference/reference_codec.h"
 
@@ -73,6 +75,28 @@ TEST_F(FrameSplitTest, KeptCapServesOnlyItsChunkSize) {
     opts.sc_group_size = 1.0f;
     const Bytes stream = compressOk(input, opts);
     EXPECT_EQ(frameSizes(stream), (std::vector<uint64_t>{300000}));
+    expectLibraryRestores(handle_, stream, input);
+}
+
+// More than a binding can hold (128 MiB on lavapipe) still compresses and
+// decompresses in one call: the frames stay within the binding range.
+TEST_F(FrameSplitTest, InputLargerThanOneBindingRoundTrips) {
+    if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
+    const ScopedEnv cap("KVN_FRAME_CAP", "8388608");
+    // Blocks of 3,000 random bytes, each differing from the last in one byte:
+    // long matches at a short distance, so every frame codes quickly.
+    constexpr uint64_t kBlock = 3000;
+    constexpr uint64_t kSize = (uint64_t{128} << 20) + (uint64_t{1} << 20);
+    Bytes input(kSize);
+    const Bytes block = randomBytes(kBlock, 11);
+    for (uint64_t at = 0; at < kSize; at += kBlock) {
+        const uint64_t n = std::min(kBlock, kSize - at);
+        std::copy(block.begin(), block.begin() + n, input.begin() + at);
+        input[at + (at / kBlock) % n] ^= 0x5a;
+    }
+    const Bytes stream = compressOk(input, withTrailers(1));
+    EXPECT_EQ(frameSizes(stream).size(), 17u);
+    EXPECT_LT(stream.size() * 20, input.size());
     expectLibraryRestores(handle_, stream, input);
 }
 
