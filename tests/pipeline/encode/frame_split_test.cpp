@@ -50,7 +50,7 @@ TEST_F(FrameSplitTest, FramesOfEqualSizeAndDifferentContent) {
     const Bytes third = realFile("/usr/include/stdlib.h", 131072);
     input.insert(input.end(), second.begin(), second.end());
     input.insert(input.end(), third.begin(), third.end());
-    for (int level : {1, 2, 3, 4}) {
+    for (int level : {1, 2, 3, 4, 5}) {
         SCOPED_TRACE("level " + std::to_string(level));
         CompressOpts opts = withTrailers(level);
         opts.dict_id = 1;
