@@ -345,12 +345,7 @@ KVN_FN void lzChainParseHalf(u32 end, bool dict_ok) {
             if (extend) {
                 u32 limit = end - lz_mstart;
                 if (lz_mdict) limit = kvnMin(limit, dict_len - lz_msrc);
-                u32 m = lzDifferMask(lz_mstart, lz_msrc, lz_mdict, done, limit, false);
-                if (m == 0u) {
-                    done += 32u;
-                    continue;
-                }
-                done += kvnCtz(m);
+                if (!lzMeasureStep(lz_mstart, lz_msrc, lz_mdict, limit, false, done)) continue;
             }
             forward = done;
             phase = kLzBackward;
@@ -359,12 +354,8 @@ KVN_FN void lzChainParseHalf(u32 end, bool dict_ok) {
         if (phase == kLzBackward) {
             u32 src_floor = lz_mdict ? 0u : lz_lowest;
             u32 limit = kvnMin(lz_mstart - lz_anchor, lz_msrc - src_floor);
-            u32 m = lzDifferMask(lz_mstart, lz_msrc, lz_mdict, done, limit, true);
-            if (m == 0u) {
-                done += 32u;
-                continue;
-            }
-            back = done + kvnCtz(m);
+            if (!lzMeasureStep(lz_mstart, lz_msrc, lz_mdict, limit, true, done)) continue;
+            back = done;
             phase = kLzLiterals;
             done = 0u;
         }

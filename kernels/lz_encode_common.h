@@ -94,6 +94,19 @@ KVN_FN u32 lzDifferMask(u32 start, u32 from, bool in_dict, u32 done, u32 limit, 
     return kvnBallot(differ);
 }
 
+// One 32-pair step of measuring a run of equal byte pairs (lzDifferMask):
+// false while the run goes on past the step (done advances by 32), true once
+// it has ended, with done its length.
+KVN_FN bool lzMeasureStep(u32 start, u32 from, bool in_dict, u32 limit, bool backward, KVN_INOUT(u32) done) {
+    u32 m = lzDifferMask(start, from, in_dict, done, limit, backward);
+    if (m == 0u) {
+        done += 32u;
+        return false;
+    }
+    done += kvnCtz(m);
+    return true;
+}
+
 // A sequence is found and written in phases, all in the one parse loop:
 // lavapipe charges every loop one iteration each time control reaches it,
 // even where no lane runs it, so nested loops would cost a share of the

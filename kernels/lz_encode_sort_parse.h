@@ -163,24 +163,16 @@ KVN_FN void spParse(u32 end) {
             if (sp_len0 < kSpLaneCap || sp_len0 >= limit) {
                 forward = kvnMin(sp_len0, limit);
             } else {
-                u32 m = lzDifferMask(sp_x0, sp_x0 - dist, false, done, limit, false);
-                if (m == 0u) {
-                    done += 32u;
-                    continue;
-                }
-                forward = done + kvnCtz(m);
+                if (!lzMeasureStep(sp_x0, sp_x0 - dist, false, limit, false, done)) continue;
+                forward = done;
             }
             phase = kSpBackward;
             done = 0u;
         }
         if (phase == kSpBackward) {
             u32 limit = kvnMin(sp_x0 - lz_anchor, sp_x0 - dist);
-            u32 m = lzDifferMask(sp_x0, sp_x0 - dist, false, done, limit, true);
-            if (m == 0u) {
-                done += 32u;
-                continue;
-            }
-            back = done + kvnCtz(m);
+            if (!lzMeasureStep(sp_x0, sp_x0 - dist, false, limit, true, done)) continue;
+            back = done;
             phase = kSpLiterals;
             done = 0u;
         }
