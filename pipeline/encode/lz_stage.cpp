@@ -162,10 +162,11 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
             plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
         KVN_TRY(launchEncodeKernel(
             &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
-            {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
+            {input.handle, lz_output.handle, descs.handle, sizes.handle},
             {low(cnt), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
              low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
-             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor}));
+             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor},
+            {diag.handle}));
         KVN_TRY(ops.ctxSynchronize());
         if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
