@@ -10,6 +10,7 @@ struct FrameCapDevice {
     uint64_t local_heap = 0;     // the largest device-local heap; 0 when unknown
     uint64_t binding_limit = 0;  // the most one storage binding reaches; 0 when unlimited
     bool integrated = false;
+    uint64_t max_chunks = 16384;  // the most chunks of one frame
 };
 
 struct FrameCap {

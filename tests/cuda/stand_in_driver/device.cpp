@@ -69,7 +69,7 @@ KVN_STAND_IN_EXPORT Result cuDeviceGetAttribute(int* value, int attribute, int d
     switch (attribute) {
         case kAttributeMaxThreadsPerBlock: *value = 1024; return kSuccess;
         case kAttributeMultiprocessorCount: *value = s.sm_count; return kSuccess;
-        case kAttributeL2CacheSize: *value = 4 << 20; return kSuccess;
+        case kAttributeL2CacheSize: *value = s.l2_bytes; return kSuccess;
         case kAttributeCooperativeLaunch: *value = 1; return kSuccess;
         default: return kInvalidValue;
     }
