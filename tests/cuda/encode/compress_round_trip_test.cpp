@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/cuda/decode/vulkan_frames.h"
+#include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/cuda_writer.h"
 #include "tests/cuda/support/vulkan_writer.h"
 #include "tests/support/child_process.h"
@@ -22,22 +23,6 @@ struct EncodeCase {
     CompressOpts opts;
     const Bytes* user_dictionary = nullptr;
 };
-
-CompressOpts withChunkSize(CompressOpts opts, float sc_group_size) {
-    opts.sc_group_size = sc_group_size;
-    return opts;
-}
-
-CompressOpts withDictionary(CompressOpts opts, uint32_t id) {
-    opts.dict_id = id;
-    return opts;
-}
-
-CompressOpts withoutTrailers(CompressOpts opts) {
-    opts.content_checksum = 0;
-    opts.merkle_root = 0;
-    return opts;
-}
 
 // Each case: the CUDA frames decode on both libraries, and they are the
 // Vulkan library's frames byte for byte.
@@ -122,6 +107,22 @@ TEST(CudaCompress, CorpusSlices) {
                 cases.push_back({std::string(file) + " level " + std::to_string(level), head, optionsAt(level)});
         }
         expectCrossDecoding(cases);
+    });
+}
+
+// The byte-plane transform on the device: a stride the caller names, and
+// the automatic choice.
+TEST(CudaCompress, BytePlaneFrames) {
+    inChildProcess([] {
+        Bytes records;
+        for (uint32_t i = 0; i < 12000; ++i)
+            for (uint32_t b = 0; b < 4; ++b) records.push_back(uint8_t(b == 0 ? i : b == 1 ? i >> 8 : 0x40 + b));
+        CompressOpts stride = optionsAt(1);
+        stride.byte_plane_stride = 4;
+        CompressOpts automatic = optionsAt(3);
+        automatic.byte_plane_stride = -1;
+        expectCrossDecoding({{"level 1, stride 4", records, stride}, {"level 3, automatic", records, automatic}});
+        EXPECT_GE(lastLaunch("kvnBytePlaneDeinterleaveKernel").count, 1u);
     });
 }
 

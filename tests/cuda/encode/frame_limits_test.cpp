@@ -72,8 +72,7 @@ TEST(CudaFrameLimits, FrameCapFromTheDevicesMemory) {
             void* handle = nullptr;
             ASSERT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
             const Bytes text = repetitiveText(1000, 20);
-            CompressOpts opts = optionsAt(c.level);
-            opts.sc_group_size = c.fraction;
+            CompressOpts opts = withChunkSize(optionsAt(c.level), c.fraction);
             Bytes out(4096);
             uint64_t size = 0;
             kvnCompressHost(handle, text.data(), text.size(), out.data(), out.size(), &size, &opts);
@@ -88,9 +87,7 @@ TEST(CudaFrameLimits, FrameCapFromTheDevicesMemory) {
 TEST(CudaFrameLimits, SixtyFiveThousandChunksAreCompressed) {
     inChildProcess([] {
         const Bytes text = repetitiveText(65536 * 8, 22);
-        CompressOpts opts = optionsAt(1);
-        opts.sc_group_size = 8.0f / 262144;
-        const CudaFrames frames = cudaCompress(text, opts);
+        const CudaFrames frames = cudaCompress(text, withChunkSize(optionsAt(1), 8.0f / 262144));
         ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
         EXPECT_EQ(lastLaunch("kvnLzEncodeGreedy16Kernel").count, 1u);
         const Decoded d = cudaDecompress(frames.bytes, text.size());

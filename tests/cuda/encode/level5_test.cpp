@@ -26,10 +26,7 @@ struct HighLevelCase {
 };
 
 CompressOpts levelWith(int level, float fraction, uint32_t dict_id) {
-    CompressOpts opts = optionsAt(level);
-    opts.sc_group_size = fraction;
-    opts.dict_id = dict_id;
-    return opts;
+    return withDictionary(withChunkSize(optionsAt(level), fraction), dict_id);
 }
 
 TEST(CudaHighLevels, SortParseChainAndWordTransform) {

@@ -103,9 +103,8 @@ TEST(CudaLzLaunches, SwitchesOnTheStandInsDevice) {
         SCOPED_TRACE(c.name);
         inChildProcess([&] {
             for (const auto& [name, value] : c.env) setenv(name, value, 1);
-            CompressOpts opts = optionsAt(c.level);
-            opts.sc_group_size = kSmallChunks;
-            if (c.dictionary) opts.dict_id = 1;
+            const CompressOpts opts =
+                withDictionary(withChunkSize(optionsAt(c.level), kSmallChunks), c.dictionary ? 1 : 0);
             const CudaFrames frames = cudaCompress(content, opts);
             ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
             const StandInLaunch lz = lastLaunch(kLzKernel);

@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "korvane.h"
+#include "tests/cuda/support/vulkan_writer.h"
 
 namespace kvn::test {
 
-struct CudaFrames {
-    KvnStatus status;
-    std::vector<uint8_t> bytes;
-};
+// The status and, on success, the frames.
+using CudaFrames = VulkanFrames;
 
 // kvnCompressHost of the CUDA library under `opts` into `cap` bytes (the
 // compress bound when none is given); a user dictionary, when given, is
