@@ -1,5 +1,6 @@
 // The largest frame one compress call makes: from KVN_FRAME_CAP, else from the
-// device's memory, in whole chunks and never more than 16,384 chunks.
+// device's memory, in whole chunks and never more than the device's chunks
+// per frame.
 #pragma once
 
 #include <cstdint>
