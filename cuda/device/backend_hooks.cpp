@@ -30,12 +30,9 @@ uint64_t deviceLocalHeapBytes() {
     return ops.memGetInfo && ops.memGetInfo(&free_bytes, &total) == Error::None ? total : 0;
 }
 
-bool deviceIsIntegrated() {
-    const CudaContext& ctx = cudaContext();
-    int value = 0;
-    return ctx.cu.cuDeviceGetAttribute &&
-           ctx.cu.cuDeviceGetAttribute(&value, kCuAttributeIntegrated, ctx.device) == kCuSuccess && value != 0;
-}
+// The CUDA encoder sizes frames from the device's memory alone: an
+// integrated device's level-5 frames are not held to the smaller cap.
+bool deviceIsIntegrated() { return false; }
 
 // The buffer handle is the device pointer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer) { return buffer; }

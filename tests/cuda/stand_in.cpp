@@ -24,6 +24,7 @@ StandIn openStandIn() {
     bind(s.library, "kvnStandInSetMemory", &s.setMemory);
     bind(s.library, "kvnStandInSetSmCount", &s.setSmCount);
     bind(s.library, "kvnStandInSetL2Bytes", &s.setL2Bytes);
+    bind(s.library, "kvnStandInSetIntegrated", &s.setIntegrated);
     bind(s.library, "kvnStandInLastLaunch", &s.lastLaunch);
     bind(s.library, "kvnStandInSetLazy", &s.setLazy);
     bind(s.library, "kvnStandInRejectModule", &s.rejectModule);

@@ -16,6 +16,7 @@ struct StandIn {
     void (*setMemory)(uint64_t) = nullptr;
     void (*setSmCount)(int) = nullptr;
     void (*setL2Bytes)(int) = nullptr;
+    void (*setIntegrated)(int) = nullptr;
     void (*lastLaunch)(const char*, StandInLaunch*) = nullptr;
     void (*setLazy)(int) = nullptr;
     void (*rejectModule)(const char*, int32_t) = nullptr;

@@ -47,6 +47,7 @@ struct CapCase {
     float fraction;
     const char* frame_cap;  // KVN_FRAME_CAP, or null
     uint64_t cap;
+    bool integrated = false;
 };
 
 // The cap the encoder keeps after a call; the call's own frame is small.
@@ -55,6 +56,8 @@ TEST(CudaFrameLimits, FrameCapFromTheDevicesMemory) {
     const CapCase cases[] = {
         // Half a GiB per GiB over level 5's 16: 805306368 bytes of 64 KiB chunks.
         {24 * kGiB, 5, 0.25f, nullptr, 805306368},
+        // An integrated device's level-5 frames are not held to 64 MiB.
+        {24 * kGiB, 5, 0.25f, nullptr, 805306368, true},
         // The stand-in's 1 GiB at level 1: 2^29 / 7 in whole chunks.
         {kGiB, 1, 0.25f, nullptr, 76677120},
         // 36,621 chunks of 16 KiB: more than 16,384 at level 1...
@@ -68,6 +71,7 @@ TEST(CudaFrameLimits, FrameCapFromTheDevicesMemory) {
                      std::to_string(c.memory) + " bytes");
         inChildProcess([&] {
             standIn().setMemory(c.memory);
+            standIn().setIntegrated(c.integrated);
             if (c.frame_cap) setenv("KVN_FRAME_CAP", c.frame_cap, 1);
             void* handle = nullptr;
             ASSERT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);

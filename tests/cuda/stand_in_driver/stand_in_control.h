@@ -28,11 +28,12 @@ struct StandInLaunch {
 };
 
 // Device memory the stand-in offers (default 1 GiB), its multiprocessors
-// (default 8) and its L2 cache (default 4 MiB); the latter two are read at
-// the library's bring-up.
+// (default 8), its L2 cache (default 4 MiB) and whether it is an integrated
+// GPU (default not); the latter three are read at the library's bring-up.
 void kvnStandInSetMemory(uint64_t bytes);
 void kvnStandInSetSmCount(int count);
 void kvnStandInSetL2Bytes(int bytes);
+void kvnStandInSetIntegrated(int integrated);
 void kvnStandInLastLaunch(const char* kernel, struct StandInLaunch* out);
 // Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit).
 void kvnStandInSetLazy(int lazy);

@@ -79,6 +79,7 @@ struct State {
     uint64_t used_memory = 0;
     int sm_count = 8;
     int l2_bytes = 4 << 20;
+    bool integrated = false;
     Result sticky = kSuccess;
     std::map<uint64_t, Allocation> allocations;  // by user base address
     std::set<void*> host_allocations;

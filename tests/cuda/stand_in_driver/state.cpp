@@ -48,6 +48,11 @@ KVN_STAND_IN_EXPORT void kvnStandInSetL2Bytes(int bytes) {
     state().l2_bytes = bytes;
 }
 
+KVN_STAND_IN_EXPORT void kvnStandInSetIntegrated(int integrated) {
+    std::lock_guard guard(state().lock);
+    state().integrated = integrated != 0;
+}
+
 KVN_STAND_IN_EXPORT void kvnStandInLastLaunch(const char* kernel, StandInLaunch* out) {
     State& s = state();
     std::lock_guard guard(s.lock);
