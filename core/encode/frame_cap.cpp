@@ -9,7 +9,6 @@
 namespace kvn {
 namespace {
 
-constexpr uint64_t kChunksPerFrame = 16384;
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 constexpr uint64_t kHalfGiB = uint64_t{1} << 29;
 constexpr uint64_t kFallbackCap = kHalfGiB;
@@ -19,7 +18,7 @@ constexpr int32_t kChainLevel = 5;
 }  // namespace
 
 FrameCap frameCap(int32_t level, uint64_t chunk, const char* env_cap, const FrameCapDevice& device) {
-    const uint64_t most = chunk * kChunksPerFrame;
+    const uint64_t most = chunk * device.max_chunks;
     const std::optional<uint64_t> asked = env_cap ? parseDecimal(env_cap, UINT64_MAX) : std::nullopt;
     if (asked && *asked >= chunk) return {std::min(*asked - *asked % chunk, most), false};
     if (device.local_heap != 0) {

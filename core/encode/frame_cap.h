@@ -1,5 +1,6 @@
 // The largest frame one compress call makes: from KVN_FRAME_CAP, else from the
-// device's memory, in whole chunks and never more than 16,384 chunks.
+// device's memory, in whole chunks and never more than the device's chunks
+// per frame.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@ struct FrameCapDevice {
     uint64_t local_heap = 0;     // the largest device-local heap; 0 when unknown
     uint64_t binding_limit = 0;  // the most one storage binding reaches; 0 when unlimited
     bool integrated = false;
+    uint64_t max_chunks = 16384;  // the most chunks of one frame
 };
 
 struct FrameCap {

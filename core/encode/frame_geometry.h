@@ -10,7 +10,8 @@
 namespace kvn {
 
 inline constexpr uint64_t kMaxSubChunkSize = KVN_SUBCHUNK_SIZE;
-// More chunks than this and the frame body is one stored block.
+// More chunks than this and the frame body is one stored block, unless the
+// device layer compresses more (the decoders' tables hold 65,536).
 inline constexpr uint64_t kMaxCompressedChunks = 16384;
 // Inputs up to this many bytes are stored; the LZ stage needs the frame's
 // first 8 bytes raw and a body worth parsing.
@@ -29,10 +30,11 @@ struct FrameGeometry {
 // The geometry of len > 0 bytes at a valid chunk fraction.
 FrameGeometry frameGeometry(uint64_t len, float sc_group_size);
 
-// Too many chunks for the decoders' tables, or chunks too short to hold the
-// frame's 8 leading bytes in its first sub-chunk: the body is one stored block.
-inline bool storedFrame(const FrameGeometry& g) {
-    return g.chunks > kMaxCompressedChunks || g.chunk < kFramePrefixBytes;
+// More chunks than the library compresses in one frame (`max_chunks`), or
+// chunks too short to hold the frame's 8 leading bytes in its first
+// sub-chunk: the body is one stored block.
+inline bool storedFrame(const FrameGeometry& g, uint64_t max_chunks) {
+    return g.chunks > max_chunks || g.chunk < kFramePrefixBytes;
 }
 
 // Length of sub-chunk `index` within a chunk of chunk_len bytes.

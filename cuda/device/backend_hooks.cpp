@@ -2,6 +2,7 @@
 #include "pipeline/device/backend_hooks.h"
 
 #include "cuda/device/cuda_context.h"
+#include "kernels/format_constants.h"
 
 namespace kvn {
 
@@ -29,15 +30,20 @@ uint64_t deviceLocalHeapBytes() {
     return ops.memGetInfo && ops.memGetInfo(&free_bytes, &total) == Error::None ? total : 0;
 }
 
-bool deviceIsIntegrated() {
-    const CudaContext& ctx = cudaContext();
-    int value = 0;
-    return ctx.cu.cuDeviceGetAttribute &&
-           ctx.cu.cuDeviceGetAttribute(&value, kCuAttributeIntegrated, ctx.device) == kCuSuccess && value != 0;
-}
+// The CUDA encoder sizes frames from the device's memory alone: an
+// integrated device's level-5 frames are not held to the smaller cap.
+bool deviceIsIntegrated() { return false; }
 
 // The buffer handle is the device pointer.
 uint64_t bufferDeviceAddress(DeviceBufferHandle buffer) { return buffer; }
+
+// Up to the decoders' tables: an entropy-coded frame is held to their
+// sub-chunk limit by the frame cap.
+uint64_t maxCompressedChunks() { return KVN_MAX_CHUNKS_PER_BLOCK; }
+
+// The frame writers check every write against the destination, so a
+// destination below the bound that holds the frames takes them.
+bool compressNeedsBound() { return false; }
 
 // The PTX modules are the kernels' CUDA forms.
 bool kernelsTakeCudaForms() { return true; }

@@ -44,7 +44,6 @@ inline constexpr CuResult kCuCooperativeLaunchTooLarge = 720;
 
 inline constexpr int kCuAttributeMultiprocessorCount = 16;
 inline constexpr int kCuAttributeL2CacheSize = 38;
-inline constexpr int kCuAttributeIntegrated = 18;
 inline constexpr unsigned kCuStreamNonBlocking = 1;
 inline constexpr unsigned kCuEventDisableTiming = 2;
 inline constexpr int kCuJitGenerateLineInfo = 13;

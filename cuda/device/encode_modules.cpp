@@ -63,7 +63,7 @@ constexpr std::string_view kSortModules[] = {"lz_sort_kernel"};
 constexpr std::string_view kHuffmanModules[] = {"huffman_encode_kernel"};
 constexpr std::string_view kAssemblyModules[] = {"assemble_kernel"};
 constexpr std::string_view kWrtModules[] = {"wrt_encode_kernel"};
-constexpr std::string_view kBytePlaneModules[] = {"byte_plane_encode_kernel"};
+constexpr std::string_view kBytePlaneModules[] = {"byte_plane_kernel"};
 
 ExclusiveLock g_encode_lock;
 std::atomic<uint8_t> g_encode_outcome{kEncodeUntried};

@@ -36,6 +36,22 @@ const char* encodeTraceLabel();
 // consecutive words, and each Huffman table keeps its own slot.
 bool kernelsTakeCudaForms();
 
+// The most chunks of a frame this library compresses rather than stores
+// (at most the decoders' 65,536), and whether a compress call's destination
+// must hold the compress bound (else the frame writers refuse only what
+// does not fit).
+uint64_t maxCompressedChunks();
+bool compressNeedsBound();
+
+// How the LZ stage of a frame sizes its launches on this device, asked at
+// each frame: the hash bits its kernels use instead of the level's (0: the
+// level's), the most blocks of two greedy tables one launch may use given
+// one table's bytes, and the sub-chunks per launch the environment forces
+// (0: none).
+uint32_t lzHashBitsOverride();
+uint64_t lzBlockCap(uint64_t table_bytes);
+uint32_t lzForcedBatch();
+
 // The most sub-chunks of a level-3-and-up batch whose decoded streams are
 // held at once; a batch of more than that many is decoded in windows of at
 // most that many (when its streams allow it). `subchunks` or more: whole.

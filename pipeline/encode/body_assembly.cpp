@@ -98,8 +98,8 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", *measure, kAssembleShape,
                                u32(aw),
                                {lz_output, coded[0], coded[1], coded[2], record_buffer.handle,
-                                measured_buffer.handle, measured_buffer.handle},
-                               {u32(aw)}));
+                                measured_buffer.handle},
+                               {u32(aw)}, {measured_buffer.handle}));
     KVN_TRY(ops.ctxSynchronize());
     KVN_TRY(ops.memcpyDtoH(measured.data(), measured_buffer.handle, 4 * aw));
 

@@ -2,6 +2,7 @@
 
 #include "core/encode/level_table.h"
 #include "core/format/frame_header.h"
+#include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
 
@@ -18,7 +19,7 @@ WrittenBytes storedBody(const BodyRequest& request) {
 WrittenBytes encodeBodyGpu(const BodyRequest& request, EncoderState& encoder) {
     LzStage stage;
     stage.geometry = frameGeometry(request.len, request.sc_group_size);
-    if (storedFrame(stage.geometry)) return storedBody(request);
+    if (storedFrame(stage.geometry, maxCompressedChunks())) return storedBody(request);
     if (const Error e = runLzStage(request, encoder, stage); e != Error::None) return {0, e};
     HuffmanResults huffman;
     if (levelParams(request.level).entropy_coded) runHuffmanStage(encoder, stage.descs.size(), huffman);

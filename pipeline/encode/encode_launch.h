@@ -23,8 +23,11 @@ inline constexpr EncodeKernelShape kFrameAssembleShape{128, false};
 
 // None when the launch was recorded. When an encoder is given and records
 // timings, the launch is bracketed by a pair of events under `label`.
+// `vulkan_only` are bindings the Vulkan pipeline declares after `buffers` and
+// the kernel never reads; the CUDA form has no parameter for them.
 Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
                            uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
-                           std::initializer_list<uint32_t> words);
+                           std::initializer_list<uint32_t> words,
+                           std::initializer_list<DeviceBufferHandle> vulkan_only = {});
 
 }  // namespace kvn

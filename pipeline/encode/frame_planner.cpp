@@ -11,7 +11,9 @@
 #include "core/encode/level_table.h"
 #include "core/format/compress_bound.h"
 #include "core/format/frame_header.h"
+#include "core/format/size_math.h"
 #include "core/platform/platform.h"
+#include "pipeline/decode/decode_batch.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/frame_encode.h"
 
@@ -30,7 +32,7 @@ void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64
 Error frameFits(uint64_t len, float fraction) {
     if (len <= kMaxStoredInput) return Error::None;
     const FrameGeometry g = frameGeometry(len, fraction);
-    if (storedFrame(g)) return blockLengthFits(len) ? Error::None : Error::ContentSizeTooLarge;
+    if (storedFrame(g, maxCompressedChunks())) return blockLengthFits(len) ? Error::None : Error::ContentSizeTooLarge;
     return checkCompressedFrameFits(g, len, deviceBindingLimit());
 }
 
@@ -54,9 +56,13 @@ std::optional<uint64_t> frameCapOfCall(EncoderState& encoder, int32_t level, flo
     if (encoder.frame_cap != 0 && encoder.frame_cap_level == level && encoder.frame_cap_chunk == chunk)
         return encoder.frame_cap;
     const FrameCap cap = frameCap(level, chunk, envText("KVN_FRAME_CAP"),
-                                  {deviceLocalHeapBytes(), deviceBindingLimit(), deviceIsIntegrated()});
+                                  {deviceLocalHeapBytes(), deviceBindingLimit(), deviceIsIntegrated(),
+                                   maxCompressedChunks()});
     if (cap.integrated_limit) printIntegratedNotice();
-    uint64_t bytes = cap.bytes;
+    // The decoders hold the streams of at most kMaxHuffmanSubchunks
+    // sub-chunks of one frame: an entropy-coded frame never has more.
+    const uint64_t coded_chunks = kMaxHuffmanSubchunks / ceilDiv(chunk, kMaxSubChunkSize);
+    uint64_t bytes = levelParams(level).entropy_coded ? std::min(cap.bytes, coded_chunks * chunk) : cap.bytes;
     while (frameFits(bytes, fraction) != Error::None) {
         bytes /= 2;
         bytes -= bytes % chunk;
@@ -98,7 +104,7 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     if (params.sc_group_size_set && !validScGroupSize(params.sc_group_size) &&
         !(params.sc_group_size > kMaxScGroupSize))
         return {0, Error::BadScGroupSize};
-    if (cap < compressBound(len)) return {0, Error::DestinationTooSmall};
+    if (compressNeedsBound() && cap < compressBound(len)) return {0, Error::DestinationTooSmall};
     // Without a device every frame fails with the device's status.
     if (!ensureDevice()) return {0, Error::BackendNotAvailable};
     // A fraction above 65536 has no chunk size: its one frame is refused by

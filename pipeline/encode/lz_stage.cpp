@@ -44,20 +44,21 @@ struct LzPlan {
     uint64_t tables = 0;  // greedy: tables shared by every launch
 };
 
-// Greedy tables are shared by the groups of a launch: G of them, bounded.
+uint64_t greedyTableBytes(uint32_t bits, bool greedy16) { return (greedy16 ? 2ull : 4ull) << bits; }
+
+// Greedy tables are shared by the groups of a launch: G of them, in pairs up
+// to the device's block cap.
 uint64_t greedyTables(uint64_t aw, uint32_t spc, uint32_t bits, bool greedy16) {
-    const uint32_t g16 = greedy16 ? 1 : 0;
     const uint64_t windows = ceilDiv(aw, spc);
-    const uint64_t table_cap = std::max<uint64_t>(0x8CCCCCu >> (bits - g16 + 2), 170);
-    return std::max<uint64_t>(2 * std::min(ceilDiv(windows, 2), table_cap), 1);
+    const uint64_t block_cap = lzBlockCap(greedyTableBytes(bits, greedy16));
+    return std::max<uint64_t>(2 * std::min(ceilDiv(windows, 2), block_cap), 1);
 }
 
 // Grows the table buffer for the plan's batch; at level 5 each sub-chunk of a
 // batch has a workspace of its own, and a refused allocation halves the batch.
 Error allocateTables(LzPlan& plan, DeviceBuffer& tables) {
     if (plan.mode == ParseMode::Greedy) {
-        const uint64_t entries = (uint64_t{1} << plan.bits) >> (plan.greedy16 ? 1 : 0);
-        return ensureEncodeDeviceBuffer(tables, plan.tables * entries * 4);
+        return ensureEncodeDeviceBuffer(tables, plan.tables * greedyTableBytes(plan.bits, plan.greedy16));
     }
     const uint64_t entries =
         plan.mode == ParseMode::Chain ? chainWorkspaceEntries(plan.bits) : kSortParseWorkspaceEntries;
@@ -109,7 +110,9 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const LevelParams& level = levelParams(request.level);
     const uint64_t longest_sub = std::min<uint64_t>(g.sub, request.len);
     LzPlan plan;
-    plan.bits = level.hash_bits;
+    // A dictionary's table is hashed with the level's bits, which its lookups must use.
+    const uint32_t bits_override = encoder.dict_table_ready ? 0 : lzHashBitsOverride();
+    plan.bits = bits_override ? bits_override : level.hash_bits;
     plan.mode = lzParseMode({request.level, spc, encoder.dict_table_ready, longest_sub,
                              envPresent("KVN_NO_SORT_PARSE"), sortParseBuilt()});
     // 16-bit table entries when every group is one sub-chunk whose
@@ -117,7 +120,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     plan.greedy16 = plan.mode == ParseMode::Greedy && spc < 2 && !envPresent("KVN_FORCE_HASH32") &&
                     deviceHasStorage16() && longest_sub <= kGreedy16MaxSubChunk;
     plan.floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready || plan.mode == ParseMode::Chain);
-    plan.batch = lzBatch(aw, forcedLzBatch());
+    plan.batch = lzBatch(aw, lzForcedBatch());
     if (plan.mode == ParseMode::Greedy) plan.tables = greedyTables(aw, spc, plan.bits, plan.greedy16);
     DeviceBuffer& hash_tables = encoderBuffer(encoder, kHashTables);
     KVN_TRY(allocateTables(plan, hash_tables));
@@ -162,10 +165,11 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
             plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
         KVN_TRY(launchEncodeKernel(
             &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
-            {input.handle, lz_output.handle, descs.handle, sizes.handle, diag.handle},
+            {input.handle, lz_output.handle, descs.handle, sizes.handle},
             {low(cnt), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
              low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
-             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor}));
+             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor},
+            {diag.handle}));
         KVN_TRY(ops.ctxSynchronize());
         if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));

@@ -23,6 +23,9 @@ StandIn openStandIn() {
     bindCudaFunctions(s.library, &s.cu);
     bind(s.library, "kvnStandInSetMemory", &s.setMemory);
     bind(s.library, "kvnStandInSetSmCount", &s.setSmCount);
+    bind(s.library, "kvnStandInSetL2Bytes", &s.setL2Bytes);
+    bind(s.library, "kvnStandInSetIntegrated", &s.setIntegrated);
+    bind(s.library, "kvnStandInLastLaunch", &s.lastLaunch);
     bind(s.library, "kvnStandInSetLazy", &s.setLazy);
     bind(s.library, "kvnStandInRejectModule", &s.rejectModule);
     bind(s.library, "kvnStandInDropKernel", &s.dropKernel);
@@ -47,6 +50,12 @@ StandInCounts standInCounts() {
     StandInCounts counts{};
     if (standIn().counts) standIn().counts(&counts);
     return counts;
+}
+
+StandInLaunch lastLaunch(const char* kernel) {
+    StandInLaunch launch{};
+    if (standIn().lastLaunch) standIn().lastLaunch(kernel, &launch);
+    return launch;
 }
 
 std::vector<uint8_t> sampleBytes(size_t n, uint32_t seed) {

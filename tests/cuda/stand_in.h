@@ -15,6 +15,9 @@ struct StandIn {
     CudaFunctions cu{};
     void (*setMemory)(uint64_t) = nullptr;
     void (*setSmCount)(int) = nullptr;
+    void (*setL2Bytes)(int) = nullptr;
+    void (*setIntegrated)(int) = nullptr;
+    void (*lastLaunch)(const char*, StandInLaunch*) = nullptr;
     void (*setLazy)(int) = nullptr;
     void (*rejectModule)(const char*, int32_t) = nullptr;
     void (*dropKernel)(const char*) = nullptr;
@@ -31,6 +34,8 @@ const StandIn& standIn();
 bool driverLoadable();
 
 StandInCounts standInCounts();
+// The launches of `kernel` so far (zeros when none).
+StandInLaunch lastLaunch(const char* kernel);
 
 // `n` bytes that are not one repeated pattern.
 std::vector<uint8_t> sampleBytes(size_t n, uint32_t seed);

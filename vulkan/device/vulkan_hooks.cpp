@@ -1,6 +1,10 @@
 // The shared pipelines' hooks, answered by the Vulkan device layer.
 #include "pipeline/device/backend_hooks.h"
 
+#include <algorithm>
+
+#include "core/encode/frame_geometry.h"
+#include "core/encode/lz_batch_plan.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
 
@@ -35,6 +39,17 @@ uint64_t deviceLocalHeapBytes() {
 bool deviceIsIntegrated() { return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU; }
 
 bool kernelsTakeCudaForms() { return false; }
+
+uint64_t maxCompressedChunks() { return kMaxCompressedChunks; }
+
+bool compressNeedsBound() { return true; }
+
+uint32_t lzHashBitsOverride() { return 0; }
+
+// The greedy tables of a launch stay within about 9 MB, at least 170 pairs.
+uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu / table_bytes, 170); }
+
+uint32_t lzForcedBatch() { return forcedLzBatch(); }
 
 // Batches run whole: the scratch is sized to the batch's own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }

@@ -65,6 +65,22 @@ CompressOpts optionsAt(int level) {
     return opts;
 }
 
+CompressOpts withChunkSize(CompressOpts opts, float sc_group_size) {
+    opts.sc_group_size = sc_group_size;
+    return opts;
+}
+
+CompressOpts withDictionary(CompressOpts opts, uint32_t id) {
+    opts.dict_id = id;
+    return opts;
+}
+
+CompressOpts withoutTrailers(CompressOpts opts) {
+    opts.content_checksum = 0;
+    opts.merkle_root = 0;
+    return opts;
+}
+
 Decoded cudaDecompress(const Bytes& src, uint64_t cap, const Bytes* user_dictionary) {
     void* handle = nullptr;
     if (KvnStatus s = kvnCreate(&handle); s != KVN_STATUS_SUCCESS) return {s, {}};

@@ -23,6 +23,10 @@ Bytes concat(std::initializer_list<Bytes> parts);
 
 // Default options at `level` with both trailers.
 CompressOpts optionsAt(int level);
+// The options with another chunk fraction, a dictionary id, or no trailers.
+CompressOpts withChunkSize(CompressOpts opts, float sc_group_size);
+CompressOpts withDictionary(CompressOpts opts, uint32_t id);
+CompressOpts withoutTrailers(CompressOpts opts);
 
 struct Decoded {
     KvnStatus status;

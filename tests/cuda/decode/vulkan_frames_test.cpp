@@ -31,22 +31,6 @@ void expectRoundTrips(const std::vector<FrameCase>& cases) {
     }
 }
 
-CompressOpts withChunkSize(CompressOpts opts, float sc_group_size) {
-    opts.sc_group_size = sc_group_size;
-    return opts;
-}
-
-CompressOpts withDictionary(CompressOpts opts, uint32_t id) {
-    opts.dict_id = id;
-    return opts;
-}
-
-CompressOpts withoutTrailers(CompressOpts opts) {
-    opts.content_checksum = 0;
-    opts.merkle_root = 0;
-    return opts;
-}
-
 TEST(CudaDecodesVulkanFrames, EveryLevelWithBothTrailers) {
     inChildProcess([] {
         const Bytes text = repetitiveText(40000, 1);

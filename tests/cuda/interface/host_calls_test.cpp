@@ -3,6 +3,7 @@
 // frame loop on stored-block frames.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "core/handle/handle.h"
@@ -199,19 +200,35 @@ TEST(CudaFrameLoop, SmallInputsRoundTripAsStoredFrames) {
     });
 }
 
-// The encode pipeline's launches carry no argument counts yet, so their
-// CUDA form cannot be built: a compress call that needs a kernel fails
-// visibly, and the driver never sees the launch.
-TEST(CudaKernels, ACallThatNeedsAKernelFailsVisibly) {
-    inChildProcess([] {
-        Handle handle;
-        constexpr CuResult kUnconsumed = 999;
-        standIn().failCall("cuLaunchKernel", 0, kUnconsumed);
-        EXPECT_EQ(compress(handle.get(), sampleBytes(4000, 6)).status, KVN_STATUS_DEVICE_CALL_FAILED);
-        EXPECT_EQ(standInCounts().launches, 0u);
-        // The armed failure is still there: the library never called the driver's launch.
-        EXPECT_EQ(standIn().cu.cuLaunchKernel(nullptr, 1, 1, 1, 1, 1, 1, 0, nullptr, nullptr, nullptr), kUnconsumed);
-    });
+// A compress call whose driver call fails reports the failure's cause (out
+// of memory 7, any other 6) and leaves nothing behind: the next call on the
+// same handle writes frames that decode.
+TEST(CudaKernels, AFailedDriverCallFailsTheCompressWithItsCause) {
+    struct Case {
+        const char* call;
+        CuResult code;
+        KvnStatus status;
+    };
+    const Case cases[] = {
+        {"cuLaunchKernel", 719, KVN_STATUS_DEVICE_CALL_FAILED},  // launch failed
+        {"cuLaunchKernel", 2, KVN_STATUS_OUT_OF_MEMORY},
+        {"cuMemAlloc_v2", 2, KVN_STATUS_OUT_OF_MEMORY},
+        {"cuMemcpyDtoH_v2", 1, KVN_STATUS_DEVICE_CALL_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.code));
+        inChildProcess([&] {
+            Handle handle;
+            const Bytes content = sampleBytes(4000, 6);
+            standIn().failCall(c.call, 0, c.code);
+            EXPECT_EQ(compress(handle.get(), content).status, c.status);
+            const Compressed again = compress(handle.get(), content);
+            ASSERT_EQ(again.status, KVN_STATUS_SUCCESS);
+            const Decoded d = decompress(handle.get(), again.bytes, content.size());
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+            EXPECT_TRUE(d.bytes == content);
+        });
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ constexpr int kAttributeMaxThreadsPerBlock = 1;
 constexpr int kAttributeMultiprocessorCount = 16;
 constexpr int kAttributeL2CacheSize = 38;
 constexpr int kAttributeCooperativeLaunch = 95;
+constexpr int kAttributeIntegrated = 18;
 
 Result createContext(CuContextTag* out, int device) {
     State& s = state();
@@ -69,8 +70,9 @@ KVN_STAND_IN_EXPORT Result cuDeviceGetAttribute(int* value, int attribute, int d
     switch (attribute) {
         case kAttributeMaxThreadsPerBlock: *value = 1024; return kSuccess;
         case kAttributeMultiprocessorCount: *value = s.sm_count; return kSuccess;
-        case kAttributeL2CacheSize: *value = 4 << 20; return kSuccess;
+        case kAttributeL2CacheSize: *value = s.l2_bytes; return kSuccess;
         case kAttributeCooperativeLaunch: *value = 1; return kSuccess;
+        case kAttributeIntegrated: *value = s.integrated ? 1 : 0; return kSuccess;
         default: return kInvalidValue;
     }
 }

@@ -162,6 +162,10 @@ Result launch(const char* name, void* handle, unsigned grid_x, unsigned grid_y, 
         std::fprintf(stderr, "[stand-in] %s parameter %u points outside device memory\n", function->name.c_str(), i);
         return kIllegalAddress;
     }
+    LaunchRecord& record = s.launch_records[function->name];
+    ++record.count;
+    record.grid_x = grid_x;
+    record.values = values;
     const host::LaunchShape shape{.grid_x = grid_x, .grid_y = grid_y, .cooperative = cooperative,
                                   .workers = 2, .dynamic_shared_bytes = shared_bytes};
     const host::HostKernel* kernel_ptr = &kernel;

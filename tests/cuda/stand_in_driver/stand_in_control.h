@@ -17,9 +17,24 @@ struct StandInCounts {
     uint64_t launches;          // kernels run so far
 };
 
-// Device memory the stand-in offers (default 1 GiB) and its multiprocessors (default 8).
+enum { kStandInMaxArguments = 32 };
+
+// The launches of one kernel so far: their count, and the last one's grid
+// and arguments (each scalar in its low 4 bytes).
+struct StandInLaunch {
+    uint64_t count;
+    unsigned grid_x;
+    uint64_t arguments[kStandInMaxArguments];
+};
+
+// Device memory the stand-in offers (default 1 GiB), its multiprocessors
+// (default 8), its L2 cache (default 4 MiB) and whether it is an integrated
+// GPU (default not); the latter three are read at the library's bring-up.
 void kvnStandInSetMemory(uint64_t bytes);
 void kvnStandInSetSmCount(int count);
+void kvnStandInSetL2Bytes(int bytes);
+void kvnStandInSetIntegrated(int integrated);
+void kvnStandInLastLaunch(const char* kernel, struct StandInLaunch* out);
 // Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit).
 void kvnStandInSetLazy(int lazy);
 // A module whose PTX has this entry fails to load with `code`.

@@ -58,6 +58,14 @@ struct Module {
     std::map<std::string, uint64_t> globals;  // name -> device address
 };
 
+// The launches of one kernel so far: how many, and the last one's grid and
+// argument values.
+struct LaunchRecord {
+    uint64_t count = 0;
+    unsigned grid_x = 0;
+    std::vector<uint64_t> values;
+};
+
 struct Injection {
     int after;
     Result code;
@@ -70,6 +78,8 @@ struct State {
     uint64_t total_memory = uint64_t{1} << 30;
     uint64_t used_memory = 0;
     int sm_count = 8;
+    int l2_bytes = 4 << 20;
+    bool integrated = false;
     Result sticky = kSuccess;
     std::map<uint64_t, Allocation> allocations;  // by user base address
     std::set<void*> host_allocations;
@@ -81,6 +91,7 @@ struct State {
     std::map<std::string, Result> rejected_entries;
     std::set<std::string> dropped_kernels;
     std::map<std::string, Injection> injections;
+    std::map<std::string, LaunchRecord> launch_records;  // by kernel name
     void (*init_hook)() = nullptr;
     CuContextTag last_set_context = nullptr;
 };

@@ -43,6 +43,28 @@ KVN_STAND_IN_EXPORT void kvnStandInSetSmCount(int count) {
     state().sm_count = count;
 }
 
+KVN_STAND_IN_EXPORT void kvnStandInSetL2Bytes(int bytes) {
+    std::lock_guard guard(state().lock);
+    state().l2_bytes = bytes;
+}
+
+KVN_STAND_IN_EXPORT void kvnStandInSetIntegrated(int integrated) {
+    std::lock_guard guard(state().lock);
+    state().integrated = integrated != 0;
+}
+
+KVN_STAND_IN_EXPORT void kvnStandInLastLaunch(const char* kernel, StandInLaunch* out) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    *out = StandInLaunch{};
+    const auto it = s.launch_records.find(kernel);
+    if (it == s.launch_records.end()) return;
+    out->count = it->second.count;
+    out->grid_x = it->second.grid_x;
+    for (size_t i = 0; i < it->second.values.size() && i < kStandInMaxArguments; ++i)
+        out->arguments[i] = it->second.values[i];
+}
+
 KVN_STAND_IN_EXPORT void kvnStandInSetLazy(int lazy) {
     std::lock_guard guard(state().lock);
     state().lazy = lazy != 0;

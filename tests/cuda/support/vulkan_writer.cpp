@@ -59,20 +59,29 @@ VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts op
     return out;
 }
 
-KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t cap) {
+VulkanFrames vulkanDecompress(const std::vector<uint8_t>& frames, uint64_t cap,
+                              const std::vector<uint8_t>* user_dictionary) {
     const VulkanLibrary& vk = vulkanLibrary();
-    if (!vk.create || !vk.destroy || !vk.decompress) {
+    if (!vk.create || !vk.destroy || !vk.decompress || !vk.set_dictionary) {
         ADD_FAILURE() << "the Vulkan library " << KVN_VK_LIBRARY << " cannot be loaded";
-        return KVN_STATUS_DEVICE_CALL_FAILED;
+        return {KVN_STATUS_DEVICE_CALL_FAILED, {}};
     }
     void* handle = nullptr;
-    if (KvnStatus s = vk.create(&handle); s != KVN_STATUS_SUCCESS) return s;
-    std::vector<uint8_t> dst(cap + 1);
+    if (KvnStatus s = vk.create(&handle); s != KVN_STATUS_SUCCESS) return {s, {}};
+    VulkanFrames out{KVN_STATUS_SUCCESS, std::vector<uint8_t>(cap + 1)};
+    uint32_t id = 0;
+    if (user_dictionary) out.status = vk.set_dictionary(handle, user_dictionary->data(), user_dictionary->size(), &id);
     uint64_t size = 0;
     DecompressOpts opts{};
-    const KvnStatus status = vk.decompress(handle, frames.data(), frames.size(), dst.data(), cap, &size, &opts);
+    if (out.status == KVN_STATUS_SUCCESS)
+        out.status = vk.decompress(handle, frames.data(), frames.size(), out.bytes.data(), cap, &size, &opts);
+    out.bytes.resize(out.status == KVN_STATUS_SUCCESS ? size : 0);
     vk.destroy(handle);
-    return status;
+    return out;
+}
+
+KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t cap) {
+    return vulkanDecompress(frames, cap).status;
 }
 
 }  // namespace kvn::test

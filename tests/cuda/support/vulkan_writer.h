@@ -20,7 +20,11 @@ struct VulkanFrames {
 VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts opts,
                             const std::vector<uint8_t>* user_dictionary = nullptr);
 
-// The Vulkan library's kvnDecompressHost status for `frames` into `cap` bytes.
+// The Vulkan library's kvnDecompressHost of `frames` into `cap` bytes: its
+// status and, on success, the decoded bytes (a user dictionary, when given,
+// is registered first).
+VulkanFrames vulkanDecompress(const std::vector<uint8_t>& frames, uint64_t cap,
+                              const std::vector<uint8_t>* user_dictionary = nullptr);
 KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t cap);
 
 }  // namespace kvn::test
