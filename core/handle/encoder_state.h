@@ -19,6 +19,7 @@ struct EncoderState {
     // The running job; set at its start and cleared at its end.
     StreamHandle stream = 0;
     DeviceBufferHandle dev_src = 0;
+    uint64_t dev_src_offset = 0;  // where the running frame's input starts in dev_src
     DeviceBufferHandle dev_dst = 0;
     bool result_on_device = false;
     bool record_timings = false;

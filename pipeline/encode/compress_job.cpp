@@ -1,5 +1,6 @@
 #include "pipeline/encode/compress_job.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,6 +15,7 @@
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/device_ops.h"
 #include "pipeline/encode/frame_planner.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
@@ -36,7 +38,10 @@ int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint
 // success into a failure.
 WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, EncoderState& encoder,
                                   WrittenBytes first) {
-    params.byte_plane_stride = chooseBytePlaneStride(job.src_host, job.src_len);
+    const uint64_t sample_len = std::min(job.src_len, kBytePlaneSampleBytes);
+    const HostSource sample = hostSourceBytes(job.src_host, sample_len, encoder);
+    if (sample.error != Error::None) return first;
+    params.byte_plane_stride = chooseBytePlaneStride(sample.bytes, sample_len);
     if (params.byte_plane_stride == 0) return first;
     const uint64_t cap = job.dst_cap > 16 ? job.dst_cap : 16;
     const std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[cap]);
@@ -45,6 +50,13 @@ WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, E
     if (out.error != Error::None || out.size >= first.size) return first;
     std::memcpy(job.dst_host, second.get(), out.size);
     return out;
+}
+
+WrittenBytes callerStreamDone(StreamHandle stream) {
+    if (!stream) return {0, Error::None};
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.streamSynchronize) return {0, Error::BackendNotAvailable};
+    return {0, ops.streamSynchronize(stream)};
 }
 
 }  // namespace
@@ -67,11 +79,12 @@ void runCompressJob(CompressJob* job) {
     encoder.stream = job->stream;
 
     const EncodeParams params = encodeParamsFromOptions(job->opts);
-    // A source in device memory needs the device road of the frame writer
-    // (stored forms, trailers and the LZ input from the device), which is not built yet.
-    WrittenBytes out = encoder.dev_src ? WrittenBytes{0, Error::BadMode}
-                                       : compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap,
-                                                        params, encoder);
+    // The encode reads the source and writes the destination on the device
+    // layer's own queue: what the caller queued on its stream before the
+    // call (the writes of the source, say) completes first.
+    WrittenBytes out = callerStreamDone(encoder.stream);
+    if (out.error == Error::None)
+        out = compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap, params, encoder);
     if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
         out = secondPassWithStride(*job, params, encoder, out);
     job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);

@@ -9,6 +9,7 @@
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/dictionary_upload.h"
 #include "pipeline/encode/encode_kernels.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
@@ -55,7 +56,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     const WrittenBytes header = writeFrameHeader(dst, cap, fields);
     if (header.error != Error::None) return header;
     if (len == 0) return writeEmptyBody(dst, cap, header.size);
-    if (len <= kMaxStoredInput) return writeStoredBody(dst, cap, header.size, src, len);
+    if (len <= kMaxStoredInput) return writeStoredSource(dst, cap, header.size, src, len, encoder);
     return encodeBodyGpu({src, len, dst, cap, params.level, fraction, header.size, fields.chunk_table}, encoder);
 }
 
