@@ -20,8 +20,8 @@
 namespace kvn {
 namespace {
 
-// The result of a job whose frames are at dst_host: the size, after the
-// copy to the caller's device destination when there is one.
+// The result of a job: the size, after the copy of the frames at dst_host to
+// the caller's device destination when they are not there already.
 int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint64_t size) {
     if (encoder.dev_dst && !encoder.result_on_device && size != 0) {
         const GpuOpsTable& ops = gpuOps();
@@ -46,9 +46,17 @@ WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, E
     const uint64_t cap = job.dst_cap > 16 ? job.dst_cap : 16;
     const std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[cap]);
     if (!second) return first;
+    // The first output may already be in a device destination: the second
+    // stays on the host until it has won.
+    const DeviceBufferHandle dev_dst = encoder.dev_dst;
+    const bool first_on_device = encoder.result_on_device;
+    encoder.dev_dst = 0;
     const WrittenBytes out = compressFrames(job.src_host, job.src_len, second.get(), cap, params, encoder);
+    encoder.dev_dst = dev_dst;
+    encoder.result_on_device = first_on_device;
     if (out.error != Error::None || out.size >= first.size) return first;
     std::memcpy(job.dst_host, second.get(), out.size);
+    encoder.result_on_device = false;
     return out;
 }
 

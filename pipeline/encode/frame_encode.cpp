@@ -5,6 +5,7 @@
 #include "core/jobs.h"
 #include "core/platform/platform.h"
 #include "pipeline/encode/byte_plane_forward.h"
+#include "pipeline/encode/frame_destination.h"
 #include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/frame_trailers.h"
 #include "pipeline/encode/frame_writer.h"
@@ -44,13 +45,17 @@ std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t le
 
 WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder) {
+    encoder.frame_bytes_on_device = 0;
     std::optional<WrittenBytes> frame;
     if (const WrtFrameStep wrt = encodeWrtFrame(src, len, dst, cap, params, encoder); wrt.wrote) frame = wrt.frame;
     const uint8_t stride = frame ? 0 : requestedStride(params);
     if (stride) frame = encodeBytePlaneFrame(src, len, dst, cap, params, encoder, stride);
     if (!frame) frame = encodeFrameGpu(src, len, dst, cap, params, encoder);
     if (frame->error != Error::None) return *frame;
-    return appendTrailers(src, len, dst, cap, frame->size, params, encoder);
+    const WrittenBytes whole = appendTrailers(src, len, dst, cap, frame->size, params, encoder);
+    if (whole.error != Error::None || !destinationOnDevice(encoder)) return whole;
+    if (const Error e = completeDeviceFrame(encoder, dst, whole.size); e != Error::None) return {0, e};
+    return whole;
 }
 
 }  // namespace kvn

@@ -71,7 +71,8 @@ std::optional<uint64_t> frameCapOfCall(EncoderState& encoder, int32_t level, flo
 
 // The frames of src, `frame` bytes each but the last, written one after
 // another at dst. A source in device memory is split the same way: each
-// frame reads its slice from its offset in dev_src.
+// frame reads its slice from its offset in dev_src; in a device destination
+// each frame goes to the offset it has in dst.
 WrittenBytes compressSplit(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder, uint64_t frame) {
     const bool on_device = sourceOnDevice(encoder);
@@ -80,11 +81,13 @@ WrittenBytes compressSplit(const uint8_t* src, uint64_t len, uint8_t* dst, uint6
     while (read < len && out.error == Error::None) {
         const uint64_t n = std::min(frame, len - read);
         encoder.dev_src_offset = on_device ? read : 0;
+        encoder.dev_dst_offset = written;
         out = compressFrame(on_device ? src : src + read, n, dst + written, cap - written, params, encoder);
         read += n;
         written += out.size;
     }
     encoder.dev_src_offset = 0;
+    encoder.dev_dst_offset = 0;
     return out.error != Error::None ? out : WrittenBytes{written, Error::None};
 }
 
