@@ -7,6 +7,7 @@
 // encode reads it. The results are checked by downloading them and decoding
 // on the host.
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/format/compress_bound.h"
@@ -93,36 +94,31 @@ protected:
         return dst.frames(size);
     }
 
-    // kvnCompress_vk from a registered device source, into a registered
-    // device destination or into host memory.
-    Bytes compressRegistered(const Bytes& input, const CompressOpts& opts, bool device_destination) {
+    // kvnCompress_vk with registered device buffers on one side or both; the
+    // frames (downloaded from a device destination).
+    Bytes compressRegistered(const Bytes& input, const CompressOpts& opts, bool source_on_device,
+                             bool destination_on_device) {
         const DeviceBytes src(vk_handle_, input.size());
         src.upload(input);
         EXPECT_EQ(kvnRegisterBuffer_vk(vk_handle_, 0, src.id(), 1), 0u);
-        Bytes out;
-        if (device_destination) {
-            const Destination dst(vk_handle_, input.size());
-            EXPECT_EQ(kvnRegisterBuffer_vk(vk_handle_, 0, dst.bytes.id(), 1), 0u);
-            const int32_t size = kvnCompress_vk(vk_handle_, src.id(), input.size(), dst.bytes.id(), dst.cap, &opts);
-            EXPECT_GT(size, 0);
-            out = dst.frames(size > 0 ? static_cast<uint64_t>(size) : 0);
-            kvnUnregisterBuffer_vk(vk_handle_, dst.bytes.id());
-        } else {
-            Bytes host(compressBound(input.size()) + kGuardBytes, kUnwritten);
-            const int32_t size = kvnCompress_vk(vk_handle_, src.id(), input.size(),
-                                                reinterpret_cast<uint64_t>(host.data()), host.size() - kGuardBytes,
-                                                &opts);
-            EXPECT_GT(size, 0);
-            for (uint64_t i = size > 0 ? static_cast<uint64_t>(size) : 0; i < host.size(); ++i)
-                if (host[i] != kUnwritten) {
-                    ADD_FAILURE() << "host byte " << i << " written past the frames";
-                    break;
-                }
-            host.resize(size > 0 ? static_cast<uint64_t>(size) : 0);
-            out = host;
-        }
+        const uint8_t none = 0;
+        const uint64_t source = source_on_device ? src.id()
+                                                 : reinterpret_cast<uint64_t>(input.empty() ? &none : input.data());
+        const Destination device(vk_handle_, input.size());
+        EXPECT_EQ(kvnRegisterBuffer_vk(vk_handle_, 0, device.bytes.id(), 1), 0u);
+        Bytes host(device.cap + kGuardBytes, kUnwritten);
+        const uint64_t destination =
+            destination_on_device ? device.bytes.id() : reinterpret_cast<uint64_t>(host.data());
+        const int32_t result = kvnCompress_vk(vk_handle_, source, input.size(), destination, device.cap, &opts);
+        EXPECT_GT(result, 0);
+        const uint64_t size = result > 0 ? static_cast<uint64_t>(result) : 0;
+        kvnUnregisterBuffer_vk(vk_handle_, device.bytes.id());
         kvnUnregisterBuffer_vk(vk_handle_, src.id());
-        return out;
+        if (destination_on_device) return device.frames(size);
+        EXPECT_TRUE(std::all_of(host.begin() + static_cast<ptrdiff_t>(device.cap), host.end(),
+                                [](uint8_t b) { return b == kUnwritten; }));
+        host.resize(size);
+        return host;
     }
 
     void* vk_handle_ = nullptr;
@@ -187,18 +183,23 @@ TEST_F(DeviceRoadsTest, StoredFormsAndHostPassesReadTheDeviceSource) {
 }
 
 // kvnCompress_vk serves the inputs kvnCompressAsync refuses (empty and up to
-// 128 bytes) and a host destination, with the host road's bytes.
-TEST_F(DeviceRoadsTest, RegisteredSourceIntoDeviceAndHostDestinations) {
+// 128 bytes), and a device buffer on either side alone, with the host road's bytes.
+TEST_F(DeviceRoadsTest, RegisteredBuffersOnEitherSide) {
     const Bytes longer = realFile("/usr/include/stdio.h", 5000);
-    for (const bool device_destination : {true, false}) {
+    struct Sides {
+        const char* name;
+        bool source_on_device;
+        bool destination_on_device;
+    };
+    for (const Sides sides : {Sides{"device to device", true, true}, Sides{"device to host", true, false},
+                              Sides{"host to device", false, true}}) {
         for (const Bytes& input : {Bytes{}, Bytes{'a'}, randomBytes(128, 9), longer}) {
-            SCOPED_TRACE(std::string(device_destination ? "device" : "host") + " destination, " +
-                         std::to_string(input.size()) + " bytes");
+            SCOPED_TRACE(std::string(sides.name) + ", " + std::to_string(input.size()) + " bytes");
             for (const int32_t level : {1, 3}) {
                 const CompressOpts opts = withTrailers(level);
-                const Bytes expected = compressOk(input, opts);
-                const Bytes frames = compressRegistered(input, opts, device_destination);
-                EXPECT_TRUE(frames == expected);
+                const Bytes frames =
+                    compressRegistered(input, opts, sides.source_on_device, sides.destination_on_device);
+                EXPECT_TRUE(frames == compressOk(input, opts));
                 expectLibraryRestores(handle_, frames, input);
             }
         }
