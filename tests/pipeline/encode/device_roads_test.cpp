@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/encode/frame_header_writer.h"
 #include "core/format/compress_bound.h"
+#include "core/format/frame_header.h"
 #include "encode_test_support.h"
 #include "pipeline/device/device_ops.h"
 
@@ -180,6 +182,18 @@ TEST_F(DeviceRoadsTest, StoredFormsAndHostPassesReadTheDeviceSource) {
         EXPECT_TRUE(frames == expected);
         expectLibraryRestores(handle_, frames, c.input);
     }
+}
+
+// The word transform on the CPU reads the text from the device source.
+TEST_F(DeviceRoadsTest, CpuWordTransformReadsTheDeviceSource) {
+    const ScopedEnv cpu("KVN_WRT_CPU", "1");
+    const Bytes input = realFile("/usr/include/stdio.h", 70000);
+    const CompressOpts opts = withTrailers(6);
+    const Bytes frames = compressDeviceToDevice(input, opts);
+    ASSERT_GT(frames.size(), kFrameFlagsOffset);
+    EXPECT_TRUE(frames[kFrameFlagsOffset] & kFrameWrtSection) << "the transform applies to this text";
+    EXPECT_TRUE(frames == compressOk(input, opts));
+    expectLibraryRestores(handle_, frames, input);
 }
 
 // kvnCompress_vk serves the inputs kvnCompressAsync refuses (empty and up to
