@@ -45,7 +45,6 @@ std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t le
 
 WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder) {
-    encoder.frame_bytes_on_device = 0;
     std::optional<WrittenBytes> frame;
     if (const WrtFrameStep wrt = encodeWrtFrame(src, len, dst, cap, params, encoder); wrt.wrote) frame = wrt.frame;
     const uint8_t stride = frame ? 0 : requestedStride(params);

@@ -26,6 +26,9 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     // every other such call: one frame's work is not interleaved with theirs.
     const OwnStreamWorkLock work_lock(encoder.stream == 0);
 
+    // Each attempt at the frame starts with none of it on the device (a word-
+    // transformed attempt that does not fit gives way to a plain frame).
+    encoder.frame_bytes_on_device = 0;
     encoder.min_dist_floor = params.min_dist_floor;
     encoder.dict_table_ready = false;
     const float fraction = chunkFraction(params);
