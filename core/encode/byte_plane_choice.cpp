@@ -9,7 +9,6 @@
 namespace kvn {
 namespace {
 
-constexpr uint64_t kSampleBytes = 65536;
 constexpr uint64_t kMinInput = 32;
 constexpr double kMinEntropy = 1.0;
 // A stride is taken only when it shrinks the best entropy by more than a fifth.
@@ -39,7 +38,7 @@ uint8_t bytePlaneStrideFromText(const char* text) {
 
 uint8_t chooseBytePlaneStride(const uint8_t* text, uint64_t n) {
     if (n < kMinInput) return 0;
-    const uint64_t sample = n < kSampleBytes ? n : kSampleBytes;
+    const uint64_t sample = n < kBytePlaneSampleBytes ? n : kBytePlaneSampleBytes;
     double best = entropy(text, 0, 1, sample);
     if (best < kMinEntropy) return 0;
     uint8_t choice = 0;

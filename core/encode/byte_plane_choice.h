@@ -10,6 +10,9 @@ namespace kvn {
 // otherwise a listed stride in decimal, anything else none.
 uint8_t bytePlaneStrideFromText(const char* text);
 
+// How many bytes of the input the automatic choice looks at, at most.
+inline constexpr uint64_t kBytePlaneSampleBytes = 65536;
+
 // The automatic choice over the first min(n, 65536) bytes of text: 0 for
 // none (fewer than 32 bytes, an entropy under 1 bit per byte, or no stride
 // whose mean plane entropy beats 0.8 times the best so far).

@@ -19,8 +19,11 @@ struct EncoderState {
     // The running job; set at its start and cleared at its end.
     StreamHandle stream = 0;
     DeviceBufferHandle dev_src = 0;
+    uint64_t dev_src_offset = 0;  // where the running frame's input starts in dev_src
     DeviceBufferHandle dev_dst = 0;
-    bool result_on_device = false;
+    uint64_t dev_dst_offset = 0;         // where the running frame starts in dev_dst
+    uint64_t frame_bytes_on_device = 0;  // its leading bytes already there
+    bool result_on_device = false;       // every frame is in dev_dst, none only in the host output
     bool record_timings = false;
 
     DeviceBuffer device_buffers[kEncoderDeviceBuffers] = {};

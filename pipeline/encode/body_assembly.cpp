@@ -1,7 +1,7 @@
 // The assembly stage of a frame body: every sub-chunk measured, then written
 // at its packed offset; the host chooses each chunk's record form, and the
 // frame assembly kernel lays out the block in the frame buffer, which is
-// copied back to the host destination.
+// copied to the caller's device destination, or else back to the host one.
 #include <cstring>
 #include <new>
 
@@ -12,6 +12,7 @@
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/frame_destination.h"
 
 namespace kvn {
 namespace {
@@ -149,7 +150,8 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
                                 u32(request.len), u32(layout.records_end), u32(layout.end_mark)}));
     KVN_TRY(ops.ctxSynchronize());
 
-    KVN_TRY(ops.memcpyDtoH(request.dst, frame.handle, frame_len));
+    if (destinationOnDevice(encoder)) KVN_TRY(placeAssembledFrame(encoder, frame.handle, frame_len));
+    else KVN_TRY(ops.memcpyDtoH(request.dst, frame.handle, frame_len));
     uint8_t* table = request.dst + frame_len;
     for (uint64_t c = 0; c < table_bytes / 3; ++c) {
         const uint32_t entry = chunkRecordLength(layout, c);

@@ -14,7 +14,7 @@
 namespace kvn {
 
 struct BodyRequest {
-    const uint8_t* src;  // the frame input on the host
+    const uint8_t* src;  // the frame input (frame_source.h)
     uint64_t len;        // more than 128 bytes
     uint8_t* dst;        // the frame: its first header_len bytes hold the header
     uint64_t dst_cap;

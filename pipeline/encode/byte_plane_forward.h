@@ -9,9 +9,11 @@
 
 namespace kvn {
 
-// Writes the plane-major form of src[0, len) to planes (len bytes), in
-// blocks of `block` bytes (bytePlaneBlockSize).
+// Writes the plane-major form of the frame input src[0, len)
+// (frame_source.h), in blocks of `block` bytes (bytePlaneBlockSize), to the
+// encoder's device buffer *planes (len bytes), which keeps it until the next
+// transform.
 Error bytePlaneForwardGpu(const uint8_t* src, uint64_t len, uint8_t stride, uint64_t block, EncoderState& encoder,
-                          uint8_t* planes);
+                          DeviceBufferHandle* planes);
 
 }  // namespace kvn

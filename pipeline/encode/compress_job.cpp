@@ -1,5 +1,6 @@
 #include "pipeline/encode/compress_job.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,12 +15,13 @@
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/device_ops.h"
 #include "pipeline/encode/frame_planner.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
 
-// The result of a job whose frames are at dst_host: the size, after the
-// copy to the caller's device destination when there is one.
+// The result of a job: the size, after the copy of the frames at dst_host to
+// the caller's device destination when they are not there already.
 int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint64_t size) {
     if (encoder.dev_dst && !encoder.result_on_device && size != 0) {
         const GpuOpsTable& ops = gpuOps();
@@ -36,15 +38,33 @@ int32_t finishedResult(const CompressJob& job, const EncoderState& encoder, uint
 // success into a failure.
 WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, EncoderState& encoder,
                                   WrittenBytes first) {
-    params.byte_plane_stride = chooseBytePlaneStride(job.src_host, job.src_len);
+    const uint64_t sample_len = std::min(job.src_len, kBytePlaneSampleBytes);
+    const HostSource sample = hostSourceBytes(job.src_host, sample_len, encoder);
+    if (sample.error != Error::None) return first;
+    params.byte_plane_stride = chooseBytePlaneStride(sample.bytes, sample_len);
     if (params.byte_plane_stride == 0) return first;
     const uint64_t cap = job.dst_cap > 16 ? job.dst_cap : 16;
     const std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[cap]);
     if (!second) return first;
+    // The first output may already be in a device destination: the second
+    // stays on the host until it has won.
+    const DeviceBufferHandle dev_dst = encoder.dev_dst;
+    const bool first_on_device = encoder.result_on_device;
+    encoder.dev_dst = 0;
     const WrittenBytes out = compressFrames(job.src_host, job.src_len, second.get(), cap, params, encoder);
+    encoder.dev_dst = dev_dst;
+    encoder.result_on_device = first_on_device;
     if (out.error != Error::None || out.size >= first.size) return first;
     std::memcpy(job.dst_host, second.get(), out.size);
+    encoder.result_on_device = false;
     return out;
+}
+
+WrittenBytes callerStreamDone(StreamHandle stream) {
+    if (!stream) return {0, Error::None};
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.streamSynchronize) return {0, Error::BackendNotAvailable};
+    return {0, ops.streamSynchronize(stream)};
 }
 
 }  // namespace
@@ -67,11 +87,12 @@ void runCompressJob(CompressJob* job) {
     encoder.stream = job->stream;
 
     const EncodeParams params = encodeParamsFromOptions(job->opts);
-    // A source in device memory needs the device road of the frame writer
-    // (stored forms, trailers and the LZ input from the device), which is not built yet.
-    WrittenBytes out = encoder.dev_src ? WrittenBytes{0, Error::BadMode}
-                                       : compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap,
-                                                        params, encoder);
+    // The encode reads the source and writes the destination on the device
+    // layer's own queue: what the caller queued on its stream before the
+    // call (the writes of the source, say) completes first.
+    WrittenBytes out = callerStreamDone(encoder.stream);
+    if (out.error == Error::None)
+        out = compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap, params, encoder);
     if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
         out = secondPassWithStride(*job, params, encoder, out);
     job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);

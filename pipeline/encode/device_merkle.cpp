@@ -10,6 +10,7 @@
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
@@ -78,15 +79,16 @@ std::optional<uint32_t> deviceLeavesRoot(EncoderState& encoder, uint64_t len, ui
     return rootOfLeaves(encoderBuffer(encoder, kMerkleLeaves).handle, encoder.merkle_chunk_count);
 }
 
-std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size) {
-    if (chunk_size == 0 || !g_enc_launch_kernel || !gpuOps().memcpyHtoD) return std::nullopt;
+std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size,
+                                         const EncoderState& encoder) {
+    if (chunk_size == 0 || !g_enc_launch_kernel) return std::nullopt;
     const uint64_t count = ceilDiv(len, chunk_size);
     if (count > UINT32_MAX) return std::nullopt;
     DeviceBuffer input{}, leaves{}, scratch{};
     std::optional<uint32_t> root;
     Error seg_rc = Error::None, combine_rc = Error::None;
     if (ensureEncodeDeviceBuffers({{&input, len}, {&leaves, 4 * count}, {&scratch, 4 * count}}) == Error::None &&
-        gpuOps().memcpyHtoD(input.handle, src, len) == Error::None &&
+        copySourceToDevice(src, len, encoder, input.handle) == Error::None &&
         launchLeaves({leaves, scratch}, input.handle, len, static_cast<uint32_t>(chunk_size),
                      static_cast<uint32_t>(count), &seg_rc, &combine_rc) == Error::None)
         root = rootOfLeaves(leaves.handle, static_cast<uint32_t>(count));

@@ -24,8 +24,10 @@ void hashDeviceLeaves(EncoderState& encoder, DeviceBufferHandle input, uint64_t 
 // valid for `len` bytes in chunks of chunk_size, or cannot be read.
 std::optional<uint32_t> deviceLeavesRoot(EncoderState& encoder, uint64_t len, uint64_t chunk_size);
 
-// The separate device pass: uploads src and hashes it in temporary buffers,
-// freed before returning. Empty on any failure.
-std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size);
+// The separate device pass: copies the frame input src[0, len)
+// (frame_source.h) and hashes it in temporary buffers, freed before
+// returning. Empty on any failure.
+std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size,
+                                         const EncoderState& encoder);
 
 }  // namespace kvn

@@ -57,6 +57,7 @@ enum EncoderBuffer : uint32_t {
     kWrtDecodedLengths,    // u32 per segment
     kWrtOffsets,           // u32 output offset per segment
     kWrtTransformed,       // the packed transformed text
+    kDestinationPatch,     // host-written bytes of a frame on their way to the device destination
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);

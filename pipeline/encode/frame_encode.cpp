@@ -1,12 +1,12 @@
 #include "pipeline/encode/frame_encode.h"
 
-#include <memory>
-#include <new>
-
 #include "core/encode/byte_plane_choice.h"
 #include "core/format/frame_header.h"
+#include "core/jobs.h"
 #include "core/platform/platform.h"
 #include "pipeline/encode/byte_plane_forward.h"
+#include "pipeline/encode/frame_destination.h"
+#include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/frame_trailers.h"
 #include "pipeline/encode/frame_writer.h"
 #include "pipeline/encode/wrt_frame_encode.h"
@@ -26,11 +26,15 @@ uint8_t requestedStride(const EncodeParams& params) {
 std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap,
                                                  const EncodeParams& params, EncoderState& encoder, uint8_t stride) {
     if (len < stride || len % stride != 0) return std::nullopt;
-    const std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[len]);
-    if (!planes) return std::nullopt;
     const uint64_t block = bytePlaneBlockSize(frameChunkSize(chunkFraction(params)), stride);
-    if (bytePlaneForwardGpu(src, len, stride, block, encoder, planes.get()) != Error::None) return std::nullopt;
-    const WrittenBytes frame = encodeFrameGpu(planes.get(), len, dst, cap, params, encoder);
+    DeviceBufferHandle planes = 0;
+    if (bytePlaneForwardGpu(src, len, stride, block, encoder, &planes) != Error::None) return std::nullopt;
+    WrittenBytes frame;
+    {
+        // The body reads the planes where the transform left them.
+        const ScopedFrameSource plane_major(encoder, planes, 0);
+        frame = encodeFrameGpu(kDeviceSourcePlaceholder, len, dst, cap, params, encoder);
+    }
     if (frame.error == Error::None) dst[kFrameStrideOffset] = stride;
     // The body encode's device leaves hash the planes, not the caller's bytes.
     encoder.merkle_leaves_valid = false;
@@ -47,7 +51,10 @@ WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint6
     if (stride) frame = encodeBytePlaneFrame(src, len, dst, cap, params, encoder, stride);
     if (!frame) frame = encodeFrameGpu(src, len, dst, cap, params, encoder);
     if (frame->error != Error::None) return *frame;
-    return appendTrailers(src, len, dst, cap, frame->size, params, encoder);
+    const WrittenBytes whole = appendTrailers(src, len, dst, cap, frame->size, params, encoder);
+    if (whole.error != Error::None || !destinationOnDevice(encoder)) return whole;
+    if (const Error e = completeDeviceFrame(encoder, dst, whole.size); e != Error::None) return {0, e};
+    return whole;
 }
 
 }  // namespace kvn

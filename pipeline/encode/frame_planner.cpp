@@ -16,14 +16,15 @@
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/frame_encode.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
 
 // No device import of the caller's pages may outlive the call: the caller
-// may free them as soon as it returns.
-void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap) {
-    if (len) releaseHostRange(src, len);
+// may free them as soon as it returns. A source in device memory has none.
+void releaseCallerImports(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncoderState& encoder) {
+    if (len && !sourceOnDevice(encoder)) releaseHostRange(src, len);
     releaseHostRange(dst, cap);
 }
 
@@ -75,18 +76,25 @@ std::optional<uint64_t> frameCapOfCall(EncoderState& encoder, int32_t level, flo
 }
 
 // The frames of src, `frame` bytes each but the last, written one after
-// another at dst.
+// another at dst. A source in device memory is split the same way: each
+// frame reads its slice from its offset in dev_src; in a device destination
+// each frame goes to the offset it has in dst.
 WrittenBytes compressSplit(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder, uint64_t frame) {
+    const bool on_device = sourceOnDevice(encoder);
     uint64_t read = 0, written = 0;
-    while (read < len) {
+    WrittenBytes out{0, Error::None};
+    while (read < len && out.error == Error::None) {
         const uint64_t n = std::min(frame, len - read);
-        const WrittenBytes out = compressFrame(src + read, n, dst + written, cap - written, params, encoder);
-        if (out.error != Error::None) return out;
+        encoder.dev_src_offset = on_device ? read : 0;
+        encoder.dev_dst_offset = written;
+        out = compressFrame(on_device ? src : src + read, n, dst + written, cap - written, params, encoder);
         read += n;
         written += out.size;
     }
-    return {written, Error::None};
+    encoder.dev_src_offset = 0;
+    encoder.dev_dst_offset = 0;
+    return out.error != Error::None ? out : WrittenBytes{written, Error::None};
 }
 
 }  // namespace
@@ -114,18 +122,18 @@ WrittenBytes compressFrames(const uint8_t* src, uint64_t len, uint8_t* dst, uint
         frameChunkSize(fraction) == 0 ? len : frameCapOfCall(encoder, params.level, fraction);
     if (!frame_cap) return {0, Error::ContentSizeTooLarge};
 
-    releaseCallerImports(src, len, dst, cap);
+    releaseCallerImports(src, len, dst, cap, encoder);
     if (params.use_dict) {
         DictionaryBytes dict{};
         if (const Error e = findDictionaryById(encoder.dictionaries, params.dict_id, &dict); e != Error::None) {
-            releaseCallerImports(src, len, dst, cap);
+            releaseCallerImports(src, len, dst, cap, encoder);
             return {0, e};
         }
     }
     const WrittenBytes frame = len <= *frame_cap
                                    ? compressFrame(src, len, dst, cap, params, encoder)
                                    : compressSplit(src, len, dst, cap, params, encoder, *frame_cap);
-    releaseCallerImports(src, len, dst, cap);
+    releaseCallerImports(src, len, dst, cap, encoder);
     if (frame.error == Error::None && frame.size > kMaxResultSize) return {0, Error::ContentSizeTooLarge};
     return frame;
 }

@@ -4,6 +4,7 @@
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
 #include "pipeline/encode/device_merkle.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
@@ -21,7 +22,9 @@ WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     uint64_t o = written;
     if (params.checksum) {
         if (o + 4 > cap) return {0, Error::DestinationTooSmall};
-        storeLe32(dst + o, xxh32(src, len));
+        const HostSource bytes = hostSourceBytes(src, len, encoder);
+        if (bytes.error != Error::None) return {0, bytes.error};
+        storeLe32(dst + o, xxh32(bytes.bytes, len));
         o += 4;
     }
     if (params.merkle) {
@@ -32,12 +35,14 @@ WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint
             std::optional<uint32_t> device_root;
             if (deviceMerkleAvailable()) {
                 device_root = deviceLeavesRoot(encoder, len, leaf_size);
-                if (!device_root && !encoder.merkle_leaves_valid) device_root = deviceMerkleRoot(src, len, leaf_size);
+                if (!device_root && !encoder.merkle_leaves_valid) device_root = deviceMerkleRoot(src, len, leaf_size, encoder);
             }
             if (device_root) {
                 root = *device_root;
             } else {
-                const MerkleRoot r = chunkMerkleRoot(src, len, leaf_size);
+                const HostSource bytes = hostSourceBytes(src, len, encoder);
+                if (bytes.error != Error::None) return {0, bytes.error};
+                const MerkleRoot r = chunkMerkleRoot(bytes.bytes, len, leaf_size);
                 if (r.error != Error::None) return {0, Error::OutOfMemory};
                 root = r.root;
             }

@@ -10,6 +10,7 @@
 
 namespace kvn {
 
+// The trailers cover the frame input src[0, len) (frame_source.h).
 // Appends the trailers after the `written` bytes of the frame at dst.
 // DestinationTooSmall when one does not fit in cap. The Merkle root comes
 // from the leaves the body encode hashed on the device when they are valid,

@@ -9,6 +9,7 @@
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/dictionary_upload.h"
 #include "pipeline/encode/encode_kernels.h"
+#include "pipeline/encode/frame_source.h"
 
 namespace kvn {
 namespace {
@@ -25,6 +26,9 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     // every other such call: one frame's work is not interleaved with theirs.
     const OwnStreamWorkLock work_lock(encoder.stream == 0);
 
+    // Each attempt at the frame starts with none of it on the device (a word-
+    // transformed attempt that does not fit gives way to a plain frame).
+    encoder.frame_bytes_on_device = 0;
     encoder.min_dist_floor = params.min_dist_floor;
     encoder.dict_table_ready = false;
     const float fraction = chunkFraction(params);
@@ -55,7 +59,7 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
     const WrittenBytes header = writeFrameHeader(dst, cap, fields);
     if (header.error != Error::None) return header;
     if (len == 0) return writeEmptyBody(dst, cap, header.size);
-    if (len <= kMaxStoredInput) return writeStoredBody(dst, cap, header.size, src, len);
+    if (len <= kMaxStoredInput) return writeStoredSource(dst, cap, header.size, src, len, encoder);
     return encodeBodyGpu({src, len, dst, cap, params.level, fraction, header.size, fields.chunk_table}, encoder);
 }
 

@@ -17,6 +17,7 @@
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/sort_prepass.h"
 
 namespace kvn {
@@ -128,7 +129,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const KernelHandle kernel = lzKernel(plan);
     if (!kernel) return Error::KernelMissing;
 
-    KVN_TRY(ops.memcpyHtoD(input.handle, request.src, request.len));
+    KVN_TRY(copySourceToDevice(request.src, request.len, encoder, input.handle));
     if (plan.batch >= aw) {
         KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
         KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * aw));

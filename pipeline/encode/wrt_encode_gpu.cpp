@@ -17,6 +17,7 @@
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
+#include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/wrt_encode_debug.h"
 
 namespace kvn {
@@ -134,7 +135,7 @@ std::optional<Stop> transform(Run& run, const uint8_t* text, uint64_t n, WrtEnco
     if (run.debug) printWrtBuffersEnsured(segments);
 
     double start = hostTimeMs();
-    if (run.ops.memcpyHtoD(run.buffer(kWrtText), text, n) != Error::None) return Stop::Failed;
+    if (copySourceToDevice(text, n, run.encoder, run.buffer(kWrtText)) != Error::None) return Stop::Failed;
     if (run.debug) printWrtRawH2d(hostTimeMs() - start);
     if (run.ops.memsetD8(run.buffer(kWrtSlots), 0, slots * 4) != Error::None ||
         run.ops.memsetD8(run.buffer(kWrtCounters), 0, kCounterBytes) != Error::None ||

@@ -20,6 +20,7 @@ struct WrtEncodeResult {
     bool ok = false;
 };
 
+// The transform of the frame input text[0, n) (frame_source.h).
 // True with `result` filled when the transform applies. False otherwise:
 // with `not_applied` set the frame simply goes without WRT (too short, no
 // word worth a code, a segment overflow, no gain); with it clear the GPU

@@ -1,13 +1,13 @@
 #include "pipeline/encode/wrt_frame_encode.h"
 
-#include <memory>
-#include <new>
 #include <span>
 
 #include "core/platform/platform.h"
 #include "core/wrt/wrt_encode.h"
 #include "pipeline/device/device_ops.h"
 #include "pipeline/encode/encode_kernels.h"
+#include "core/jobs.h"
+#include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/frame_writer.h"
 #include "pipeline/encode/wrt_encode_gpu.h"
 
@@ -48,24 +48,26 @@ GpuAttempt gpuRoad(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap,
         freeWrtEncodeResult(&result);
         return {GpuRoad::Failed, {}};
     }
-    // The frame writer reads its input from host memory.
-    const GpuOpsTable& ops = gpuOps();
-    std::unique_ptr<uint8_t[]> text(new (std::nothrow) uint8_t[result.text_size]);
-    if (!text || !ops.memcpyDtoH || ops.memcpyDtoH(text.get(), result.text, result.text_size) != Error::None) {
-        freeWrtEncodeResult(&result);
-        return {GpuRoad::Failed, {}};
+    // The frame writer reads the transformed text where the transform left it.
+    WrtFrameStep step;
+    {
+        const ScopedFrameSource transformed(encoder, result.text, 0);
+        step = writeWrtFrame(kDeviceSourcePlaceholder, result.text_size,
+                             {result.section.bytes.get(), result.section.size}, dst, cap, params, encoder);
     }
-    const WrtFrameStep step = writeWrtFrame(text.get(), result.text_size, {result.section.bytes.get(), result.section.size},
-                                            dst, cap, params, encoder);
     freeWrtEncodeResult(&result);
     return {GpuRoad::Wrote, step};
 }
 
 WrtFrameStep cpuRoad(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                      EncoderState& encoder) {
+    const HostSource text = hostSourceBytes(src, len, encoder);
+    if (text.error != Error::None) return wrote({0, text.error});
     WrtEncodeOutput out;
-    if (const Error e = wrtEncodeCpu(src, len, &out); e != Error::None) return wrote({0, e});
+    if (const Error e = wrtEncodeCpu(text.bytes, len, &out); e != Error::None) return wrote({0, e});
     if (!out.applied) return {};
+    // The transformed text is on the host, whatever the caller's source.
+    const ScopedFrameSource host_text(encoder, 0, 0);
     return writeWrtFrame(out.text.get(), out.text_size, {out.section.bytes.get(), out.section.size}, dst, cap, params,
                          encoder);
 }

@@ -73,7 +73,8 @@ KVN_API int32_t kvnCompress_vk(void* handle, uint64_t src, uint64_t src_len, uin
         return kvnCompressHost_vk(handle, hostPointer<const uint8_t>(src), src_len, hostPointer<uint8_t>(dst),
                                   dst_cap, opts);
 
-    // The frames are written to the staging buffer, and from there to the device or to dst.
+    // The frames are written through the staging buffer: to dst from there,
+    // or into a device destination as each frame is made.
     if (growStaging(*h, dst_cap) != Error::None) return kOutOfMemory;
     CompressJob job{.handle = h,
                     .src_host = at.src_on_device ? kDeviceSourcePlaceholder : hostPointer<const uint8_t>(src),
