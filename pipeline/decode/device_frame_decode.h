@@ -1,0 +1,27 @@
+// The decode of one frame that lies in device memory into device memory:
+// the frame walk and the pipeline run on the device, the chunk prefixes, the
+// byte-plane inverse and the Merkle verdict too. The host reads the frame's
+// first bytes and its stored root, never its payload.
+#pragma once
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "core/handle/decoder_state.h"
+#include "pipeline/decode/host_frame_decode.h"
+#include "pipeline/device/device_ops.h"
+
+namespace kvn {
+
+// The most bytes one frame of this road decodes to.
+inline constexpr uint64_t kMaxDeviceFrameContent = 0xFFFF0000u;
+
+// The frame is the first frame_len bytes of `frame`; its content_size bytes
+// go to the start of `dst`. On the caller's stream (decoder.stream set) the
+// work stays queued once the walk is judged; without one the decoder's own
+// stream runs under the GPU work lock and the verdict is judged here.
+// BadMode for a frame this road does not take (a WRT frame among them).
+FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, uint32_t frame_len,
+                              DeviceBufferHandle dst, uint32_t content_size);
+
+}  // namespace kvn
