@@ -7,7 +7,9 @@
 #include "core/format/byte_order.h"
 #include "core/format/frame_walk.h"
 #include "core/format/size_math.h"
+#include "core/integrity/xxh32.h"
 #include "core/interface/backend.h"
+#include "core/platform/platform.h"
 #include "core/timing/timing_records.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/byte_plane_inverse.h"
@@ -123,6 +125,25 @@ Error judgeMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHa
     return launchDeviceMerkle(decoder, judged, BatchBuffers{}, decoder.stream, out, false);
 }
 
+// The content checksum over the decoded bytes, after the stream drained.
+// No kernel hashes a whole frame: the decoded bytes (never the payload) come
+// back to the host for it.
+Error checkChecksum(const FrameShape& shape, DeviceBufferHandle frame, uint32_t frame_len, DeviceBufferHandle out) {
+    if (!shape.header.has_checksum) return Error::None;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    uint8_t stored[4] = {};
+    const uint64_t at = frame_len - shape.trailers;
+    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, at)));
+    const uint64_t n = shape.header.content_size;
+    uint8_t* bytes = static_cast<uint8_t*>(allocPages(n));
+    if (!bytes) return Error::OutOfMemory;
+    Error error = checkCopy(ops.memcpyDtoH(bytes, out, n));
+    if (error == Error::None && xxh32(bytes, n) != loadLe32(stored)) error = Error::ChecksumMismatch;
+    freePages(bytes, n);
+    return error;
+}
+
 // The walk's verdict on the frame, after the stream drained.
 Error judgeWalk(const DecoderState& decoder, uint32_t content_size) {
     KVN_TRY(checkSync(gpuOps().streamSynchronize(decoder.stream)));
@@ -234,6 +255,7 @@ FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, u
     if (error != Error::None) return {0, error};
     if (shape.header.has_merkle_root && decoder.verdict_cell && *decoder.verdict_cell != kVerdictMatch)
         return {0, Error::ChecksumMismatch};
+    if (Error e = checkChecksum(shape, frame, frame_len, dst); e != Error::None) return {0, e};
     return {content_size, Error::None};
 }
 

@@ -223,6 +223,22 @@ const DamageCase kDamage[] = {
     {"stored root", [](Bytes b) { b[b.size() - 1] ^= 1; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
 };
 
+// Stored chunks decode whatever their bytes: only the trailers tell.
+TEST(DeviceDecode, DamageOnlyATrailerCanTellFails) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        const Bytes content = randomContent(30000);
+        for (const FrameSpec& spec : {FrameSpec{.checksum = true}, FrameSpec{.merkle = true},
+                                      FrameSpec{.checksum = true, .merkle = true}}) {
+            Bytes frame = frameOf(content, spec);
+            frame[frame.size() / 2] ^= 0x21;
+            EXPECT_EQ(road.decode(frame, content.size()).status, KVN_STATUS_CORRUPT_FRAME)
+                << spec.checksum << spec.merkle;
+        }
+    });
+}
+
 TEST(DeviceDecode, DamagedInputFailsWithinTheCapacity) {
     inChildProcess([] {
         readyOps();
