@@ -180,6 +180,21 @@ TEST(DeviceDecode, EqualsTheInputAndTheHostRoad) {
     });
 }
 
+// Many small frames (more than 64, where a walk of one frame per round would
+// stop early): every frame is decoded, never a short or empty success.
+TEST(DeviceDecode, ManyFramesAreAllDecoded) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        const Bytes content = textOf(70 * 700);
+        const Bytes src = framesOf(content, std::vector<FrameSpec>(70, FrameSpec{.level = 3}));
+        const Decoded d = road.decode(src, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_EQ(d.size, content.size());
+        EXPECT_TRUE(d.bytes == content);
+    });
+}
+
 // A byte-plane frame without its inverse would come back plane-major: the
 // same length, other bytes.
 TEST(DeviceDecode, BytePlaneFramesComeBackElementMajor) {
