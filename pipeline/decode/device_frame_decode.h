@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
+#include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/host_frame_decode.h"
 #include "pipeline/device/device_ops.h"
 
@@ -23,5 +24,17 @@ inline constexpr uint64_t kMaxDeviceFrameContent = 0xFFFF0000u;
 // BadMode for a frame this road does not take (a WRT frame among them).
 FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, uint32_t frame_len,
                               DeviceBufferHandle dst, uint32_t content_size);
+
+// The pieces the whole-input road shares with it:
+// the decoder's own stream, made on first use;
+Error ensureOwnStream(DecoderState& decoder);
+// the frame's dictionary uploaded (UnknownDictionary when it has none such);
+Error useFrameDictionary(DecoderState& decoder, const FrameHeader& header);
+// the walk's status and decoded total, read once the stream drained;
+Error judgeWalk(const DecoderState& decoder, uint64_t decoded);
+// the batch over the walk's descriptors and the payload slot, decoded in
+// place into `out`, with the first frame's level and dictionary.
+DecodeBatch deviceWalkBatch(const DecoderState& decoder, const FrameHeader& first, uint64_t chunk_bound,
+                            uint64_t payload_len, DeviceBufferHandle out, uint64_t out_len);
 
 }  // namespace kvn
