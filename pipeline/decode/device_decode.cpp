@@ -1,6 +1,7 @@
 #include "pipeline/decode/device_decode.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/format/byte_order.h"
 #include "core/format/frame_header.h"
@@ -9,7 +10,9 @@
 #include "core/handle/handle.h"
 #include "core/timing/last_timings.h"
 #include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/device_frame_checks.h"
 #include "pipeline/decode/device_frame_decode.h"
+#include "pipeline/decode/device_mega.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -22,8 +25,9 @@ constexpr uint64_t kMaxDecodedTotal = (uint64_t{1} << 31) - 1;
 // One frame of the input as the host sees it from its first bytes.
 struct DeviceFrame {
     FrameHeader header;
+    uint64_t offset;
     uint64_t length;  // L: header, the block, end mark, chunk-size table, trailers
-    bool ends_input;  // bytes after a decoded frame that do not start one
+    bool ends_input;  // bytes after a frame that do not start one
 };
 
 Error readAt(DeviceBufferHandle src, uint64_t at, void* out, uint64_t bytes) {
@@ -72,21 +76,22 @@ Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFram
     }
     if (length > remaining) return Error::BadFrame;
     frame->header = header;
+    frame->offset = b;
     frame->length = length;
     return Error::None;
 }
 
 // A frame after the first: copied to offset 0 of the frame-in slot, decoded
 // into the frame-out slot and copied on to its place in the destination.
-FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decoder, uint64_t b,
-                             const DeviceFrame& frame, uint64_t produced) {
+FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decoder, const DeviceFrame& frame,
+                             uint64_t produced) {
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memcpyDtoDSrcOffsetAsync || !ops.memcpyDtoDDstOffsetAsync) return {0, Error::BackendNotAvailable};
     const uint64_t content = frame.header.content_size;
     if (Error e = ensureDeviceSlot(decoder, kFrameIn, frame.length); e != Error::None) return {0, e};
     if (Error e = ensureDeviceSlot(decoder, kFrameOut, content); e != Error::None) return {0, e};
-    if (ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kFrameIn), job.dev_src, b, frame.length, decoder.stream) !=
-        Error::None)
+    if (ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kFrameIn), job.dev_src, frame.offset, frame.length,
+                                     decoder.stream) != Error::None)
         return {0, Error::CopyFailed};
     // The frame decode reads the header from the copy outside the stream.
     if (decoder.stream != 0 && checkSync(ops.streamSynchronize(decoder.stream)) != Error::None)
@@ -100,10 +105,12 @@ FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decod
     return decoded;
 }
 
-Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, uint64_t* produced_out) {
+// Every frame of the input, checked against the capacity before any is
+// decoded.
+Error listFrames(const DeviceDecompressJob& job, std::vector<DeviceFrame>* frames) {
     if (!gpuOps().memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
     uint64_t b = 0;
-    uint64_t produced = 0;
+    uint64_t total = 0;
     while (b < job.src_len) {
         DeviceFrame frame{};
         KVN_TRY(readFrame(job.dev_src, job.src_len, b, &frame));
@@ -111,19 +118,57 @@ Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, uin
         const uint64_t content = frame.header.content_size;
         if (content > kMaxDeviceFrameContent) return Error::BadMode;
         // 64-bit sums: no capacity or total wraps.
-        if (produced + content > job.dst_cap) return Error::BadFrame;
-        if (produced + content > kMaxDecodedTotal) return Error::BadMode;
+        total += content;
+        if (total > job.dst_cap) return Error::BadFrame;
+        if (total > kMaxDecodedTotal) return Error::BadMode;
+        frames->push_back(frame);
+        b += frame.length;
+    }
+    return Error::None;
+}
+
+Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, const std::vector<DeviceFrame>& frames,
+                      uint64_t* produced_out) {
+    uint64_t produced = 0;
+    for (const DeviceFrame& frame : frames) {
+        const uint64_t content = frame.header.content_size;
         if (content > 0) {
             const FrameResult decoded =
-                b == 0 ? decodeDeviceFrame(decoder, job.dev_src, uint32_t(frame.length), job.dev_dst, uint32_t(content))
-                       : decodeLaterFrame(job, decoder, b, frame, produced);
+                frame.offset == 0
+                    ? decodeDeviceFrame(decoder, job.dev_src, uint32_t(frame.length), job.dev_dst, uint32_t(content))
+                    : decodeLaterFrame(job, decoder, frame, produced);
             KVN_TRY(decoded.error);
         }
         produced += content;
-        b += frame.length;
     }
     *produced_out = produced;
     return Error::None;
+}
+
+// The frames' shapes when the whole-input road suits them.
+bool megaShapes(const DeviceDecompressJob& job, const std::vector<DeviceFrame>& frames,
+                std::vector<FrameShape>* shapes) {
+    if (frames.size() < 2 || frames.front().header.level_code < 3) return false;
+    for (const DeviceFrame& frame : frames) {
+        FrameShape shape{};
+        if (readShape(job.dev_src, frame.offset, uint32_t(frame.length), &shape) != Error::None) return false;
+        shapes->push_back(shape);
+    }
+    return megaSuits(*shapes);
+}
+
+Error decodeInput(const DeviceDecompressJob& job, DecoderState& decoder, uint64_t* produced) {
+    std::vector<DeviceFrame> frames;
+    KVN_TRY(listFrames(job, &frames));
+    std::vector<FrameShape> shapes;
+    if (megaShapes(job, frames, &shapes)) {
+        const MegaResult mega = decodeMega(job, decoder, shapes);
+        if (mega.taken) {
+            *produced = mega.bytes;
+            return mega.error;
+        }
+    }
+    return decodeFrameLoop(job, decoder, frames, produced);
 }
 
 }  // namespace
@@ -144,7 +189,7 @@ void decodeDeviceFrames(DeviceDecompressJob* job) {
     // caller queued before the call (the upload of the input) must be done.
     Error error = job->stream != 0 && ops.streamSynchronize ? checkSync(ops.streamSynchronize(job->stream))
                                                             : Error::None;
-    if (error == Error::None) error = decodeFrameLoop(*job, decoder, &produced);
+    if (error == Error::None) error = decodeInput(*job, decoder, &produced);
     job->result = error == Error::None ? int32_t(produced) : deviceStatusFromError(error, &job->fallback);
     decoder.record_timings = false;
     decoder.stream = 0;

@@ -54,24 +54,15 @@ Error decodeOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBuffe
     return queueMerkle(decoder, shape, frame, dst);
 }
 
-// Takes the decoder's own stream under the GPU work lock when the call
-// brought none, and gives both back on every exit.
-class FrameStream {
-public:
-    explicit FrameStream(DecoderState& decoder) : decoder_(decoder), own_(decoder.stream == 0), lock_(own_) {
-        if (own_) decoder_.stream = decoder_.own_stream;
-    }
-    ~FrameStream() {
-        if (own_) decoder_.stream = 0;
-    }
-
-private:
-    DecoderState& decoder_;
-    bool own_;
-    OwnStreamWorkLock lock_;
-};
-
 }  // namespace
+
+FrameStream::FrameStream(DecoderState& decoder) : decoder_(decoder), own_(decoder.stream == 0), lock_(own_) {
+    if (own_) decoder_.stream = decoder_.own_stream;
+}
+
+FrameStream::~FrameStream() {
+    if (own_) decoder_.stream = 0;
+}
 
 Error ensureOwnStream(DecoderState& decoder) {
     if (decoder.own_stream_created) return Error::None;

@@ -11,6 +11,7 @@
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/host_frame_decode.h"
 #include "pipeline/device/device_ops.h"
+#include "pipeline/device/gpu_work_lock.h"
 
 namespace kvn {
 
@@ -28,6 +29,20 @@ FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, u
 // The pieces the whole-input road shares with it:
 // the decoder's own stream, made on first use;
 Error ensureOwnStream(DecoderState& decoder);
+// for a scope, the decoder's own stream under the GPU work lock when the
+// call brought no stream (made first by ensureOwnStream);
+class FrameStream {
+public:
+    explicit FrameStream(DecoderState& decoder);
+    ~FrameStream();
+    FrameStream(const FrameStream&) = delete;
+    FrameStream& operator=(const FrameStream&) = delete;
+
+private:
+    DecoderState& decoder_;
+    bool own_;
+    OwnStreamWorkLock lock_;
+};
 // the frame's dictionary uploaded (UnknownDictionary when it has none such);
 Error useFrameDictionary(DecoderState& decoder, const FrameHeader& header);
 // the walk's status and decoded total, read once the stream drained;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <limits>
 
 #include "core/dict/builtin_dictionary.h"
@@ -85,16 +86,26 @@ public:
     }
 
     // kvnDecompress_vk from and to registered device buffers.
-    Decoded decode(const Bytes& src, uint64_t cap) {
+    Decoded decode(const Bytes& src, uint64_t cap, bool timings = false) {
         const uint64_t in = upload(src);
         const uint64_t out = guardedDestination(cap);
         EXPECT_EQ(kvnRegisterBuffer_vk(handle_, 0, in, 1), KVN_STATUS_SUCCESS);
         EXPECT_EQ(kvnRegisterBuffer_vk(handle_, 0, out, 1), KVN_STATUS_SUCCESS);
         DecompressOpts opts{};
+        opts.record_timings = timings ? 1 : 0;
         const int32_t result = kvnDecompress_vk(handle_, in, src.size(), out, cap, &opts);
         kvnUnregisterBuffer_vk(handle_, in);
         kvnUnregisterBuffer_vk(handle_, out);
         return read(out, cap, result);
+    }
+
+    // Whether the last call's timings name `label`.
+    bool timed(const char* label) {
+        TimingEntry entries[256];
+        const uint64_t n = kvnGetLastTimings_vk(handle_, entries, 256);
+        for (uint64_t i = 0; i < std::min<uint64_t>(n, 256); ++i)
+            if (std::string(entries[i].label) == label) return true;
+        return false;
     }
 
 private:
@@ -192,6 +203,83 @@ TEST(DeviceDecode, ManyFramesAreAllDecoded) {
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
         EXPECT_EQ(d.size, content.size());
         EXPECT_TRUE(d.bytes == content);
+    });
+}
+
+// Several frames at level 3 and up go through one walk of the whole input
+// and one decode batch; every frame's prefixes and trailers are still judged.
+const GoodCase kWholeInputCases[] = {
+    {"three_level3_frames_trailers", [] { return textOf(3 * 16384); },
+     std::vector<FrameSpec>(3, FrameSpec{.level = 3, .checksum = true, .merkle = true})},
+    {"level4_tables_small_chunks", [] { return textOf(2 * 20480); },
+     std::vector<FrameSpec>(2, FrameSpec{.level = 4, .sc = 1.0f / 64, .merkle = true, .table = true})},
+    {"dictionary", [] { return textOf(2 * 8192); }, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .dict = 1})},
+    {"seventy_frames", [] { return textOf(70 * 1024); }, std::vector<FrameSpec>(70, FrameSpec{.level = 3})},
+    {"stored_chunks", [] { return randomContent(2 * 8192); },
+     std::vector<FrameSpec>(2, FrameSpec{.level = 3, .checksum = true})},
+};
+
+TEST(DeviceDecode, SeveralFramesAtLevel3UpTakeTheWholeInputWalk) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        for (const GoodCase& c : kWholeInputCases) {
+            SCOPED_TRACE(c.name);
+            const Bytes content = c.content();
+            const Decoded d = road.decode(framesOf(content, c.frames), content.size(), true);
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+            EXPECT_TRUE(d.bytes == content);
+            EXPECT_TRUE(d.guard_intact);
+            EXPECT_TRUE(road.timed("kvnMegaWalkKernel"));
+        }
+    });
+}
+
+// Inputs one batch cannot decode faithfully go frame by frame.
+const GoodCase kFrameByFrameCases[] = {
+    {"later_frame_byte_planes", [] { return records(2 * 8192); },
+     {{.level = 3}, {.level = 3, .merkle = true, .stride = 4}}},
+    {"later_frame_other_dictionary", [] { return textOf(2 * 8192); }, {{.level = 3, .dict = 1}, {.level = 3, .dict = 2}}},
+    {"later_frame_without_dictionary", [] { return textOf(2 * 8192); }, {{.level = 3, .dict = 1}, {.level = 3}}},
+    {"later_frame_level1", [] { return textOf(2 * 8192); }, {{.level = 3}, {.level = 1}}},
+    {"frame_output_off_alignment", [] { return textOf(2 * 5001); }, {{.level = 3}, {.level = 3}}},
+};
+
+TEST(DeviceDecode, FramesOneBatchCannotTakeGoFrameByFrame) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        for (const GoodCase& c : kFrameByFrameCases) {
+            SCOPED_TRACE(c.name);
+            const Bytes content = c.content();
+            const Decoded d = road.decode(framesOf(content, c.frames), content.size(), true);
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+            EXPECT_TRUE(d.bytes == content);
+            EXPECT_FALSE(road.timed("kvnMegaWalkKernel"));
+            EXPECT_TRUE(road.timed("kvnWalkFrameKernel") || road.timed("kvnWalkFrameTableKernel"));
+        }
+    });
+}
+
+// Damage in a later frame of the whole-input walk fails through that
+// frame's own trailer, and a capacity short of the total fails before any
+// work.
+TEST(DeviceDecode, WholeInputWalkJudgesEveryFrame) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        const Bytes content = randomContent(2 * 8192);
+        for (const FrameSpec& spec : {FrameSpec{.level = 3, .checksum = true}, FrameSpec{.level = 3, .merkle = true}}) {
+            Bytes src = framesOf(content, {spec, spec});
+            const Decoded good = road.decode(src, content.size(), true);
+            ASSERT_EQ(good.status, KVN_STATUS_SUCCESS);
+            ASSERT_TRUE(road.timed("kvnMegaWalkKernel"));
+            EXPECT_EQ(road.decode(src, content.size() - 1).status, KVN_STATUS_CORRUPT_FRAME);
+            src[src.size() - 100] ^= 0x44;
+            const Decoded bad = road.decode(src, content.size(), true);
+            EXPECT_EQ(bad.status, KVN_STATUS_CORRUPT_FRAME) << spec.checksum << spec.merkle;
+            EXPECT_TRUE(road.timed("kvnMegaWalkKernel"));
+        }
     });
 }
 
