@@ -8,7 +8,7 @@
 #include "core/format/frame_walk.h"
 #include "core/format/size_math.h"
 #include "core/handle/handle.h"
-#include "core/timing/last_timings.h"
+#include "pipeline/decode/decoder_job.h"
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/device_frame_checks.h"
 #include "pipeline/decode/device_frame_decode.h"
@@ -174,25 +174,24 @@ Error decodeInput(const DeviceDecompressJob& job, DecoderState& decoder, uint64_
 }  // namespace
 
 void decodeDeviceFrames(DeviceDecompressJob* job) {
-    const GpuOpsTable& ops = gpuOps();
-    if (!ensureDevice() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != Error::None) {
+    if (!deviceCurrent()) {
         job->result = statusFromError(Error::BackendNotAvailable);
         return;
     }
-    KvnHandle& handle = *job->handle;
-    DecoderState& decoder = handle.decoder;
-    const TimedJob timed(handle, JobSide::Decoder);
-    decoder.record_timings = job->opts.record_timings != 0;
-    decoder.stream = job->stream;
+    const GpuOpsTable& ops = gpuOps();
+    DecoderState& decoder = job->handle->decoder;
     uint64_t produced = 0;
-    // The host reads the frames' first bytes outside the stream: what the
-    // caller queued before the call (the upload of the input) must be done.
-    Error error = job->stream != 0 && ops.streamSynchronize ? checkSync(ops.streamSynchronize(job->stream))
-                                                            : Error::None;
-    if (error == Error::None) error = decodeInput(*job, decoder, &produced);
+    Error error = Error::None;
+    {
+        const DecoderJobScope scope(*job->handle, job->opts);
+        decoder.stream = job->stream;
+        // The host reads the frames' first bytes outside the stream: what the
+        // caller queued before the call (the upload of the input) must be done.
+        if (job->stream != 0 && ops.streamSynchronize) error = checkSync(ops.streamSynchronize(job->stream));
+        if (error == Error::None) error = decodeInput(*job, decoder, &produced);
+        decoder.stream = 0;
+    }
     job->result = error == Error::None ? int32_t(produced) : deviceStatusFromError(error, &job->fallback);
-    decoder.record_timings = false;
-    decoder.stream = 0;
 }
 
 }  // namespace kvn
