@@ -29,6 +29,29 @@
 #define KVN_FRAME_PREFIX_BYTES 8u
 #define KVN_CHUNK_PREFIX_BYTES 8u
 
+// ---- Frame-walk status (the status cell; 0 is success) ---------------------
+#define KVN_WALK_OK 0u
+#define KVN_WALK_BAD_MAGIC 1u
+#define KVN_WALK_BAD_VERSION 2u
+#define KVN_WALK_BAD_CODEC 3u
+// A header field the host reader refuses too: the chunk fraction (not
+// finite, not above 0, above 65536, below one byte), the block size code,
+// the byte-plane stride, or a negative content size.
+#define KVN_WALK_BAD_HEADER_FIELD 4u
+// BLOCK_SKIP, or the long chunk size header.
+#define KVN_WALK_UNSUPPORTED 5u
+#define KVN_WALK_RAW_SIZE_MISSING 6u
+#define KVN_WALK_BAD_CHUNK_HEADER 7u
+#define KVN_WALK_BAD_CHUNK_VERSION 8u
+#define KVN_WALK_SIZE_HEADER_SHORT 9u
+#define KVN_WALK_BAD_CHUNK_MODE 10u
+// More descriptors than the capacity, or a walk that ran out of its step budget.
+#define KVN_WALK_TOO_MANY_CHUNKS 11u
+#define KVN_WALK_TRUNCATED 12u
+#define KVN_WALK_SECOND_BLOCK 13u
+#define KVN_WALK_TABLE_MISMATCH 14u
+#define KVN_WALK_TOO_LARGE 15u
+
 // ---- Frame container (walked on the device) -------------------------------
 #define KVN_FRAME_MAGIC 0x4B564E31u
 #define KVN_FRAME_VERSION 2u
@@ -38,7 +61,15 @@
 #define KVN_FRAME_OFF_VERSION 4u
 #define KVN_FRAME_OFF_FLAGS 5u
 #define KVN_FRAME_OFF_CODEC 6u
+#define KVN_FRAME_OFF_BLOCK_SIZE_CODE 8u
 #define KVN_FRAME_OFF_SC_GROUP_SIZE 9u
+#define KVN_FRAME_OFF_BYTE_PLANE 13u
+// Largest block size code (block size 1 << (16 + code)).
+#define KVN_FRAME_MAX_BLOCK_SIZE_CODE 6u
+// Bit s set for each byte-plane stride s below 32 (2, 3, 4, 6, 8, 12, 16,
+// 24, 28); 32 is the tenth.
+#define KVN_BYTE_PLANE_STRIDE_BITS 0x1101115Cu
+#define KVN_BYTE_PLANE_MAX_STRIDE 32u
 #define KVN_FRAME_CONTENT_SIZE 0x01u
 #define KVN_FRAME_CHECKSUM 0x02u
 #define KVN_FRAME_DICT_ID 0x08u

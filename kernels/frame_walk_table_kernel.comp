@@ -20,7 +20,7 @@ KVN_CONST u32 kMetaRaw = 3u;
 KVN_CONST u32 kMetaChunkSize = 4u;
 KVN_CONST u32 kMetaRecordsLen = 5u;     // payload length minus the chunk-prefix area
 KVN_CONST u32 kMetaFault = 6u;          // a thread raised a status
-KVN_CONST u32 kWalkTableMismatch = 14u;
+KVN_CONST u32 kWalkTableMismatch = KVN_WALK_TABLE_MISMATCH;
 
 #include "kernels/frame_walk_bindings.h"
 

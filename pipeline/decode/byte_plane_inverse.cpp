@@ -3,8 +3,17 @@
 #include <cstring>
 
 #include "core/platform/platform.h"
+#include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/kernel_call.h"
 
 namespace kvn {
+namespace {
+
+// One thread per byte in groups of 256, and at most this many groups per dispatch.
+constexpr uint64_t kInterleaveGroup = 256;
+constexpr uint64_t kMaxInterleaveGroups = 65535;
+
+}  // namespace
 
 Error bytePlaneInverseCpu(uint8_t* bytes, uint64_t n, uint8_t stride, uint64_t block) {
     if (n == 0) return Error::None;
@@ -23,6 +32,18 @@ Error bytePlaneInverseCpu(uint8_t* bytes, uint64_t n, uint8_t stride, uint64_t b
     }
     freePages(planes, n);
     return Error::None;
+}
+
+Error bytePlaneInverseGpu(DecoderState& decoder, DeviceBufferHandle planes, DeviceBufferHandle elements, uint64_t n,
+                          uint8_t stride, uint64_t block, StreamHandle stream) {
+    if (n == 0) return Error::None;
+    const std::optional<KernelHandle> interleave = getKernelHandle(&DecodeKernelHandles::byte_plane_interleave_fn);
+    if (!interleave) return Error::KernelMissing;
+    const uint64_t groups = (n + kInterleaveGroup - 1) / kInterleaveGroup;
+    if (groups > kMaxInterleaveGroups || block > UINT32_MAX) return Error::BadMode;
+    KernelCall call(*interleave, uint32_t(groups));
+    call.buffer(planes).buffer(elements).word(uint32_t(n)).word(stride).word(uint32_t(block));
+    return call.launch(decoder, stream, "kvnBytePlaneInterleaveKernel");
 }
 
 }  // namespace kvn

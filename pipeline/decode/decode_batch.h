@@ -81,6 +81,11 @@ enum DecodeSlot : uint32_t {
     kWrtMeta,         // segment and word tables of the GPU inverse
     kWindowCounts,    // the chunk count of each window of a windowed batch
     kWindowOffsets,   // each window's slot starts, from its first slot
+    kWalkDescs,       // descriptors a device frame walk wrote
+    kWalkMeta,        // the walk's six result cells
+    kLeapControl,     // the leap walk's control block
+    kFrameIn,         // a later frame of device input, copied to offset 0
+    kFrameOut,        // its decoded bytes (or a frame's planes) before they reach the caller
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);

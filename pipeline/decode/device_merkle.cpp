@@ -50,7 +50,8 @@ bool fusedLeavesFit(const DecodeBatch& batch) {
 }
 
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
-                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed) {
+                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
+                         uint64_t output_off) {
     const std::optional<KernelHandle> seg_hash = getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
     const std::optional<KernelHandle> combine = getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
     if (batch.merkle_leaves == 0 || !seg_hash || !combine) return Error::None;
@@ -74,7 +75,7 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
         // The batch's chunks start at out_off; the caller arms the pass only
         // where that offset can be bound.
         KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
-        call.buffer(output, batch.out_off).buffer(buffers.payload_buf);
+        call.buffer(output, output_off + batch.out_off).buffer(buffers.payload_buf);
         call.wide(table_at).word(uint32_t(block_chunks)).word(batch.merkle_chunk_size).wide(batch.out_len);
         KVN_TRY(call.launch(decoder, stream));
     }
@@ -82,7 +83,7 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
 
     // The prefixes are restored above: the leaves hash the output as it stands.
     KernelCall hash(*seg_hash, leaves);
-    hash.buffer(output).buffer(slotHandle(decoder, kSegHashes));
+    hash.buffer(output, output_off).buffer(slotHandle(decoder, kSegHashes));
     hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
     KVN_TRY(hash.launch(decoder, stream));
     KVN_TRY(computeBarrier(stream));

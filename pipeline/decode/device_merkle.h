@@ -12,8 +12,11 @@ namespace kvn {
 // batch's bytes: the leaves are taken at frame offsets whatever block the
 // batch is. Nothing when the kernels are not built. With `leaves_hashed` the
 // LZ stage already wrote the leaves (fusedLeavesFit): only the verdict runs.
+// The frame starts at byte output_off of `output` (a binding offset the
+// device accepts).
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
-                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed);
+                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
+                         uint64_t output_off = 0);
 
 // Whether leaves hashed by the LZ kernel as it decodes (each chunk's whole
 // words from its start, weighted by their offset in the output) are this

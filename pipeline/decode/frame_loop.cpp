@@ -7,6 +7,7 @@
 #include "core/format/frame_walk.h"
 #include "core/handle/handle.h"
 #include "core/timing/last_timings.h"
+#include "pipeline/decode/decoder_job.h"
 #include "pipeline/decode/frame_decode.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/device_ops.h"
@@ -84,20 +85,18 @@ Error decodeFrames(DecompressJob& job, DecoderState& decoder, uint64_t* produced
 void injectChecksumFaults(uint32_t count) { g_checksum_faults.store(count); }
 
 void decodeFramesWorker(DecompressJob* job) {
-    const GpuOpsTable& ops = gpuOps();
-    if (!ensureDevice() || !ops.ctxSetCurrent || ops.ctxSetCurrent(nullptr) != Error::None) {
+    if (!deviceCurrent()) {
         job->result = statusFromError(Error::BackendNotAvailable);
         return;
     }
-    KvnHandle& handle = *job->handle;
-    DecoderState& decoder = handle.decoder;
-    const TimedJob timed(handle, JobSide::Decoder);
-    decoder.record_timings = job->opts.record_timings != 0;
-    releaseImports(*job);
     uint64_t produced = 0;
-    const Error error = decodeFrames(*job, decoder, &produced);
+    Error error = Error::None;
+    {
+        const DecoderJobScope scope(*job->handle, job->opts);
+        releaseImports(*job);
+        error = decodeFrames(*job, job->handle->decoder, &produced);
+    }
     job->result = error == Error::None ? int32_t(produced) : statusFromError(error);
-    decoder.record_timings = false;
     releaseImports(*job);
 }
 

@@ -1,6 +1,7 @@
 // The Vulkan library's side of the shared interface code.
 #include "core/interface/backend.h"
 #include "pipeline/device/core_device_ops.h"
+#include "pipeline/decode/device_decode.h"
 #include "pipeline/decode/frame_loop.h"
 #include "pipeline/encode/compress_job.h"
 #include "vulkan/device/encode_pipelines.h"
@@ -17,8 +18,7 @@ CoreDeviceOps vulkanDeviceOps() { return coreDeviceOpsFrom(gpuOps()); }
 
 }  // namespace
 
-// The job bodies; an empty slot (the device-input road, for now) makes its
-// jobs report a device failure.
+// The job bodies.
 Backend& backend() {
     static Backend vulkan_backend{
         .bringUp = bringUpVulkan,
@@ -26,6 +26,7 @@ Backend& backend() {
         .joinHandleJobs = joinFamilyJobs,
         .runCompressJob = runCompressJob,
         .runDecodeJob = decodeFramesWorker,
+        .runDeviceDecodeJob = decodeDeviceFrames,
     };
     return vulkan_backend;
 }

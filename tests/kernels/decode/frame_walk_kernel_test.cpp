@@ -4,6 +4,8 @@
 // bytes; every fault it reports is one the host readers report too, or one of
 // the device walk's narrower rules; and no fault writes outside its buffers.
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -303,6 +305,14 @@ std::vector<uint8_t> wrtFrame(uint32_t len, uint32_t present) {
     return bytes;
 }
 
+std::vector<uint8_t> smallFrame() { return frameOf(machineText(1000), 1, 0.25f, {}); }
+std::vector<uint8_t> withF32(std::vector<uint8_t> bytes, size_t at, float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, 4);
+    for (int i = 0; i < 4; ++i) bytes.at(at + i) = uint8_t(bits >> (8 * i));
+    return bytes;
+}
+
 struct FaultCase {
     const char* name;
     std::function<std::vector<uint8_t>()> bytes;
@@ -324,6 +334,19 @@ const FaultCase kFaults[] = {
     {"codec_3", [] { return withByte(frameOf(machineText(1000), 1, 0.25f, {}), 6, 3); }, 3, HostView::HeaderError},
     {"codec_0", [] { return withByte(frameOf(machineText(1000), 1, 0.25f, {}), 6, 0); }, 3, HostView::Narrower},
     {"codec_2", [] { return withByte(frameOf(machineText(1000), 1, 0.25f, {}), 6, 2); }, 3, HostView::Narrower},
+    // Header fields the host reader refuses are refused on the device too
+    // (a chunk fraction of 0 once walked as 65536-byte chunks).
+    {"chunk_fraction_0", [] { return withF32(smallFrame(), 9, 0.0f); }, 4, HostView::HeaderError},
+    {"chunk_fraction_minus_0", [] { return withF32(smallFrame(), 9, -0.0f); }, 4, HostView::HeaderError},
+    {"chunk_fraction_nan", [] { return withF32(smallFrame(), 9, std::nanf("")); }, 4, HostView::HeaderError},
+    {"chunk_fraction_negative", [] { return withF32(smallFrame(), 9, -0.25f); }, 4, HostView::HeaderError},
+    {"chunk_fraction_infinite", [] { return withF32(smallFrame(), 9, INFINITY); }, 4, HostView::HeaderError},
+    {"chunk_fraction_above_65536", [] { return withF32(smallFrame(), 9, 65537.0f); }, 4, HostView::HeaderError},
+    {"chunk_fraction_below_a_byte", [] { return withF32(smallFrame(), 9, 1.0f / 524288); }, 4,
+     HostView::HeaderError},
+    {"block_size_code_7", [] { return withByte(smallFrame(), 8, 7); }, 4, HostView::HeaderError},
+    {"byte_plane_stride_5", [] { return withByte(smallFrame(), 13, 5); }, 4, HostView::HeaderError},
+    {"negative_content_size", [] { return withByte(smallFrame(), 21, 0x80); }, 4, HostView::HeaderError},
     {"content_size_cut", [] {
          Bytes bytes = frameHeaderBytes({});
          bytes.resize(18);

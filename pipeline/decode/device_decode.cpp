@@ -1,0 +1,197 @@
+#include "pipeline/decode/device_decode.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/format/byte_order.h"
+#include "core/format/frame_header.h"
+#include "core/format/frame_walk.h"
+#include "core/format/size_math.h"
+#include "core/handle/handle.h"
+#include "pipeline/decode/decoder_job.h"
+#include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/device_frame_checks.h"
+#include "pipeline/decode/device_frame_decode.h"
+#include "pipeline/decode/device_mega.h"
+#include "pipeline/device/backend_hooks.h"
+
+namespace kvn {
+namespace {
+
+constexpr uint64_t kHeadBytes = 64;
+// A job result is a signed 32-bit count: larger totals cannot be reported.
+constexpr uint64_t kMaxDecodedTotal = (uint64_t{1} << 31) - 1;
+
+// One frame of the input as the host sees it from its first bytes.
+struct DeviceFrame {
+    FrameHeader header;
+    uint64_t offset;
+    uint64_t length;  // L: header, the block, end mark, chunk-size table, trailers
+    bool ends_input;  // bytes after a frame that do not start one
+};
+
+Error readAt(DeviceBufferHandle src, uint64_t at, void* out, uint64_t bytes) {
+    return gpuOps().memcpyDtoHSrcOffset(out, src, bytes, at) == Error::None ? Error::None : Error::CopyFailed;
+}
+
+// The frame at offset b of src_len input bytes. Frames hold one block (the
+// writer makes no others): its payload length gives the frame's length.
+Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFrame* frame) {
+    const uint64_t remaining = src_len - b;
+    uint8_t head[kHeadBytes] = {};
+    const uint64_t got = std::min(remaining, kHeadBytes);
+    if (remaining >= kFrameFixedHeaderSize) KVN_TRY(readAt(src, b, head, got));
+    if (remaining < kFrameFixedHeaderSize || loadLe32(head) != kFrameMagic) {
+        if (b == 0) return Error::BadFrame;
+        frame->ends_input = true;
+        return Error::None;
+    }
+    const FrameHeader header = parseFrameHeader(head, got);
+    if (header.error != Error::None) return Error::BadFrame;
+    // The inverse transform runs on the host road.
+    if (header.flags & kFrameWrtSection) return Error::BadMode;
+    if (!header.has_content_size) return Error::BadMode;
+    const uint64_t at = header.header_length;
+    if (at + kEndMarkSize > remaining) return Error::BadFrame;
+    uint8_t word_bytes[kBlockHeaderSize] = {};
+    const uint64_t word_len = std::min<uint64_t>(kBlockHeaderSize, remaining - at);
+    if (at + word_len <= got) {
+        std::copy(head + at, head + at + word_len, word_bytes);
+    } else {
+        KVN_TRY(readAt(src, b + at, word_bytes, word_len));
+    }
+    const uint64_t chunk = frameChunkSize(header.sc_group_size);
+    const uint64_t table = header.has_chunk_table ? 3 * ceilDiv(header.content_size, chunk) : 0;
+    const uint64_t trailers = 4 * uint64_t(header.has_checksum) + 4 * uint64_t(header.has_merkle_root);
+    uint64_t length = 0;
+    if (loadLe32(word_bytes) == 0) {
+        // An end mark at once: a frame of no content.
+        if (header.content_size != 0) return Error::BadFrame;
+        length = at + kEndMarkSize + table + trailers;
+    } else {
+        if (word_len < kBlockHeaderSize) return Error::BadFrame;
+        const BlockHeader block = readBlockHeader(word_bytes);
+        if (block.payload_length == 0 && !block.skip) return Error::BadFrame;
+        length = at + kBlockHeaderSize + block.payload_length + kEndMarkSize + table + trailers;
+    }
+    if (length > remaining) return Error::BadFrame;
+    frame->header = header;
+    frame->offset = b;
+    frame->length = length;
+    return Error::None;
+}
+
+// A frame after the first: copied to offset 0 of the frame-in slot, decoded
+// into the frame-out slot and copied on to its place in the destination.
+FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decoder, const DeviceFrame& frame,
+                             uint64_t produced) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoDSrcOffsetAsync || !ops.memcpyDtoDDstOffsetAsync) return {0, Error::BackendNotAvailable};
+    const uint64_t content = frame.header.content_size;
+    if (Error e = ensureDeviceSlot(decoder, kFrameIn, frame.length); e != Error::None) return {0, e};
+    if (Error e = ensureDeviceSlot(decoder, kFrameOut, content); e != Error::None) return {0, e};
+    if (ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kFrameIn), job.dev_src, frame.offset, frame.length,
+                                     decoder.stream) != Error::None)
+        return {0, Error::CopyFailed};
+    // The frame decode reads the header from the copy outside the stream.
+    if (decoder.stream != 0 && checkSync(ops.streamSynchronize(decoder.stream)) != Error::None)
+        return {0, Error::SyncFailed};
+    const FrameResult decoded = decodeDeviceFrame(decoder, slotHandle(decoder, kFrameIn), uint32_t(frame.length),
+                                                  slotHandle(decoder, kFrameOut), uint32_t(content));
+    if (decoded.error != Error::None) return decoded;
+    if (ops.memcpyDtoDDstOffsetAsync(job.dev_dst, slotHandle(decoder, kFrameOut), produced, decoded.bytes,
+                                     decoder.stream) != Error::None)
+        return {0, Error::CopyFailed};
+    return decoded;
+}
+
+// Every frame of the input, checked against the capacity before any is
+// decoded.
+Error listFrames(const DeviceDecompressJob& job, std::vector<DeviceFrame>* frames) {
+    if (!gpuOps().memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    uint64_t b = 0;
+    uint64_t total = 0;
+    while (b < job.src_len) {
+        DeviceFrame frame{};
+        KVN_TRY(readFrame(job.dev_src, job.src_len, b, &frame));
+        if (frame.ends_input) break;
+        const uint64_t content = frame.header.content_size;
+        if (content > kMaxDeviceFrameContent) return Error::BadMode;
+        // 64-bit sums: no capacity or total wraps.
+        total += content;
+        if (total > job.dst_cap) return Error::BadFrame;
+        if (total > kMaxDecodedTotal) return Error::BadMode;
+        frames->push_back(frame);
+        b += frame.length;
+    }
+    return Error::None;
+}
+
+Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, const std::vector<DeviceFrame>& frames,
+                      uint64_t* produced_out) {
+    uint64_t produced = 0;
+    for (const DeviceFrame& frame : frames) {
+        const uint64_t content = frame.header.content_size;
+        if (content > 0) {
+            const FrameResult decoded =
+                frame.offset == 0
+                    ? decodeDeviceFrame(decoder, job.dev_src, uint32_t(frame.length), job.dev_dst, uint32_t(content))
+                    : decodeLaterFrame(job, decoder, frame, produced);
+            KVN_TRY(decoded.error);
+        }
+        produced += content;
+    }
+    *produced_out = produced;
+    return Error::None;
+}
+
+// The frames' shapes when the whole-input road suits them.
+bool megaShapes(const DeviceDecompressJob& job, const std::vector<DeviceFrame>& frames,
+                std::vector<FrameShape>* shapes) {
+    if (frames.size() < 2 || frames.front().header.level_code < 3) return false;
+    for (const DeviceFrame& frame : frames) {
+        FrameShape shape{};
+        if (readShape(job.dev_src, frame.offset, uint32_t(frame.length), &shape) != Error::None) return false;
+        shapes->push_back(shape);
+    }
+    return megaSuits(*shapes);
+}
+
+Error decodeInput(const DeviceDecompressJob& job, DecoderState& decoder, uint64_t* produced) {
+    std::vector<DeviceFrame> frames;
+    KVN_TRY(listFrames(job, &frames));
+    std::vector<FrameShape> shapes;
+    if (megaShapes(job, frames, &shapes)) {
+        const MegaResult mega = decodeMega(job, decoder, shapes);
+        if (mega.taken) {
+            *produced = mega.bytes;
+            return mega.error;
+        }
+    }
+    return decodeFrameLoop(job, decoder, frames, produced);
+}
+
+}  // namespace
+
+void decodeDeviceFrames(DeviceDecompressJob* job) {
+    if (!deviceCurrent()) {
+        job->result = statusFromError(Error::BackendNotAvailable);
+        return;
+    }
+    const GpuOpsTable& ops = gpuOps();
+    DecoderState& decoder = job->handle->decoder;
+    uint64_t produced = 0;
+    Error error = Error::None;
+    {
+        const DecoderJobScope scope(*job->handle, job->opts);
+        decoder.stream = job->stream;
+        // The host reads the frames' first bytes outside the stream: what the
+        // caller queued before the call (the upload of the input) must be done.
+        if (job->stream != 0 && ops.streamSynchronize) error = checkSync(ops.streamSynchronize(job->stream));
+        if (error == Error::None) error = decodeInput(*job, decoder, &produced);
+        decoder.stream = 0;
+    }
+    job->result = error == Error::None ? int32_t(produced) : deviceStatusFromError(error, &job->fallback);
+}
+
+}  // namespace kvn

@@ -1,0 +1,127 @@
+#include "pipeline/decode/device_frame_checks.h"
+
+#include <algorithm>
+
+#include "core/format/byte_order.h"
+#include "core/format/frame_walk.h"
+#include "core/format/size_math.h"
+#include "core/integrity/xxh32.h"
+#include "core/platform/platform.h"
+#include "kernels/format_constants.h"
+#include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/device_merkle.h"
+#include "pipeline/decode/host_frame_decode.h"
+#include "pipeline/decode/kernel_call.h"
+
+namespace kvn {
+namespace {
+
+constexpr uint32_t kHeadBytes = 64;
+constexpr uint32_t kPrefixGroup = 128;
+constexpr uint64_t kPayloadSlack = 16;
+// The device leaf array and the verdict's passes grow with the leaf count.
+constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
+
+Error checkChecksum(const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
+    if (!shape.header.has_checksum) return Error::None;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    uint8_t stored[4] = {};
+    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, shape.frame_off + shape.frame_len - shape.trailers)));
+    const uint64_t n = shape.header.content_size;
+    uint8_t* bytes = static_cast<uint8_t*>(allocPages(n));
+    if (!bytes) return Error::OutOfMemory;
+    Error error = checkCopy(ops.memcpyDtoHSrcOffset(bytes, out, n, shape.out_off));
+    if (error == Error::None && xxh32(bytes, n) != loadLe32(stored)) error = Error::ChecksumMismatch;
+    freePages(bytes, n);
+    return error;
+}
+
+}  // namespace
+
+Error restorePrefixes(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle out) {
+    if (!shape.prefix_area) return Error::None;
+    const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
+    // Unrestored chunk starts would reach the caller as a success.
+    if (!prefix) return Error::KernelMissing;
+    const uint64_t area =
+        shape.payload_at + shape.payload_length - KVN_CHUNK_PREFIX_BYTES * (shape.chunks - 1);
+    KVN_TRY(computeBarrier(decoder.stream));
+    KernelCall call(*prefix, uint32_t((shape.chunks + kPrefixGroup - 1) / kPrefixGroup));
+    call.buffer(out, shape.out_off).buffer(slotHandle(decoder, kPayloadSlot));
+    call.wide(area).word(uint32_t(shape.chunks)).word(uint32_t(shape.chunk)).wide(shape.header.content_size);
+    return call.launch(decoder, decoder.stream, "kvnScPrefixApplyKernel");
+}
+
+Error queueMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
+    if (!shape.header.has_merkle_root) return Error::None;
+    if (!getKernelHandle(&DecodeKernelHandles::seg_hash_fn) || !getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) ||
+        !getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn) || shape.chunks > kMaxDeviceLeaves)
+        return Error::BadMode;
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    uint8_t stored[4] = {};
+    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, shape.frame_off + shape.frame_len - 4)));
+    int32_t* verdict = resetVerdictCell(decoder);
+    if (!verdict) return Error::OutOfMemory;
+    const DecodeBatch judged{.out_len = shape.header.content_size,
+                             .verdict_dst = verdict,
+                             .merkle_leaves = uint32_t(shape.chunks),
+                             .leaf_total = uint32_t(shape.chunks),
+                             .merkle_chunk_size = uint32_t(shape.chunk),
+                             .expected_root = loadLe32(stored),
+                             .last_batch = true};
+    KVN_TRY(computeBarrier(decoder.stream));
+    return launchDeviceMerkle(decoder, judged, BatchBuffers{}, decoder.stream, out, false, shape.out_off);
+}
+
+Error readShape(DeviceBufferHandle frame, uint64_t frame_off, uint32_t frame_len, FrameShape* shape) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
+    uint8_t head[kHeadBytes] = {};
+    const uint32_t got = std::min(frame_len, kHeadBytes);
+    if (ops.memcpyDtoHSrcOffset(head, frame, got, frame_off) != Error::None) return Error::CopyFailed;
+    const FrameHeader header = parseFrameHeader(head, got);
+    if (header.error != Error::None) return Error::BadFrame;
+    // The section would have to travel to the host for the inverse.
+    if (header.flags & kFrameWrtSection) return Error::BadMode;
+    if (!header.has_content_size) return Error::BadMode;
+    const uint64_t at = header.header_length;
+    if (frame_len < at + 13 || at + kBlockHeaderSize + KVN_CHUNK_HDR_BYTES > got) return Error::BadMode;
+    const BlockHeader block = readBlockHeader(head + at);
+    *shape = FrameShape{};
+    shape->header = header;
+    shape->frame_off = frame_off;
+    shape->frame_len = frame_len;
+    shape->chunk = frameChunkSize(header.sc_group_size);
+    if (shape->chunk == 0) return Error::BadFrame;
+    shape->chunks = ceilDiv(header.content_size, shape->chunk);
+    shape->payload_length = block.payload_length;
+    shape->prefix_area =
+        !block.stored && (head[at + kBlockHeaderSize] & KVN_CHUNK_HDR0_PREFIX_AREA) != 0 && shape->chunks > 1;
+    shape->trailers = 4 * (header.has_checksum ? 1 : 0) + 4 * (header.has_merkle_root ? 1 : 0);
+    const uint64_t table = header.has_chunk_table ? KVN_CHUNK_TABLE_ENTRY_BYTES * shape->chunks : 0;
+    // One block, its end mark, the table and the trailers make the frame.
+    if (uint64_t{frame_len} != at + kBlockHeaderSize + block.payload_length + kEndMarkSize + table + shape->trailers)
+        return Error::BadMode;
+    if (shape->prefix_area && KVN_CHUNK_PREFIX_BYTES * (shape->chunks - 1) >= block.payload_length)
+        return Error::BadFrame;
+    return Error::None;
+}
+
+Error stagePayload(DecoderState& decoder, DeviceBufferHandle src, uint64_t from, uint64_t len) {
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyDtoDSrcOffsetAsync) return Error::BackendNotAvailable;
+    KVN_TRY(ensureDeviceSlot(decoder, kPayloadSlot, len + kPayloadSlack));
+    return checkCopy(ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kPayloadSlot), src, from, len, decoder.stream));
+}
+
+Error judgeFrame(const DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
+                 DeviceBufferHandle out) {
+    if (shape.header.has_merkle_root && (!decoder.verdict_cell || *decoder.verdict_cell != kVerdictMatch))
+        return Error::ChecksumMismatch;
+    return checkChecksum(shape, frame, out);
+}
+
+}  // namespace kvn
