@@ -17,7 +17,6 @@ inline constexpr uint32_t kEncoderHostArrays = 10;
 
 struct EncoderState {
     // The running job; set at its start and cleared at its end.
-    StreamHandle stream = 0;
     DeviceBufferHandle dev_src = 0;
     uint64_t dev_src_offset = 0;  // where the running frame's input starts in dev_src
     DeviceBufferHandle dev_dst = 0;

@@ -84,13 +84,12 @@ void runCompressJob(CompressJob* job) {
         encoder.result_on_device = false;
     }
     encoder.record_timings = job->opts.record_timings != 0;
-    encoder.stream = job->stream;
 
     const EncodeParams params = encodeParamsFromOptions(job->opts);
     // The encode reads the source and writes the destination on the device
     // layer's own queue: what the caller queued on its stream before the
     // call (the writes of the source, say) completes first.
-    WrittenBytes out = callerStreamDone(encoder.stream);
+    WrittenBytes out = callerStreamDone(job->stream);
     if (out.error == Error::None)
         out = compressFrames(job->src_host, job->src_len, job->dst_host, job->dst_cap, params, encoder);
     if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
@@ -100,9 +99,7 @@ void runCompressJob(CompressJob* job) {
     encoder.dev_src = 0;
     encoder.dev_dst = 0;
     encoder.result_on_device = false;
-    const bool had_stream = encoder.stream != 0;
-    encoder.stream = 0;
-    if (!had_stream) resolvePendingTimings(backend().deviceOps(), encoder.pending_timings, encoder.timings);
+    if (!job->stream) resolvePendingTimings(backend().deviceOps(), encoder.pending_timings, encoder.timings);
     encoder.record_timings = false;
 }
 

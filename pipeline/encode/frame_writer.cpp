@@ -22,9 +22,10 @@ constexpr uint64_t kMinTableChunk = 65536;
 WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                             EncoderState& encoder, std::span<const uint8_t> wrt_section) {
     if (!ensureEncodePipelines()) return {0, Error::BackendNotAvailable};
-    // Frames without a caller's stream share the device layer's queue with
-    // every other such call: one frame's work is not interleaved with theirs.
-    const OwnStreamWorkLock work_lock(encoder.stream == 0);
+    // Every frame's work shares the device layer's queue with other calls,
+    // also when the caller has a stream of its own: it is not interleaved
+    // with theirs.
+    const LockGuard work_lock(g_gpu_work_lock);
 
     // Each attempt at the frame starts with none of it on the device (a word-
     // transformed attempt that does not fit gives way to a plain frame).

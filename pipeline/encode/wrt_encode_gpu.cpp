@@ -291,8 +291,9 @@ bool wrtEncodeGpu(WrtEncodeResult* result, EncoderState& encoder, const uint8_t*
     if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memcpyDtoHSrcOffset || !g_enc_launch_kernel ||
         !ops.ctxSynchronize || !ops.memsetD8)
         return false;
-    // Work on the device layer's own queue is not interleaved with other calls'.
-    const OwnStreamWorkLock work_lock(encoder.stream == 0);
+    // The encoder's work runs on the device layer's own queue, also for a
+    // caller with a stream of its own: it is not interleaved with other calls'.
+    const LockGuard work_lock(g_gpu_work_lock);
     Run run{encoder, ops, wrtEncodeDebugOn()};
     const std::optional<Stop> stop = transform(run, text, n, result);
     if (!stop) {
