@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/format/frame_header.h"
+#include "cuda/device/cuda_api.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/vulkan_writer.h"
@@ -132,6 +133,30 @@ TEST(CudaDecodesTransformedFrames, WordTransformWithoutItsKernel) {
         const Bytes text = repetitiveText(70000, 35);
         expectRoundTrips({{"level 6, CPU inverse", text, withChunkSize(optionsAt(6), 0.0625f)}});
         EXPECT_EQ(lastLaunch("kvnWrtDecodeFusedKernel").count, 0u);
+    });
+}
+
+// A device inverse whose launch the driver refuses leaves the frame to the
+// CPU inverse: the call still returns the content. The inverse is the last
+// launch of a word-transform frame's decode.
+TEST(CudaDecodesTransformedFrames, WordTransformInverseLaunchRefused) {
+    inChildProcess([] {
+        const Bytes text = repetitiveText(70000, 37);
+        const VulkanFrames frames = vulkanCompress(text, withChunkSize(optionsAt(6), 0.0625f));
+        ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
+        expectTransforms(frames.bytes, withChunkSize(optionsAt(6), 0.0625f));
+        const uint64_t before = standInCounts().launches;
+        ASSERT_EQ(cudaDecompress(frames.bytes, text.size()).status, KVN_STATUS_SUCCESS);
+        const uint64_t per_decode = standInCounts().launches - before;
+        const uint64_t inverses = lastLaunch("kvnWrtDecodeFusedKernel").count;
+        ASSERT_GE(per_decode, 2u);
+        ASSERT_EQ(inverses, 1u);
+        standIn().failCall("cuLaunchKernel", int(per_decode - 1), kCuInvalidValue);
+        const Decoded d = cudaDecompress(frames.bytes, text.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == text);
+        EXPECT_EQ(lastLaunch("kvnWrtDecodeFusedKernel").count, inverses);
+        EXPECT_EQ(standInCounts().launches - before, 2 * per_decode - 1);
     });
 }
 
