@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/format/frame_header.h"
 #include "cuda/device/cuda_api.h"
+#include "tests/cuda/decode/frame_cases.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/vulkan_writer.h"
@@ -16,13 +16,6 @@
 
 namespace kvn::test {
 namespace {
-
-struct FrameCase {
-    std::string name;
-    Bytes content;
-    CompressOpts opts;
-    bool check_header = true;  // false where the encoder may leave out a transform that does not pay
-};
 
 CompressOpts withWrt(CompressOpts opts) {
     opts.wrt = 1;
@@ -43,28 +36,6 @@ Bytes samples16(size_t count) {
         bytes.push_back(uint8_t(v >> 8));
     }
     return bytes;
-}
-
-// The first frame carries the transforms the options ask for (the automatic
-// stride may choose none).
-void expectTransforms(const Bytes& frames, const CompressOpts& opts) {
-    const FrameHeader header = parseFrameHeader(frames.data(), frames.size());
-    ASSERT_EQ(header.error, Error::None);
-    EXPECT_EQ((header.flags & kFrameWrtSection) != 0, opts.wrt != 0 || opts.level == 6);
-    if (opts.byte_plane_stride > 0) EXPECT_EQ(header.byte_plane_stride, opts.byte_plane_stride);
-}
-
-// Each frame decodes on CUDA to its content.
-void expectRoundTrips(const std::vector<FrameCase>& cases) {
-    for (const FrameCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const VulkanFrames frames = vulkanCompress(c.content, c.opts);
-        ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
-        if (c.check_header) expectTransforms(frames.bytes, c.opts);
-        const Decoded d = cudaDecompress(frames.bytes, c.content.size());
-        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(d.bytes == c.content);
-    }
 }
 
 TEST(CudaDecodesTransformedFrames, LevelsFiveAndSix) {
@@ -101,7 +72,7 @@ TEST(CudaDecodesTransformedFrames, BytePlanes) {
             {"level 3, stride 4", samples, withStride(optionsAt(3), 4)},
             {"level 5, automatic stride", samples, withStride(withChunkSize(optionsAt(5), 0.0625f), -1)},
             // The encoder may leave a length that is not a multiple of the stride plain.
-            {"level 2, stride 2, length not a multiple of it", odd_tail, withStride(optionsAt(2), 2), false},
+            {"level 2, stride 2, length not a multiple of it", odd_tail, withStride(optionsAt(2), 2), nullptr, false},
             {"level 4, stride 2, 16384-byte chunks", samples, withStride(withChunkSize(optionsAt(4), 0.0625f), 2)},
         });
     });
@@ -109,19 +80,15 @@ TEST(CudaDecodesTransformedFrames, BytePlanes) {
 
 TEST(CudaDecodesTransformedFrames, SeveralTransformedFrames) {
     inChildProcess([] {
-        const Bytes a = repetitiveText(70000, 33);
-        const Bytes b = samples16(8000);
-        const Bytes c = repetitiveText(20000, 34);
-        const VulkanFrames fa = vulkanCompress(a, withChunkSize(optionsAt(6), 0.0625f));
-        const VulkanFrames fb = vulkanCompress(b, withStride(optionsAt(3), 2));
-        const VulkanFrames fc = vulkanCompress(c, withChunkSize(optionsAt(5), 0.0625f));
-        ASSERT_EQ(fa.status, KVN_STATUS_SUCCESS);
-        ASSERT_EQ(fb.status, KVN_STATUS_SUCCESS);
-        ASSERT_EQ(fc.status, KVN_STATUS_SUCCESS);
-        const Bytes content = concat({a, b, c});
-        const Decoded d = cudaDecompress(concat({fa.bytes, fb.bytes, fc.bytes}), content.size());
+        const FrameSequence sequence = vulkanFrameSequence({
+            {repetitiveText(70000, 33), withChunkSize(optionsAt(6), 0.0625f)},
+            {samples16(8000), withStride(optionsAt(3), 2)},
+            {repetitiveText(20000, 34), withChunkSize(optionsAt(5), 0.0625f)},
+        });
+        ASSERT_EQ(sequence.status, KVN_STATUS_SUCCESS);
+        const Decoded d = cudaDecompress(sequence.frames, sequence.content.size());
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(d.bytes == content);
+        EXPECT_TRUE(d.bytes == sequence.content);
     });
 }
 
@@ -184,9 +151,9 @@ TEST(CudaDecodesTransformedFrames, CorpusSlicesAtLevelsFiveAndSix) {
             const bool text = std::string(file) == "js-jquery.js";
             for (int level : {5, 6})
                 cases.push_back({std::string(file) + " level " + std::to_string(level), head,
-                                 withChunkSize(optionsAt(level), 0.0625f), text});
+                                 withChunkSize(optionsAt(level), 0.0625f), nullptr, text});
             cases.push_back(
-                {std::string(file) + " level 3, automatic stride", head, withStride(optionsAt(3), -1), false});
+                {std::string(file) + " level 3, automatic stride", head, withStride(optionsAt(3), -1), nullptr, false});
         }
         expectRoundTrips(cases);
     });
