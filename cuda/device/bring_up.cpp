@@ -96,6 +96,9 @@ bool loadLzGroup(CudaContext& ctx) {
             return false;
         }
     }
+    // The CUDA-only forms are optional: without them the forms above serve.
+    resolveKernel(group, ctx.cu.cuModuleGetFunction, "kvnLzDecodeRawPipelinedBigKernel", &k.kernel_raw_pipeline_big_fn);
+    resolveKernel(group, ctx.cu.cuModuleGetFunction, "kvnLzDecodeGeneralPipelinedKernel", &k.kernel_general_pipeline_fn);
     return true;
 }
 

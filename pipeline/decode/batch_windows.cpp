@@ -19,7 +19,6 @@ namespace kvn {
 namespace {
 
 constexpr uint32_t kMaxWindows = 512;
-constexpr uint32_t kLzWarpsPerBlock = 2;
 
 struct Window {
     uint32_t first_chunk;
@@ -83,7 +82,7 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
                      w.cap, windows.empty() ? "false" : "true", counts[0], counts[1], counts[2], counts[3],
                      windows.size(), w.streams, w.batch.chunk_count);
     if (windows.empty()) return Error::None;
-    const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
+    const std::optional<LzKernelChoice> general = generalLzKernel();
     if (!general) return Error::KernelMissing;
 
     // Each window's slots, rebased to its first; the half holds the largest window.
@@ -130,7 +129,7 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
             }
         }
         const uint32_t items = (win.n_chunks + per_item - 1) / per_item;
-        KernelCall call(*general, (items + 1) / 2 * kLzWarpsPerBlock);
+        KernelCall call(general->kernel, lzWorkgroups(items));
         LzLaunchArgs args = shared;
         args.descs_off = uint64_t(win.first_chunk) * sizeof(KvnChunkDesc);
         args.chunk_count = slotHandle(decoder, kWindowCounts);

@@ -39,6 +39,9 @@ struct DecodeBatch {
     uint32_t dict_len = 0;
     uint32_t chunks_per_item = 1;
     uint32_t subchunk_size = 0x20000;
+    // The frame's chunks exceed 65536 bytes: on CUDA the pipelined raw
+    // kernel's Big form decodes them.
+    bool large_chunks = false;
     // Device Merkle: leaves this batch hashes (0 = none), the first of them,
     // the frame's total, the leaf size and the stored root.
     uint32_t merkle_leaves = 0;
@@ -106,6 +109,8 @@ inline constexpr uint64_t kHuffLutBytes = KVN_HUFF_LUT_BYTES;
 inline constexpr uint64_t kLzDiagBytes = 40960;
 inline constexpr uint64_t kMaxBatchChunks = KVN_MAX_CHUNKS_PER_BLOCK;
 inline constexpr uint64_t kMaxHuffmanSubchunks = 0x7FFF;
+// The largest chunk of a batch that is not DecodeBatch::large_chunks.
+inline constexpr uint64_t kPipelinedRawChunkLimit = 65536;
 
 // The working values of one run, shared with the launchers.
 struct BatchBuffers {

@@ -103,6 +103,7 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
         .dict_len = c.has_dict ? uint32_t(c.decoder.dict_buffer_len) : 0,
         .chunks_per_item = walk.chunks_per_item,
         .subchunk_size = kSubchunkSize,
+        .large_chunks = c.chunk > kPipelinedRawChunkLimit,
         .level_code = uint8_t(c.header.level_code > 2 ? c.header.level_code : 1),
     };
     // The last coded block of a frame gets the device verdict: its run hashes

@@ -17,11 +17,6 @@
 namespace kvn {
 namespace {
 
-// One warp per work item, blocks of two warps; the Vulkan modules of warp
-// kernels run one warp per workgroup, so the dispatch counts warps. The
-// pipelined kernel's block of four warps is one workgroup.
-constexpr uint32_t kLzWarpsPerBlock = 2;
-
 // A walk of a whole batch by one work item (chunks that may read each other,
 // in order) goes in windows of consecutive dispatches. lavapipe ends an
 // invocation's loops after 65,535 iterations in all; a window's estimated
@@ -152,12 +147,35 @@ LzLaunchArgs lzLaunchArgs(const BatchBuffers& batch, const LzDispatch& lz) {
     };
 }
 
+std::optional<LzKernelChoice> rawLzKernel(bool large_chunks) {
+    const bool cuda = kernelsTakeCudaForms();
+    if (cuda ? !envPresent("KVN_NO_PIPELINE") : envPresent("KVN_VK_PIPELINE")) {
+        if (cuda && large_chunks) {
+            if (auto big = getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_big_fn))
+                return LzKernelChoice{*big, "kvnLzDecodeRawPipelinedKernel", true};
+        } else if (auto pipelined = getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn)) {
+            return LzKernelChoice{*pipelined, "kvnLzDecodeRawPipelinedKernel", true};
+        }
+    }
+    if (auto plain = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn))
+        return LzKernelChoice{*plain, "kvnLzDecodeRawKernel", false};
+    return std::nullopt;
+}
+
+std::optional<LzKernelChoice> generalLzKernel() {
+    if (kernelsTakeCudaForms() && !envPresent("KVN_NO_PIPELINE")) {
+        if (auto pipelined = getKernelHandle(&DecodeKernelHandles::kernel_general_pipeline_fn))
+            return LzKernelChoice{*pipelined, "kvnLzDecodeGeneralPipelinedKernel", false};
+    }
+    if (auto plain = getKernelHandle(&DecodeKernelHandles::kernel_fn)) return LzKernelChoice{*plain, "kvnLzDecodeKernel", false};
+    return std::nullopt;
+}
+
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz) {
     if (lz.chunk_count == 0) return {0, Error::None};
     const double start = lz.split_timer ? hostTimeMs() : 0.0;
     const uint32_t items = uint32_t((uint64_t(lz.chunk_count) + lz.chunks_per_item - 1) / lz.chunks_per_item);
-    const uint32_t groups = (items + 1) / 2;
     // One work item walking the whole batch (chunks that may read each
     // other, in order) goes in windows of consecutive dispatches on Vulkan
     // (lavapipe's loop budget). A CUDA block runs two such work items, so a
@@ -166,30 +184,22 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
     const bool windowed = lz.host_descs && items == 1 && lz.chunk_count > kLzWindowStep && !kernelsTakeCudaForms();
     const LzLaunchArgs args = lzLaunchArgs(batch, lz);
 
-    const std::optional<KernelHandle> raw = getKernelHandle(&DecodeKernelHandles::kernel_raw_fn);
-    const bool use_raw = lz.huffman_streams == 0 && raw;
+    const std::optional<LzKernelChoice> raw = lz.huffman_streams == 0 ? rawLzKernel(lz.large_chunks) : std::nullopt;
     Error error = Error::None;
     bool leaves_hashed = false;
-    if (use_raw) {
-        // The pipelined kernel is the CUDA default and a Vulkan choice.
-        const bool want_pipelined =
-            kernelsTakeCudaForms() ? !envPresent("KVN_NO_PIPELINE") : envPresent("KVN_VK_PIPELINE");
-        const std::optional<KernelHandle> pipelined =
-            want_pipelined ? getKernelHandle(&DecodeKernelHandles::kernel_raw_pipeline_fn) : std::nullopt;
-        const uint32_t workgroups = pipelined ? (items + 1) & ~1u : groups * kLzWarpsPerBlock;
-        const char* label = pipelined ? "kvnLzDecodeRawPipelinedKernel" : "kvnLzDecodeRawKernel";
+    if (raw) {
         const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
-            KernelCall call(pipelined ? *pipelined : *raw, launch_groups);
+            KernelCall call(raw->kernel, launch_groups);
             LzLaunchArgs window = args;
             window.descs_off = uint64_t(first) * sizeof(KvnChunkDesc);
             window.chunks_per_item = per_item;
-            addRawLzArguments(call, window, pipelined.has_value(), pipelined ? lz.leaf_hashes : 0);
-            return call.launch(decoder, stream, label);
+            addRawLzArguments(call, window, raw->pipelined_raw, raw->pipelined_raw ? lz.leaf_hashes : 0);
+            return call.launch(decoder, stream, raw->label);
         };
-        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, workgroups);
-        leaves_hashed = pipelined && lz.leaf_hashes != 0 && kernelsTakeCudaForms();
+        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, lzWorkgroups(items));
+        leaves_hashed = raw->pipelined_raw && lz.leaf_hashes != 0 && kernelsTakeCudaForms();
     } else {
-        const std::optional<KernelHandle> general = getKernelHandle(&DecodeKernelHandles::kernel_fn);
+        const std::optional<LzKernelChoice> general = generalLzKernel();
         if (!general) return {0, Error::KernelMissing};
         // Without decoded streams the kernel gets no scratch (a Huffman-coded
         // stream then yields nothing) and an offsets table it does not read.
@@ -206,7 +216,7 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
         if (Error e = fillDestination(lz); e != Error::None) return {0, e};
         if (Error e = runStageDumps(decoder, batch, stream); e != Error::None) return {0, e};
         const auto launch = [&](uint32_t first, uint32_t per_item, uint32_t launch_groups) {
-            KernelCall call(*general, launch_groups);
+            KernelCall call(general->kernel, launch_groups);
             LzLaunchArgs window = args;
             window.descs_off = uint64_t(first) * sizeof(KvnChunkDesc);
             window.chunks_per_item = per_item;
@@ -219,9 +229,9 @@ LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, Stre
                 .scratch_offsets = slotHandle(decoder, kScratchOffsets),
             };
             KVN_TRY(addGeneralLzArguments(call, window, streams));
-            return call.launch(decoder, stream, "kvnLzDecodeKernel");
+            return call.launch(decoder, stream, general->label);
         };
-        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, groups * kLzWarpsPerBlock);
+        error = windowed ? launchWindows(lz, stream, launch) : launch(0, lz.chunks_per_item, lzWorkgroups(items));
         if (error == Error::None) {
             if (const char* path = envText("KVN_DIAG_DUMP")) {
                 if (Error e = writeLzDiagnostics(decoder, stream, path); e != Error::None) return {0, e};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "core/errors.h"
 #include "pipeline/decode/decode_batch.h"
@@ -14,6 +15,7 @@ namespace kvn {
 struct LzDispatch {
     uint32_t chunks_per_item;
     uint32_t subchunk_size;
+    bool large_chunks;         // DecodeBatch::large_chunks
     uint32_t huffman_streams;  // S: 0 when the batch has no decoded streams
     uint32_t chunk_count;
     // The batch's descriptors when the host has them (the count is then
@@ -40,6 +42,26 @@ struct LzResult {
     Error error;
     bool leaves_hashed = false;  // the kernel wrote the leaves to LzDispatch::leaf_hashes
 };
+
+// The LZ kernel of a batch's launches and the label its timing carries.
+struct LzKernelChoice {
+    KernelHandle kernel;
+    const char* label;
+    bool pipelined_raw;  // the pipelined raw forms: the leaf-hash argument, and on CUDA the leaves
+};
+
+// Workgroups for `items` work items: warp kernels count warps in blocks of
+// two, the pipelined forms one block of four warps per item; both round to
+// an even count.
+inline uint32_t lzWorkgroups(uint32_t items) { return (items + 1) & ~1u; }
+
+// The kernel for batches without decoded streams: on CUDA the pipelined
+// raw kernel unless KVN_NO_PIPELINE is set (its Big form for large chunks), on Vulkan with KVN_VK_PIPELINE, else kvnLzDecodeRawKernel;
+// empty when that is not built either.
+std::optional<LzKernelChoice> rawLzKernel(bool large_chunks);
+// The kernel that reads decoded streams: on CUDA its pipelined form unless
+// KVN_NO_PIPELINE is set, else kvnLzDecodeKernel; empty when not built.
+std::optional<LzKernelChoice> generalLzKernel();
 
 // The arguments every LZ launch of the batch shares (the launch's first
 // descriptor and chunks per item still to set).

@@ -261,6 +261,7 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
     const LzDispatch lz{
         .chunks_per_item = batch.chunks_per_item ? batch.chunks_per_item : 1,
         .subchunk_size = batch.subchunk_size,
+        .large_chunks = batch.large_chunks,
         .huffman_streams = streams,
         .chunk_count = uint32_t(batch.chunk_count),
         .host_descs = batch.descs_on_device || batch.chunk_count_on_device ? nullptr : batch.host_descs,

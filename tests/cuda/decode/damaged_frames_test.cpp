@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/format/frame_header.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/support/vulkan_writer.h"
 #include "tests/support/child_process.h"
@@ -38,12 +39,16 @@ const std::vector<Damage>& damages() {
     return table;
 }
 
-void expectSameStatuses(int level) {
-    const Bytes content = concat({repetitiveText(30000, 11), noiseBytes(3000, 12)});
-    const VulkanFrames frames = vulkanCompress(content, optionsAt(level));
+void expectSameStatuses(const char* frame_kind, const CompressOpts& opts, size_t text_bytes = 30000) {
+    const Bytes content = concat({repetitiveText(text_bytes, 11), noiseBytes(3000, 12)});
+    const VulkanFrames frames = vulkanCompress(content, opts);
     ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
+    // The frames carry the transforms under test.
+    const FrameHeader header = parseFrameHeader(frames.bytes.data(), frames.bytes.size());
+    ASSERT_EQ((header.flags & kFrameWrtSection) != 0, opts.level == 6);
+    ASSERT_EQ(header.byte_plane_stride, opts.byte_plane_stride);
     for (const Damage& d : damages()) {
-        SCOPED_TRACE(std::string(d.what) + " at level " + std::to_string(level));
+        SCOPED_TRACE(std::string(d.what) + ", " + frame_kind);
         Bytes damaged = frames.bytes;
         d.apply(damaged);
         const uint64_t cap = uint64_t(int64_t(content.size()) + d.cap_change);
@@ -57,11 +62,27 @@ void expectSameStatuses(int level) {
 }
 
 TEST(CudaDamagedFrames, StatusesMatchTheVulkanDecoderAtLevel1) {
-    inChildProcess([] { expectSameStatuses(1); }, "");
+    inChildProcess([] { expectSameStatuses("level 1", optionsAt(1)); }, "");
 }
 
 TEST(CudaDamagedFrames, StatusesMatchTheVulkanDecoderAtLevel3) {
-    inChildProcess([] { expectSameStatuses(3); }, "");
+    inChildProcess([] { expectSameStatuses("level 3", optionsAt(3)); }, "");
+}
+
+TEST(CudaDamagedFrames, StatusesMatchTheVulkanDecoderAtLevel5) {
+    inChildProcess([] { expectSameStatuses("level 5", withChunkSize(optionsAt(5), 0.0625f)); }, "");
+}
+
+// The word transform's section sits in the header: damage reaches it too.
+// (The transform takes inputs of 64 KiB and more.)
+TEST(CudaDamagedFrames, StatusesMatchTheVulkanDecoderForWordTransformFrames) {
+    inChildProcess([] { expectSameStatuses("level 6", withChunkSize(optionsAt(6), 0.0625f), 70000); }, "");
+}
+
+TEST(CudaDamagedFrames, StatusesMatchTheVulkanDecoderForBytePlaneFrames) {
+    CompressOpts opts = optionsAt(2);
+    opts.byte_plane_stride = 4;
+    inChildProcess([&] { expectSameStatuses("level 2, stride 4", opts); }, "");
 }
 
 }  // namespace

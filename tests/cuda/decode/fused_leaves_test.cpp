@@ -1,4 +1,4 @@
-// The pipelined raw LZ kernel hashes the Merkle leaves as it decodes; the
+// The pipelined raw LZ kernel (either form) hashes the Merkle leaves as it decodes; the
 // separate leaf pass (two launches) is skipped only where those hashes are
 // the frame's leaves, and the verdict holds either way.
 #include <gtest/gtest.h>
@@ -33,6 +33,8 @@ TEST(CudaFusedLeaves, TheLeafPassIsSkippedOnlyWhereTheFusedHashesAreTheLeaves) {
     inChildProcess([] {
         const LeafCase cases[] = {
             {"one chunk", repetitiveText(40000, 31), 0.25f, true},
+            // A 131072-byte chunk: the pipelined kernel's Big form hashes it too.
+            {"one large chunk", repetitiveText(100000, 34), 0.5f, true},
             // 65537-byte chunks: not whole words.
             {"one chunk of an odd size", repetitiveText(40000, 32), 65537.0f / 262144, false},
             // Chunk starts the prefix area may change after the decode.

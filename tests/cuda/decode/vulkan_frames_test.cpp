@@ -6,30 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/cuda/decode/frame_cases.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/support/vulkan_writer.h"
 #include "tests/support/child_process.h"
 
 namespace kvn::test {
 namespace {
-
-struct FrameCase {
-    std::string name;
-    Bytes content;
-    CompressOpts opts;
-    const Bytes* user_dictionary = nullptr;
-};
-
-void expectRoundTrips(const std::vector<FrameCase>& cases) {
-    for (const FrameCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const VulkanFrames frames = vulkanCompress(c.content, c.opts, c.user_dictionary);
-        ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
-        const Decoded d = cudaDecompress(frames.bytes, c.content.size(), c.user_dictionary);
-        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(d.bytes == c.content);
-    }
-}
 
 TEST(CudaDecodesVulkanFrames, EveryLevelWithBothTrailers) {
     inChildProcess([] {
@@ -84,19 +67,15 @@ TEST(CudaDecodesVulkanFrames, Dictionaries) {
 
 TEST(CudaDecodesVulkanFrames, SeveralFramesOfDifferentLevels) {
     inChildProcess([] {
-        const Bytes a = repetitiveText(25000, 7);
-        const Bytes b = noiseBytes(5000, 8);
-        const Bytes c = repetitiveText(12000, 9);
-        const VulkanFrames fa = vulkanCompress(a, optionsAt(1));
-        const VulkanFrames fb = vulkanCompress(b, optionsAt(3));
-        const VulkanFrames fc = vulkanCompress(c, withoutTrailers(optionsAt(4)));
-        ASSERT_EQ(fa.status, KVN_STATUS_SUCCESS);
-        ASSERT_EQ(fb.status, KVN_STATUS_SUCCESS);
-        ASSERT_EQ(fc.status, KVN_STATUS_SUCCESS);
-        const Bytes content = concat({a, b, c});
-        const Decoded d = cudaDecompress(concat({fa.bytes, fb.bytes, fc.bytes}), content.size());
+        const FrameSequence sequence = vulkanFrameSequence({
+            {repetitiveText(25000, 7), optionsAt(1)},
+            {noiseBytes(5000, 8), optionsAt(3)},
+            {repetitiveText(12000, 9), withoutTrailers(optionsAt(4))},
+        });
+        ASSERT_EQ(sequence.status, KVN_STATUS_SUCCESS);
+        const Decoded d = cudaDecompress(sequence.frames, sequence.content.size());
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(d.bytes == content);
+        EXPECT_TRUE(d.bytes == sequence.content);
     });
 }
 

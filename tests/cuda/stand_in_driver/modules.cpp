@@ -61,7 +61,7 @@ struct ValueParam {
     const char* kernel;
     uint32_t index;
 };
-constexpr ValueParam kValueParams[] = {{"kvnLzDecodeKernel", 7}};  // scratch_stride
+constexpr ValueParam kValueParams[] = {{"kvnLzDecodeKernel", 7}, {"kvnLzDecodeGeneralPipelinedKernel", 7}};  // scratch_stride
 
 bool carriesValue(const std::string& kernel, uint32_t index) {
     for (const ValueParam& p : kValueParams)

@@ -84,4 +84,15 @@ KvnStatus vulkanDecompressStatus(const std::vector<uint8_t>& frames, uint64_t ca
     return vulkanDecompress(frames, cap).status;
 }
 
+FrameSequence vulkanFrameSequence(const std::vector<FramePart>& parts) {
+    FrameSequence sequence{KVN_STATUS_SUCCESS, {}, {}};
+    for (const FramePart& part : parts) {
+        const VulkanFrames frames = vulkanCompress(part.content, part.opts);
+        if (frames.status != KVN_STATUS_SUCCESS) return {frames.status, {}, {}};
+        sequence.frames.insert(sequence.frames.end(), frames.bytes.begin(), frames.bytes.end());
+        sequence.content.insert(sequence.content.end(), part.content.begin(), part.content.end());
+    }
+    return sequence;
+}
+
 }  // namespace kvn::test

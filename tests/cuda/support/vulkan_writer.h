@@ -20,6 +20,20 @@ struct VulkanFrames {
 VulkanFrames vulkanCompress(const std::vector<uint8_t>& content, CompressOpts opts,
                             const std::vector<uint8_t>* user_dictionary = nullptr);
 
+// Each part compressed on its own under its options, the frames one after
+// the other, with the parts' bytes as the content they decode to; the
+// status is the first failure's.
+struct FrameSequence {
+    KvnStatus status;
+    std::vector<uint8_t> frames;
+    std::vector<uint8_t> content;
+};
+struct FramePart {
+    std::vector<uint8_t> content;
+    CompressOpts opts;
+};
+FrameSequence vulkanFrameSequence(const std::vector<FramePart>& parts);
+
 // The Vulkan library's kvnDecompressHost of `frames` into `cap` bytes: its
 // status and, on success, the decoded bytes (a user dictionary, when given,
 // is registered first).
