@@ -3,14 +3,15 @@
 // loads from and stores to the control block `ctl`.
 
 // Control words.
-KVN_CONST u32 kCtlState = 0u;       // 2 frame ready, 1 fault (status cell), 0 walk complete
+KVN_CONST u32 kCtlState = KVN_LEAP_CTL_STATE;  // a KVN_LEAP_STATE_* word
 KVN_CONST u32 kCtlRecStart = 1u;    // first chunk record of the frame
 KVN_CONST u32 kCtlRecEnd = 2u;      // end of the records (the chunk-prefix area starts there)
 KVN_CONST u32 kCtlPayloadEnd = 3u;
 KVN_CONST u32 kCtlChunkSize = 4u;
 KVN_CONST u32 kCtlChunks = 5u;
 KVN_CONST u32 kCtlRaw = 6u;
-KVN_CONST u32 kCtlDescsBefore = 8u;  // descriptors of the frames before this one
+KVN_CONST u32 kCtlDecodedBefore = 7u;  // decoded bytes of the frames before this one
+KVN_CONST u32 kCtlDescsBefore = 8u;    // their descriptors
 KVN_CONST u32 kCtlBase = 10u;        // payload base (cell 3)
 KVN_CONST u32 kCtlDescs = 13u;       // running totals
 KVN_CONST u32 kCtlDecoded = 14u;
@@ -18,7 +19,7 @@ KVN_CONST u32 kCtlSubchunks = 15u;
 KVN_CONST u32 kCtlPayloadEndLast = 16u;
 KVN_CONST u32 kCtlNextFrame = 17u;
 KVN_CONST u32 kCtlFirstFrame = 18u;
-KVN_CONST u32 kCtlSerial = 19u;
+KVN_CONST u32 kCtlSerial = KVN_LEAP_CTL_SERIAL;
 KVN_CONST u32 kCtlFrameFlags = 20u;
 KVN_CONST u32 kCtlSlice = 21u;  // record bytes per warp
 // Warp w's result at 32 + 8w.
@@ -27,29 +28,27 @@ KVN_CONST u32 kWarpFirst = 4u;      // first entry the join assigned it
 KVN_CONST u32 kWarpCount = 5u;      // entries assigned
 KVN_CONST u32 kWarpDesc = 6u;       // descriptor index of its first assigned entry
 KVN_CONST u32 kWarpSubchunk = 7u;   // first sub-chunk index of it
-KVN_CONST u32 kWarpEntries = 64u;   // candidate list length
+KVN_CONST u32 kWarpEntries = KVN_LEAP_WARP_ENTRIES;
 KVN_CONST u32 kNoRecord = 0xFFFFFFFFu;
-// The leap walk takes frames of one coded block of at least this many
-// payload bytes and chunks.
-KVN_CONST u32 kLeapMinPayload = 1048576u;
-KVN_CONST u32 kLeapMinChunks = 256u;
 
-KVN_FN u32 warpWord(u32 w, u32 word) { return 32u + 8u * w + word; }
+KVN_FN u32 warpWord(u32 w, u32 word) { return KVN_LEAP_HEADER_WORDS + KVN_LEAP_RESULT_WORDS * w + word; }
 // Entry k of warp w: the record's offset from the record start, then
 // kind | fill byte << 2 | size field << 10.
-KVN_FN u32 entryWord(u32 w, u32 k) { return 32u + 8u * warps + 2u * (kWarpEntries * w + k); }
+KVN_FN u32 entryWord(u32 w, u32 k) {
+    return KVN_LEAP_HEADER_WORDS + KVN_LEAP_RESULT_WORDS * warps + 2u * (kWarpEntries * w + k);
+}
 
-// The block after the frame header at p: its word and raw size, 0 when no
-// block header fits.
-KVN_FN bool leapBlockFits(u32 p, u32 flags, u32 chunk_size) {
+// Whether the block whose header is at p suits the leap walk: one coded
+// block, large enough, with a chunk count the warps' lists hold.
+KVN_FN bool leapBlockFits(u32 p, u32 chunk_size) {
     if (src_len - p < KVN_BLOCK_HDR_BYTES) return false;
     u32 word = readU32(p);
     u32 raw = readU32(p + 4u);
     u32 len = word & KVN_BLOCK_LEN_MASK;
-    if ((word & (KVN_BLOCK_SKIP | KVN_BLOCK_STORED)) != 0u || len < kLeapMinPayload || raw == 0u) return false;
+    if ((word & (KVN_BLOCK_SKIP | KVN_BLOCK_STORED)) != 0u || len < KVN_LEAP_MIN_PAYLOAD || raw == 0u) return false;
     if (len > src_len - p - KVN_BLOCK_HDR_BYTES || len < KVN_CHUNK_HDR_BYTES) return false;
     u32 n = chunkCount(raw, chunk_size);
-    if (n < kLeapMinChunks || n > kWarpEntries * warps || n > desc_capacity) return false;
+    if (n < KVN_LEAP_MIN_CHUNKS || n > kWarpEntries * warps || n > desc_capacity) return false;
     u32 h0 = byteAt(p + KVN_BLOCK_HDR_BYTES);
     if ((h0 & KVN_CHUNK_HDR0_PREFIX_AREA) != 0u && KVN_CHUNK_PREFIX_BYTES * (n - 1u) >= len) return false;
     return true;
@@ -83,7 +82,7 @@ KVN_FN void leapSuitability() {
     meta_payload_len[0] = 0u;
     meta_status[0] = 0u;
     subchunk_total[0] = 0u;
-    for (u32 i = 0u; i < 32u; ++i) ctl[i] = 0u;
+    for (u32 i = 0u; i < KVN_LEAP_HEADER_WORDS; ++i) ctl[i] = 0u;
     ctl[kCtlFirstFrame] = 1u;
     u32 pos = 0u;
     u32 frames = 0u;
@@ -105,7 +104,7 @@ KVN_FN void leapSuitability() {
         u32 flags = 0u;
         u32 chunk_size = 0u;
         if (frameHeaderStatus(pos, header, flags, chunk_size) != kWalkOk ||
-            !leapBlockFits(pos + header, flags, chunk_size)) {
+            !leapBlockFits(pos + header, chunk_size)) {
             suits = false;
             continue;
         }
@@ -128,7 +127,7 @@ KVN_FN void leapSetUp() {
     u32 pos = ctl[kCtlNextFrame];
     bool first = ctl[kCtlFirstFrame] != 0u;
     if (!first && (pos >= src_len || src_len - pos < KVN_FRAME_FIXED_HEADER_BYTES || readU32(pos) != KVN_FRAME_MAGIC)) {
-        ctl[kCtlState] = 0u;
+        ctl[kCtlState] = KVN_LEAP_STATE_DONE;
         meta_count[0] = ctl[kCtlDescs];
         meta_decoded[0] = ctl[kCtlDecoded];
         meta_payload_len[0] = ctl[kCtlPayloadEndLast] - ctl[kCtlBase];
@@ -143,11 +142,11 @@ KVN_FN void leapSetUp() {
                                                               : frameHeaderStatus(pos, header, flags, chunk_size);
     // Phase 0 found every frame well formed; a frame that no longer is
     // stops the walk rather than taking a shape the later phases assume.
-    if (status == kWalkOk && !leapBlockFits(pos + header, flags, chunk_size)) status = kWalkUnsupported;
+    if (status == kWalkOk && !leapBlockFits(pos + header, chunk_size)) status = kWalkUnsupported;
     if (status == kWalkOk && readU32(pos + header + 4u) > 0xFFFFFFFFu - ctl[kCtlDecoded]) status = kWalkTooLarge;
     if (status != kWalkOk) {
         meta_status[0] = status;
-        ctl[kCtlState] = 1u;
+        ctl[kCtlState] = KVN_LEAP_STATE_FAULT;
         return;
     }
     u32 p = pos + header;
@@ -167,15 +166,12 @@ KVN_FN void leapSetUp() {
     ctl[kCtlChunkSize] = chunk_size;
     ctl[kCtlChunks] = n;
     ctl[kCtlRaw] = raw;
-    ctl[7] = ctl[kCtlDecoded];
+    ctl[kCtlDecodedBefore] = ctl[kCtlDecoded];
     ctl[kCtlDescsBefore] = ctl[kCtlDescs];
-    ctl[9] = ctl[kCtlSubchunks];
-    ctl[11] = byteAt(start);
-    ctl[12] = byteAt(start + 1u);
     ctl[kCtlFrameFlags] = flags;
     u32 records = len - area;
     ctl[kCtlSlice] = kvnMax(1u, records / warps + (records % warps != 0u ? 1u : 0u));
-    ctl[kCtlState] = 2u;
+    ctl[kCtlState] = KVN_LEAP_STATE_READY;
 }
 
 // The record at pos if it parses as a chunk of the full chunk size (at most
@@ -320,7 +316,7 @@ KVN_FN u32 leapDesc(u32 w, u32 k, u32 chunk, u32 desc, bool write) {
     descs[at + KVN_CHUNK_DESC_W_SRC_OFF] = body - ctl[kCtlBase];
     descs[at + KVN_CHUNK_DESC_W_COMP_SIZE] = comp;
     descs[at + KVN_CHUNK_DESC_W_DECOMP_SIZE] = decoded;
-    descs[at + KVN_CHUNK_DESC_W_DST_OFF] = ctl[7] + first;
+    descs[at + KVN_CHUNK_DESC_W_DST_OFF] = ctl[kCtlDecodedBefore] + first;
     descs[at + KVN_CHUNK_DESC_W_FLAGS] = kind | (chunk == 0u ? KVN_CHUNK_FLAG_FRAME_FIRST : 0u);
     descs[at + KVN_CHUNK_DESC_W_FILL] = fill;
     return subchunks;
@@ -402,7 +398,7 @@ KVN_FN void leapJoin() {
     }
     if (status != kWalkOk) {
         meta_status[0] = status;
-        ctl[kCtlState] = 1u;
+        ctl[kCtlState] = KVN_LEAP_STATE_FAULT;
         return;
     }
     ctl[kCtlDescs] = walk_descs;
@@ -416,7 +412,7 @@ KVN_FN void leapJoin() {
 // Phase 4: thread w writes warp w's assigned entries.
 KVN_FN void leapEmit() {
     u32 w = kvnBlockIndex() * 32u + kvnThreadIndex();
-    if (w >= warps || ctl[kCtlState] != 2u) return;
+    if (w >= warps || ctl[kCtlState] != KVN_LEAP_STATE_READY) return;
     u32 first = ctl[warpWord(w, kWarpFirst)];
     u32 count = ctl[warpWord(w, kWarpCount)];
     u32 desc = ctl[warpWord(w, kWarpDesc)];

@@ -10,12 +10,6 @@
 namespace kvn {
 namespace {
 
-constexpr uint32_t kStateWord = 0;
-constexpr uint32_t kSerialWord = 19;
-constexpr uint32_t kStateFrameReady = 2;
-constexpr uint32_t kStateFault = 1;
-constexpr uint32_t kLeapMinPayload = 1u << 20;
-
 // One phase over `groups` workgroups, then a wait for it.
 Error runPhase(DecoderState& decoder, KernelHandle kernel, DeviceBufferHandle src, uint32_t src_len, uint32_t phase,
                uint32_t groups) {
@@ -46,18 +40,18 @@ ControlWord readControl(const DecoderState& decoder, uint32_t word) {
 // run out. Each frame the leap walk takes holds at least 1 MiB, so the input
 // bounds the rounds; a walk that has not ended by then is not trusted.
 Error runRounds(DecoderState& decoder, KernelHandle leap, DeviceBufferHandle src, uint32_t src_len, bool* ended) {
-    const uint32_t rounds = src_len / kLeapMinPayload + 1;
+    const uint32_t rounds = src_len / KVN_LEAP_MIN_PAYLOAD + 1;
     for (uint32_t round = 0; round <= rounds; ++round) {
         KVN_TRY(runPhase(decoder, leap, src, src_len, 1, 1));
-        ControlWord state = readControl(decoder, kStateWord);
+        ControlWord state = readControl(decoder, KVN_LEAP_CTL_STATE);
         KVN_TRY(state.error);
-        *ended = state.value != kStateFrameReady;
+        *ended = state.value != KVN_LEAP_STATE_READY;
         if (*ended) return Error::None;
         KVN_TRY(runPhase(decoder, leap, src, src_len, 2, kLeapWarps));
         KVN_TRY(runPhase(decoder, leap, src, src_len, 3, 1));
-        state = readControl(decoder, kStateWord);
+        state = readControl(decoder, KVN_LEAP_CTL_STATE);
         KVN_TRY(state.error);
-        *ended = state.value == kStateFault;
+        *ended = state.value == KVN_LEAP_STATE_FAULT;
         if (*ended) return Error::None;
         KVN_TRY(runPhase(decoder, leap, src, src_len, 4, (kLeapWarps + 31) / 32));
     }
@@ -75,7 +69,7 @@ LeapResult leapWalk(DecoderState& decoder, DeviceBufferHandle src, uint32_t src_
     if (ops.memsetD8(slotHandle(decoder, kLeapControl), 0, kLeapControlBytes) != Error::None)
         return {Error::CopyFailed, false};
     if (Error e = runPhase(decoder, *leap, src, src_len, 0, 1); e != Error::None) return {e, false};
-    const ControlWord serial = readControl(decoder, kSerialWord);
+    const ControlWord serial = readControl(decoder, KVN_LEAP_CTL_SERIAL);
     if (serial.error != Error::None) return {serial.error, false};
     if (serial.value != 0) return {Error::None, false};
     bool ended = false;

@@ -9,15 +9,17 @@
 
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
+#include "kernels/format_constants.h"
 #include "pipeline/device/device_ops.h"
 
 namespace kvn {
 
 // Warps of the parallel phases; a frame may have 64 chunks per warp.
 inline constexpr uint32_t kLeapWarps = 256;
-// The control block: 32 words, 8 result words and a 64-entry candidate list
-// (two words an entry) per warp.
-inline constexpr uint64_t kLeapControlBytes = 4 * (32 + 8 * uint64_t{kLeapWarps} + 128 * uint64_t{kLeapWarps});
+// The control block: header words, then per warp its result words and its
+// candidate list of two-word entries.
+inline constexpr uint64_t kLeapControlBytes =
+    4 * (KVN_LEAP_HEADER_WORDS + uint64_t{kLeapWarps} * (KVN_LEAP_RESULT_WORDS + 2 * KVN_LEAP_WARP_ENTRIES));
 
 struct LeapResult {
     Error error;

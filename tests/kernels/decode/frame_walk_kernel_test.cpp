@@ -13,6 +13,7 @@
 #include "core/format/chunk_walk.h"
 #include "core/format/frame_header.h"
 #include "core/format/frame_walk.h"
+#include "tests/core/format/chunk_record_at.h"
 #include "tests/core/format/chunk_test_data.h"
 #include "tests/core/format/frame_builder.h"
 #include "tests/kernels/decode/decode_kernel_test.h"
@@ -584,7 +585,8 @@ KVN_ON_BOTH_BACKENDS(FrameWalkTableKernel);
 // ---- the leap walk --------------------------------------------------------------
 
 constexpr uint32_t kLeapWarps = 256;
-constexpr size_t kLeapControlBytes = 4 * (32 + 8 * kLeapWarps + 128 * kLeapWarps);
+constexpr size_t kLeapControlBytes =
+    4 * (KVN_LEAP_HEADER_WORDS + kLeapWarps * (KVN_LEAP_RESULT_WORDS + 2 * KVN_LEAP_WARP_ENTRIES));
 
 // A frame of 4 KiB chunks whose block payload passes 1 MiB: random chunks
 // (stored) with repetitive and constant stretches (coded and byte-fill).
@@ -615,16 +617,16 @@ protected:
                     rigBuffer(b.cells[2]), rigBuffer(b.cells[3]), rigBuffer(b.cells[4]), rigBuffer(b.cells[5]),
                     rigBuffer(b.starts), rigBuffer(b.total), rigBuffer(ctl), rigU32(uint32_t(bytes.size())),
                     rigU32(kCapacity), rigU32(p), rigU32(kLeapWarps)});
-            return readWords<uint32_t>(ctl, 20);
+            return readWords<uint32_t>(ctl, KVN_LEAP_HEADER_WORDS);
         };
-        if (phase(0, 1)[19] != 0) return {{}, false};
+        if (phase(0, 1)[KVN_LEAP_CTL_SERIAL] != 0) return {{}, false};
         for (size_t frames = 0; frames < bytes.size() / (1 << 20) + 1; ++frames) {
-            if (phase(1, 1)[0] != 2) break;
+            if (phase(1, 1)[KVN_LEAP_CTL_STATE] != KVN_LEAP_STATE_READY) break;
             phase(2, kLeapWarps);
-            if (phase(3, 1)[0] != 2) break;
+            if (phase(3, 1)[KVN_LEAP_CTL_STATE] != KVN_LEAP_STATE_READY) break;
             phase(4, kLeapWarps / 32);
         }
-        EXPECT_NE(readWords<uint32_t>(ctl, 1)[0], 2u) << "the walk did not end";
+        EXPECT_NE(readWords<uint32_t>(ctl, 1)[0], KVN_LEAP_STATE_READY) << "the walk did not end";
         return {readWalk(b, kCapacity), true};
     }
 };
@@ -665,18 +667,6 @@ TEST_P(FrameWalkLeapKernel, GoodFramesMatchTheHostReaders) {
     }
 }
 
-// Offset of chunk record `index` of the frame at `frame`.
-size_t leapRecord(const std::vector<uint8_t>& bytes, size_t frame, size_t index) {
-    const FrameHeader h = parseFrameHeader(bytes.data() + frame, bytes.size() - frame);
-    const size_t chunk = frameChunkSize(h.sc_group_size);
-    size_t at = frame + h.header_length + kBlockHeaderSize;
-    for (size_t i = 0; i < index; ++i) {
-        const uint32_t word = loadLe32(bytes.data() + at + 2);
-        at += bytes[at] & 0x80 ? 2 + chunk : (word >> 18 & 3) == 1 ? 7 : 6 + (word & 0x3FFFF) + 1;
-    }
-    return at;
-}
-
 struct LeapFault {
     const char* name;
     size_t record;  // of the second frame
@@ -701,7 +691,7 @@ TEST_P(FrameWalkLeapKernel, FaultsAreTheSerialWalksStatuses) {
     for (const LeapFault& c : kLeapFaults) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> bytes = good;
-        bytes[leapRecord(bytes, first.size(), c.record) + c.byte] = c.value;
+        bytes[chunkRecordAt(bytes, first.size(), c.record) + c.byte] = c.value;
         const WalkOutput serial = walk(bytes, kCapacity, kDecodedCapacity, Walk::Mega);
         ASSERT_NE(serial.status, 0u);
         const LeapOutput got = leap(bytes);

@@ -17,6 +17,7 @@
 #include "decode_test_support.h"
 #include "reference/ref_byte_plane.h"
 #include "reference/reference_codec.h"
+#include "tests/core/format/chunk_record_at.h"
 #include "vulkan/device/gpu_ops.h"
 
 namespace kvn::test {
@@ -331,23 +332,6 @@ TEST(DeviceDecode, LeapWalkEqualsSerialWalk) {
     });
 }
 
-// Offset of chunk record `index` of the frame at `frame` (one coded block).
-size_t recordAt(const Bytes& src, size_t frame, size_t index) {
-    const FrameHeader header = parseFrameHeader(src.data() + frame, src.size() - frame);
-    EXPECT_EQ(header.error, Error::None);
-    const size_t chunk = size_t(header.sc_group_size * 262144);
-    size_t at = frame + header.header_length + 8;
-    for (size_t i = 0; i < index; ++i) {
-        if (src[at] & 0x80) {
-            at += 2 + chunk;
-        } else {
-            const uint32_t word = loadLe32(src.data() + at + 2);
-            at += (word >> 18 & 3) == 1 ? 7 : 6 + (word & 0x3FFFF) + 1;
-        }
-    }
-    return at;
-}
-
 struct LeapDamage {
     const char* name;
     size_t record;  // in the second frame
@@ -378,7 +362,7 @@ TEST(DeviceDecode, LeapWalkFailsAsTheSerialWalk) {
         for (const LeapDamage& c : kLeapDamage) {
             SCOPED_TRACE(c.name);
             Bytes src = good;
-            src[recordAt(src, second, c.record) + c.byte] = c.value;
+            src[chunkRecordAt(src, second, c.record) + c.byte] = c.value;
             const Decoded leap = road.decode(src, content.size(), true);
             // A shape the walks do not take is then tried frame by frame.
             EXPECT_EQ(road.timed("kvnMegaLeapKernel"), leap.status != KVN_STATUS_UNSUPPORTED);
