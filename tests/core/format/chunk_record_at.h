@@ -29,4 +29,12 @@ inline size_t chunkRecordAt(const std::vector<uint8_t>& bytes, size_t frame, siz
     return at;
 }
 
+// One byte of one chunk record of a frame set to `value`.
+struct RecordDamage {
+    const char* name;
+    size_t record;
+    size_t byte;  // of the record
+    uint8_t value;
+};
+
 }  // namespace kvn::test

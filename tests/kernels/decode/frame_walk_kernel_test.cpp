@@ -667,14 +667,8 @@ TEST_P(FrameWalkLeapKernel, GoodFramesMatchTheHostReaders) {
     }
 }
 
-struct LeapFault {
-    const char* name;
-    size_t record;  // of the second frame
-    size_t byte;
-    uint8_t value;
-};
-
-const LeapFault kLeapFaults[] = {
+// In the second frame.
+const RecordDamage kLeapFaults[] = {
     {"first_record_bad_nibble", 0, 0, 0x00},
     {"record_long_size_header", 100, 1, 0x81},
     {"record_bad_version", 101, 1, 0x03},
@@ -688,7 +682,7 @@ const LeapFault kLeapFaults[] = {
 TEST_P(FrameWalkLeapKernel, FaultsAreTheSerialWalksStatuses) {
     const std::vector<uint8_t> first = leapFrame(8, 1, {});
     const std::vector<uint8_t> good = concat(first, leapFrame(9, 1, {}));
-    for (const LeapFault& c : kLeapFaults) {
+    for (const RecordDamage& c : kLeapFaults) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> bytes = good;
         bytes[chunkRecordAt(bytes, first.size(), c.record) + c.byte] = c.value;

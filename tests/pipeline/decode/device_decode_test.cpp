@@ -332,14 +332,8 @@ TEST(DeviceDecode, LeapWalkEqualsSerialWalk) {
     });
 }
 
-struct LeapDamage {
-    const char* name;
-    size_t record;  // in the second frame
-    size_t byte;    // of the record
-    uint8_t value;
-};
-
-const LeapDamage kLeapDamage[] = {
+// In the second frame.
+const RecordDamage kLeapDamage[] = {
     {"first_record_not_a_chunk", 0, 0, 0x00},
     {"middle_record_not_a_chunk", 150, 0, 0x00},
     {"middle_record_long_size_header", 150, 1, 0x81},
@@ -359,7 +353,7 @@ TEST(DeviceDecode, LeapWalkFailsAsTheSerialWalk) {
         const size_t second = good.size() - framesOf(Bytes(content.begin() + kLeapFrameBytes, content.end()),
                                                      {FrameSpec{.level = 3, .sc = kLeapChunk}})
                                                 .size();
-        for (const LeapDamage& c : kLeapDamage) {
+        for (const RecordDamage& c : kLeapDamage) {
             SCOPED_TRACE(c.name);
             Bytes src = good;
             src[chunkRecordAt(src, second, c.record) + c.byte] = c.value;
