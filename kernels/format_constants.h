@@ -52,6 +52,21 @@
 #define KVN_WALK_TABLE_MISMATCH 14u
 #define KVN_WALK_TOO_LARGE 15u
 
+// ---- Leap walk (the whole-input walk over many warps) ---------------------
+// Frames it takes: one coded block of at least this much payload and chunks.
+#define KVN_LEAP_MIN_PAYLOAD 1048576u
+#define KVN_LEAP_MIN_CHUNKS 256u
+// Control block: header words, then result words and a candidate list of
+// entries (two words each) per warp.
+#define KVN_LEAP_HEADER_WORDS 32u
+#define KVN_LEAP_RESULT_WORDS 8u
+#define KVN_LEAP_WARP_ENTRIES 64u
+#define KVN_LEAP_CTL_STATE 0u
+#define KVN_LEAP_CTL_SERIAL 19u  // 1: some frame does not suit the leap walk
+#define KVN_LEAP_STATE_DONE 0u
+#define KVN_LEAP_STATE_FAULT 1u
+#define KVN_LEAP_STATE_READY 2u
+
 // ---- Frame container (walked on the device) -------------------------------
 #define KVN_FRAME_MAGIC 0x4B564E31u
 #define KVN_FRAME_VERSION 2u

@@ -70,7 +70,7 @@ inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
     {&DecodeKernelHandles::walk_frame_table_fn, "walk_frame_table_fn", "kvnWalkFrameTableKernel", 10, 20, false,
      false},
     {&DecodeKernelHandles::mega_walk_fn, "mega_walk_fn", "kvnMegaWalkKernel", 10, 8, false, false},
-    {&DecodeKernelHandles::mega_leap_fn, "mega_leap_fn", "kvnMegaLeapKernel", 11, 16, true, false},
+    {&DecodeKernelHandles::mega_leap_fn, "mega_leap_fn", "kvnMegaLeapKernel", 11, 16, false, false},
     {&DecodeKernelHandles::prefix_sum_chunks_fn, "prefix_sum_chunks_fn", "kvnPrefixSumChunksKernel", 3, 8, false,
      true},
     {&DecodeKernelHandles::compact_all_descs_fn, "compact_all_descs_fn", "kvnCompactAllDescsKernel", 13, 0, false,

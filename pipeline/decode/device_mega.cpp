@@ -6,6 +6,7 @@
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/device_frame_decode.h"
+#include "pipeline/decode/device_leap_walk.h"
 #include "pipeline/decode/device_walk.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/pipeline_run.h"
@@ -17,10 +18,14 @@ namespace {
 // Each descriptor may number two sub-chunks in the batch's scratch bound.
 constexpr uint64_t kMaxMegaChunks = kMaxHuffmanSubchunks / 2;
 
+// The leap walk where it takes the input, else the serial walk.
 Error walkAllFrames(DecoderState& decoder, const DeviceDecompressJob& job, uint64_t total) {
     const std::optional<KernelHandle> walk = getKernelHandle(&DecodeKernelHandles::mega_walk_fn);
     if (!walk) return Error::KernelMissing;
     KVN_TRY(prepareWalkBuffers(decoder));
+    const LeapResult leap = leapWalk(decoder, job.dev_src, job.src_len);
+    KVN_TRY(leap.error);
+    if (leap.walked) return judgeWalk(decoder, total);
     KernelCall call(*walk, 1);
     call.buffer(job.dev_src);
     bindWalkOutputs(decoder, call);

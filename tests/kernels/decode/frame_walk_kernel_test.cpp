@@ -13,6 +13,7 @@
 #include "core/format/chunk_walk.h"
 #include "core/format/frame_header.h"
 #include "core/format/frame_walk.h"
+#include "tests/core/format/chunk_record_at.h"
 #include "tests/core/format/chunk_test_data.h"
 #include "tests/core/format/frame_builder.h"
 #include "tests/kernels/decode/decode_kernel_test.h"
@@ -580,6 +581,123 @@ TEST_P(FrameWalkTableKernel, FaultsAreStatusWords) {
 }
 
 KVN_ON_BOTH_BACKENDS(FrameWalkTableKernel);
+
+// ---- the leap walk --------------------------------------------------------------
+
+constexpr uint32_t kLeapWarps = 256;
+constexpr size_t kLeapControlBytes =
+    4 * (KVN_LEAP_HEADER_WORDS + kLeapWarps * (KVN_LEAP_RESULT_WORDS + 2 * KVN_LEAP_WARP_ENTRIES));
+
+// A frame of 4 KiB chunks whose block payload passes 1 MiB: random chunks
+// (stored) with repetitive and constant stretches (coded and byte-fill).
+std::vector<uint8_t> leapFrame(uint32_t seed, int level, ref::FrameOptions frame) {
+    std::vector<uint8_t> input = randomBytes(1200 * 1024, seed);
+    const std::vector<uint8_t> rep = repetitiveBytes(8192, seed);
+    for (size_t at = 0; at + 163840 <= input.size(); at += 163840) {
+        std::copy(rep.begin(), rep.end(), input.begin() + at);
+        std::fill(input.begin() + at + 81920, input.begin() + at + 86016, uint8_t(seed));
+    }
+    return frameOf(input, level, 1.0f / 64, frame);
+}
+
+class FrameWalkLeapKernel : public FrameWalkKernel {
+protected:
+    struct LeapOutput {
+        WalkOutput walk;
+        bool leapt;  // false: phase 0 left the input to the serial walk
+    };
+    // Drives kvnMegaLeapKernel phase by phase as the host does.
+    LeapOutput leap(const std::vector<uint8_t>& bytes) {
+        const uint32_t in = rig_.buffer(bytes);
+        const WalkBuffers b = walkBuffers(kCapacity);
+        const uint32_t ctl = rig_.buffer(kLeapControlBytes, 0);
+        auto phase = [&](uint32_t p, uint32_t groups) {
+            launch("kvnMegaLeapKernel", {groups},
+                   {rigBuffer(in), rigBuffer(b.descs), rigBuffer(b.cells[0]), rigBuffer(b.cells[1]),
+                    rigBuffer(b.cells[2]), rigBuffer(b.cells[3]), rigBuffer(b.cells[4]), rigBuffer(b.cells[5]),
+                    rigBuffer(b.starts), rigBuffer(b.total), rigBuffer(ctl), rigU32(uint32_t(bytes.size())),
+                    rigU32(kCapacity), rigU32(p), rigU32(kLeapWarps)});
+            return readWords<uint32_t>(ctl, KVN_LEAP_HEADER_WORDS);
+        };
+        if (phase(0, 1)[KVN_LEAP_CTL_SERIAL] != 0) return {{}, false};
+        for (size_t frames = 0; frames < bytes.size() / (1 << 20) + 1; ++frames) {
+            if (phase(1, 1)[KVN_LEAP_CTL_STATE] != KVN_LEAP_STATE_READY) break;
+            phase(2, kLeapWarps);
+            if (phase(3, 1)[KVN_LEAP_CTL_STATE] != KVN_LEAP_STATE_READY) break;
+            phase(4, kLeapWarps / 32);
+        }
+        EXPECT_NE(readWords<uint32_t>(ctl, 1)[0], KVN_LEAP_STATE_READY) << "the walk did not end";
+        return {readWalk(b, kCapacity), true};
+    }
+};
+
+struct LeapCase {
+    const char* name;
+    std::function<std::vector<uint8_t>()> bytes;
+    bool leaps;
+};
+
+const LeapCase kLeapCases[] = {
+    {"one_frame", [] { return leapFrame(1, 1, {}); }, true},
+    {"two_frames_trailers_table_prefixes", [] {
+         return concat(leapFrame(2, 3, withTrailers(true)), leapFrame(3, 2, withTrailers(false)));
+     }, true},
+    {"three_frames_trailing_zeros", [] {
+         return concat(concat(concat(leapFrame(4, 1, {}), leapFrame(5, 1, {})), leapFrame(6, 1, {})),
+                       std::vector<uint8_t>(10, 0));
+     }, true},
+    {"small_frame_after_a_large_one", [] {
+         return concat(leapFrame(7, 1, {}), frameOf(machineText(3 * 4096), 1, 1.0f / 64, {}));
+     }, false},
+    {"small_frames", [] { return kGoodFrames[7].bytes(); }, false},
+};
+
+// The leap walk writes what the host readers find, as the serial walk does,
+// and leaves every other input to the serial walk.
+TEST_P(FrameWalkLeapKernel, GoodFramesMatchTheHostReaders) {
+    for (const LeapCase& c : kLeapCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = c.bytes();
+        const LeapOutput got = leap(bytes);
+        ASSERT_EQ(got.leapt, c.leaps);
+        if (!got.leapt) continue;
+        WalkOutput expected = hostWalk(bytes);
+        for (size_t i : expected.frame_first) expected.descs[i].flags |= KVN_CHUNK_FLAG_FRAME_FIRST;
+        expectSameWalk(got.walk, expected);
+    }
+}
+
+// In the second frame.
+const RecordDamage kLeapFaults[] = {
+    {"first_record_bad_nibble", 0, 0, 0x00},
+    {"record_long_size_header", 100, 1, 0x81},
+    {"record_bad_version", 101, 1, 0x03},
+    {"record_bad_nibble", 180, 0, 0x46},
+    {"record_mode_3", 20, 4, 0x0C},
+    {"last_record_bad_nibble", 299, 0, 0x00},
+};
+
+// Damaged records end the leap walk with the serial walk's status, and
+// nothing but the status cell.
+TEST_P(FrameWalkLeapKernel, FaultsAreTheSerialWalksStatuses) {
+    const std::vector<uint8_t> first = leapFrame(8, 1, {});
+    const std::vector<uint8_t> good = concat(first, leapFrame(9, 1, {}));
+    for (const RecordDamage& c : kLeapFaults) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = good;
+        bytes[chunkRecordAt(bytes, first.size(), c.record) + c.byte] = c.value;
+        const WalkOutput serial = walk(bytes, kCapacity, kDecodedCapacity, Walk::Mega);
+        ASSERT_NE(serial.status, 0u);
+        const LeapOutput got = leap(bytes);
+        ASSERT_TRUE(got.leapt);
+        EXPECT_EQ(got.walk.status, serial.status);
+        EXPECT_EQ(std::vector<uint32_t>(got.walk.cells, got.walk.cells + 3),
+                  (std::vector<uint32_t>{0, 0, KVN_SUBCHUNK_SIZE}));
+        EXPECT_EQ(got.walk.subchunk_total, 0u);
+    }
+}
+
+KVN_ON_BOTH_BACKENDS(FrameWalkLeapKernel);
 
 }  // namespace
 }  // namespace kvn::test

@@ -17,6 +17,7 @@
 #include "decode_test_support.h"
 #include "reference/ref_byte_plane.h"
 #include "reference/reference_codec.h"
+#include "tests/core/format/chunk_record_at.h"
 #include "vulkan/device/gpu_ops.h"
 
 namespace kvn::test {
@@ -267,6 +268,104 @@ TEST(DeviceDecode, WholeInputWalkJudgesEveryFrame) {
             const Decoded bad = road.decode(src, content.size(), true);
             EXPECT_EQ(bad.status, KVN_STATUS_CORRUPT_FRAME) << spec.checksum << spec.merkle;
             EXPECT_TRUE(road.timed("kvnMegaWalkKernel"));
+        }
+    });
+}
+
+// Frames of 256 chunks of 8 KiB, mostly stored with some byte-fill and coded
+// ones, whose block payloads pass 1 MiB: the shape the leap walk takes. (Two
+// of them fill the sub-chunk scratch that one binding holds on lavapipe.)
+Bytes leapContent(size_t n) {
+    Bytes b = randomContent(n);
+    const Bytes text = textOf(8192);
+    for (size_t c = 0; c * 8192 < n; ++c) {
+        const size_t at = c * 8192;
+        const size_t len = std::min<size_t>(8192, n - at);
+        if (c % 8 == 6) std::fill(b.begin() + at, b.begin() + at + len, uint8_t(c));
+        if (c % 8 == 7) std::copy(text.begin(), text.begin() + len, b.begin() + at);
+    }
+    return b;
+}
+
+constexpr float kLeapChunk = 1.0f / 32;
+constexpr size_t kLeapFrameBytes = 256 * 8192;
+
+struct WalkCase {
+    const char* name;
+    std::function<Bytes()> content;
+    std::vector<FrameSpec> frames;
+    bool leaps;  // the leap walk takes the input
+};
+
+const WalkCase kWalkCases[] = {
+    {"two_large_frames", [] { return leapContent(2 * kLeapFrameBytes); },
+     std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = kLeapChunk}), true},
+    {"two_large_frames_trailers_table", [] { return leapContent(2 * kLeapFrameBytes); },
+     std::vector<FrameSpec>(2, FrameSpec{.level = 4, .sc = kLeapChunk, .checksum = true, .merkle = true, .table = true}),
+     true},
+    {"frames_below_a_mebibyte", [] { return leapContent(kLeapFrameBytes / 2); },
+     {{.level = 3, .sc = kLeapChunk}, {.level = 3, .sc = kLeapChunk}}, false},
+    {"seventy_small_frames", [] { return textOf(70 * 1024); }, std::vector<FrameSpec>(70, FrameSpec{.level = 3}),
+     false},
+};
+
+// The whole-input road decodes the same bytes with the leap walk and with
+// KVN_WALK_SERIAL's serial walk; the leap walk takes only the large frames.
+TEST(DeviceDecode, LeapWalkEqualsSerialWalk) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        for (const WalkCase& c : kWalkCases) {
+            SCOPED_TRACE(c.name);
+            const Bytes content = c.content();
+            const Bytes src = framesOf(content, c.frames);
+            for (bool serial : {false, true}) {
+                if (serial) setenv("KVN_WALK_SERIAL", "", 1);
+                const Decoded d = road.decode(src, content.size(), true);
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << serial;
+                EXPECT_TRUE(d.bytes == content) << serial;
+                EXPECT_EQ(road.timed("kvnMegaLeapKernel"), !serial) << serial;
+                EXPECT_EQ(road.timed("kvnMegaWalkKernel"), serial || !c.leaps) << serial;
+                unsetenv("KVN_WALK_SERIAL");
+            }
+        }
+    });
+}
+
+// In the second frame.
+const RecordDamage kLeapDamage[] = {
+    {"first_record_not_a_chunk", 0, 0, 0x00},
+    {"middle_record_not_a_chunk", 150, 0, 0x00},
+    {"middle_record_long_size_header", 150, 1, 0x81},
+    {"middle_record_bad_version", 151, 1, 0x03},
+    {"later_record_bad_nibble", 191, 0, 0x46},
+    {"last_record_bad_nibble", 255, 0, 0x46},
+    {"coded_record_overlong", 199, 4, 0x03},
+};
+
+// Damaged chunk records give the leap walk the serial walk's outcome.
+TEST(DeviceDecode, LeapWalkFailsAsTheSerialWalk) {
+    inChildProcess([] {
+        readyOps();
+        DeviceRoad road;
+        const Bytes content = leapContent(2 * kLeapFrameBytes);
+        const Bytes good = framesOf(content, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = kLeapChunk}));
+        const size_t second = good.size() - framesOf(Bytes(content.begin() + kLeapFrameBytes, content.end()),
+                                                     {FrameSpec{.level = 3, .sc = kLeapChunk}})
+                                                .size();
+        for (const RecordDamage& c : kLeapDamage) {
+            SCOPED_TRACE(c.name);
+            Bytes src = good;
+            src[chunkRecordAt(src, second, c.record) + c.byte] = c.value;
+            const Decoded leap = road.decode(src, content.size(), true);
+            // A shape the walks do not take is then tried frame by frame.
+            EXPECT_EQ(road.timed("kvnMegaLeapKernel"), leap.status != KVN_STATUS_UNSUPPORTED);
+            setenv("KVN_WALK_SERIAL", "", 1);
+            const Decoded serial = road.decode(src, content.size());
+            unsetenv("KVN_WALK_SERIAL");
+            EXPECT_NE(serial.status, KVN_STATUS_SUCCESS);
+            EXPECT_EQ(leap.status, serial.status);
+            EXPECT_TRUE(leap.guard_intact);
         }
     });
 }
