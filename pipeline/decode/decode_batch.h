@@ -3,6 +3,7 @@
 // keeps between calls, and the small helpers every pipeline function uses.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -95,6 +96,16 @@ static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
 
 // Sizes and offsets of the slots the launchers share.
 inline constexpr uint64_t kSubchunkScratchBytes = KVN_SUBCHUNK_SIZE;  // the most a slot holds in each region
+// Descriptors a device walk wrote are not read by the host: their batch
+// reserves, for each chunk, the sub-chunks of the largest chunk (256 KiB),
+// each with a full slot in every region of the decoded-stream scratch.
+inline uint64_t deviceDescSubchunkBound(uint64_t chunks, uint64_t subchunk_size) {
+    return subchunk_size == 0 ? 4 * chunks : chunks * std::max<uint64_t>(1, (0x40000 + subchunk_size - 1) / subchunk_size);
+}
+// One region of the scratch for n full slots, each region bound on its own.
+inline uint64_t fullSlotRegionBytes(uint64_t subchunks) {
+    return (subchunks * kSubchunkScratchBytes + 255) & ~uint64_t{255};
+}
 inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
 inline constexpr uint64_t kHuffListEntryBytes = 20;   // a compacted Huffman descriptor
 inline constexpr uint64_t kOff16ListEntryBytes = 12;  // a compacted stored off16 half

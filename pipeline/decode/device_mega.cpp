@@ -80,7 +80,10 @@ bool megaSuits(const std::vector<FrameShape>& frames) {
         out_off += h.content_size;
         chunks += frame.chunks;
     }
-    return chunks <= kMaxMegaChunks && out_off <= UINT32_MAX;
+    // One batch's decoded-stream scratch must fit a binding; frame by frame
+    // each frame reserves only its own.
+    const uint64_t region = fullSlotRegionBytes(deviceDescSubchunkBound(chunks, KVN_SUBCHUNK_SIZE));
+    return chunks <= kMaxMegaChunks && out_off <= UINT32_MAX && region <= deviceBindingLimit();
 }
 
 MegaResult decodeMega(const DeviceDecompressJob& job, DecoderState& decoder, const std::vector<FrameShape>& frames) {

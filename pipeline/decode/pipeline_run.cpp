@@ -129,10 +129,7 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
     // Sub-chunk total n: counted on the host for host descriptors, an upper
     // bound for descriptors a device walk wrote.
     if (batch.descs_on_device) {
-        buffers.subchunks = batch.subchunk_size == 0
-                                ? 4 * batch.chunk_count
-                                : batch.chunk_count * std::max<uint64_t>(1, (0x40000 + batch.subchunk_size - 1) /
-                                                                                batch.subchunk_size);
+        buffers.subchunks = deviceDescSubchunkBound(batch.chunk_count, batch.subchunk_size);
     } else {
         const std::optional<KernelHandle> prefix_sum = getKernelHandle(&DecodeKernelHandles::prefix_sum_chunks_fn);
         if (!prefix_sum) return Error::KernelMissing;

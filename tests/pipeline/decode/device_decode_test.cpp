@@ -228,6 +228,10 @@ const GoodCase kFrameByFrameCases[] = {
     {"later_frame_without_dictionary", [] { return textOf(2 * 8192); }, {{.level = 3, .dict = 1}, {.level = 3}}},
     {"later_frame_level1", [] { return textOf(2 * 8192); }, {{.level = 3}, {.level = 1}}},
     {"frame_output_off_alignment", [] { return textOf(2 * 5001); }, {{.level = 3}, {.level = 3}}},
+    // 600 chunks: a region of one batch's decoded-stream scratch would exceed
+    // lavapipe's 128 MiB binding range, each frame's does not.
+    {"more_chunks_than_one_batch_binds", [] { return textOf(2 * 300 * 4096); },
+     std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = 1.0f / 64})},
 };
 
 TEST(DeviceDecode, EachInputTakesTheRoadThatDecodesItFaithfully) {
