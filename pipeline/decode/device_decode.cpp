@@ -27,7 +27,8 @@ struct DeviceFrame {
     FrameHeader header;
     uint64_t offset;
     uint64_t length;  // L: header, the block, end mark, chunk-size table, trailers
-    bool ends_input;  // bytes after a frame that do not start one
+    uint64_t decoded;  // the bytes it decodes to: a WRT frame's text, else its content
+    bool ends_input;   // bytes after a frame that do not start one
 };
 
 Error readAt(DeviceBufferHandle src, uint64_t at, void* out, uint64_t bytes) {
@@ -48,8 +49,6 @@ Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFram
     }
     const FrameHeader header = parseFrameHeader(head, got);
     if (header.error != Error::None) return Error::BadFrame;
-    // The inverse transform runs on the host road.
-    if (header.flags & kFrameWrtSection) return Error::BadMode;
     if (!header.has_content_size) return Error::BadMode;
     const uint64_t at = header.header_length;
     if (at + kEndMarkSize > remaining) return Error::BadFrame;
@@ -78,6 +77,14 @@ Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFram
     frame->header = header;
     frame->offset = b;
     frame->length = length;
+    frame->decoded = header.content_size;
+    if (header.flags & kFrameWrtSection) {
+        // The text's length opens the section.
+        uint8_t decoded[8] = {};
+        if (header.wrt_section_offset + sizeof decoded > length) return Error::BadFrame;
+        KVN_TRY(readAt(src, b + header.wrt_section_offset, decoded, sizeof decoded));
+        frame->decoded = loadLe64(decoded);
+    }
     return Error::None;
 }
 
@@ -87,7 +94,7 @@ FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decod
                              uint64_t produced) {
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memcpyDtoDSrcOffsetAsync || !ops.memcpyDtoDDstOffsetAsync) return {0, Error::BackendNotAvailable};
-    const uint64_t content = frame.header.content_size;
+    const uint64_t content = frame.decoded;
     if (Error e = ensureDeviceSlot(decoder, kFrameIn, frame.length); e != Error::None) return {0, e};
     if (Error e = ensureDeviceSlot(decoder, kFrameOut, content); e != Error::None) return {0, e};
     if (ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kFrameIn), job.dev_src, frame.offset, frame.length,
@@ -115,8 +122,9 @@ Error listFrames(const DeviceDecompressJob& job, std::vector<DeviceFrame>* frame
         DeviceFrame frame{};
         KVN_TRY(readFrame(job.dev_src, job.src_len, b, &frame));
         if (frame.ends_input) break;
-        const uint64_t content = frame.header.content_size;
-        if (content > kMaxDeviceFrameContent) return Error::BadMode;
+        const uint64_t content = frame.decoded;
+        if (content > kMaxDeviceFrameContent || frame.header.content_size > kMaxDeviceFrameContent)
+            return Error::BadMode;
         // 64-bit sums: no capacity or total wraps.
         total += content;
         if (total > job.dst_cap) return Error::BadFrame;
@@ -131,7 +139,9 @@ Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, con
                       uint64_t* produced_out) {
     uint64_t produced = 0;
     for (const DeviceFrame& frame : frames) {
-        const uint64_t content = frame.header.content_size;
+        const uint64_t content = frame.decoded;
+        // A WRT frame's transformed bytes never stand for an empty text.
+        if (content == 0 && frame.header.content_size > 0) return Error::BadFrame;
         if (content > 0) {
             const FrameResult decoded =
                 frame.offset == 0

@@ -84,12 +84,18 @@ Error readShape(DeviceBufferHandle frame, uint64_t frame_off, uint32_t frame_len
     if (ops.memcpyDtoHSrcOffset(head, frame, got, frame_off) != Error::None) return Error::CopyFailed;
     const FrameHeader header = parseFrameHeader(head, got);
     if (header.error != Error::None) return Error::BadFrame;
-    // The section would have to travel to the host for the inverse.
-    if (header.flags & kFrameWrtSection) return Error::BadMode;
     if (!header.has_content_size) return Error::BadMode;
     const uint64_t at = header.header_length;
-    if (frame_len < at + 13 || at + kBlockHeaderSize + KVN_CHUNK_HDR_BYTES > got) return Error::BadMode;
-    const BlockHeader block = readBlockHeader(head + at);
+    if (frame_len < at + 13) return Error::BadMode;
+    // The block header and the first chunk header; past a WRT section they
+    // lie beyond the bytes read.
+    uint8_t block_head[kBlockHeaderSize + KVN_CHUNK_HDR_BYTES] = {};
+    if (at + sizeof block_head <= got) {
+        std::copy(head + at, head + at + sizeof block_head, block_head);
+    } else if (ops.memcpyDtoHSrcOffset(block_head, frame, sizeof block_head, frame_off + at) != Error::None) {
+        return Error::CopyFailed;
+    }
+    const BlockHeader block = readBlockHeader(block_head);
     *shape = FrameShape{};
     shape->header = header;
     shape->frame_off = frame_off;
@@ -99,7 +105,7 @@ Error readShape(DeviceBufferHandle frame, uint64_t frame_off, uint32_t frame_len
     shape->chunks = ceilDiv(header.content_size, shape->chunk);
     shape->payload_length = block.payload_length;
     shape->prefix_area =
-        !block.stored && (head[at + kBlockHeaderSize] & KVN_CHUNK_HDR0_PREFIX_AREA) != 0 && shape->chunks > 1;
+        !block.stored && (block_head[kBlockHeaderSize] & KVN_CHUNK_HDR0_PREFIX_AREA) != 0 && shape->chunks > 1;
     shape->trailers = 4 * (header.has_checksum ? 1 : 0) + 4 * (header.has_merkle_root ? 1 : 0);
     const uint64_t table = header.has_chunk_table ? KVN_CHUNK_TABLE_ENTRY_BYTES * shape->chunks : 0;
     // One block, its end mark, the table and the trailers make the frame.

@@ -28,7 +28,7 @@ struct FrameShape {
 };
 
 // Reads and checks the frame's first bytes. BadMode for a frame the device
-// roads do not take (WRT, no content size, not one block).
+// roads do not take (no content size, not one block).
 Error readShape(DeviceBufferHandle frame, uint64_t frame_off, uint32_t frame_len, FrameShape* shape);
 
 // Moves bytes [from, from + len) of `src` to the start of the payload slot

@@ -11,6 +11,7 @@
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/device_frame_checks.h"
 #include "pipeline/decode/device_walk.h"
+#include "pipeline/decode/device_wrt_decode.h"
 #include "pipeline/decode/pipeline_run.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/gpu_work_lock.h"
@@ -24,13 +25,6 @@ Error decodeOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBuffe
                      DeviceBufferHandle dst) {
     const FrameHeader& header = shape.header;
     const uint32_t content = uint32_t(header.content_size);
-    KVN_TRY(useFrameDictionary(decoder, header));
-    const uint64_t table_at = shape.frame_len - shape.trailers - KVN_CHUNK_TABLE_ENTRY_BYTES * shape.chunks;
-    const WalkParams params{uint32_t(table_at), uint32_t(shape.chunks), header.has_chunk_table};
-    const WalkResult walk = walkFrameDevice(decoder, frame, shape.frame_len, content, params);
-    KVN_TRY(walk.error);
-    KVN_TRY(judgeWalk(decoder, content));
-
     // A byte-plane frame is decoded plane-major beside the caller's buffer
     // and interleaved into it.
     const uint8_t stride = header.byte_plane_stride;
@@ -39,13 +33,7 @@ Error decodeOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBuffe
         KVN_TRY(ensureDeviceSlot(decoder, kBytePlaneScratch, content));
         target = slotHandle(decoder, kBytePlaneScratch);
     }
-    const uint64_t payload_at = header.header_length + kBlockHeaderSize;
-    const uint64_t payload_len = shape.frame_len - payload_at;
-    KVN_TRY(stagePayload(decoder, frame, payload_at, payload_len));
-    // The walk wrote the real chunk count into its count cell; n bounds it.
-    KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, header, std::max<uint64_t>(shape.chunks, 1),
-                                                       payload_len, target, content)));
-    KVN_TRY(restorePrefixes(decoder, shape, target));
+    KVN_TRY(decodeFrameBody(decoder, shape, frame, target));
     if (stride >= 2) {
         KVN_TRY(computeBarrier(decoder.stream));
         KVN_TRY(bytePlaneInverseGpu(decoder, target, dst, content, stride, bytePlaneBlockSize(shape.chunk, stride),
@@ -55,6 +43,25 @@ Error decodeOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBuffe
 }
 
 }  // namespace
+
+Error decodeFrameBody(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
+                      DeviceBufferHandle target) {
+    const FrameHeader& header = shape.header;
+    const uint32_t content = uint32_t(header.content_size);
+    KVN_TRY(useFrameDictionary(decoder, header));
+    const uint64_t table_at = shape.frame_len - shape.trailers - KVN_CHUNK_TABLE_ENTRY_BYTES * shape.chunks;
+    const WalkParams params{uint32_t(table_at), uint32_t(shape.chunks), header.has_chunk_table};
+    const WalkResult walk = walkFrameDevice(decoder, frame, shape.frame_len, content, params);
+    KVN_TRY(walk.error);
+    KVN_TRY(judgeWalk(decoder, content));
+    const uint64_t payload_at = header.header_length + kBlockHeaderSize;
+    const uint64_t payload_len = shape.frame_len - payload_at;
+    KVN_TRY(stagePayload(decoder, frame, payload_at, payload_len));
+    // The walk wrote the real chunk count into its count cell; n bounds it.
+    KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, header, std::max<uint64_t>(shape.chunks, 1),
+                                                       payload_len, target, content)));
+    return restorePrefixes(decoder, shape, target);
+}
 
 FrameStream::FrameStream(DecoderState& decoder) : decoder_(decoder), own_(decoder.stream == 0), lock_(own_) {
     if (own_) decoder_.stream = decoder_.own_stream;
@@ -113,24 +120,28 @@ DecodeBatch deviceWalkBatch(const DecoderState& decoder, const FrameHeader& firs
 }
 
 FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, uint32_t frame_len,
-                              DeviceBufferHandle dst, uint32_t content_size) {
+                              DeviceBufferHandle dst, uint32_t decoded_size) {
     const GpuOpsTable& ops = gpuOps();
-    if (frame_len < kMinDeviceFrame || content_size == 0 || content_size > kMaxDeviceFrameContent || !ops.memcpyDtoH)
+    if (frame_len < kMinDeviceFrame || decoded_size == 0 || decoded_size > kMaxDeviceFrameContent || !ops.memcpyDtoH)
         return {0, Error::BadMode};
     FrameShape shape{};
     if (Error e = readShape(frame, 0, frame_len, &shape); e != Error::None) return {0, e};
-    if (shape.header.content_size != content_size) return {0, Error::BadMode};
+    const bool wrt = (shape.header.flags & kFrameWrtSection) != 0;
+    if (!wrt && shape.header.content_size != decoded_size) return {0, Error::BadMode};
     if (Error e = ensureOwnStream(decoder); e != Error::None) return {0, e};
     if (!ops.streamSynchronize) return {0, Error::BackendNotAvailable};
     const FrameStream stream(decoder);
-    Error error = decodeOnStream(decoder, shape, frame, dst);
+    // The shape whose trailers the frame's output answers to.
+    FrameShape judged = shape;
+    Error error = wrt ? decodeWrtOnStream(decoder, shape, frame, dst, decoded_size, &judged)
+                      : decodeOnStream(decoder, shape, frame, dst);
     // Nothing queued may outlive the lock or the call's judgement.
     const Error drained = checkSync(ops.streamSynchronize(decoder.stream));
     if (error == Error::None) error = drained;
     resolvePendingTimings(backend().deviceOps(), decoder.pending_timings, decoder.timings);
-    if (error == Error::None) error = judgeFrame(decoder, shape, frame, dst);
+    if (error == Error::None) error = judgeFrame(decoder, judged, frame, dst);
     if (error != Error::None) return {0, error};
-    return {content_size, Error::None};
+    return {decoded_size, Error::None};
 }
 
 }  // namespace kvn

@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
 #include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/device_frame_checks.h"
 #include "pipeline/decode/host_frame_decode.h"
 #include "pipeline/device/device_ops.h"
 #include "pipeline/device/gpu_work_lock.h"
@@ -18,13 +19,20 @@ namespace kvn {
 // The most bytes one frame of this road decodes to.
 inline constexpr uint64_t kMaxDeviceFrameContent = 0xFFFF0000u;
 
-// The frame is the first frame_len bytes of `frame`; its content_size bytes
-// go to the start of `dst`. On the caller's stream (decoder.stream set) the
-// work stays queued once the walk is judged; without one the decoder's own
-// stream runs under the GPU work lock and the verdict is judged here.
-// BadMode for a frame this road does not take (a WRT frame among them).
+// The frame is the first frame_len bytes of `frame`; the decoded_size bytes
+// it decodes to (a WRT frame's text, else its content) go to the start of
+// `dst`. On the caller's stream (decoder.stream set) or, without one, on the
+// decoder's own stream under the GPU work lock; the stream is drained and the
+// trailers judged before the call returns. BadMode for a frame this road does
+// not take.
 FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, uint32_t frame_len,
-                              DeviceBufferHandle dst, uint32_t content_size);
+                              DeviceBufferHandle dst, uint32_t decoded_size);
+
+// On the stream in use: the frame's body (walk, payload, pipeline, chunk
+// prefixes) decoded into the start of `target`, content-size bytes, before
+// any inverse transform or trailer.
+Error decodeFrameBody(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
+                      DeviceBufferHandle target);
 
 // The pieces the whole-input road shares with it:
 // the decoder's own stream, made on first use;

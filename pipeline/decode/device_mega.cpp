@@ -73,8 +73,8 @@ bool megaSuits(const std::vector<FrameShape>& frames) {
     uint64_t chunks = 0;
     for (const FrameShape& frame : frames) {
         const FrameHeader& h = frame.header;
-        if (h.level_code < 3 || h.byte_plane_stride >= 2 || h.has_dict_id != first.has_dict_id ||
-            h.dict_id != first.dict_id || h.content_size == 0)
+        if (h.level_code < 3 || h.byte_plane_stride >= 2 || (h.flags & kFrameWrtSection) != 0 ||
+            h.has_dict_id != first.has_dict_id || h.dict_id != first.dict_id || h.content_size == 0)
             return false;
         if (alignment == 0 || out_off % alignment != 0) return false;
         out_off += h.content_size;

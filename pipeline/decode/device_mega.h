@@ -14,7 +14,7 @@
 namespace kvn {
 
 // Whether the road can decode these frames (listed by the host from their
-// first bytes) faithfully: all at level code 3 or above, none byte-plane,
+// first bytes) faithfully: all at level code 3 or above, none byte-plane or WRT,
 // one dictionary for all, every frame's output at a binding offset, and a
 // chunk count one batch holds. Anything else takes the frame loop.
 bool megaSuits(const std::vector<FrameShape>& frames);

@@ -63,38 +63,31 @@ Error buildWrtFusedTables(const WrtDecodeState& state, uint64_t inner, WrtFusedT
     return Error::None;
 }
 
-WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
-                              uint64_t inner, uint8_t* dst, uint64_t out) {
+Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, DeviceBufferHandle trans, uint64_t inner,
+                         DeviceBufferHandle output, uint64_t out) {
     const bool debug = debugOn();
     const std::optional<KernelHandle> kernel = getKernelHandle(&DecodeKernelHandles::wrt_decode_fused_fn);
-    if (!kernel) {
-        if (debug) std::fprintf(stderr, "[wrt-vk-dec] fused pipeline missing -> CPU\n");
-        return notApplied();
-    }
+    if (!kernel) return Error::KernelMissing;
     const GpuOpsTable& ops = gpuOps();
-    if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memcpyDtoHSrcOffset || !ops.launchKernel || !ops.ctxSynchronize)
-        return notApplied();
+    if (!ops.memcpyHtoD || !ops.memcpyDtoHSrcOffset || !ops.launchKernel || !ops.ctxSynchronize)
+        return Error::BackendNotAvailable;
     const uint64_t k = state.segment_count;
     const uint64_t alignment = deviceBindingAlignment();
-    if (k == 0 || k > kMaxSegmentGroups || alignment == 0 || kRegionAlign % alignment != 0) return notApplied();
+    if (k > kMaxSegmentGroups || alignment == 0 || kRegionAlign % alignment != 0) return Error::BadMode;
 
     double t0 = hostTimeMs();
     WrtFusedTables tables;
-    if (const Error e = buildWrtFusedTables(state, inner, &tables); e != Error::None) return failed(e);
-    if (!tables.fits) return notApplied();
+    KVN_TRY(buildWrtFusedTables(state, inner, &tables));
+    // No segments, or sums other than the frame's: the section does not describe this text.
+    if (k == 0 || !tables.fits) return Error::BadFrame;
     if (debug)
         std::fprintf(stderr, "[wrt-vk-dec] meta build (CPU): %.2f ms (%llu B)\n", hostTimeMs() - t0,
                      static_cast<unsigned long long>(tables.size));
 
-    if (const Error e = ensureDeviceSlot(decoder, kWrtTransformed, inner ? inner : 1); e != Error::None) return failed(e);
-    if (const Error e = ensureDeviceSlot(decoder, kWrtOutput, out ? out : 1); e != Error::None) return failed(e);
-    if (const Error e = ensureDeviceSlot(decoder, kWrtMeta, tables.size); e != Error::None) return failed(e);
-    const DeviceBufferHandle trans = slotHandle(decoder, kWrtTransformed);
-    const DeviceBufferHandle output = slotHandle(decoder, kWrtOutput);
+    KVN_TRY(ensureDeviceSlot(decoder, kWrtMeta, tables.size));
     const DeviceBufferHandle meta = slotHandle(decoder, kWrtMeta);
     t0 = hostTimeMs();
-    if (inner && ops.memcpyHtoD(trans, transformed, inner) != Error::None) return failed(Error::CopyFailed);
-    if (ops.memcpyHtoD(meta, tables.blob.get(), tables.size) != Error::None) return failed(Error::CopyFailed);
+    if (ops.memcpyHtoD(meta, tables.blob.get(), tables.size) != Error::None) return Error::CopyFailed;
     if (debug)
         std::fprintf(stderr, "[wrt-vk-dec] meta H2D: %.2f ms; launching fused over d_trans\n", hostTimeMs() - t0);
 
@@ -103,18 +96,46 @@ WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder
     call.buffer(trans).buffer(meta, 0).buffer(meta, tables.region).buffer(meta, 2 * tables.region);
     call.buffer(meta, 3 * tables.region).buffer(meta, tables.words_at).buffer(output).buffer(meta, tables.produced_at);
     call.word(uint32_t(state.word_count)).word(uint32_t(k)).word(uint32_t(out));
-    // A launch the device refuses (a binding beyond its range) leaves the CPU decoder to do the work.
-    if (call.launch(decoder, 0, "wrt decode") != Error::None) return notApplied();
-    if (const Error e = checkSync(ops.ctxSynchronize()); e != Error::None) return failed(e);
+    // A launch the device refuses (a binding beyond its range) is a shape it does not take.
+    if (call.launch(decoder, 0, "wrt decode") != Error::None) return Error::BadMode;
+    KVN_TRY(checkSync(ops.ctxSynchronize()));
     if (debug) std::fprintf(stderr, "[wrt-vk-dec] fused: %.2f ms\n", hostTimeMs() - t0);
 
     // Each segment must have produced exactly its decoded length.
     const std::unique_ptr<uint32_t[]> produced(new (std::nothrow) uint32_t[k]);
-    if (!produced) return failed(Error::OutOfMemory);
+    if (!produced) return Error::OutOfMemory;
     if (ops.memcpyDtoHSrcOffset(produced.get(), meta, 4 * k, tables.produced_at) != Error::None)
-        return failed(Error::CopyFailed);
+        return Error::CopyFailed;
     for (uint64_t s = 0; s < k; ++s) {
-        if (produced[s] == kSegmentFault || produced[s] != state.segment(s).decoded_length) return notApplied();
+        if (produced[s] == kSegmentFault || produced[s] != state.segment(s).decoded_length) return Error::BadFrame;
+    }
+    return Error::None;
+}
+
+WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
+                              uint64_t inner, uint8_t* dst, uint64_t out) {
+    if (!getKernelHandle(&DecodeKernelHandles::wrt_decode_fused_fn)) {
+        if (debugOn()) std::fprintf(stderr, "[wrt-vk-dec] fused pipeline missing -> CPU\n");
+        return notApplied();
+    }
+    const GpuOpsTable& ops = gpuOps();
+    if (!ops.memcpyHtoD || !ops.memcpyDtoH) return notApplied();
+    if (const Error e = ensureDeviceSlot(decoder, kWrtTransformed, inner ? inner : 1); e != Error::None) return failed(e);
+    if (const Error e = ensureDeviceSlot(decoder, kWrtOutput, out ? out : 1); e != Error::None) return failed(e);
+    const DeviceBufferHandle trans = slotHandle(decoder, kWrtTransformed);
+    const DeviceBufferHandle output = slotHandle(decoder, kWrtOutput);
+    if (inner && ops.memcpyHtoD(trans, transformed, inner) != Error::None) return failed(Error::CopyFailed);
+    switch (const Error e = wrtInverseOnDevice(state, decoder, trans, inner, output, out)) {
+        case Error::None:
+            break;
+        // The CPU decoder checks every token: it decides whether the stream is corrupt.
+        case Error::KernelMissing:
+        case Error::BackendNotAvailable:
+        case Error::BadMode:
+        case Error::BadFrame:
+            return notApplied();
+        default:
+            return failed(e);
     }
     if (out && ops.memcpyDtoH(dst, output, out) != Error::None) return failed(Error::CopyFailed);
     return {true, Error::None};

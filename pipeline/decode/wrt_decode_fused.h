@@ -1,9 +1,6 @@
-// The inverse word transform on the GPU for one WRT frame whose transformed
-// text is in host memory: uploads it with the segment and word tables, runs
-// kvnWrtDecodeFusedKernel and copies the text to the caller. Not applied (the
-// caller then runs the CPU decoder) when the kernel or an operation is
-// missing, the section's sums do not fit, or any segment produced other than
-// its decoded length.
+// The inverse word transform on the GPU for one WRT frame: the segment and
+// word tables go up, kvnWrtDecodeFusedKernel writes the text, and every
+// segment must have produced exactly its decoded length.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +8,7 @@
 
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
+#include "pipeline/device/device_ops.h"
 #include "core/wrt/wrt_format.h"
 
 namespace kvn {
@@ -20,6 +18,17 @@ struct WrtFusedResult {
     Error error = Error::None;  // a device failure the caller reports
 };
 
+// The transformed text of `inner` bytes in `trans` inverted into the start of
+// `output` (out bytes; nothing is written past them). BadFrame when the
+// section's sums do not match the frame or a segment produced other than its
+// decoded length; KernelMissing, BackendNotAvailable or BadMode when the
+// device cannot run the inverse; else a device failure.
+Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, DeviceBufferHandle trans, uint64_t inner,
+                         DeviceBufferHandle output, uint64_t out);
+
+// The same for transformed text in host memory, into host memory. Not applied
+// (the caller then runs the CPU decoder, which judges the stream) where the
+// device inverse does not run or does not match the section.
 WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
                               uint64_t inner, uint8_t* dst, uint64_t out);
 

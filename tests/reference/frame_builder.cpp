@@ -26,6 +26,7 @@ std::vector<uint8_t> FrameBuilder::header(uint64_t content_len) const {
     if (o.dict_id) f.flags |= kFrameDictId;
     if (o.merkle_root) f.flags |= kFrameMerkleRoot;
     if (o.chunk_table) f.flags |= kFrameChunkTable;
+    if (!o.wrt_section.empty()) f.flags |= kFrameWrtSection;
     f.version = o.version;
     f.codec = o.codec;
     f.level_code = o.level_code;
@@ -34,7 +35,10 @@ std::vector<uint8_t> FrameBuilder::header(uint64_t content_len) const {
     f.byte_plane_stride = o.byte_plane_stride;
     f.content_size = uint64_t(o.content_size_value.value_or(int64_t(content_len)));
     f.dict_id = o.dict_id.value_or(0);
-    return test::frameHeaderBytes(f);
+    f.wrt_length = uint32_t(o.wrt_section.size());
+    std::vector<uint8_t> out = test::frameHeaderBytes(f);
+    out.insert(out.end(), o.wrt_section.begin(), o.wrt_section.end());
+    return out;
 }
 
 FrameBuilder& FrameBuilder::codedBlock(const EncodedBlock& b) {

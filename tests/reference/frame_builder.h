@@ -25,6 +25,9 @@ struct FrameOptions {
     bool checksum = false;
     bool merkle_root = false;
     bool chunk_table = false;
+    // A WRT section: the body then holds the transformed text, whose length
+    // goes in content_size_value, while the trailers cover the text itself.
+    std::vector<uint8_t> wrt_section;
 };
 
 class FrameBuilder {

@@ -14,6 +14,7 @@
 #include "core/dict/builtin_dictionary.h"
 #include "core/format/byte_order.h"
 #include "core/format/frame_header.h"
+#include "core/wrt/wrt_encode.h"
 #include "decode_test_support.h"
 #include "reference/ref_byte_plane.h"
 #include "reference/reference_codec.h"
@@ -33,7 +34,23 @@ struct FrameSpec {
     bool table = false;
     uint32_t dict = 0;
     uint8_t stride = 0;
+    bool wrt = false;
 };
+
+// The text word-transformed by the CPU encoder, its transformed bytes coded
+// by the reference encoder, the section in the header; the trailers cover
+// the text.
+Bytes wrtFrameOf(const Bytes& text, const ref::EncodeOptions& enc, ref::FrameOptions fo) {
+    WrtEncodeOutput wrt;
+    EXPECT_EQ(wrtEncodeCpu(text.data(), text.size(), &wrt), Error::None);
+    EXPECT_TRUE(wrt.applied) << "the text pays for the transform";
+    const Bytes transformed(wrt.text.get(), wrt.text.get() + wrt.text_size);
+    fo.content_size_value = int64_t(transformed.size());
+    fo.wrt_section.assign(wrt.section.bytes.get(), wrt.section.bytes.get() + wrt.section.size);
+    ref::FrameBuilder builder(fo);
+    builder.codedBlock(ref::encodeBlock(transformed, enc));
+    return builder.finish(text);
+}
 
 Bytes frameOf(const Bytes& input, const FrameSpec& s) {
     ref::EncodeOptions enc = ref::encodeOptionsForLevel(s.level, s.sc);
@@ -49,6 +66,7 @@ Bytes frameOf(const Bytes& input, const FrameSpec& s) {
         enc.lz.dictionary = {dict->data, uint32_t(dict->data_length)};
         fo.dict_id = s.dict;
     }
+    if (s.wrt) return wrtFrameOf(input, enc, fo);
     if (s.stride < 2) return ref::compressFrame(input, enc, fo);
     // The encoder codes the planes; the trailers cover the elements.
     const ref::EncodedBlock block = ref::encodeBlock(ref::bytePlanes(input, s.stride, uint64_t(s.sc * 262144)), enc);
@@ -170,6 +188,11 @@ const GoodCase kGoodCases[] = {
      {{.level = 1, .merkle = true}, {.level = 3, .checksum = true}, {.level = 4, .merkle = true, .table = true}}},
     {"two_frames_second_planes", [] { return records(30000); },
      {{.level = 2}, {.level = 1, .merkle = true, .stride = 4}}},
+    {"wrt_trailers", [] { return textOf(70000); }, {{.level = 1, .checksum = true, .merkle = true, .wrt = true}}},
+    {"wrt_level4_table", [] { return textOf(80000); },
+     {{.level = 4, .checksum = true, .merkle = true, .table = true, .wrt = true}}},
+    {"wrt_small_chunks_prefixes", [] { return textOf(70000); }, {{.level = 3, .sc = 1.0f / 64, .merkle = true, .wrt = true}}},
+    {"wrt_later_frame", [] { return textOf(2 * 70000); }, {{.level = 3, .checksum = true}, {.level = 2, .merkle = true, .wrt = true}}},
 };
 
 TEST(DeviceDecode, EqualsTheInputAndTheHostRoad) {
@@ -450,41 +473,85 @@ TEST(DeviceDecode, DamagedInputFailsWithinTheCapacity) {
 }
 
 // kvnDecompressAsync queues the decode on the caller's stream.
+const GoodCase kAsyncCases[] = {
+    {"two_frames", [] { return textOf(50000); }, {{.level = 3, .merkle = true}, {.level = 1}}},
+    {"wrt_frames", [] { return textOf(2 * 70000); },
+     {{.level = 3, .merkle = true, .wrt = true}, {.level = 1, .checksum = true, .wrt = true}}},
+};
+
 TEST(DeviceDecode, AsyncCallOnTheCallersStream) {
     inChildProcess([] {
         const GpuOpsTable& ops = readyOps();
         DeviceRoad road;
-        const Bytes content = textOf(50000);
-        const Bytes src = framesOf(content, {{.level = 3, .merkle = true}, {.level = 1}});
-        const uint64_t in = road.upload(src);
-        const uint64_t out = road.guardedDestination(content.size());
-        StreamHandle stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
-        DecompressOpts opts{};
-        EXPECT_EQ(kvnDecompressAsync(road.get(), in, uint32_t(src.size()), out, uint32_t(content.size()), &opts,
-                                     stream),
-                  KVN_STATUS_SUCCESS);
-        ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
-        const Decoded d = road.read(out, content.size(), int64_t(content.size()));
-        EXPECT_TRUE(d.bytes == content);
-        EXPECT_TRUE(d.guard_intact);
-        ops.streamDestroy(stream);
+        for (const GoodCase& c : kAsyncCases) {
+            SCOPED_TRACE(c.name);
+            const Bytes content = c.content();
+            const Bytes src = framesOf(content, c.frames);
+            const uint64_t in = road.upload(src);
+            const uint64_t out = road.guardedDestination(content.size());
+            StreamHandle stream = 0;
+            ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
+            DecompressOpts opts{};
+            EXPECT_EQ(kvnDecompressAsync(road.get(), in, uint32_t(src.size()), out, uint32_t(content.size()), &opts,
+                                         stream),
+                      KVN_STATUS_SUCCESS);
+            ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
+            const Decoded d = road.read(out, content.size(), int64_t(content.size()));
+            EXPECT_TRUE(d.bytes == content);
+            EXPECT_TRUE(d.guard_intact);
+            ops.streamDestroy(stream);
+        }
     });
 }
 
-// Inputs the road leaves to the host road ask for it (status 5) instead of
-// decoding them wrongly.
-TEST(DeviceDecode, WrtFramesAskForTheHostRoad) {
+// Damaged WRT frames: the section, the transformed text and the capacity.
+// The section starts after the fixed header, the content size and its length.
+constexpr size_t kSectionAt = 26;
+
+Bytes sectionRecordsShifted(Bytes b) {
+    // Segments 0 and 1 trade an encoded byte: the sums still match the frame.
+    const FrameHeader h = parseFrameHeader(b.data(), b.size());
+    const size_t records =
+        h.wrt_section_offset + h.wrt_section_length - 4 * wrtSegmentCount(loadLe64(b.data() + kSectionAt));
+    // A record is the encoded length in its low half, the decoded length above.
+    storeLe32(b.data() + records, loadLe32(b.data() + records) + 1);
+    storeLe32(b.data() + records + 4, loadLe32(b.data() + records + 4) - 1);
+    return b;
+}
+
+const DamageCase kWrtDamage[] = {
+    {"capacity one short", [](Bytes b) { return b; }, -1, KVN_STATUS_CORRUPT_FRAME},
+    {"decoded size one more", [](Bytes b) { b[kSectionAt] += 1; return b; }, 1, KVN_STATUS_CORRUPT_FRAME},
+    {"decoded size zero", [](Bytes b) { storeLe64(b.data() + kSectionAt, 0); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
+    {"first word letter", [](Bytes b) { b[kSectionAt + 17] ^= 0x01; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
+    {"segment lengths traded", sectionRecordsShifted, 0, KVN_STATUS_CORRUPT_FRAME},
+    {"section of 16 bytes", [](Bytes b) {
+         const FrameHeader h = parseFrameHeader(b.data(), b.size());
+         storeLe32(b.data() + kSectionAt - 4, 16);
+         b.erase(b.begin() + kSectionAt + 16, b.begin() + h.wrt_section_offset + h.wrt_section_length);
+         return b;
+     }, 0, KVN_STATUS_CORRUPT_FRAME},
+    {"transformed byte (Merkle root)", [](Bytes b) { b[b.size() - 3000] ^= 0x5A; return b; }, 0,
+     KVN_STATUS_CORRUPT_FRAME},
+    {"truncated", [](Bytes b) { b.resize(b.size() - 9); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
+};
+
+TEST(DeviceDecode, DamagedWrtFramesFailWithinTheCapacity) {
     inChildProcess([] {
         readyOps();
         DeviceRoad road;
-        Bytes frame = frameOf(textOf(5000), {.level = 1});
-        // A header with a WRT section of 16 bytes.
-        frame[5] |= kFrameWrtSection;
-        Bytes section(20, 0);
-        storeLe32(section.data(), 16);
-        frame.insert(frame.begin() + 22, section.begin(), section.end());
-        EXPECT_EQ(road.decode(frame, 6000).status, KVN_STATUS_UNSUPPORTED);
+        ChildHandle host;
+        const Bytes content = textOf(70000);
+        const Bytes good = frameOf(content, {.level = 1, .sc = 1.0f / 16, .merkle = true, .wrt = true});
+        for (const DamageCase& c : kWrtDamage) {
+            SCOPED_TRACE(c.name);
+            const Bytes src = c.damage(good);
+            const uint64_t cap = content.size() + c.cap_delta;
+            const Decoded d = road.decode(src, cap);
+            EXPECT_EQ(d.status, c.status);
+            EXPECT_TRUE(d.guard_intact);
+            EXPECT_NE(decodeHost(host.get(), src, cap).status, KVN_STATUS_SUCCESS) << "the host road refuses it too";
+        }
     });
 }
 
