@@ -10,6 +10,7 @@
 #include "core/handle/handle.h"
 #include "pipeline/decode/decoder_job.h"
 #include "pipeline/decode/decode_batch.h"
+#include "pipeline/decode/device_blocks.h"
 #include "pipeline/decode/device_frame_checks.h"
 #include "pipeline/decode/device_frame_decode.h"
 #include "pipeline/decode/device_mega.h"
@@ -28,15 +29,25 @@ struct DeviceFrame {
     uint64_t offset;
     uint64_t length;  // L: header, the block, end mark, chunk-size table, trailers
     uint64_t decoded;  // the bytes it decodes to: a WRT frame's text, else its content
+    bool one_block;    // the device walks take it as it is
     bool ends_input;   // bytes after a frame that do not start one
 };
+
+// The listed frame, its bytes at the start of `frame`, into the start of `dst`.
+FrameResult decodeListedFrame(DecoderState& decoder, const DeviceFrame& listed, DeviceBufferHandle frame,
+                              DeviceBufferHandle dst) {
+    const uint32_t len = uint32_t(listed.length);
+    const uint32_t decoded = uint32_t(listed.decoded);
+    return listed.one_block ? decodeDeviceFrame(decoder, frame, len, dst, decoded)
+                            : decodeDeviceBlocks(decoder, frame, len, dst, decoded);
+}
 
 Error readAt(DeviceBufferHandle src, uint64_t at, void* out, uint64_t bytes) {
     return gpuOps().memcpyDtoHSrcOffset(out, src, bytes, at) == Error::None ? Error::None : Error::CopyFailed;
 }
 
-// The frame at offset b of src_len input bytes. Frames hold one block (the
-// writer makes no others): its payload length gives the frame's length.
+// The frame at offset b of src_len input bytes, its blocks walked header by
+// header.
 Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFrame* frame) {
     const uint64_t remaining = src_len - b;
     uint8_t head[kHeadBytes] = {};
@@ -52,31 +63,20 @@ Error readFrame(DeviceBufferHandle src, uint64_t src_len, uint64_t b, DeviceFram
     if (!header.has_content_size) return Error::BadMode;
     const uint64_t at = header.header_length;
     if (at + kEndMarkSize > remaining) return Error::BadFrame;
-    uint8_t word_bytes[kBlockHeaderSize] = {};
-    const uint64_t word_len = std::min<uint64_t>(kBlockHeaderSize, remaining - at);
-    if (at + word_len <= got) {
-        std::copy(head + at, head + at + word_len, word_bytes);
-    } else {
-        KVN_TRY(readAt(src, b + at, word_bytes, word_len));
-    }
+    std::vector<DeviceBlock> blocks;
+    uint64_t body_end = 0;
+    KVN_TRY(listDeviceBlocks(src, b, remaining, header, &blocks, &body_end));
+    // No block: a frame of no content.
+    if (blocks.empty() && header.content_size != 0) return Error::BadFrame;
     const uint64_t chunk = frameChunkSize(header.sc_group_size);
     const uint64_t table = header.has_chunk_table ? 3 * ceilDiv(header.content_size, chunk) : 0;
     const uint64_t trailers = 4 * uint64_t(header.has_checksum) + 4 * uint64_t(header.has_merkle_root);
-    uint64_t length = 0;
-    if (loadLe32(word_bytes) == 0) {
-        // An end mark at once: a frame of no content.
-        if (header.content_size != 0) return Error::BadFrame;
-        length = at + kEndMarkSize + table + trailers;
-    } else {
-        if (word_len < kBlockHeaderSize) return Error::BadFrame;
-        const BlockHeader block = readBlockHeader(word_bytes);
-        if (block.payload_length == 0 && !block.skip) return Error::BadFrame;
-        length = at + kBlockHeaderSize + block.payload_length + kEndMarkSize + table + trailers;
-    }
+    const uint64_t length = body_end + table + trailers;
     if (length > remaining) return Error::BadFrame;
     frame->header = header;
     frame->offset = b;
     frame->length = length;
+    frame->one_block = oneWalkedBlock(blocks);
     frame->decoded = header.content_size;
     if (header.flags & kFrameWrtSection) {
         // The text's length opens the section.
@@ -103,8 +103,8 @@ FrameResult decodeLaterFrame(const DeviceDecompressJob& job, DecoderState& decod
     // The frame decode reads the header from the copy outside the stream.
     if (decoder.stream != 0 && checkSync(ops.streamSynchronize(decoder.stream)) != Error::None)
         return {0, Error::SyncFailed};
-    const FrameResult decoded = decodeDeviceFrame(decoder, slotHandle(decoder, kFrameIn), uint32_t(frame.length),
-                                                  slotHandle(decoder, kFrameOut), uint32_t(content));
+    const FrameResult decoded =
+        decodeListedFrame(decoder, frame, slotHandle(decoder, kFrameIn), slotHandle(decoder, kFrameOut));
     if (decoded.error != Error::None) return decoded;
     if (ops.memcpyDtoDDstOffsetAsync(job.dev_dst, slotHandle(decoder, kFrameOut), produced, decoded.bytes,
                                      decoder.stream) != Error::None)
@@ -144,9 +144,8 @@ Error decodeFrameLoop(const DeviceDecompressJob& job, DecoderState& decoder, con
         if (content == 0 && frame.header.content_size > 0) return Error::BadFrame;
         if (content > 0) {
             const FrameResult decoded =
-                frame.offset == 0
-                    ? decodeDeviceFrame(decoder, job.dev_src, uint32_t(frame.length), job.dev_dst, uint32_t(content))
-                    : decodeLaterFrame(job, decoder, frame, produced);
+                frame.offset == 0 ? decodeListedFrame(decoder, frame, job.dev_src, job.dev_dst)
+                                  : decodeLaterFrame(job, decoder, frame, produced);
             KVN_TRY(decoded.error);
         }
         produced += content;

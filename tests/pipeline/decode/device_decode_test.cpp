@@ -5,9 +5,11 @@
 // damaged input fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string>
 #include <limits>
 
@@ -35,6 +37,11 @@ struct FrameSpec {
     uint32_t dict = 0;
     uint8_t stride = 0;
     bool wrt = false;
+    // Blocks of several: 'c' and 'r' coded, 's' stored, 'k' skipped; the
+    // content is split evenly over all but the skipped ones. The encoder codes
+    // every block as a frame's first, so a later coded block ('r') holds
+    // random bytes (blockContent), which it stores chunk by chunk.
+    const char* blocks = nullptr;
 };
 
 // The text word-transformed by the CPU encoder, its transformed bytes coded
@@ -52,6 +59,27 @@ Bytes wrtFrameOf(const Bytes& text, const ref::EncodeOptions& enc, ref::FrameOpt
     return builder.finish(text);
 }
 
+Bytes blocksFrameOf(const Bytes& input, const std::string& kinds, const ref::EncodeOptions& enc,
+                    const ref::FrameOptions& fo) {
+    const size_t parts = kinds.size() - std::count(kinds.begin(), kinds.end(), 'k');
+    const size_t step = (input.size() + parts - 1) / parts;
+    ref::FrameBuilder builder(fo);
+    size_t at = 0;
+    for (char kind : kinds) {
+        if (kind == 'k') {
+            builder.skipBlock(Bytes(100, 0x77));
+            continue;
+        }
+        const Bytes part(input.begin() + at, input.begin() + std::min(input.size(), at + step));
+        at += part.size();
+        if (kind == 's')
+            builder.storedBlock(part);
+        else
+            builder.codedBlock(ref::encodeBlock(part, enc));
+    }
+    return builder.finish(input);
+}
+
 Bytes frameOf(const Bytes& input, const FrameSpec& s) {
     ref::EncodeOptions enc = ref::encodeOptionsForLevel(s.level, s.sc);
     ref::FrameOptions fo;
@@ -67,6 +95,7 @@ Bytes frameOf(const Bytes& input, const FrameSpec& s) {
         fo.dict_id = s.dict;
     }
     if (s.wrt) return wrtFrameOf(input, enc, fo);
+    if (s.blocks) return blocksFrameOf(input, s.blocks, enc, fo);
     if (s.stride < 2) return ref::compressFrame(input, enc, fo);
     // The encoder codes the planes; the trailers cover the elements.
     const ref::EncodedBlock block = ref::encodeBlock(ref::bytePlanes(input, s.stride, uint64_t(s.sc * 262144)), enc);
@@ -165,6 +194,16 @@ Bytes randomContent(size_t n) {
     return b;
 }
 
+// Parts of `part` bytes for blocks of these kinds: text, random for 'r'.
+Bytes blockContent(const std::string& kinds, size_t part) {
+    Bytes out;
+    for (char kind : kinds) {
+        const Bytes bytes = kind == 'r' ? randomContent(part) : realBytes(part, out.size());
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
 // Records of 4 bytes whose planes compress well.
 Bytes records(size_t n) {
     Bytes b(n);
@@ -192,6 +231,14 @@ const GoodCase kGoodCases[] = {
     {"wrt_level4_table", [] { return textOf(80000); },
      {{.level = 4, .checksum = true, .merkle = true, .table = true, .wrt = true}}},
     {"wrt_small_chunks_prefixes", [] { return textOf(70000); }, {{.level = 3, .sc = 1.0f / 64, .merkle = true, .wrt = true}}},
+    {"blocks_coded_stored_random", [] { return blockContent("csr", 20000); },
+     {{.level = 1, .checksum = true, .merkle = true, .blocks = "csr"}}},
+    {"blocks_small_chunks_skip", [] { return blockContent("cr", 30000); },
+     {{.level = 3, .sc = 1.0f / 64, .merkle = true, .blocks = "ckr"}}},
+    {"blocks_table_dictionary", [] { return blockContent("cs", 30000); },
+     {{.level = 4, .checksum = true, .table = true, .dict = 1, .blocks = "cs"}}},
+    {"blocks_later_frame", [] { return concat({textOf(30000), blockContent("sr", 15000)}); },
+     {{.level = 3, .merkle = true}, {.level = 1, .checksum = true, .merkle = true, .blocks = "sr"}}},
     {"wrt_later_frame", [] { return textOf(2 * 70000); }, {{.level = 3, .checksum = true}, {.level = 2, .merkle = true, .wrt = true}}},
 };
 
@@ -504,6 +551,24 @@ TEST(DeviceDecode, AsyncCallOnTheCallersStream) {
     });
 }
 
+// Byte offset of block i's header in a frame with a 22-byte header.
+size_t blockAt(const Bytes& frame, size_t i) {
+    size_t at = 22;
+    for (; i > 0; --i) at += 8 + (loadLe32(frame.data() + at) & 0x3FFFFFFFu);
+    return at;
+}
+
+const DamageCase kBlockDamage[] = {
+    {"capacity one short", [](Bytes b) { return b; }, -1, KVN_STATUS_CORRUPT_FRAME},
+    {"stored raw size one more", [](Bytes b) { b[blockAt(b, 1) + 4] += 1; return b; }, 1, KVN_STATUS_CORRUPT_FRAME},
+    {"coded raw size one more", [](Bytes b) { b[blockAt(b, 2) + 4] += 1; return b; }, 1, KVN_STATUS_CORRUPT_FRAME},
+    {"stored byte (Merkle root)", [](Bytes b) { b[blockAt(b, 1) + 100] ^= 0x21; return b; }, 0,
+     KVN_STATUS_CORRUPT_FRAME},
+    {"last block past the input", [](Bytes b) { b.resize(blockAt(b, 2) + 40); return b; }, 0,
+     KVN_STATUS_CORRUPT_FRAME},
+    {"truncated", [](Bytes b) { b.resize(b.size() - 9); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
+};
+
 // Damaged WRT frames: the section, the transformed text and the capacity.
 // The section starts after the fixed header, the content size and its length.
 constexpr size_t kSectionAt = 26;
@@ -536,21 +601,40 @@ const DamageCase kWrtDamage[] = {
     {"truncated", [](Bytes b) { b.resize(b.size() - 9); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
 };
 
-TEST(DeviceDecode, DamagedWrtFramesFailWithinTheCapacity) {
+// Damaged frames the road decodes beyond its walks: each damage gives its
+// status on the device road, the host road refuses it too, and nothing lands
+// past the capacity.
+struct DamagedShape {
+    const char* name;
+    std::function<Bytes()> content;
+    FrameSpec frame;
+    std::span<const DamageCase> damage;
+};
+
+const DamagedShape kDamagedShapes[] = {
+    {"several_blocks", [] { return blockContent("csr", 10000); }, {.level = 3, .merkle = true, .blocks = "csr"},
+     kBlockDamage},
+    {"wrt", [] { return textOf(70000); }, {.level = 1, .sc = 1.0f / 16, .merkle = true, .wrt = true}, kWrtDamage},
+};
+
+TEST(DeviceDecode, DamagedFramesOfEveryShapeFailWithinTheCapacity) {
     inChildProcess([] {
         readyOps();
         DeviceRoad road;
         ChildHandle host;
-        const Bytes content = textOf(70000);
-        const Bytes good = frameOf(content, {.level = 1, .sc = 1.0f / 16, .merkle = true, .wrt = true});
-        for (const DamageCase& c : kWrtDamage) {
-            SCOPED_TRACE(c.name);
-            const Bytes src = c.damage(good);
-            const uint64_t cap = content.size() + c.cap_delta;
-            const Decoded d = road.decode(src, cap);
-            EXPECT_EQ(d.status, c.status);
-            EXPECT_TRUE(d.guard_intact);
-            EXPECT_NE(decodeHost(host.get(), src, cap).status, KVN_STATUS_SUCCESS) << "the host road refuses it too";
+        for (const DamagedShape& shape : kDamagedShapes) {
+            const Bytes content = shape.content();
+            const Bytes good = frameOf(content, shape.frame);
+            for (const DamageCase& c : shape.damage) {
+                SCOPED_TRACE(std::string(shape.name) + ": " + c.name);
+                const Bytes src = c.damage(good);
+                const uint64_t cap = content.size() + c.cap_delta;
+                const Decoded d = road.decode(src, cap);
+                EXPECT_EQ(d.status, c.status);
+                EXPECT_TRUE(d.guard_intact);
+                EXPECT_NE(decodeHost(host.get(), src, cap).status, KVN_STATUS_SUCCESS)
+                    << "the host road refuses it too";
+            }
         }
     });
 }
