@@ -14,6 +14,7 @@
 #include "core/timing/timing_records.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/device_ops.h"
+#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/frame_planner.h"
 #include "pipeline/encode/frame_source.h"
 
@@ -86,6 +87,11 @@ void runCompressJob(CompressJob* job) {
     encoder.record_timings = job->opts.record_timings != 0;
 
     const EncodeParams params = encodeParamsFromOptions(job->opts);
+    // A compress call's device work (transforms, frames, trailers, copies to
+    // a device destination) runs on the device layer's own queue and waits on
+    // it context-wide, also when the caller has a stream of its own: no other
+    // call's work is interleaved with it.
+    const LockGuard work_lock(g_gpu_work_lock);
     // The encode reads the source and writes the destination on the device
     // layer's own queue: what the caller queued on its stream before the
     // call (the writes of the source, say) completes first.

@@ -5,7 +5,6 @@
 #include "core/format/frame_header.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
-#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/dictionary_upload.h"
 #include "pipeline/encode/encode_kernels.h"
@@ -22,11 +21,6 @@ constexpr uint64_t kMinTableChunk = 65536;
 WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                             EncoderState& encoder, std::span<const uint8_t> wrt_section) {
     if (!ensureEncodePipelines()) return {0, Error::BackendNotAvailable};
-    // Every frame's work shares the device layer's queue with other calls,
-    // also when the caller has a stream of its own: it is not interleaved
-    // with theirs.
-    const LockGuard work_lock(g_gpu_work_lock);
-
     // Each attempt at the frame starts with none of it on the device (a word-
     // transformed attempt that does not fit gives way to a plain frame).
     encoder.frame_bytes_on_device = 0;

@@ -13,7 +13,6 @@
 #include "core/wrt/word_selection.h"
 #include "core/wrt/wrt_encode.h"
 #include "pipeline/device/backend_hooks.h"
-#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
@@ -291,9 +290,6 @@ bool wrtEncodeGpu(WrtEncodeResult* result, EncoderState& encoder, const uint8_t*
     if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memcpyDtoHSrcOffset || !g_enc_launch_kernel ||
         !ops.ctxSynchronize || !ops.memsetD8)
         return false;
-    // The encoder's work runs on the device layer's own queue, also for a
-    // caller with a stream of its own: it is not interleaved with other calls'.
-    const LockGuard work_lock(g_gpu_work_lock);
     Run run{encoder, ops, wrtEncodeDebugOn()};
     const std::optional<Stop> stop = transform(run, text, n, result);
     if (!stop) {
