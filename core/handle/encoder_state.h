@@ -33,6 +33,11 @@ struct EncoderState {
     TimingList timings;
     PendingTimingList pending_timings;
 
+    // The stream a frame's stages queue their work on between the points
+    // where the host reads a result; made on first use.
+    StreamHandle own_stream = 0;
+    bool own_stream_created = false;
+
     DictionaryList dictionaries;
     // The dictionary whose copy is on the device; 0 uploads it again.
     uint32_t dict_cache_id = 0;
