@@ -43,6 +43,10 @@ bool kernelsTakeCudaForms();
 uint64_t maxCompressedChunks();
 bool compressNeedsBound();
 
+// Whether the body writes the frame's Merkle root into the frame on the
+// device, from the leaves it hashed, rather than the trailer step on the host.
+bool merkleRootWrittenOnDevice();
+
 // How the LZ stage of a frame sizes its launches on this device, asked at
 // each frame: the hash bits its kernels use instead of the level's (0: the
 // level's), the most blocks of two greedy tables one launch may use given
@@ -51,6 +55,12 @@ bool compressNeedsBound();
 uint32_t lzHashBitsOverride();
 uint64_t lzBlockCap(uint64_t table_bytes);
 uint32_t lzForcedBatch();
+
+// While a frame's greedy LZ launches run, a device that can may keep their
+// hash tables (`bytes` of `tables`) in a persisting part of its cache; true
+// when such a window was set up, which closeLzTableWindow then closes.
+bool openLzTableWindow(DeviceBufferHandle tables, uint64_t bytes);
+void closeLzTableWindow();
 
 // The most sub-chunks of a level-3-and-up batch whose decoded streams are
 // held at once; a batch of more than that many is decoded in windows of at

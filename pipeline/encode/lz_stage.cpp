@@ -72,6 +72,25 @@ Error allocateTables(LzPlan& plan, DeviceBuffer& tables) {
     return Error::GpuPipelineFailed;
 }
 
+// The device's cache window over the greedy tables, closed however the
+// stage ends.
+class LzTableWindow {
+public:
+    LzTableWindow(const LzPlan& plan, const DeviceBuffer& tables)
+        : open_(plan.mode == ParseMode::Greedy &&
+                openLzTableWindow(tables.handle, plan.tables * greedyTableBytes(plan.bits, plan.greedy16))) {}
+    ~LzTableWindow() { close(); }
+    void close() {
+        if (open_) closeLzTableWindow();
+        open_ = false;
+    }
+    LzTableWindow(const LzTableWindow&) = delete;
+    LzTableWindow& operator=(const LzTableWindow&) = delete;
+
+private:
+    bool open_;
+};
+
 KernelHandle lzKernel(const LzPlan& plan) {
     const EncodeKernelHandles& k = encodeKernels();
     switch (plan.mode) {
@@ -150,6 +169,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
+    LzTableWindow table_window(plan, hash_tables);
     for (uint64_t s = 0; s < aw; s += plan.batch) {
         const uint64_t cnt = std::min(plan.batch, aw - s);
         if (plan.batch < aw) {
@@ -184,6 +204,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         KVN_TRY(ops.ctxSynchronize());
     }
     // The tables are large and needed by this stage only.
+    table_window.close();
     freeEncodeDeviceBuffer(hash_tables);
     // The Merkle leaves while the input is on the device: the trailer then
     // needs 4 bytes per chunk back instead of hashing the input on the host.

@@ -44,7 +44,14 @@ uint64_t maxCompressedChunks() { return kMaxCompressedChunks; }
 
 bool compressNeedsBound() { return true; }
 
+// The trailer step folds the body's leaves into the root on the host.
+bool merkleRootWrittenOnDevice() { return false; }
+
 uint32_t lzHashBitsOverride() { return 0; }
+
+// Vulkan offers no persisting cache window.
+bool openLzTableWindow(DeviceBufferHandle, uint64_t) { return false; }
+void closeLzTableWindow() {}
 
 // The greedy tables of a launch stay within about 9 MB, at least 170 pairs.
 uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu / table_bytes, 170); }
