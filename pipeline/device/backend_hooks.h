@@ -62,6 +62,16 @@ uint32_t lzForcedBatch();
 bool openLzTableWindow(DeviceBufferHandle tables, uint64_t bytes);
 void closeLzTableWindow();
 
+// The encoder's measurements, which a library that reports them prints when
+// its variables ask for them: a frame's LZ stage (milliseconds from its start
+// to its first launch, and of its launches with their synchronisations), and
+// one Huffman batch (its streams, their largest symbol count, and the
+// milliseconds of growing its buffers, uploading its jobs, launching, waiting
+// for the kernels and reading the sizes back).
+void reportLzStageTimes(int32_t level, double upload_ms, double launch_ms);
+inline constexpr uint32_t kHuffBatchPhases = 5;
+void reportHuffmanBatch(uint64_t streams, uint32_t largest_count, const double (&phase_ms)[kHuffBatchPhases]);
+
 // The most sub-chunks of a level-3-and-up batch whose decoded streams are
 // held at once; a batch of more than that many is decoded in windows of at
 // most that many (when its streams allow it). `subchunks` or more: whole.

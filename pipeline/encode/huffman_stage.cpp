@@ -1,9 +1,12 @@
 #include "pipeline/encode/huffman_stage.h"
 
+#include <algorithm>
 #include <new>
 #include <span>
 
 #include "core/encode/huffman_jobs.h"
+#include "core/platform/platform.h"
+#include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
@@ -48,6 +51,9 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
     const std::optional<KernelHandle> build = getEncodePipeline(&EncodeKernelHandles::huff_build_tables_fn);
     const std::optional<KernelHandle> encode = getEncodePipeline(&EncodeKernelHandles::huff_encode_fn);
     if (!build || !encode) return Error::KernelMissing;
+    // The phases' boundaries, for the library's report.
+    double marks[kHuffBatchPhases + 1];
+    marks[0] = hostTimeMs();
     const uint64_t n = jobs.size();
     const uint32_t width = huffLaneWidth(jobs);
     try {
@@ -66,8 +72,10 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                                        {&scratch, uint64_t(KVN_HUFF_LANES) * width * n},
                                        {&coded_sizes, 4 * n},
                                        {&output, output_bytes}}));
+    marks[1] = hostTimeMs();
     KVN_TRY(ops.memcpyHtoD(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
     KVN_TRY(ops.ctxSynchronize());
+    marks[2] = hostTimeMs();
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
     KVN_TRY(launchEncodeKernel(&encoder, build_label, *build, kHuffStreamShape, u32(n),
                                {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
@@ -76,8 +84,17 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                                {lz_output, descs.handle, lengths.handle, codes.handle, scratch.handle, output.handle,
                                 coded_sizes.handle},
                                {width, kTableStride, u32(n)}));
+    marks[3] = hostTimeMs();
     KVN_TRY(ops.ctxSynchronize());
-    return ops.memcpyDtoH(sizes.data(), coded_sizes.handle, 4 * n);
+    marks[4] = hostTimeMs();
+    KVN_TRY(ops.memcpyDtoH(sizes.data(), coded_sizes.handle, 4 * n));
+    marks[5] = hostTimeMs();
+    double phases[kHuffBatchPhases];
+    for (uint32_t i = 0; i < kHuffBatchPhases; ++i) phases[i] = marks[i + 1] - marks[i];
+    uint32_t largest = 0;
+    for (const HuffEncodeDesc& j : jobs) largest = std::max(largest, j.count);
+    reportHuffmanBatch(n, largest, phases);
+    return Error::None;
 }
 
 // One batch of jobs into the kind's results; the results stay empty unless

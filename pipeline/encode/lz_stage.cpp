@@ -104,6 +104,7 @@ KernelHandle lzKernel(const LzPlan& plan) {
 }  // namespace
 
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage) {
+    const double stage_start = hostTimeMs();
     const FrameGeometry& g = stage.geometry;
     try {
         stage.descs = buildChunkDescriptors(g, request.len);
@@ -170,6 +171,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
     LzTableWindow table_window(plan, hash_tables);
+    const double launches_start = hostTimeMs();
     for (uint64_t s = 0; s < aw; s += plan.batch) {
         const uint64_t cnt = std::min(plan.batch, aw - s);
         if (plan.batch < aw) {
@@ -196,6 +198,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
         KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
     }
+    reportLzStageTimes(request.level, launches_start - stage_start, hostTimeMs() - launches_start);
     // The stream scan and the assembly read every sub-chunk's descriptor and
     // LZ size from the device.
     if (plan.batch < aw) {

@@ -49,6 +49,10 @@ bool merkleRootWrittenOnDevice() { return false; }
 
 uint32_t lzHashBitsOverride() { return 0; }
 
+// The Vulkan library times its kernels through timing records only.
+void reportLzStageTimes(int32_t, double, double) {}
+void reportHuffmanBatch(uint64_t, uint32_t, const double (&)[kHuffBatchPhases]) {}
+
 // Vulkan offers no persisting cache window.
 bool openLzTableWindow(DeviceBufferHandle, uint64_t) { return false; }
 void closeLzTableWindow() {}

@@ -39,21 +39,6 @@ CompressOpts merkleOnly(CompressOpts opts) {
     return opts;
 }
 
-// The frames decode on both libraries (a wrong root fails the verdict) and
-// equal the Vulkan library's.
-void expectVulkanFrames(const Bytes& content, const CompressOpts& opts, const CudaFrames& frames) {
-    ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
-    const Decoded on_cuda = cudaDecompress(frames.bytes, content.size());
-    EXPECT_EQ(on_cuda.status, KVN_STATUS_SUCCESS);
-    EXPECT_TRUE(on_cuda.bytes == content);
-    const VulkanFrames on_vulkan = vulkanDecompress(frames.bytes, content.size());
-    EXPECT_EQ(on_vulkan.status, KVN_STATUS_SUCCESS);
-    EXPECT_TRUE(on_vulkan.bytes == content);
-    const VulkanFrames vulkan_frames = vulkanCompress(content, opts);
-    ASSERT_EQ(vulkan_frames.status, KVN_STATUS_SUCCESS);
-    EXPECT_TRUE(vulkan_frames.bytes == frames.bytes);
-}
-
 TEST(CudaMerkleRoot, WrittenIntoTheFrameOnTheDevice) {
     const Bytes text = repetitiveText(150000, 31);
     Bytes records;
