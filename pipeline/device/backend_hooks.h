@@ -72,6 +72,15 @@ void reportLzStageTimes(int32_t level, double upload_ms, double launch_ms);
 inline constexpr uint32_t kHuffBatchPhases = 5;
 void reportHuffmanBatch(uint64_t streams, uint32_t largest_count, const double (&phase_ms)[kHuffBatchPhases]);
 
+// Whether this library reports on the LZ output of a frame at `level`
+// whose LZ stage ran as one batch, and the report, over the host copy of
+// that output (each sub-chunk's LZ bytes at its descriptor's output offset)
+// with the frame's minimum-distance floor.
+bool lzOutputReportsWanted(int32_t level);
+struct CompressChunkDesc;  // core/encode/chunk_descriptors.h
+void reportLzOutput(const CompressChunkDesc* descs, const uint32_t* lz_sizes, uint64_t count, const uint8_t* lz_copy,
+                    uint32_t floor, int32_t level);
+
 // The most sub-chunks of a level-3-and-up batch whose decoded streams are
 // held at once; a batch of more than that many is decoded in windows of at
 // most that many (when its streams allow it). `subchunks` or more: whole.

@@ -1,6 +1,7 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
 // every sub-chunk of the frame, in as few launches as the table memory allows.
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "core/encode/frame_geometry.h"
@@ -90,6 +91,26 @@ public:
 private:
     bool open_;
 };
+
+// Each sub-chunk's LZ bytes read back into a host copy laid out like the
+// device slots, for the library's report.
+Error reportOnLzOutput(const LzStage& stage, DeviceBufferHandle lz_output, uint64_t bytes, uint32_t floor,
+                       int32_t level) {
+    std::vector<uint8_t> copy;
+    try {
+        copy.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    for (size_t i = 0; i < stage.descs.size(); ++i) {
+        const uint32_t size = stage.lz_sizes[i];
+        if (size != 0)
+            KVN_TRY(gpuOps().memcpyDtoHSrcOffset(copy.data() + stage.descs[i].out_offset, lz_output, size,
+                                                 stage.descs[i].out_offset));
+    }
+    reportLzOutput(stage.descs.data(), stage.lz_sizes.data(), stage.descs.size(), copy.data(), floor, level);
+    return Error::None;
+}
 
 KernelHandle lzKernel(const LzPlan& plan) {
     const EncodeKernelHandles& k = encodeKernels();
@@ -199,6 +220,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
     }
     reportLzStageTimes(request.level, launches_start - stage_start, hostTimeMs() - launches_start);
+    if (plan.batch >= aw && lzOutputReportsWanted(request.level))
+        KVN_TRY(reportOnLzOutput(stage, lz_output.handle, lzOutputBytes(g), plan.floor, request.level));
     // The stream scan and the assembly read every sub-chunk's descriptor and
     // LZ size from the device.
     if (plan.batch < aw) {

@@ -53,6 +53,10 @@ uint32_t lzHashBitsOverride() { return 0; }
 void reportLzStageTimes(int32_t, double, double) {}
 void reportHuffmanBatch(uint64_t, uint32_t, const double (&)[kHuffBatchPhases]) {}
 
+// Nor does it report on the LZ output.
+bool lzOutputReportsWanted(int32_t) { return false; }
+void reportLzOutput(const CompressChunkDesc*, const uint32_t*, uint64_t, const uint8_t*, uint32_t, int32_t) {}
+
 // Vulkan offers no persisting cache window.
 bool openLzTableWindow(DeviceBufferHandle, uint64_t) { return false; }
 void closeLzTableWindow() {}

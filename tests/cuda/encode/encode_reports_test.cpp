@@ -1,6 +1,6 @@
-// The CUDA encoder's timing lines and census report: printed to standard
-// error only when their variables are set, in their exact form, and the
-// frames are the same bytes as without them.
+// The CUDA encoder's timing lines, census report and LZ output reports:
+// printed to standard error only when their variables are set, in their
+// exact form, and the frames are the same bytes as without them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,6 +65,46 @@ TEST(CudaEncodeReports, OnRequestOnlyAndBytesUnchanged) {
             for (const std::string& p : c.line_patterns) matched += countMatches(err, std::regex(p));
             EXPECT_EQ(matched, c.lines) << err;
             EXPECT_EQ(size_t(std::count(err.begin(), err.end(), '\n')), c.lines) << err;
+        });
+    }
+}
+
+// The reports on a frame's LZ output: the minimum-distance audit under a
+// floor of 16 finds no match nearer, and the stream statistics (levels 3 and
+// up) print their totals; the frames are unchanged.
+TEST(CudaEncodeReports, LzOutputReports) {
+    struct OutputCase {
+        std::string name;
+        const char* variable;
+        int level;
+        std::string pattern;  // the whole of stderr; empty: nothing
+    };
+    const std::vector<OutputCase> cases = {
+        {"min-dist audit, level 1", "KVN_MIN_DIST_AUDIT", 1,
+         R"(min-dist-audit: floor=16 tokens=[1-9]\d* matches=[1-9]\d* lit_bytes=\d+ recent_reuse=\d+ off32=0 )"
+         R"(min_seen=(1[6-9]|[2-9]\d|\d{3,}) violations=0 walk_errors=0\n)"},
+        {"min-dist audit, level 4", "KVN_MIN_DIST_AUDIT", 4,
+         R"(min-dist-audit: floor=16 tokens=[1-9]\d* matches=[1-9]\d* lit_bytes=\d+ recent_reuse=\d+ off32=0 )"
+         R"(min_seen=(1[6-9]|[2-9]\d|\d{3,}) violations=0 walk_errors=0\n)"},
+        {"sort stats, level 3", "KVN_SORT_STATS", 3,
+         R"(sort-stats: lz_total=[1-9]\d* lits=\d+ toks=(\d+) off16=\d+ rest=\d+ tokens=\1\n)"},
+        {"sort stats, level 2", "KVN_SORT_STATS", 2, ""},
+    };
+    const Bytes text = repetitiveText(40000, 52);
+    for (const OutputCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        inChildProcess([&] {
+            setenv("KVN_MIN_DIST", "16", 1);
+            const CudaFrames plain = cudaCompress(text, optionsAt(c.level));
+            ASSERT_EQ(plain.status, KVN_STATUS_SUCCESS);
+            setenv(c.variable, "1", 1);
+            testing::internal::CaptureStderr();
+            const CudaFrames frames = cudaCompress(text, optionsAt(c.level));
+            const std::string err = testing::internal::GetCapturedStderr();
+            ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
+            EXPECT_TRUE(frames.bytes == plain.bytes);
+            if (c.pattern.empty()) EXPECT_EQ(err, "");
+            else EXPECT_TRUE(std::regex_match(err, std::regex(c.pattern))) << err;
         });
     }
 }
