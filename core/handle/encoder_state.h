@@ -57,6 +57,12 @@ struct EncoderState {
     uint32_t merkle_chunk_count = 0;
     uint32_t merkle_leaves_done = 0;
     bool merkle_leaves_valid = false;
+    // The body wrote the root into the frame after its last byte.
+    bool merkle_root_appended = false;
+    // The root of the caller's bytes, hashed on the device by the word
+    // transform's road while it had them there; for this frame's trailer.
+    uint32_t source_merkle_root = 0;
+    bool source_merkle_root_present = false;
 };
 
 // Frees the 40 device buffers; forgets the uploaded dictionary and the Merkle

@@ -45,6 +45,10 @@ uint64_t maxCompressedChunks() { return KVN_MAX_CHUNKS_PER_BLOCK; }
 // destination below the bound that holds the frames takes them.
 bool compressNeedsBound() { return false; }
 
+// The root reaches the caller inside the frame the body copies back: the
+// host hashes none of the frame's bytes for it.
+bool merkleRootWrittenOnDevice() { return true; }
+
 // The PTX modules are the kernels' CUDA forms.
 bool kernelsTakeCudaForms() { return true; }
 

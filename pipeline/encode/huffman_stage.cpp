@@ -1,9 +1,12 @@
 #include "pipeline/encode/huffman_stage.h"
 
+#include <algorithm>
 #include <new>
 #include <span>
 
 #include "core/encode/huffman_jobs.h"
+#include "core/platform/platform.h"
+#include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encode_stream.h"
@@ -49,6 +52,9 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
     const std::optional<KernelHandle> build = getEncodePipeline(&EncodeKernelHandles::huff_build_tables_fn);
     const std::optional<KernelHandle> encode = getEncodePipeline(&EncodeKernelHandles::huff_encode_fn);
     if (!build || !encode) return Error::KernelMissing;
+    // The phases' boundaries, for the library's report.
+    double marks[kHuffBatchPhases + 1];
+    marks[0] = hostTimeMs();
     const uint64_t n = jobs.size();
     const uint32_t width = huffLaneWidth(jobs);
     try {
@@ -67,9 +73,11 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                                        {&scratch, uint64_t(KVN_HUFF_LANES) * width * n},
                                        {&coded_sizes, 4 * n},
                                        {&output, output_bytes}}));
+    marks[1] = hostTimeMs();
     KVN_TRY(ensureEncodeStream(encoder));
     EncodeStretch stretch(encoder);
     KVN_TRY(stretch.upload(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
+    marks[2] = hostTimeMs();
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
     KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, build_label, *build, kHuffStreamShape, u32(n),
                                  {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
@@ -78,7 +86,17 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                                   coded_sizes.handle},
                                  {width, kTableStride, u32(n)}));
     KVN_TRY(stretch.read(sizes.data(), coded_sizes.handle, 4 * n));
-    return stretch.wait();
+    marks[3] = hostTimeMs();
+    // The upload and the read-back run inside the one wait.
+    KVN_TRY(stretch.wait());
+    marks[4] = hostTimeMs();
+    marks[5] = marks[4];
+    double phases[kHuffBatchPhases];
+    for (uint32_t i = 0; i < kHuffBatchPhases; ++i) phases[i] = marks[i + 1] - marks[i];
+    uint32_t largest = 0;
+    for (const HuffEncodeDesc& j : jobs) largest = std::max(largest, j.count);
+    reportHuffmanBatch(n, largest, phases);
+    return Error::None;
 }
 
 // One batch of jobs into the kind's results; the results stay empty unless

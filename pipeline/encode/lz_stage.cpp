@@ -1,6 +1,7 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
 // every sub-chunk of the frame, in as few launches as the table memory allows.
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "core/encode/frame_geometry.h"
@@ -73,6 +74,47 @@ Error allocateTables(LzPlan& plan, DeviceBuffer& tables) {
     return Error::GpuPipelineFailed;
 }
 
+// The device's cache window over the greedy tables, closed however the
+// stage ends.
+class LzTableWindow {
+public:
+    LzTableWindow(const LzPlan& plan, const DeviceBuffer& tables, StreamHandle stream)
+        : stream_(stream),
+          open_(plan.mode == ParseMode::Greedy &&
+                openLzTableWindow(stream, tables.handle, plan.tables * greedyTableBytes(plan.bits, plan.greedy16))) {}
+    ~LzTableWindow() { close(); }
+    void close() {
+        if (open_) closeLzTableWindow(stream_);
+        open_ = false;
+    }
+    LzTableWindow(const LzTableWindow&) = delete;
+    LzTableWindow& operator=(const LzTableWindow&) = delete;
+
+private:
+    StreamHandle stream_;
+    bool open_;
+};
+
+// Each sub-chunk's LZ bytes read back into a host copy laid out like the
+// device slots, for the library's report.
+Error reportOnLzOutput(const LzStage& stage, DeviceBufferHandle lz_output, uint64_t bytes, uint32_t floor,
+                       int32_t level) {
+    std::vector<uint8_t> copy;
+    try {
+        copy.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    for (size_t i = 0; i < stage.descs.size(); ++i) {
+        const uint32_t size = stage.lz_sizes[i];
+        if (size != 0)
+            KVN_TRY(gpuOps().memcpyDtoHSrcOffset(copy.data() + stage.descs[i].out_offset, lz_output, size,
+                                                 stage.descs[i].out_offset));
+    }
+    reportLzOutput(stage.descs.data(), stage.lz_sizes.data(), stage.descs.size(), copy.data(), floor, level);
+    return Error::None;
+}
+
 KernelHandle lzKernel(const LzPlan& plan) {
     const EncodeKernelHandles& k = encodeKernels();
     switch (plan.mode) {
@@ -86,6 +128,7 @@ KernelHandle lzKernel(const LzPlan& plan) {
 }  // namespace
 
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage) {
+    const double stage_start = hostTimeMs();
     const FrameGeometry& g = stage.geometry;
     try {
         stage.descs = buildChunkDescriptors(g, request.len);
@@ -155,6 +198,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
+    LzTableWindow table_window(plan, hash_tables, encoder.own_stream);
+    const double launches_start = hostTimeMs();
     for (uint64_t s = 0; s < aw; s += plan.batch) {
         const uint64_t cnt = std::min(plan.batch, aw - s);
         if (plan.batch < aw) {
@@ -183,6 +228,9 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
     }
+    reportLzStageTimes(request.level, launches_start - stage_start, hostTimeMs() - launches_start);
+    if (plan.batch >= aw && lzOutputReportsWanted(request.level))
+        KVN_TRY(reportOnLzOutput(stage, lz_output.handle, lzOutputBytes(g), plan.floor, request.level));
     // The stream scan and the assembly read every sub-chunk's descriptor and
     // LZ size from the device.
     if (plan.batch < aw) {
@@ -191,6 +239,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         KVN_TRY(stretch.wait());
     }
     // The tables are large and needed by this stage only.
+    table_window.close();
     freeEncodeDeviceBuffer(hash_tables);
     // The Merkle leaves while the input is on the device: the trailer then
     // needs 4 bytes per chunk back instead of hashing the input on the host.

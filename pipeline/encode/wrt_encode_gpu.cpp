@@ -269,6 +269,7 @@ std::optional<Stop> transform(Run& run, const uint8_t* text, uint64_t n, WrtEnco
     run.addTime(start);
 
     result->text = run.buffer(kWrtTransformed);
+    result->source = run.buffer(kWrtText);
     result->text_size = total_encoded;
     result->section = std::move(section);
     result->elapsed_ns = run.gpu_ns;
@@ -303,6 +304,7 @@ bool wrtEncodeGpu(WrtEncodeResult* result, EncoderState& encoder, const uint8_t*
 
 void freeWrtEncodeResult(WrtEncodeResult* result) {
     result->text = 0;
+    result->source = 0;
     result->section = WrtSectionBlob{};
 }
 

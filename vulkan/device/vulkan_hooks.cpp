@@ -44,7 +44,22 @@ uint64_t maxCompressedChunks() { return kMaxCompressedChunks; }
 
 bool compressNeedsBound() { return true; }
 
+// The trailer step folds the body's leaves into the root on the host.
+bool merkleRootWrittenOnDevice() { return false; }
+
 uint32_t lzHashBitsOverride() { return 0; }
+
+// The Vulkan library times its kernels through timing records only.
+void reportLzStageTimes(int32_t, double, double) {}
+void reportHuffmanBatch(uint64_t, uint32_t, const double (&)[kHuffBatchPhases]) {}
+
+// Nor does it report on the LZ output.
+bool lzOutputReportsWanted(int32_t) { return false; }
+void reportLzOutput(const CompressChunkDesc*, const uint32_t*, uint64_t, const uint8_t*, uint32_t, int32_t) {}
+
+// Vulkan offers no persisting cache window.
+bool openLzTableWindow(StreamHandle, DeviceBufferHandle, uint64_t) { return false; }
+void closeLzTableWindow(StreamHandle) {}
 
 // The greedy tables of a launch stay within about 9 MB, at least 170 pairs.
 uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu / table_bytes, 170); }

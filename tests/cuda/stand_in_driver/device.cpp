@@ -114,9 +114,18 @@ KVN_STAND_IN_EXPORT Result cuCtxSetCurrent(CuContextTag context) {
     return kSuccess;
 }
 
-KVN_STAND_IN_EXPORT Result cuCtxSetLimit(int, size_t) {
-    std::lock_guard guard(state().lock);
-    return enter("cuCtxSetLimit");
+// The driver's CU_LIMIT_PERSISTING_L2_CACHE_SIZE; other limits are accepted unrecorded.
+constexpr int kPersistingL2Limit = 0x06;
+
+KVN_STAND_IN_EXPORT Result cuCtxSetLimit(int limit, size_t value) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    if (const Result r = enter("cuCtxSetLimit")) return r;
+    if (limit == kPersistingL2Limit) {
+        ++s.l2_calls.limit_calls;
+        s.l2_calls.limit = value;
+    }
+    return kSuccess;
 }
 
 KVN_STAND_IN_EXPORT Result cuCtxSynchronize() {

@@ -94,6 +94,7 @@ struct State {
     std::map<std::string, LaunchRecord> launch_records;  // by kernel name
     void (*init_hook)() = nullptr;
     CuContextTag last_set_context = nullptr;
+    StandInL2Calls l2_calls{};
 };
 
 State& state();

@@ -103,6 +103,11 @@ KVN_STAND_IN_EXPORT void kvnStandInCounts(StandInCounts* out) {
     out->launches = launchCount();
 }
 
+KVN_STAND_IN_EXPORT void kvnStandInL2Calls(StandInL2Calls* out) {
+    std::lock_guard guard(state().lock);
+    *out = state().l2_calls;
+}
+
 KVN_STAND_IN_EXPORT CuContextTag kvnStandInLastSetContext(void) {
     std::lock_guard guard(state().lock);
     return state().last_set_context;
