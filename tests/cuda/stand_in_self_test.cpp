@@ -95,6 +95,38 @@ TEST(StandIn, LazyModeShowsAMissingSynchronisation) {
     });
 }
 
+// Lazy mode 2: a stream's synchronisation runs the other streams' queued
+// work first, so a reader that did not wait for the writer's event reads
+// what was there before.
+TEST(StandIn, LazyModeTwoShowsAMissingEventWait) {
+    for (bool wait : {false, true}) {
+        inChildProcess([wait] {
+            const CudaFunctions& cu = readyDriver();
+            standIn().setLazy(2);
+            const CuDevicePtr a = alloc(cu, 16);
+            const CuDevicePtr b = alloc(cu, 16);
+            const char before[16] = "old bytes";
+            ASSERT_EQ(cu.cuMemcpyHtoD(a, before, 16), kCuSuccess);
+            CuStream writer = nullptr;
+            CuStream reader = nullptr;
+            CuEvent written = nullptr;
+            ASSERT_EQ(cu.cuStreamCreate(&writer, kCuStreamNonBlocking), kCuSuccess);
+            ASSERT_EQ(cu.cuStreamCreate(&reader, kCuStreamNonBlocking), kCuSuccess);
+            ASSERT_EQ(cu.cuEventCreate(&written, 0), kCuSuccess);
+            const char text[16] = "fresh bytes";
+            ASSERT_EQ(cu.cuMemcpyHtoDAsync(a, text, 16, writer), kCuSuccess);
+            ASSERT_EQ(cu.cuEventRecord(written, writer), kCuSuccess);
+            if (wait) ASSERT_EQ(cu.cuStreamWaitEvent(reader, written, 0), kCuSuccess);
+            ASSERT_EQ(cu.cuMemcpyDtoDAsync(b, a, 16, reader), kCuSuccess);
+            ASSERT_EQ(cu.cuStreamSynchronize(writer), kCuSuccess);
+            ASSERT_EQ(cu.cuStreamSynchronize(reader), kCuSuccess);
+            char out[16] = {};
+            ASSERT_EQ(cu.cuMemcpyDtoH(out, b, 16), kCuSuccess);
+            EXPECT_EQ(std::memcmp(out, wait ? text : before, 16), 0);
+        });
+    }
+}
+
 TEST(StandIn, CopiesAndFillsStayInsideOneAllocation) {
     inChildProcess([] {
         const CudaFunctions& cu = readyDriver();
