@@ -17,14 +17,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-ref::FrameOptions withRoot(float sc) {
-    ref::FrameOptions o;
-    o.sc_group_size = sc;
-    o.merkle_root = true;
-    o.checksum = true;
-    return o;
-}
-
 struct Switches {
     const char* name;
     bool no_aux;
@@ -51,8 +43,8 @@ void decodeFramesWith(const Switches& s) {
         Bytes bytes;
     };
     const Frame frames[] = {
-        {"level 1", ref::compressFrame(text, ref::encodeOptionsForLevel(1, sc), withRoot(sc))},
-        {"level 3", ref::compressFrame(text, ref::encodeOptionsForLevel(3, sc), withRoot(sc))},
+        {"level 1", ref::compressFrame(text, ref::encodeOptionsForLevel(1, sc), withRoot(sc, true))},
+        {"level 3", ref::compressFrame(text, ref::encodeOptionsForLevel(3, sc), withRoot(sc, true))},
     };
     for (const Frame& f : frames) ASSERT_EQ(ref::decodeFrame(f.bytes, {}).error, Error::None) << f.name;
     testing::internal::CaptureStderr();
