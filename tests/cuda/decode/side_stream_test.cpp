@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "pipeline/device/backend_hooks.h"
 #include "tests/cuda/decode/hand_frames.h"
@@ -99,6 +100,44 @@ TEST(CudaSideStream, BytesAndVerdictsAreTheSameOnEveryRoad) {
                 const HandleDecode bad = decodeOnHandle(wrong, content.size());
                 EXPECT_EQ(bad.status, KVN_STATUS_CORRUPT_FRAME);
                 EXPECT_EQ(bad.verdict, KVN_STATUS_CORRUPT_FRAME);
+            }
+        });
+    }
+}
+
+// A failed ordering call: the fork's failure reaches the caller's status; at
+// the join the side stream is drained instead, and the decode stands.
+TEST(CudaSideStream, AFailedOrderingCallFailsTheDecodeOrIsReplaced) {
+    const Bytes content = concat({repetitiveText(50000, 5), noiseBytes(4000, 6)});
+    struct Failure {
+        const char* call;
+        int after;  // calls that succeed first
+        bool decodes;
+    };
+    constexpr Failure kFailures[] = {
+        {"cuEventRecord", 0, false},      // the decode stream's mark for the fork
+        {"cuStreamWaitEvent", 0, false},  // the side stream's wait at the fork
+        {"cuEventRecord", 1, true},       // the side stream's mark for the join
+        {"cuStreamWaitEvent", 1, true},   // the decode stream's wait at the join
+    };
+    constexpr int32_t kCudaErrorUnknown = 999;
+    for (const Failure& f : kFailures) {
+        SCOPED_TRACE(std::string(f.call) + " after " + std::to_string(f.after));
+        inChildProcess([&] {
+            takeRoad({"side stream, others first", true, 2});
+            setenv("KVN_NO_PIPELINE", "1", 1);
+            const VulkanFrames written = vulkanCompress(content, withChunkSize(optionsAt(1), 0.0625f));
+            ASSERT_EQ(written.status, KVN_STATUS_SUCCESS);
+            standIn().failCall(f.call, f.after, kCudaErrorUnknown);
+            const HandleDecode d = decodeOnHandle(written.bytes, content.size());
+            if (f.decodes) {
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes == content);
+                EXPECT_EQ(d.verdict, KVN_STATUS_SUCCESS);
+                EXPECT_EQ(d.retries, 0u);
+            } else {
+                EXPECT_NE(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes.empty());
             }
         });
     }
