@@ -52,6 +52,10 @@ bool merkleRootWrittenOnDevice() { return true; }
 // The PTX modules are the kernels' CUDA forms.
 bool kernelsTakeCudaForms() { return true; }
 
+// The Merkle pass runs on the decoder's side stream, on the caller's stream
+// too: events order it with whatever stream the batch is on.
+SecondStreamForm decodeSecondStreamForm(bool) { return {SecondStreamKind::SideStream, false}; }
+
 // The CUDA library keeps no whole-decode profile.
 void rearmDecodeProfile() {}
 

@@ -87,6 +87,20 @@ void reportLzOutput(const CompressChunkDesc* descs, const uint32_t* lz_sizes, ui
 // most that many (when its streams allow it). `subchunks` or more: whole.
 uint64_t decodeBatchCap(uint64_t subchunks);
 
+// Where a decode batch's Merkle pass runs while its output is copied back:
+// on the batch's stream after it (None); on the auxiliary part of the
+// batch's own stream, entered by streamSwitchToAux, where everything queued
+// afterwards runs after what was queued before (AuxPart); or on a stream of
+// its own, ordered with the batch's stream by events (SideStream). With
+// `dedicated_copy` the copy-out takes memcpyDtoHXferAsync.
+enum class SecondStreamKind { None, AuxPart, SideStream };
+struct SecondStreamForm {
+    SecondStreamKind kind = SecondStreamKind::None;
+    bool dedicated_copy = false;
+};
+// Asked at each batch; `own_stream`: the batch runs on the decoder's own stream.
+SecondStreamForm decodeSecondStreamForm(bool own_stream);
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 

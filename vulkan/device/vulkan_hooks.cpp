@@ -5,6 +5,7 @@
 
 #include "core/encode/frame_geometry.h"
 #include "core/encode/lz_batch_plan.h"
+#include "core/platform/platform.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
 
@@ -68,6 +69,13 @@ uint32_t lzForcedBatch() { return forcedLzBatch(); }
 
 // Batches run whole: the scratch is sized to the batch's own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
+
+// The auxiliary command buffers belong to a stream that the decode records
+// whole: a caller's stream may hold the caller's own work after the batch.
+SecondStreamForm decodeSecondStreamForm(bool own_stream) {
+    if (!own_stream || envPresent("KVN_VK_NO_AUX")) return {};
+    return {SecondStreamKind::AuxPart, !envPresent("KVN_VK_NO_AUX_D2H")};
+}
 
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();

@@ -45,6 +45,7 @@ KVN_STAND_IN_EXPORT Result cuInit(unsigned flags) {
         if (!s.initialized) {
             const char* lazy = std::getenv("KVN_STAND_IN_LAZY");
             if (lazy && std::strcmp(lazy, "0") != 0) s.lazy = true;
+            if (lazy && std::strcmp(lazy, "2") == 0) s.others_first = true;
         }
         s.initialized = true;
         hook = s.init_hook;

@@ -49,7 +49,8 @@ void kvnStandInSetSmCount(int count);
 void kvnStandInSetL2Bytes(int bytes);
 void kvnStandInSetIntegrated(int integrated);
 void kvnStandInLastLaunch(const char* kernel, struct StandInLaunch* out);
-// Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit).
+// Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit);
+// with 2, a stream's synchronisation first runs every other stream's work.
 void kvnStandInSetLazy(int lazy);
 // A module whose PTX has this entry fails to load with `code`.
 void kvnStandInRejectModule(const char* entry, int32_t code);

@@ -68,6 +68,7 @@ KVN_STAND_IN_EXPORT void kvnStandInLastLaunch(const char* kernel, StandInLaunch*
 KVN_STAND_IN_EXPORT void kvnStandInSetLazy(int lazy) {
     std::lock_guard guard(state().lock);
     state().lazy = lazy != 0;
+    state().others_first = lazy == 2;
 }
 
 KVN_STAND_IN_EXPORT void kvnStandInRejectModule(const char* entry, int32_t code) {

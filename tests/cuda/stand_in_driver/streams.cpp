@@ -1,9 +1,12 @@
 // Streams as ordered queues and events as markers in them. Eager mode runs
 // work as it is queued; lazy mode keeps it until a call forces its stream:
 // a synchronisation, a synchronous copy (the legacy stream and the blocking
-// streams only), an event wait, a free.
+// streams only), an event wait, a free. Lazy mode 2 runs the other streams'
+// queued work before a synchronised stream's own, so that work a stream
+// queued without waiting for another's event runs too early.
 #include <chrono>
 #include <cstring>
+#include <set>
 
 #include "tests/cuda/stand_in_driver/exported.h"
 #include "tests/cuda/stand_in_driver/stand_in_state.h"
@@ -93,6 +96,9 @@ Result synchronizeStream(const char* name, void* handle) {
     if (const Result r = enter(name)) return r;
     Stream* stream = streamOf(handle);
     if (!stream) return kInvalidHandle;
+    if (state().others_first)
+        for (Stream* other : std::set<Stream*>(state().streams))
+            if (other != stream && state().streams.count(other)) flush(other);
     if (stream == &state().legacy) flushBlocking();
     else flush(stream);
     return state().sticky;
