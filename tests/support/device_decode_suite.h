@@ -366,16 +366,18 @@ inline void expectDamageFailsWithinTheCapacity(DeviceRoad& road) {
     }
 }
 
-// kvnDecompressAsync queues the decode on the caller's stream; the bytes
-// are in place once the caller's stream is synchronised.
+// kvnDecompressAsync on the caller's stream: the input the caller queued
+// on it before the call is what the call decodes, and the bytes are in place
+// once the caller's stream is synchronised.
 inline void expectAsyncCallOnTheCallersStream(DeviceRoad& road, uint32_t stream_flags) {
     const GpuOpsTable& ops = gpuOps();
     const Bytes content = textOf(50000);
     const Bytes src = framesOf(content, {{.level = 3, .merkle = true}, {.level = 1}});
-    const uint64_t in = road.upload(src);
+    const uint64_t in = road.upload(Bytes(src.size(), 0));
     const uint64_t out = road.guardedDestination(content.size());
     StreamHandle stream = 0;
     ASSERT_EQ(ops.streamCreate(&stream, stream_flags), Error::None);
+    ASSERT_EQ(ops.memcpyHtoDAsync(in, src.data(), src.size(), stream), Error::None);
     DecompressOpts opts{};
     EXPECT_EQ(kvnDecompressAsync(road.get(), in, uint32_t(src.size()), out, uint32_t(content.size()), &opts, stream),
               KVN_STATUS_SUCCESS);

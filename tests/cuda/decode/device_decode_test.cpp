@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/device/backend_hooks.h"
+#include "tests/cuda/support/cuda_road.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_decode_suite.h"
 
@@ -12,30 +13,10 @@ namespace {
 
 using namespace device_suite;
 
-void* createHandle() {
-    void* handle = nullptr;
-    EXPECT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
-    return handle;
-}
-
-void destroyHandle(void* handle) { kvnDestroy(handle); }
-
-// kvnDecompressAsync returns no size: on success it is the frames' total.
-int64_t decodeAsync(void* handle, uint64_t in, const Bytes& src, uint64_t out, uint64_t cap,
-                    const DecompressOpts& opts) {
-    const KvnStatus status = kvnDecompressAsync(handle, in, uint32_t(src.size()), out, uint32_t(cap), &opts, 0);
-    if (status != KVN_STATUS_SUCCESS) return -int64_t{status};
-    uint64_t total = 0;
-    EXPECT_EQ(kvnGetTotalDecompressedSize(handle, src.data(), src.size(), &total), KVN_STATUS_SUCCESS);
-    return int64_t(total);
-}
-
-constexpr RoadLibrary kCuda{createHandle, destroyHandle, decodeAsync};
-
 template <typename Body>
 void onCudaRoad(Body body) {
     inChildProcess([&] {
-        DeviceRoad road(kCuda);
+        DeviceRoad road(kCudaRoad);
         body(road);
     });
 }
