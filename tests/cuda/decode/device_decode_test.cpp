@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/device/backend_hooks.h"
+#include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/cuda_road.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_decode_suite.h"
@@ -48,6 +49,22 @@ TEST(CudaDeviceDecode, AsyncCallOnTheCallersStream) {
 }
 
 TEST(CudaDeviceDecode, WrtFramesAskForTheHostRoad) { onCudaRoad(expectWrtFramesAskForTheHostRoad); }
+
+// A frame whose output starts off a word boundary of the destination is not
+// hashed there: the hash kernel reads words, which a GPU reads only at
+// aligned addresses (the stand-in's host build would read them anywhere).
+TEST(CudaDeviceDecode, WordReadingKernelsGetAlignedAddresses) {
+    onCudaRoad([](DeviceRoad& road) {
+        const Bytes content = textOf(2 * 5001);
+        const Bytes src = framesOf(content, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .merkle = true}));
+        const DeviceDecoded d = road.decode(src, content.size());
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == content);
+        const StandInLaunch hash = lastLaunch("kvnSegHashKernel");
+        ASSERT_GE(hash.count, 2u);
+        EXPECT_EQ(hash.arguments[0] % 4, 0u) << "the second frame's bytes are hashed at an aligned address";
+    });
+}
 
 }  // namespace
 }  // namespace kvn::test
