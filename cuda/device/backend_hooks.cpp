@@ -16,8 +16,10 @@ const char* encodeTraceLabel() { return "enc"; }
 
 bool deviceHasStorage16() { return true; }
 
-// A kernel argument is an address: any byte offset can be added to it.
-uint64_t deviceBindingAlignment() { return 1; }
+// A binding offset is added to the kernel's address argument, and kernels
+// read their buffers as words and vectors of up to 16 bytes, which the GPU
+// reads only at addresses aligned to their size.
+uint64_t deviceBindingAlignment() { return 16; }
 
 // A kernel reaches its buffers through 64-bit addresses; the largest reach
 // the pipelines may plan for is the most a 32-bit size field describes.

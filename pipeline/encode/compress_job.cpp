@@ -61,6 +61,17 @@ WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, E
     return out;
 }
 
+// The copies into a device destination are queued on the device layer's own
+// queue, which a caller's non-blocking stream does not wait for: they are
+// done before the call returns, whatever its result, so that no write lands
+// in the caller's buffer after it.
+int32_t destinationWritesDone(const EncoderState& encoder, int32_t result) {
+    if (!encoder.dev_dst) return result;
+    const GpuOpsTable& ops = gpuOps();
+    const Error done = ops.ctxSynchronize ? ops.ctxSynchronize() : Error::BackendNotAvailable;
+    return done != Error::None && result >= 0 ? compressStatusFromError(done) : result;
+}
+
 WrittenBytes callerStreamDone(StreamHandle stream) {
     if (!stream) return {0, Error::None};
     const GpuOpsTable& ops = gpuOps();
@@ -101,6 +112,7 @@ void runCompressJob(CompressJob* job) {
     if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
         out = secondPassWithStride(*job, params, encoder, out);
     job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);
+    job->result = destinationWritesDone(encoder, job->result);
 
     encoder.dev_src = 0;
     encoder.dev_dst = 0;

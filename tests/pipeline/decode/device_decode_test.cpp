@@ -1,492 +1,78 @@
 // Device-resident input decoded into device memory (kvnDecompress_vk on
-// registered buffers, kvnDecompressAsync): frames made by the reference
-// encoder are uploaded, decoded on lavapipe and read back; the bytes equal
-// the input and the host road's result, nothing lands past the capacity, and
-// damaged input fails.
+// registered buffers, kvnDecompressAsync) on lavapipe: the device-road
+// suite both libraries run, with the Vulkan family's registered buffers.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <functional>
-#include <string>
-#include <limits>
-
-#include "core/dict/builtin_dictionary.h"
-#include "core/format/byte_order.h"
-#include "core/format/frame_header.h"
 #include "decode_test_support.h"
-#include "reference/ref_byte_plane.h"
-#include "reference/reference_codec.h"
-#include "tests/core/format/chunk_record_at.h"
-#include "vulkan/device/gpu_ops.h"
+#include "pipeline/device/backend_hooks.h"
+#include "tests/support/device_decode_suite.h"
 
 namespace kvn::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace device_suite;
 
-struct FrameSpec {
-    int level = 1;
-    float sc = 0.25f;
-    bool checksum = false;
-    bool merkle = false;
-    bool table = false;
-    uint32_t dict = 0;
-    uint8_t stride = 0;
-};
-
-Bytes frameOf(const Bytes& input, const FrameSpec& s) {
-    ref::EncodeOptions enc = ref::encodeOptionsForLevel(s.level, s.sc);
-    ref::FrameOptions fo;
-    fo.level_code = uint8_t(s.level);
-    fo.sc_group_size = s.sc;
-    fo.checksum = s.checksum;
-    fo.merkle_root = s.merkle;
-    fo.chunk_table = s.table;
-    fo.byte_plane_stride = s.stride;
-    if (s.dict != 0) {
-        const BuiltinDictionary* dict = builtinDictionary(s.dict);
-        enc.lz.dictionary = {dict->data, uint32_t(dict->data_length)};
-        fo.dict_id = s.dict;
-    }
-    if (s.stride < 2) return ref::compressFrame(input, enc, fo);
-    // The encoder codes the planes; the trailers cover the elements.
-    const ref::EncodedBlock block = ref::encodeBlock(ref::bytePlanes(input, s.stride, uint64_t(s.sc * 262144)), enc);
-    ref::FrameBuilder builder(fo);
-    builder.codedBlock(block);
-    return builder.finish(input);
+void* createVulkanHandle() {
+    void* handle = nullptr;
+    EXPECT_EQ(kvnCreate_vk(&handle), KVN_STATUS_SUCCESS);
+    return handle;
 }
 
-// A Vulkan-family handle with the input and a guarded destination in
-// registered device buffers.
-class DeviceRoad {
-public:
-    DeviceRoad() { EXPECT_EQ(kvnCreate_vk(&handle_), KVN_STATUS_SUCCESS); }
-    ~DeviceRoad() {
-        for (uint64_t b : buffers_) kvnVkDeviceFree(handle_, b);
-        kvnDestroy_vk(handle_);
-    }
-    void* get() const { return handle_; }
-
-    uint64_t upload(const Bytes& bytes) {
-        const uint64_t buf = alloc(bytes.size());
-        if (!bytes.empty()) {
-            EXPECT_EQ(kvnVkH2D(handle_, buf, bytes.data(), bytes.size()), KVN_STATUS_SUCCESS);
-        }
-        return buf;
-    }
-    uint64_t guardedDestination(uint64_t cap) { return upload(Bytes(cap + kGuardBytes, kGuard)); }
-    Decoded read(uint64_t dst, uint64_t cap, int64_t result) {
-        Bytes all(cap + kGuardBytes);
-        EXPECT_EQ(kvnVkD2H(handle_, all.data(), dst, all.size()), KVN_STATUS_SUCCESS);
-        Decoded d{result >= 0 ? KVN_STATUS_SUCCESS : KvnStatus(-result), uint64_t(std::max<int64_t>(result, 0)), {},
-                  true};
-        for (uint64_t i = cap; i < all.size(); ++i) d.guard_intact &= all[i] == kGuard;
-        if (result >= 0) d.bytes.assign(all.begin(), all.begin() + result);
-        return d;
-    }
-
-    // kvnDecompress_vk from and to registered device buffers.
-    Decoded decode(const Bytes& src, uint64_t cap, bool timings = false) {
-        const uint64_t in = upload(src);
-        const uint64_t out = guardedDestination(cap);
-        EXPECT_EQ(kvnRegisterBuffer_vk(handle_, 0, in, 1), KVN_STATUS_SUCCESS);
-        EXPECT_EQ(kvnRegisterBuffer_vk(handle_, 0, out, 1), KVN_STATUS_SUCCESS);
-        DecompressOpts opts{};
-        opts.record_timings = timings ? 1 : 0;
-        const int32_t result = kvnDecompress_vk(handle_, in, src.size(), out, cap, &opts);
-        kvnUnregisterBuffer_vk(handle_, in);
-        kvnUnregisterBuffer_vk(handle_, out);
-        return read(out, cap, result);
-    }
-
-    // Whether the last call's timings name `label`.
-    bool timed(const char* label) {
-        TimingEntry entries[256];
-        const uint64_t n = kvnGetLastTimings_vk(handle_, entries, 256);
-        for (uint64_t i = 0; i < std::min<uint64_t>(n, 256); ++i)
-            if (std::string(entries[i].label) == label) return true;
-        return false;
-    }
-
-private:
-    uint64_t alloc(uint64_t bytes) {
-        uint64_t buf = 0;
-        EXPECT_EQ(kvnVkDeviceAlloc(handle_, bytes ? bytes : 16, &buf), KVN_STATUS_SUCCESS);
-        buffers_.push_back(buf);
-        return buf;
-    }
-    void* handle_ = nullptr;
-    std::vector<uint64_t> buffers_;
-};
-
-struct GoodCase {
-    const char* name;
-    std::function<Bytes()> content;
-    std::vector<FrameSpec> frames;  // the content is split evenly over them
-};
-
-Bytes textOf(size_t n) { return realBytes(n, 3); }
-
-Bytes framesOf(const Bytes& content, const std::vector<FrameSpec>& specs) {
-    Bytes out;
-    const size_t step = (content.size() + specs.size() - 1) / specs.size();
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const size_t at = std::min(content.size(), i * step);
-        const Bytes part(content.begin() + at, content.begin() + std::min(content.size(), at + step));
-        const Bytes frame = frameOf(part, specs[i]);
-        out.insert(out.end(), frame.begin(), frame.end());
-    }
-    return out;
+// kvnDecompress_vk from and to registered device buffers.
+int64_t decodeRegistered(void* handle, uint64_t in, const Bytes& src, uint64_t out, uint64_t cap,
+                         const DecompressOpts& opts) {
+    EXPECT_EQ(kvnRegisterBuffer_vk(handle, 0, in, 1), KVN_STATUS_SUCCESS);
+    EXPECT_EQ(kvnRegisterBuffer_vk(handle, 0, out, 1), KVN_STATUS_SUCCESS);
+    const int32_t result = kvnDecompress_vk(handle, in, src.size(), out, cap, &opts);
+    kvnUnregisterBuffer_vk(handle, in);
+    kvnUnregisterBuffer_vk(handle, out);
+    return result;
 }
 
-Bytes randomContent(size_t n) {
-    Bytes b(n);
-    uint32_t s = 99;
-    for (uint8_t& v : b) v = uint8_t((s = s * 1103515245u + 12345u) >> 16);
-    return b;
-}
+constexpr RoadLibrary kVulkan{createVulkanHandle, kvnDestroy_vk, decodeRegistered};
 
-// Records of 4 bytes whose planes compress well.
-Bytes records(size_t n) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i % 4 == 0 ? (i / 4) & 0xFF : i % 4 == 1 ? (i / 1024) : 7);
-    return b;
-}
-
-const GoodCase kGoodCases[] = {
-    {"level1", [] { return textOf(60000); }, {{.level = 1}}},
-    {"level2_small_chunks", [] { return textOf(60000); }, {{.level = 2, .sc = 1.0f / 16}}},
-    {"level3_trailers", [] { return textOf(60000); }, {{.level = 3, .checksum = true, .merkle = true}}},
-    {"level4_table_trailers", [] { return textOf(80000); },
-     {{.level = 4, .sc = 1.0f / 16, .checksum = true, .merkle = true, .table = true}}},
-    {"level1_table_merkle_prefixes", [] { return textOf(50000); },
-     {{.level = 1, .sc = 1.0f / 64, .merkle = true, .table = true}}},
-    {"stored_random", [] { return randomContent(20000); }, {{.level = 1, .checksum = true}}},
-    {"dictionary", [] { return textOf(30000); }, {{.level = 3, .merkle = true, .dict = 1}}},
-    {"byte_planes", [] { return records(40000); }, {{.level = 1, .merkle = true, .stride = 4}}},
-    {"byte_planes_level3", [] { return records(40000); }, {{.level = 3, .stride = 4}}},
-    {"three_frames_mixed_levels", [] { return textOf(90000); },
-     {{.level = 1, .merkle = true}, {.level = 3, .checksum = true}, {.level = 4, .merkle = true, .table = true}}},
-    {"two_frames_second_planes", [] { return records(30000); },
-     {{.level = 2}, {.level = 1, .merkle = true, .stride = 4}}},
-};
-
-TEST(DeviceDecode, EqualsTheInputAndTheHostRoad) {
-    inChildProcess([] {
+// The body on a Vulkan road, in a child process with the device up.
+template <typename Body>
+void onVulkanRoad(Body body) {
+    inChildProcess([&] {
         readyOps();
-        DeviceRoad road;
-        ChildHandle host;
-        for (const GoodCase& c : kGoodCases) {
-            SCOPED_TRACE(c.name);
-            const Bytes content = c.content();
-            const Bytes src = framesOf(content, c.frames);
-            const Decoded device = road.decode(src, content.size() + 100);
-            EXPECT_EQ(device.status, KVN_STATUS_SUCCESS);
-            EXPECT_EQ(device.size, content.size());
-            EXPECT_TRUE(device.bytes == content);
-            EXPECT_TRUE(device.guard_intact);
-            const Decoded on_host = decodeHost(host.get(), src, content.size() + 100);
-            EXPECT_TRUE(on_host.bytes == device.bytes) << "the host road gives the same bytes";
-        }
+        DeviceRoad road(kVulkan);
+        body(road);
     });
 }
 
-// Many small frames (more than 64, where a walk of one frame per round would
-// stop early): every frame is decoded, never a short or empty success.
-TEST(DeviceDecode, ManyFramesAreAllDecoded) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = textOf(70 * 700);
-        const Bytes src = framesOf(content, std::vector<FrameSpec>(70, FrameSpec{.level = 3}));
-        const Decoded d = road.decode(src, content.size());
-        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-        EXPECT_EQ(d.size, content.size());
-        EXPECT_TRUE(d.bytes == content);
-    });
-}
+TEST(DeviceDecode, EqualsTheInputAndTheHostRoad) { onVulkanRoad(expectInputAndHostRoad); }
 
-// Several frames at level 3 and up go through one walk of the whole input
-// and one decode batch; every frame's prefixes and trailers are still judged.
-const GoodCase kWholeInputCases[] = {
-    {"three_level3_frames_trailers", [] { return textOf(3 * 16384); },
-     std::vector<FrameSpec>(3, FrameSpec{.level = 3, .checksum = true, .merkle = true})},
-    {"level4_tables_small_chunks", [] { return textOf(2 * 20480); },
-     std::vector<FrameSpec>(2, FrameSpec{.level = 4, .sc = 1.0f / 64, .merkle = true, .table = true})},
-    {"dictionary", [] { return textOf(2 * 8192); }, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .dict = 1})},
-    {"seventy_frames", [] { return textOf(70 * 1024); }, std::vector<FrameSpec>(70, FrameSpec{.level = 3})},
-    {"stored_chunks", [] { return randomContent(2 * 8192); },
-     std::vector<FrameSpec>(2, FrameSpec{.level = 3, .checksum = true})},
-};
+TEST(DeviceDecode, ManyFramesAreAllDecoded) { onVulkanRoad(expectManyFramesDecoded); }
 
-// Inputs one batch cannot decode faithfully go frame by frame.
-const GoodCase kFrameByFrameCases[] = {
-    {"later_frame_byte_planes", [] { return records(2 * 8192); },
-     {{.level = 3}, {.level = 3, .merkle = true, .stride = 4}}},
-    {"later_frame_other_dictionary", [] { return textOf(2 * 8192); }, {{.level = 3, .dict = 1}, {.level = 3, .dict = 2}}},
-    {"later_frame_without_dictionary", [] { return textOf(2 * 8192); }, {{.level = 3, .dict = 1}, {.level = 3}}},
-    {"later_frame_level1", [] { return textOf(2 * 8192); }, {{.level = 3}, {.level = 1}}},
-    {"frame_output_off_alignment", [] { return textOf(2 * 5001); }, {{.level = 3}, {.level = 3}}},
-    // 600 chunks: a region of one batch's decoded-stream scratch would exceed
-    // lavapipe's 128 MiB binding range, each frame's does not.
+// 600 chunks: a region of one batch's decoded-stream scratch would exceed
+// lavapipe's 128 MiB binding range, each frame's does not.
+const GoodCase kBeyondOneBinding[] = {
     {"more_chunks_than_one_batch_binds", [] { return textOf(2 * 300 * 4096); },
      std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = 1.0f / 64})},
 };
 
 TEST(DeviceDecode, EachInputTakesTheRoadThatDecodesItFaithfully) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        for (bool whole : {true, false}) {
-            for (const GoodCase& c : whole ? std::span<const GoodCase>(kWholeInputCases)
-                                           : std::span<const GoodCase>(kFrameByFrameCases)) {
-                SCOPED_TRACE(c.name);
-                const Bytes content = c.content();
-                const Decoded d = road.decode(framesOf(content, c.frames), content.size(), true);
-                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-                EXPECT_TRUE(d.bytes == content);
-                EXPECT_TRUE(d.guard_intact);
-                EXPECT_EQ(road.timed("kvnMegaWalkKernel"), whole);
-                EXPECT_EQ(road.timed("kvnWalkFrameKernel") || road.timed("kvnWalkFrameTableKernel"), !whole);
-            }
-        }
-    });
+    onVulkanRoad([](DeviceRoad& road) { expectFaithfulRoads(road, deviceBindingAlignment(), kBeyondOneBinding); });
 }
 
-// Damage in a later frame of the whole-input walk fails through that
-// frame's own trailer, and a capacity short of the total fails before any
-// work.
-TEST(DeviceDecode, WholeInputWalkJudgesEveryFrame) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = randomContent(2 * 8192);
-        for (const FrameSpec& spec : {FrameSpec{.level = 3, .checksum = true}, FrameSpec{.level = 3, .merkle = true}}) {
-            Bytes src = framesOf(content, {spec, spec});
-            const Decoded good = road.decode(src, content.size(), true);
-            ASSERT_EQ(good.status, KVN_STATUS_SUCCESS);
-            ASSERT_TRUE(road.timed("kvnMegaWalkKernel"));
-            EXPECT_EQ(road.decode(src, content.size() - 1).status, KVN_STATUS_CORRUPT_FRAME);
-            src[src.size() - 100] ^= 0x44;
-            const Decoded bad = road.decode(src, content.size(), true);
-            EXPECT_EQ(bad.status, KVN_STATUS_CORRUPT_FRAME) << spec.checksum << spec.merkle;
-            EXPECT_TRUE(road.timed("kvnMegaWalkKernel"));
-        }
-    });
-}
+TEST(DeviceDecode, WholeInputWalkJudgesEveryFrame) { onVulkanRoad(expectWholeInputJudgesEveryFrame); }
 
-// Frames of 256 chunks of 8 KiB, mostly stored with some byte-fill and coded
-// ones, whose block payloads pass 1 MiB: the shape the leap walk takes. (Two
-// of them fill the sub-chunk scratch that one binding holds on lavapipe.)
-Bytes leapContent(size_t n) {
-    Bytes b = randomContent(n);
-    const Bytes text = textOf(8192);
-    for (size_t c = 0; c * 8192 < n; ++c) {
-        const size_t at = c * 8192;
-        const size_t len = std::min<size_t>(8192, n - at);
-        if (c % 8 == 6) std::fill(b.begin() + at, b.begin() + at + len, uint8_t(c));
-        if (c % 8 == 7) std::copy(text.begin(), text.begin() + len, b.begin() + at);
-    }
-    return b;
-}
+TEST(DeviceDecode, LeapWalkEqualsSerialWalk) { onVulkanRoad(expectLeapWalkEqualsSerialWalk); }
 
-constexpr float kLeapChunk = 1.0f / 32;
-constexpr size_t kLeapFrameBytes = 256 * 8192;
+TEST(DeviceDecode, LeapWalkFailsAsTheSerialWalk) { onVulkanRoad(expectLeapWalkFailsAsTheSerialWalk); }
 
-struct WalkCase {
-    const char* name;
-    std::function<Bytes()> content;
-    std::vector<FrameSpec> frames;
-    bool leaps;  // the leap walk takes the input
-};
+TEST(DeviceDecode, BytePlaneFramesComeBackElementMajor) { onVulkanRoad(expectBytePlanesElementMajor); }
 
-const WalkCase kWalkCases[] = {
-    {"two_large_frames", [] { return leapContent(2 * kLeapFrameBytes); },
-     std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = kLeapChunk}), true},
-    {"two_large_frames_trailers_table", [] { return leapContent(2 * kLeapFrameBytes); },
-     std::vector<FrameSpec>(2, FrameSpec{.level = 4, .sc = kLeapChunk, .checksum = true, .merkle = true, .table = true}),
-     true},
-    {"frames_below_a_mebibyte", [] { return leapContent(kLeapFrameBytes / 2); },
-     {{.level = 3, .sc = kLeapChunk}, {.level = 3, .sc = kLeapChunk}}, false},
-    {"seventy_small_frames", [] { return textOf(70 * 1024); }, std::vector<FrameSpec>(70, FrameSpec{.level = 3}),
-     false},
-};
+TEST(DeviceDecode, DamageOnlyATrailerCanTellFails) { onVulkanRoad(expectDamageOnlyATrailerTellsFails); }
 
-// The whole-input road decodes the same bytes with the leap walk and with
-// KVN_WALK_SERIAL's serial walk; the leap walk takes only the large frames.
-TEST(DeviceDecode, LeapWalkEqualsSerialWalk) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        for (const WalkCase& c : kWalkCases) {
-            SCOPED_TRACE(c.name);
-            const Bytes content = c.content();
-            const Bytes src = framesOf(content, c.frames);
-            for (bool serial : {false, true}) {
-                if (serial) setenv("KVN_WALK_SERIAL", "", 1);
-                const Decoded d = road.decode(src, content.size(), true);
-                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS) << serial;
-                EXPECT_TRUE(d.bytes == content) << serial;
-                EXPECT_EQ(road.timed("kvnMegaLeapKernel"), !serial) << serial;
-                EXPECT_EQ(road.timed("kvnMegaWalkKernel"), serial || !c.leaps) << serial;
-                unsetenv("KVN_WALK_SERIAL");
-            }
-        }
-    });
-}
+TEST(DeviceDecode, DamagedInputFailsWithinTheCapacity) { onVulkanRoad(expectDamageFailsWithinTheCapacity); }
 
-// In the second frame.
-const RecordDamage kLeapDamage[] = {
-    {"first_record_not_a_chunk", 0, 0, 0x00},
-    {"middle_record_not_a_chunk", 150, 0, 0x00},
-    {"middle_record_long_size_header", 150, 1, 0x81},
-    {"middle_record_bad_version", 151, 1, 0x03},
-    {"later_record_bad_nibble", 191, 0, 0x46},
-    {"last_record_bad_nibble", 255, 0, 0x46},
-    {"coded_record_overlong", 199, 4, 0x03},
-};
-
-// Damaged chunk records give the leap walk the serial walk's outcome.
-TEST(DeviceDecode, LeapWalkFailsAsTheSerialWalk) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = leapContent(2 * kLeapFrameBytes);
-        const Bytes good = framesOf(content, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = kLeapChunk}));
-        const size_t second = good.size() - framesOf(Bytes(content.begin() + kLeapFrameBytes, content.end()),
-                                                     {FrameSpec{.level = 3, .sc = kLeapChunk}})
-                                                .size();
-        for (const RecordDamage& c : kLeapDamage) {
-            SCOPED_TRACE(c.name);
-            Bytes src = good;
-            src[chunkRecordAt(src, second, c.record) + c.byte] = c.value;
-            const Decoded leap = road.decode(src, content.size(), true);
-            // A shape the walks do not take is then tried frame by frame.
-            EXPECT_EQ(road.timed("kvnMegaLeapKernel"), leap.status != KVN_STATUS_UNSUPPORTED);
-            setenv("KVN_WALK_SERIAL", "", 1);
-            const Decoded serial = road.decode(src, content.size());
-            unsetenv("KVN_WALK_SERIAL");
-            EXPECT_NE(serial.status, KVN_STATUS_SUCCESS);
-            EXPECT_EQ(leap.status, serial.status);
-            EXPECT_TRUE(leap.guard_intact);
-        }
-    });
-}
-
-// A byte-plane frame without its inverse would come back plane-major: the
-// same length, other bytes.
-TEST(DeviceDecode, BytePlaneFramesComeBackElementMajor) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = records(12000);
-        for (uint8_t stride : {2, 4, 8}) {
-            SCOPED_TRACE(int(stride));
-            const Decoded d = road.decode(frameOf(content, {.level = 1, .stride = stride}), content.size());
-            ASSERT_EQ(d.status, KVN_STATUS_SUCCESS);
-            EXPECT_TRUE(d.bytes == content);
-        }
-    });
-}
-
-// Damage gives a failing status and leaves the bytes past the capacity alone.
-struct DamageCase {
-    const char* name;
-    std::function<Bytes(Bytes)> damage;
-    int64_t cap_delta;
-    KvnStatus status;
-};
-
-void putF32(Bytes& b, size_t at, float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    storeLe32(b.data() + at, bits);
-}
-
-const DamageCase kDamage[] = {
-    {"capacity one short", [](Bytes b) { return b; }, -1, KVN_STATUS_CORRUPT_FRAME},
-    {"truncated", [](Bytes b) { b.resize(b.size() - 9); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"bad magic", [](Bytes b) { b[0] ^= 1; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"chunk fraction 0", [](Bytes b) { putF32(b, 9, 0.0f); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"chunk fraction NaN", [](Bytes b) { putF32(b, 9, std::nanf("")); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"chunk fraction negative", [](Bytes b) { putF32(b, 9, -0.25f); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"first block word 0", [](Bytes b) { storeLe32(b.data() + 22, 0); return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"chunk header magic", [](Bytes b) { b[30] ^= 0x0F; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"payload byte (Merkle root)", [](Bytes b) { b[b.size() / 2] ^= 0x5A; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-    {"stored root", [](Bytes b) { b[b.size() - 1] ^= 1; return b; }, 0, KVN_STATUS_CORRUPT_FRAME},
-};
-
-// Stored chunks decode whatever their bytes: only the trailers tell.
-TEST(DeviceDecode, DamageOnlyATrailerCanTellFails) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = randomContent(30000);
-        for (const FrameSpec& spec : {FrameSpec{.checksum = true}, FrameSpec{.merkle = true},
-                                      FrameSpec{.checksum = true, .merkle = true}}) {
-            Bytes frame = frameOf(content, spec);
-            frame[frame.size() / 2] ^= 0x21;
-            EXPECT_EQ(road.decode(frame, content.size()).status, KVN_STATUS_CORRUPT_FRAME)
-                << spec.checksum << spec.merkle;
-        }
-    });
-}
-
-TEST(DeviceDecode, DamagedInputFailsWithinTheCapacity) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        const Bytes content = textOf(40000);
-        // Header 22 bytes (content size), block header at 22, chunk 0 at 30.
-        const Bytes good = frameOf(content, {.level = 3, .merkle = true});
-        for (const DamageCase& c : kDamage) {
-            SCOPED_TRACE(c.name);
-            const Decoded d = road.decode(c.damage(good), content.size() + c.cap_delta);
-            EXPECT_EQ(d.status, c.status);
-            EXPECT_TRUE(d.guard_intact);
-        }
-    });
-}
-
-// kvnDecompressAsync queues the decode on the caller's stream.
 TEST(DeviceDecode, AsyncCallOnTheCallersStream) {
-    inChildProcess([] {
-        const GpuOpsTable& ops = readyOps();
-        DeviceRoad road;
-        const Bytes content = textOf(50000);
-        const Bytes src = framesOf(content, {{.level = 3, .merkle = true}, {.level = 1}});
-        const uint64_t in = road.upload(src);
-        const uint64_t out = road.guardedDestination(content.size());
-        StreamHandle stream = 0;
-        ASSERT_EQ(ops.streamCreate(&stream, 0), Error::None);
-        DecompressOpts opts{};
-        EXPECT_EQ(kvnDecompressAsync(road.get(), in, uint32_t(src.size()), out, uint32_t(content.size()), &opts,
-                                     stream),
-                  KVN_STATUS_SUCCESS);
-        ASSERT_EQ(ops.streamSynchronize(stream), Error::None);
-        const Decoded d = road.read(out, content.size(), int64_t(content.size()));
-        EXPECT_TRUE(d.bytes == content);
-        EXPECT_TRUE(d.guard_intact);
-        ops.streamDestroy(stream);
-    });
+    onVulkanRoad([](DeviceRoad& road) { expectAsyncCallOnTheCallersStream(road, 0); });
 }
 
-// Inputs the road leaves to the host road ask for it (status 5) instead of
-// decoding them wrongly.
-TEST(DeviceDecode, WrtFramesAskForTheHostRoad) {
-    inChildProcess([] {
-        readyOps();
-        DeviceRoad road;
-        Bytes frame = frameOf(textOf(5000), {.level = 1});
-        // A header with a WRT section of 16 bytes.
-        frame[5] |= kFrameWrtSection;
-        Bytes section(20, 0);
-        storeLe32(section.data(), 16);
-        frame.insert(frame.begin() + 22, section.begin(), section.end());
-        EXPECT_EQ(road.decode(frame, 6000).status, KVN_STATUS_UNSUPPORTED);
-    });
-}
+TEST(DeviceDecode, WrtFramesAskForTheHostRoad) { onVulkanRoad(expectWrtFramesAskForTheHostRoad); }
 
 }  // namespace
 }  // namespace kvn::test
