@@ -148,20 +148,7 @@ KVN_FN void kvnMain() {
     SCALAR(u32, first_stripe)
 #include "kernels/kernel_begin.h"
 
-KVN_CONST u32 kPrime1 = 0x9E3779B1u;
-KVN_CONST u32 kPrime2 = 0x85EBCA77u;
-KVN_CONST u32 kPrime3 = 0xC2B2AE3Du;
-KVN_CONST u32 kPrime4 = 0x27D4EB2Fu;
-KVN_CONST u32 kPrime5 = 0x165667B1u;
-
-KVN_FN u32 xxhRound(u32 acc, u32 lane) { return kvnRotateLeft(acc + lane * kPrime2, 13u) * kPrime1; }
-
-KVN_FN u32 laneSeed(u32 t) {
-    if (t == 0u) return kPrime1 + kPrime2;
-    if (t == 1u) return kPrime2;
-    if (t == 2u) return 0u;
-    return 0u - kPrime1;
-}
+#include "kernels/xxh32_steps.h"
 
 // XXH32 (seed 0) of the leaves as 4 x leaf_count little-endian bytes. Its
 // four stripe lanes are independent, so thread t folds lane t; the chain
@@ -185,18 +172,10 @@ KVN_FN void kvnMain() {
     kvn_verdict_lanes_[t] = v;
     kvnBarrier();
     if (t != 0u) return;
-    u32 h = kPrime5;
-    if (stripes > 0u) {
-        h = kvnRotateLeft(kvn_verdict_lanes_[0], 1u) + kvnRotateLeft(kvn_verdict_lanes_[1], 7u) +
-            kvnRotateLeft(kvn_verdict_lanes_[2], 12u) + kvnRotateLeft(kvn_verdict_lanes_[3], 18u);
-    }
-    h += leaf_count * 4u;
-    for (u32 i = stripes * 4u; i < leaf_count; ++i) h = kvnRotateLeft(h + leaves[i] * kPrime3, 17u) * kPrime4;
-    h ^= h >> 15u;
-    h *= kPrime2;
-    h ^= h >> 13u;
-    h *= kPrime3;
-    h ^= h >> 16u;
+    u32 h = xxhJoin(stripes, kvn_verdict_lanes_[0], kvn_verdict_lanes_[1], kvn_verdict_lanes_[2],
+                    kvn_verdict_lanes_[3], leaf_count * 4u);
+    for (u32 i = stripes * 4u; i < leaf_count; ++i) h = xxhTailWord(h, leaves[i]);
+    h = xxhAvalanche(h);
     verdict[0] = h == expected_root ? kVerdictMatch : kVerdictMismatch;
 }
 #include "kernels/kernel_end.h"

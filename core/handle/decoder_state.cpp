@@ -30,6 +30,13 @@ void deinitDecoderState(DecoderState& decoder) {
     if (decoder.own_stream_created && ops.streamDestroy) ops.streamDestroy(decoder.own_stream);
     decoder.own_stream = 0;
     decoder.own_stream_created = false;
+    for (EventHandle& event : decoder.side_events) {
+        if (event && ops.eventDestroy) ops.eventDestroy(event);
+        event = 0;
+    }
+    if (decoder.side_stream_created && ops.streamDestroy) ops.streamDestroy(decoder.side_stream);
+    decoder.side_stream = 0;
+    decoder.side_stream_created = false;
     releaseTimingLists(ops, decoder.pending_timings, decoder.timings);
 }
 

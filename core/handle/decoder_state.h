@@ -23,6 +23,12 @@ struct DecoderState {
     StreamHandle stream = 0;
     StreamHandle own_stream = 0;
     bool own_stream_created = false;
+    // The side stream of a device whose decode runs work beside the decode
+    // stream, and the events that order the two; made on first use like the
+    // own stream.
+    StreamHandle side_stream = 0;
+    EventHandle side_events[4] = {};
+    bool side_stream_created = false;
 
     DeviceBuffer device_slots[kDecoderDeviceSlots] = {};
     // The uploaded dictionary and its cache key; only the destroy calls free it.

@@ -21,6 +21,9 @@ void deinitEncoderState(EncoderState& encoder) {
     }
     freePageBlock(encoder.batched_copies);
     encoder.dictionaries.clear();
+    if (encoder.own_stream_created && ops.streamDestroy) ops.streamDestroy(encoder.own_stream);
+    encoder.own_stream = 0;
+    encoder.own_stream_created = false;
     releaseTimingLists(ops, encoder.pending_timings, encoder.timings);
 }
 

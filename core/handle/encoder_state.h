@@ -33,6 +33,11 @@ struct EncoderState {
     TimingList timings;
     PendingTimingList pending_timings;
 
+    // The stream a frame's stages queue their work on between the points
+    // where the host reads a result; made on first use.
+    StreamHandle own_stream = 0;
+    bool own_stream_created = false;
+
     DictionaryList dictionaries;
     // The dictionary whose copy is on the device; 0 uploads it again.
     uint32_t dict_cache_id = 0;
@@ -52,6 +57,12 @@ struct EncoderState {
     uint32_t merkle_chunk_count = 0;
     uint32_t merkle_leaves_done = 0;
     bool merkle_leaves_valid = false;
+    // The body wrote the root into the frame after its last byte.
+    bool merkle_root_appended = false;
+    // The root of the caller's bytes, hashed on the device by the word
+    // transform's road while it had them there; for this frame's trailer.
+    uint32_t source_merkle_root = 0;
+    bool source_merkle_root_present = false;
 };
 
 // Frees the 40 device buffers; forgets the uploaded dictionary and the Merkle

@@ -10,6 +10,8 @@ namespace kvn {
 
 // XXH32 of no bytes: the root of an empty buffer.
 inline constexpr uint32_t kEmptyMerkleRoot = 0x02CC5D05;
+// The root's trailer: one little-endian u32.
+inline constexpr uint64_t kMerkleRootBytes = 4;
 
 // Each word's multiplier is its absolute byte offset plus this bias.
 inline constexpr uint32_t kMerkleOffsetBias = 0x9E3779B1;

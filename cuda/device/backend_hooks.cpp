@@ -16,8 +16,10 @@ const char* encodeTraceLabel() { return "enc"; }
 
 bool deviceHasStorage16() { return true; }
 
-// A kernel argument is an address: any byte offset can be added to it.
-uint64_t deviceBindingAlignment() { return 1; }
+// A binding offset is added to the kernel's address argument, and kernels
+// read their buffers as words and vectors of up to 16 bytes, which the GPU
+// reads only at addresses aligned to their size.
+uint64_t deviceBindingAlignment() { return 16; }
 
 // A kernel reaches its buffers through 64-bit addresses; the largest reach
 // the pipelines may plan for is the most a 32-bit size field describes.
@@ -45,8 +47,16 @@ uint64_t maxCompressedChunks() { return KVN_MAX_CHUNKS_PER_BLOCK; }
 // destination below the bound that holds the frames takes them.
 bool compressNeedsBound() { return false; }
 
+// The root reaches the caller inside the frame the body copies back: the
+// host hashes none of the frame's bytes for it.
+bool merkleRootWrittenOnDevice() { return true; }
+
 // The PTX modules are the kernels' CUDA forms.
 bool kernelsTakeCudaForms() { return true; }
+
+// The Merkle pass runs on the decoder's side stream, on the caller's stream
+// too: events order it with whatever stream the batch is on.
+SecondStreamForm decodeSecondStreamForm(bool) { return {SecondStreamKind::SideStream, false}; }
 
 // The CUDA library keeps no whole-decode profile.
 void rearmDecodeProfile() {}

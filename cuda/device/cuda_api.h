@@ -47,6 +47,23 @@ inline constexpr int kCuAttributeL2CacheSize = 38;
 inline constexpr unsigned kCuStreamNonBlocking = 1;
 inline constexpr unsigned kCuEventDisableTiming = 2;
 inline constexpr int kCuJitGenerateLineInfo = 13;
+inline constexpr int kCuLimitPersistingL2CacheSize = 0x06;
+inline constexpr int kCuStreamAttributeAccessPolicyWindow = 1;
+inline constexpr int kCuAccessPropertyNormal = 0;
+inline constexpr int kCuAccessPropertyPersisting = 2;
+
+// The driver's CUaccessPolicyWindow, inside its 64-byte stream attribute value.
+struct CuAccessPolicyWindow {
+    uint64_t base_ptr;
+    size_t num_bytes;
+    float hit_ratio;
+    int hit_prop;
+    int miss_prop;
+};
+union CuStreamAttributeValue {
+    CuAccessPolicyWindow access_policy_window;
+    uint8_t bytes[64];
+};
 
 extern "C" {
 using CuInitFn = CuResult (*)(unsigned flags);

@@ -35,6 +35,10 @@ struct CudaContext {
 
 CudaContext& cudaContext();
 
+// What the encoder takes a device that reported neither to have.
+inline uint64_t smCountOrDefault(const CudaContext& c) { return c.sm_count ? c.sm_count : 34; }
+inline uint64_t l2BytesOrDefault(const CudaContext& c) { return c.l2_cache_bytes ? c.l2_cache_bytes : 0x2000000; }
+
 // The decode-side bring-up: true when the device is ready (now or from an
 // earlier call); a failure is permanent for the process.
 bool init();

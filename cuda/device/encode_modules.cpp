@@ -56,6 +56,9 @@ constexpr EncodeKernelName kWrt[] = {
 constexpr EncodeKernelName kBytePlane[] = {
     {&EncodeKernelHandles::byte_plane_deinterleave_fn, "kvnBytePlaneDeinterleaveKernel"},
 };
+constexpr EncodeKernelName kMerkleRoot[] = {
+    {&EncodeKernelHandles::merkle_root_write_fn, "kvnMerkleRootWriteKernel"},
+};
 
 // The embedded PTX modules of each encode group.
 constexpr std::string_view kLzModules[] = {"lz_encode_kernel"};
@@ -64,6 +67,7 @@ constexpr std::string_view kHuffmanModules[] = {"huffman_encode_kernel"};
 constexpr std::string_view kAssemblyModules[] = {"assemble_kernel"};
 constexpr std::string_view kWrtModules[] = {"wrt_encode_kernel"};
 constexpr std::string_view kBytePlaneModules[] = {"byte_plane_kernel"};
+constexpr std::string_view kMerkleRootModules[] = {"merkle_root_kernel"};
 
 ExclusiveLock g_encode_lock;
 std::atomic<uint8_t> g_encode_outcome{kEncodeUntried};
@@ -126,6 +130,8 @@ bool loadEncodeModules() {
                  "[gpu-init] cuModuleLoadData(encode wrt_kernel.ptx) failed: CUresult %d; --wrt encodes fall back to "
                  "the CPU transform (218 = INVALID_PTX, run the CLAUDE.md diagnosis ladder)\n");
     loadOptional(kBytePlaneModules, kBytePlane, nullptr);
+    // Without it the root is appended on the host.
+    loadOptional(kMerkleRootModules, kMerkleRoot, nullptr);
     return true;
 }
 

@@ -103,6 +103,9 @@ Error eventCreate(uint64_t* out, uint32_t flags) {
 Error eventRecord(EventHandle event, StreamHandle stream) {
     return call(cu().cuEventRecord, asEvent(event), asStream(stream));
 }
+Error streamWaitEvent(StreamHandle stream, EventHandle event) {
+    return call(cu().cuStreamWaitEvent, asStream(stream), asEvent(event), 0u);
+}
 Error eventSynchronize(EventHandle event) { return call(cu().cuEventSynchronize, asEvent(event)); }
 Error eventElapsedTime(float* ms, EventHandle start, EventHandle end) {
     return call(cu().cuEventElapsedTime, ms, asEvent(start), asEvent(end));
@@ -174,6 +177,7 @@ void fillGpuOps() {
     t.streamComputeBarrier = nothingToDo;
     t.streamSwitchToAux = nothingToDo;
     t.memcpyDtoHXferAsync = memcpyDtoHAsync;
+    t.streamWaitEvent = streamWaitEvent;
 }
 
 }  // namespace kvn

@@ -9,9 +9,6 @@
 namespace kvn {
 namespace {
 
-// What a device that reported neither is taken to have.
-constexpr uint64_t kDefaultSmCount = 34;
-constexpr uint64_t kDefaultL2Bytes = 0x2000000;
 constexpr uint32_t kLowestHashBits = 10;
 constexpr uint32_t kHighestHashBits = 22;
 
@@ -31,8 +28,8 @@ uint32_t lzHashBitsOverride() {
 uint64_t lzBlockCap(uint64_t table_bytes) {
     if (const uint64_t forced = envCount("KVN_LZ_BLOCKS")) return forced;
     const CudaContext& ctx = cudaContext();
-    const uint64_t sms = ctx.sm_count ? ctx.sm_count : kDefaultSmCount;
-    const uint64_t l2 = ctx.l2_cache_bytes ? ctx.l2_cache_bytes : kDefaultL2Bytes;
+    const uint64_t sms = smCountOrDefault(ctx);
+    const uint64_t l2 = l2BytesOrDefault(ctx);
     const uint64_t budget = l2 * 55 / 100;
     const uint64_t fitting = budget >= 2 * table_bytes ? budget / (2 * table_bytes) : 0;
     return std::min(16 * sms, std::max(5 * sms, fitting));

@@ -3,6 +3,7 @@
 #include "core/interface/backend.h"
 #include "pipeline/device/core_device_ops.h"
 #include "cuda/device/cuda_context.h"
+#include "cuda/interface/device_decode_job.h"
 #include "pipeline/decode/frame_loop.h"
 #include "pipeline/encode/compress_job.h"
 #include "pipeline/encode/encode_kernels.h"
@@ -17,13 +18,13 @@ CoreDeviceOps cudaDeviceOps() { return coreDeviceOpsFrom(gpuOps()); }
 
 }  // namespace
 
-// The device-input road has no body here yet: its jobs report a device failure.
 Backend& backend() {
     static Backend cuda_backend{
         .bringUp = bringUpCuda,
         .deviceOps = cudaDeviceOps,
         .runCompressJob = runCompressJob,
         .runDecodeJob = decodeFramesWorker,
+        .runDeviceDecodeJob = runCudaDeviceDecodeJob,
     };
     return cuda_backend;
 }

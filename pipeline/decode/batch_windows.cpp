@@ -13,6 +13,7 @@
 #include "pipeline/decode/huffman_stage.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_launch_forms.h"
+#include "pipeline/decode/second_stream.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -108,24 +109,36 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
     const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
     if (scratch == 0) return Error::BackendNotAvailable;
 
-    // Every stream's table once; then window by window, on the one stream,
-    // its streams into its half and its chunks from there.
+    // Every stream's table once, on the decode stream; then window by window
+    // its streams into its half and its chunks from there. With a side
+    // stream a window's streams are decoded there while the window before is
+    // LZ-decoded: the side stream waits for its half to be free (the LZ
+    // decode of the window two before), the LZ decode for its streams.
     KVN_TRY(launchHuffTables(decoder, buffers, stream, 0, w.streams));
+    SecondStream side;
+    KVN_TRY(openSideStream(decoder, stream, &side));
     const LzLaunchArgs shared = lzLaunchArgs(buffers, w.lz);
     const uint32_t per_item = shared.chunks_per_item;
-    for (uint32_t i = 0; i < windows.size(); ++i) {
+    auto decodeWindow = [&](uint32_t i) -> Error {
         const Window& win = windows[i];
-        const uint64_t base = scratch + (i & 1) * 3 * half;
+        const uint32_t h = i & 1;
+        const uint64_t base = scratch + h * 3 * half;
         if (trace)
             std::fprintf(stderr,
                          "[dispatch-trace] batch=%u first_chunk=%u n_chunks=%u sub_start=%u n_subs=%u window=%u "
                          "scratch_off=%" PRIu64 " stride=%" PRIu64 "\n",
-                         i, win.first_chunk, win.n_chunks, win.sub_start, win.n_subs, i & 1, (i & 1) * 3 * half, half);
+                         i, win.first_chunk, win.n_chunks, win.sub_start, win.n_subs, h, h * 3 * half, half);
         if (win.n_subs > 0) {
+            if (side.side && i > 1) KVN_TRY(waitSideEvent(decoder, side.stream, kHalfFree + h));
             const HuffStreamAreas areas{base, base + half, base + 2 * half, starts[win.sub_start]};
             for (uint32_t list = 0; list < 4; ++list) {
-                KVN_TRY(launchHuffStreams(decoder, buffers, stream, list * uint32_t(buffers.coded_slots) + win.sub_start,
-                                          win.n_subs, areas, nullptr));
+                KVN_TRY(launchHuffStreams(decoder, buffers, side.stream,
+                                          list * uint32_t(buffers.coded_slots) + win.sub_start, win.n_subs, areas,
+                                          nullptr));
+            }
+            if (side.side) {
+                KVN_TRY(markSideEvent(decoder, kSideDone, side.stream));
+                KVN_TRY(waitSideEvent(decoder, stream, kSideDone));
             }
         }
         const uint32_t items = (win.n_chunks + per_item - 1) / per_item;
@@ -147,7 +160,14 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
         KVN_TRY(addGeneralLzArguments(call, args, streams));
         KVN_TRY(call.launch(decoder, stream));
         KVN_TRY(computeBarrier(stream));
-    }
+        return side.side ? markSideEvent(decoder, kHalfFree + h, stream) : Error::None;
+    };
+    Error error = Error::None;
+    for (uint32_t i = 0; i < windows.size() && error == Error::None; ++i) error = decodeWindow(i);
+    // Joined whatever happened: the decode stream must cover the side stream's work.
+    const Error joined = joinSecondStream(decoder, stream, side);
+    KVN_TRY(error);
+    KVN_TRY(joined);
     *windowed = true;
     return Error::None;
 }

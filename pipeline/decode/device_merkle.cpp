@@ -49,50 +49,62 @@ bool fusedLeavesFit(const DecodeBatch& batch) {
     return true;
 }
 
-Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
-                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
-                         uint64_t output_off) {
-    const std::optional<KernelHandle> seg_hash = getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
-    const std::optional<KernelHandle> combine = getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
-    if (batch.merkle_leaves == 0 || !seg_hash || !combine) return Error::None;
-    const uint32_t leaves = batch.merkle_leaves;
+bool deviceMerkleArmed(const DecodeBatch& batch) {
+    return batch.merkle_leaves > 0 && getKernelHandle(&DecodeKernelHandles::seg_hash_fn) &&
+           getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
+}
+
+Error restoreChunkPrefixes(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
+                           StreamHandle stream, DeviceBufferHandle output, uint64_t output_off) {
+    const uint64_t block_chunks = (batch.out_len + batch.merkle_chunk_size - 1) / batch.merkle_chunk_size;
+    const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
+    if (batch.sc_table_off == 0 || block_chunks < 2) return Error::None;
+    // Leaves over chunk starts the prefixes have not restored would judge
+    // other bytes than the caller gets.
+    if (!prefix) return Error::KernelMissing;
+    KVN_TRY(computeBarrier(stream));
+    // The batch's chunks start at out_off; the caller arms the pass only
+    // where that offset can be bound.
+    KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
+    call.buffer(output, output_off + batch.out_off).buffer(buffers.payload_buf);
+    call.wide(buffers.payload_buf_off + batch.sc_table_off).word(uint32_t(block_chunks));
+    call.word(batch.merkle_chunk_size).wide(batch.out_len);
+    return call.launch(decoder, stream);
+}
+
+Error hashDeviceLeaves(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream,
+                       DeviceBufferHandle output, bool leaves_hashed, uint64_t output_off) {
     if (leaves_hashed) return launchVerdict(decoder, batch, stream);
+    const KernelHandle seg_hash = *getKernelHandle(&DecodeKernelHandles::seg_hash_fn);
+    const KernelHandle combine = *getKernelHandle(&DecodeKernelHandles::chunk_combine_fn);
+    const uint32_t leaves = batch.merkle_leaves;
     KVN_TRY(ensureDeviceSlot(decoder, kChunkHashes, 4 * uint64_t(batch.leaf_total)));
     KVN_TRY(ensureDeviceSlot(decoder, kSegHashes, 4 * uint64_t(leaves)));
-    const uint64_t table_at = buffers.payload_buf_off + batch.sc_table_off;
     // The leaves are the frame's: the buffer holds the history of earlier
     // blocks before this batch's bytes, and every leaf is hashed from there.
     const uint64_t hashed = batch.out_off + batch.out_len;
-
-    const uint64_t block_chunks = (batch.out_len + batch.merkle_chunk_size - 1) / batch.merkle_chunk_size;
-    const std::optional<KernelHandle> prefix = getKernelHandle(&DecodeKernelHandles::sc_prefix_apply_fn);
-    const bool restore = batch.sc_table_off != 0 && block_chunks >= 2;
-    // Leaves over chunk starts the prefixes have not restored would judge
-    // other bytes than the caller gets.
-    if (restore && !prefix) return Error::KernelMissing;
-    if (restore) {
-        KVN_TRY(computeBarrier(stream));
-        // The batch's chunks start at out_off; the caller arms the pass only
-        // where that offset can be bound.
-        KernelCall call(*prefix, groupsOf(uint32_t(block_chunks)));
-        call.buffer(output, output_off + batch.out_off).buffer(buffers.payload_buf);
-        call.wide(table_at).word(uint32_t(block_chunks)).word(batch.merkle_chunk_size).wide(batch.out_len);
-        KVN_TRY(call.launch(decoder, stream));
-    }
     KVN_TRY(computeBarrier(stream));
 
-    // The prefixes are restored above: the leaves hash the output as it stands.
-    KernelCall hash(*seg_hash, leaves);
+    // The prefixes are restored before: the leaves hash the output as it stands.
+    KernelCall hash(seg_hash, leaves);
     hash.buffer(output, output_off).buffer(slotHandle(decoder, kSegHashes));
     hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
     KVN_TRY(hash.launch(decoder, stream));
     KVN_TRY(computeBarrier(stream));
-    KernelCall fold(*combine, groupsOf(leaves));
+    KernelCall fold(combine, groupsOf(leaves));
     fold.buffer(slotHandle(decoder, kSegHashes)).buffer(slotHandle(decoder, kChunkHashes));
     fold.word(leaves).word(batch.merkle_chunk_size).wide(hashed).word(batch.leaf_off);
     KVN_TRY(fold.launch(decoder, stream));
 
     return launchVerdict(decoder, batch, stream);
+}
+
+Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
+                         StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
+                         uint64_t output_off) {
+    if (!deviceMerkleArmed(batch)) return Error::None;
+    if (!leaves_hashed) KVN_TRY(restoreChunkPrefixes(decoder, batch, buffers, stream, output, output_off));
+    return hashDeviceLeaves(decoder, batch, stream, output, leaves_hashed, output_off);
 }
 
 }  // namespace kvn

@@ -18,6 +18,16 @@ Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const 
                          StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
                          uint64_t output_off = 0);
 
+// The pass in its two parts, for a caller that runs the hashing on another
+// stream: whether the pass runs at all; the chunk prefixes, which change the
+// output and so come before anything reads it; the leaf hashes and the
+// verdict, which only read it. The parts take launchDeviceMerkle's arguments.
+bool deviceMerkleArmed(const DecodeBatch& batch);
+Error restoreChunkPrefixes(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
+                           StreamHandle stream, DeviceBufferHandle output, uint64_t output_off = 0);
+Error hashDeviceLeaves(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream,
+                       DeviceBufferHandle output, bool leaves_hashed, uint64_t output_off = 0);
+
 // Whether leaves hashed by the LZ kernel as it decodes (each chunk's whole
 // words from its start, weighted by their offset in the output) are this
 // batch's Merkle leaves: the batch is the whole frame from its first byte,

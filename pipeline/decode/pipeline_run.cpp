@@ -14,6 +14,7 @@
 #include "pipeline/decode/huffman_stage.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_dispatch.h"
+#include "pipeline/decode/second_stream.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/gpu_work_lock.h"
 
@@ -189,7 +190,8 @@ uint32_t* lzStatusCell(DecoderState& decoder) {
     return static_cast<uint32_t*>(decoder.status_array.pages);
 }
 
-Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream) {
+// With `dedicated` the copy takes the device's dedicated device-to-host path.
+Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream, bool dedicated) {
     const GpuOpsTable& ops = gpuOps();
     if (batch.out_len == 0) return Error::None;
     // A device output is written in place unless it has history, which no
@@ -197,6 +199,8 @@ Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stre
     // both sides).
     if (batch.out_on_device) return Error::BadMode;
     if (batch.out_off == 0) {
+        if (dedicated)
+            return checkCopy(ops.memcpyDtoHXferAsync(batch.host_out, slotHandle(decoder, kOutSlot), batch.out_len, stream));
         return checkCopy(ops.memcpyDtoHAsync
                              ? ops.memcpyDtoHAsync(batch.host_out, slotHandle(decoder, kOutSlot), batch.out_len, stream)
                              : ops.memcpyDtoH(batch.host_out, slotHandle(decoder, kOutSlot), batch.out_len));
@@ -206,6 +210,26 @@ Error copyOut(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stre
     KVN_TRY(checkSync(ops.streamSynchronize(stream)));
     return checkCopy(ops.memcpyDtoHSrcOffset(batch.host_out + batch.out_off, slotHandle(decoder, kOutSlot),
                                              batch.out_len, batch.out_off));
+}
+
+// The Merkle pass only reads the output: it runs on the batch's second
+// stream while the output is copied back. The chunk prefixes change the
+// output, so they go first, on the batch's stream.
+Error hashAndCopyOut(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers, StreamHandle stream,
+                     bool own_stream, DeviceBufferHandle output, bool leaves_hashed) {
+    const bool in_place = batch.out_on_device && batch.out_off == 0;
+    if (!deviceMerkleArmed(batch)) return in_place ? Error::None : copyOut(decoder, batch, stream, false);
+    if (!leaves_hashed) KVN_TRY(restoreChunkPrefixes(decoder, batch, buffers, stream, output));
+    if (in_place) return hashDeviceLeaves(decoder, batch, stream, output, leaves_hashed);
+    SecondStream second;
+    KVN_TRY(openSecondStream(decoder, stream, own_stream, &second));
+    const Error hashed = hashDeviceLeaves(decoder, batch, second.stream, output, leaves_hashed);
+    const Error copied = hashed == Error::None ? copyOut(decoder, batch, stream, second.dedicated_copy) : Error::None;
+    // Joined whatever happened: the batch's stream, and every wait on it,
+    // must cover what the second stream was given.
+    const Error joined = joinSecondStream(decoder, stream, second);
+    if (hashed != Error::None) return hashed;
+    return copied != Error::None ? copied : joined;
 }
 
 Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream, bool own_stream) {
@@ -292,10 +316,7 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         KVN_TRY(decoded.error);
         leaves_hashed = decoded.leaves_hashed;
     }
-    KVN_TRY(launchDeviceMerkle(decoder, batch, buffers, stream, destination, leaves_hashed));
-    if (!in_place) {
-        KVN_TRY(copyOut(decoder, batch, stream));
-    }
+    KVN_TRY(hashAndCopyOut(decoder, batch, buffers, stream, own_stream, destination, leaves_hashed));
     // The LZ status travels back with the output, into a cell the handle
     // keeps (a stream that fails to drain must not write to a dead frame).
     // Bytes the kernels did not write must not pass as this call's result.

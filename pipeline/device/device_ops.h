@@ -82,6 +82,9 @@ struct GpuOpsTable {
     Error (*streamComputeBarrier)(StreamHandle stream);
     Error (*streamSwitchToAux)(StreamHandle stream);
     Error (*memcpyDtoHXferAsync)(void* dst, DeviceBufferHandle src, uint64_t bytes, StreamHandle stream);
+    // Later work on `stream` waits for `event`'s last recording; empty on a
+    // device whose streams are not ordered with each other by events.
+    Error (*streamWaitEvent)(StreamHandle stream, EventHandle event);
 
     float timestamp_period;  // nanoseconds per timestamp tick
 };

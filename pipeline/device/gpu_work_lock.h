@@ -1,6 +1,6 @@
-// The process-wide lock that serialises GPU work submitted on a handle's own
-// stream (no caller stream): the decode batches, the byte-plane transform and
-// the encoder's frame writer hold it from the first launch to the final wait.
+// The process-wide lock that serialises GPU work on the device layer's shared
+// queue: a decode on a handle's own stream (no caller stream) holds it from
+// its first launch to its final wait, a compress call for its whole job.
 #pragma once
 
 #include "core/platform/platform.h"

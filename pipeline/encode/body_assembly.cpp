@@ -8,9 +8,13 @@
 #include "core/encode/body_layout.h"
 #include "core/encode/frame_geometry.h"
 #include "core/encode/frame_limits.h"
+#include "core/integrity/merkle.h"
+#include "pipeline/device/backend_hooks.h"
+#include "pipeline/encode/device_merkle.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
+#include "pipeline/encode/encode_stream.h"
 #include "pipeline/encode/encoder_buffers.h"
 #include "pipeline/encode/frame_destination.h"
 
@@ -29,22 +33,51 @@ struct AssembleRecord {
 };
 static_assert(sizeof(AssembleRecord) == kAssembleRecordBytes);
 
-Error upload(EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
+// Queued in the stretch: the buffer is grown first, so queue each upload
+// before any launch of the stretch that reads the buffer.
+Error upload(EncodeStretch& stretch, EncoderBuffer which, EncoderState& encoder, const void* data, uint64_t bytes) {
     DeviceBuffer& buffer = encoderBuffer(encoder, which);
     KVN_TRY(ensureEncodeDeviceBuffer(buffer, bytes));
-    return gpuOps().memcpyHtoD(buffer.handle, data, bytes);
+    return stretch.upload(buffer.handle, data, bytes);
 }
 
 // What the frame assembly kernel reads besides the sub-chunks: the chunk
 // tables of the layout and the head bytes.
-Error uploadFrameTables(EncoderState& encoder, const BodyLayout& layout, const std::vector<uint8_t>& head, uint64_t n) {
-    KVN_TRY(upload(kChunkBodyOffsets, encoder, layout.body_offsets.data(), 4 * n));
-    KVN_TRY(upload(kChunkPayloadLengths, encoder, layout.payload_lengths.data(), 4 * n));
-    KVN_TRY(upload(kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n));
-    return upload(kHeadBytes, encoder, head.data(), head.size());
+Error uploadFrameTables(EncodeStretch& stretch, EncoderState& encoder, const BodyLayout& layout,
+                        const std::vector<uint8_t>& head, uint64_t n) {
+    KVN_TRY(upload(stretch, kChunkBodyOffsets, encoder, layout.body_offsets.data(), 4 * n));
+    KVN_TRY(upload(stretch, kChunkPayloadLengths, encoder, layout.payload_lengths.data(), 4 * n));
+    KVN_TRY(upload(stretch, kChunkRecordOffsets, encoder, layout.record_offsets.data(), 4 * n));
+    return upload(stretch, kHeadBytes, encoder, head.data(), head.size());
 }
 
 uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
+
+void writeChunkTable(uint8_t* table, const BodyLayout& layout, uint64_t chunks) {
+    for (uint64_t c = 0; c < chunks; ++c) {
+        const uint32_t entry = chunkRecordLength(layout, c);
+        table[3 * c] = static_cast<uint8_t>(entry);
+        table[3 * c + 1] = static_cast<uint8_t>(entry >> 8);
+        table[3 * c + 2] = static_cast<uint8_t>(entry >> 16);
+    }
+}
+
+// The chunk-size table (table_bytes at `table`, possibly none) and then the
+// Merkle root go into the device frame after its first frame_len bytes, so
+// that the frame leaves the device whole. False when either could not be
+// written there: the trailer step then appends the root.
+bool appendTableAndRoot(EncoderState& encoder, DeviceBufferHandle frame, const uint8_t* table, uint64_t table_bytes,
+                        uint64_t frame_len) {
+    const GpuOpsTable& ops = gpuOps();
+    if (table_bytes != 0) {
+        DeviceBuffer& upload = encoderBuffer(encoder, kChunkTableUpload);
+        if (!ops.memcpyDtoDDstOffsetAsync || ensureEncodeDeviceBuffer(upload, table_bytes) != Error::None ||
+            ops.memcpyHtoD(upload.handle, table, table_bytes) != Error::None ||
+            ops.memcpyDtoDDstOffsetAsync(frame, upload.handle, frame_len, table_bytes, 0) != Error::None)
+            return false;
+    }
+    return writeMerkleRootOnDevice(encoder, frame, frame_len + table_bytes);
+}
 
 // The coded-stream words of sub-chunk i of aw: literal, token, off16 high
 // and low halves (the off16 jobs hold every high half, then every low half).
@@ -93,28 +126,21 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
         coded[k] = huffman.sizes[k].empty() ? lz_output : encoderBuffer(encoder, coded_buffers[k]).handle;
     DeviceBuffer& record_buffer = encoderBuffer(encoder, kAssembleRecords);
     DeviceBuffer& measured_buffer = encoderBuffer(encoder, kMeasuredSizes);
-    KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
+    KVN_TRY(ensureEncodeStream(encoder));
+    EncodeStretch stretch(encoder);
+    KVN_TRY(upload(stretch, kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
     KVN_TRY(ensureEncodeDeviceBuffer(measured_buffer, 4 * aw));
-    KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleMeasureKernel", *measure, kAssembleShape,
-                               u32(aw),
-                               {lz_output, coded[0], coded[1], coded[2], record_buffer.handle,
-                                measured_buffer.handle},
-                               {u32(aw)}, {measured_buffer.handle}));
-    KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(ops.memcpyDtoH(measured.data(), measured_buffer.handle, 4 * aw));
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, "kvnAssembleMeasureKernel", *measure, kAssembleShape,
+                                 u32(aw),
+                                 {lz_output, coded[0], coded[1], coded[2], record_buffer.handle,
+                                  measured_buffer.handle},
+                                 {u32(aw)}, {measured_buffer.handle}));
+    KVN_TRY(stretch.read(measured.data(), measured_buffer.handle, 4 * aw));
+    KVN_TRY(stretch.wait());
 
     uint64_t assembled_bytes = 0;
     KVN_TRY(placeSubChunks(measured, sub_offsets, &assembled_bytes));
     for (uint64_t i = 0; i < aw; ++i) records[i].assembled_offset = sub_offsets[i];
-    DeviceBuffer& assembled = encoderBuffer(encoder, kAssembledOutput);
-    KVN_TRY(upload(kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
-    KVN_TRY(ensureEncodeDeviceBuffer(assembled, assembled_bytes));
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnAssembleWriteKernel", *write, kAssembleShape, u32(aw),
-                               {lz_output, coded[0], coded[1], coded[2], record_buffer.handle, assembled.handle},
-                               {u32(aw)}));
-    KVN_TRY(ops.ctxSynchronize());
-
     KVN_TRY(layoutBody(stage.descs, stage.lz_sizes, measured, sub_offsets, g.chunk, request.len, request.header_len,
                        &layout));
     // The frame's size is known before any kernel writes it: check it
@@ -124,6 +150,12 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     const uint64_t frame_len = layout.frame_len;
     const uint64_t table_bytes = request.chunk_table ? 3 * n : 0;
     if (frame_len + table_bytes > request.dst_cap) return Error::DestinationTooSmall;
+    // The root follows the table in the device frame where this library
+    // writes it there, the body's leaves are the frame's and it fits; else
+    // the trailer step appends it.
+    const uint64_t with_root = frame_len + table_bytes + kMerkleRootBytes;
+    const bool root_planned =
+        merkleRootWrittenOnDevice() && encoder.merkle_leaves_valid && with_root <= request.dst_cap;
 
     // The head bytes: the header already at dst, then the block header.
     std::vector<uint8_t> head;
@@ -136,30 +168,45 @@ Error assembleInto(const BodyRequest& request, EncoderState& encoder, const LzSt
     storeLe32(head.data() + request.header_len, u32(layout.block_payload));
     storeLe32(head.data() + request.header_len + 4, u32(request.len));
 
+    // Every upload of the second stretch goes before its two launches.
+    DeviceBuffer& assembled = encoderBuffer(encoder, kAssembledOutput);
     DeviceBuffer& frame = encoderBuffer(encoder, kOutputBuffer);
-    KVN_TRY(uploadFrameTables(encoder, layout, head, n));
-    KVN_TRY(ensureEncodeDeviceBuffer(frame, frame_len));
-    KVN_TRY(launchEncodeKernel(&encoder, "kvnFrameAssembleKernel", *frame_kernel, kFrameAssembleShape,
-                               u32(n + 1),
-                               {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,
-                                encoderBuffer(encoder, kChunkBodyOffsets).handle,
-                                encoderBuffer(encoder, kChunkPayloadLengths).handle,
-                                encoderBuffer(encoder, kChunkRecordOffsets).handle,
-                                encoderBuffer(encoder, kHeadBytes).handle, frame.handle},
-                               {u32(head.size()), kChunkHeaderByte0, kChunkHeaderByte1, u32(n), u32(g.chunk),
-                                u32(request.len), u32(layout.records_end), u32(layout.end_mark)}));
-    KVN_TRY(ops.ctxSynchronize());
+    KVN_TRY(upload(stretch, kAssembleRecords, encoder, records.data(), aw * sizeof(AssembleRecord)));
+    KVN_TRY(uploadFrameTables(stretch, encoder, layout, head, n));
+    KVN_TRY(ensureEncodeDeviceBuffer(assembled, assembled_bytes));
+    KVN_TRY(ensureEncodeDeviceBuffer(frame, root_planned ? with_root : frame_len));
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, "kvnAssembleWriteKernel", *write, kAssembleShape,
+                                 u32(aw),
+                                 {lz_output, coded[0], coded[1], coded[2], record_buffer.handle, assembled.handle},
+                                 {u32(aw)}));
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, "kvnFrameAssembleKernel", *frame_kernel,
+                                 kFrameAssembleShape, u32(n + 1),
+                                 {encoderBuffer(encoder, kInputCopy).handle, assembled.handle,
+                                  encoderBuffer(encoder, kChunkBodyOffsets).handle,
+                                  encoderBuffer(encoder, kChunkPayloadLengths).handle,
+                                  encoderBuffer(encoder, kChunkRecordOffsets).handle,
+                                  encoderBuffer(encoder, kHeadBytes).handle, frame.handle},
+                                 {u32(head.size()), kChunkHeaderByte0, kChunkHeaderByte1, u32(n), u32(g.chunk),
+                                  u32(request.len), u32(layout.records_end), u32(layout.end_mark)}));
+    // A frame with nothing to add on the device comes back in the same stretch.
+    const bool read_in_stretch = !root_planned && !destinationOnDevice(encoder);
+    if (read_in_stretch) KVN_TRY(stretch.read(request.dst, frame.handle, frame_len));
+    KVN_TRY(stretch.wait());
 
-    if (destinationOnDevice(encoder)) KVN_TRY(placeAssembledFrame(encoder, frame.handle, frame_len));
-    else KVN_TRY(ops.memcpyDtoH(request.dst, frame.handle, frame_len));
     uint8_t* table = request.dst + frame_len;
-    for (uint64_t c = 0; c < table_bytes / 3; ++c) {
-        const uint32_t entry = chunkRecordLength(layout, c);
-        table[3 * c] = static_cast<uint8_t>(entry);
-        table[3 * c + 1] = static_cast<uint8_t>(entry >> 8);
-        table[3 * c + 2] = static_cast<uint8_t>(entry >> 16);
+    writeChunkTable(table, layout, table_bytes / 3);
+    encoder.merkle_root_appended =
+        root_planned && appendTableAndRoot(encoder, frame.handle, table, table_bytes, frame_len);
+    const uint64_t device_bytes = encoder.merkle_root_appended ? with_root : frame_len;
+    if (destinationOnDevice(encoder)) {
+        KVN_TRY(placeAssembledFrame(encoder, frame.handle, device_bytes));
+        // The host frame is complete too: the trailer step reads the root there.
+        if (encoder.merkle_root_appended)
+            KVN_TRY(ops.memcpyDtoHSrcOffset(table + table_bytes, frame.handle, kMerkleRootBytes, frame_len + table_bytes));
+    } else if (!read_in_stretch) {
+        KVN_TRY(ops.memcpyDtoH(request.dst, frame.handle, device_bytes));
     }
-    *written = frame_len + table_bytes;
+    *written = encoder.merkle_root_appended ? with_root : frame_len + table_bytes;
     return Error::None;
 }
 

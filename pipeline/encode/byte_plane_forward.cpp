@@ -2,7 +2,6 @@
 
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
-#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/device/device_ops.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
@@ -22,9 +21,6 @@ Error bytePlaneForwardGpu(const uint8_t* src, uint64_t len, uint8_t stride, uint
     if (!ensureEncodePipelines()) return Error::BackendNotAvailable;
     const std::optional<KernelHandle> kernel = getEncodePipeline(&EncodeKernelHandles::byte_plane_deinterleave_fn);
     if (!kernel || !ops.ctxSynchronize) return Error::KernelMissing;
-    // The encoder's work runs on the device layer's own queue, also for a
-    // caller with a stream of its own: it is not interleaved with other calls'.
-    const LockGuard work_lock(g_gpu_work_lock);
     // The kernel indexes bytes in 32 bits.
     if (len > UINT32_MAX || block > UINT32_MAX) return Error::ContentSizeTooLarge;
     DeviceBuffer& source = encoderBuffer(encoder, kPlaneSource);

@@ -14,6 +14,7 @@
 #include "core/timing/timing_records.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/device_ops.h"
+#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/frame_planner.h"
 #include "pipeline/encode/frame_source.h"
 
@@ -60,6 +61,17 @@ WrittenBytes secondPassWithStride(const CompressJob& job, EncodeParams params, E
     return out;
 }
 
+// The copies into a device destination are queued on the device layer's own
+// queue, which a caller's non-blocking stream does not wait for: they are
+// done before the call returns, whatever its result, so that no write lands
+// in the caller's buffer after it.
+int32_t destinationWritesDone(const EncoderState& encoder, int32_t result) {
+    if (!encoder.dev_dst) return result;
+    const GpuOpsTable& ops = gpuOps();
+    const Error done = ops.ctxSynchronize ? ops.ctxSynchronize() : Error::BackendNotAvailable;
+    return done != Error::None && result >= 0 ? compressStatusFromError(done) : result;
+}
+
 WrittenBytes callerStreamDone(StreamHandle stream) {
     if (!stream) return {0, Error::None};
     const GpuOpsTable& ops = gpuOps();
@@ -86,6 +98,11 @@ void runCompressJob(CompressJob* job) {
     encoder.record_timings = job->opts.record_timings != 0;
 
     const EncodeParams params = encodeParamsFromOptions(job->opts);
+    // A compress call's device work (transforms, frames, trailers, copies to
+    // a device destination) runs on the device layer's own queue and waits on
+    // it context-wide, also when the caller has a stream of its own: no other
+    // call's work is interleaved with it.
+    const LockGuard work_lock(g_gpu_work_lock);
     // The encode reads the source and writes the destination on the device
     // layer's own queue: what the caller queued on its stream before the
     // call (the writes of the source, say) completes first.
@@ -95,6 +112,7 @@ void runCompressJob(CompressJob* job) {
     if (out.error == Error::None && params.byte_plane_auto && job->src_len > 0)
         out = secondPassWithStride(*job, params, encoder, out);
     job->result = out.error != Error::None ? compressStatusFromError(out.error) : finishedResult(*job, encoder, out.size);
+    job->result = destinationWritesDone(encoder, job->result);
 
     encoder.dev_src = 0;
     encoder.dev_dst = 0;

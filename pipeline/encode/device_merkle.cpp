@@ -17,6 +17,9 @@ namespace {
 
 constexpr EncodeKernelShape kIntegrityShape{128, false};
 constexpr uint32_t kCombineThreads = 128;
+constexpr EncodeKernelShape kRootWriteShape{1, false};
+// The root-writing kernel reads 4 bytes per leaf with 32-bit offsets.
+constexpr uint32_t kMaxRootWriteLeaves = UINT32_MAX / 4;
 
 struct LeafBuffers {
     DeviceBuffer& leaves;
@@ -79,21 +82,46 @@ std::optional<uint32_t> deviceLeavesRoot(EncoderState& encoder, uint64_t len, ui
     return rootOfLeaves(encoderBuffer(encoder, kMerkleLeaves).handle, encoder.merkle_chunk_count);
 }
 
-std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size,
-                                         const EncoderState& encoder) {
-    if (chunk_size == 0 || !g_enc_launch_kernel) return std::nullopt;
-    const uint64_t count = ceilDiv(len, chunk_size);
-    if (count > UINT32_MAX) return std::nullopt;
-    DeviceBuffer input{}, leaves{}, scratch{};
-    std::optional<uint32_t> root;
+std::optional<uint32_t> computeDeviceMerkleRoot(EncoderState& encoder, DeviceBufferHandle src, uint64_t len,
+                                                uint64_t leaf_size) {
+    if (leaf_size == 0 || len == 0 || !g_enc_launch_kernel || !deviceMerkleAvailable()) return std::nullopt;
+    const uint64_t count = ceilDiv(len, leaf_size);
+    if (count > UINT32_MAX || leaf_size > UINT32_MAX) return std::nullopt;
+    const LeafBuffers b{encoderBuffer(encoder, kMerkleLeaves), encoderBuffer(encoder, kLeafScratch)};
+    if (ensureEncodeDeviceBuffers({{&b.leaves, 4 * count}, {&b.scratch, 4 * count}}) != Error::None)
+        return std::nullopt;
+    // The body's leaves of this frame, if any, are overwritten.
+    encoder.merkle_leaves_valid = false;
     Error seg_rc = Error::None, combine_rc = Error::None;
-    if (ensureEncodeDeviceBuffers({{&input, len}, {&leaves, 4 * count}, {&scratch, 4 * count}}) == Error::None &&
-        copySourceToDevice(src, len, encoder, input.handle) == Error::None &&
-        launchLeaves({leaves, scratch}, input.handle, len, static_cast<uint32_t>(chunk_size),
-                     static_cast<uint32_t>(count), &seg_rc, &combine_rc) == Error::None)
-        root = rootOfLeaves(leaves.handle, static_cast<uint32_t>(count));
-    for (DeviceBuffer* b : {&input, &leaves, &scratch}) freeEncodeDeviceBuffer(*b);
+    if (launchLeaves(b, src, len, static_cast<uint32_t>(leaf_size), static_cast<uint32_t>(count), &seg_rc,
+                     &combine_rc) != Error::None)
+        return std::nullopt;
+    return rootOfLeaves(b.leaves.handle, static_cast<uint32_t>(count));
+}
+
+std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size,
+                                         EncoderState& encoder) {
+    DeviceBuffer input{};
+    std::optional<uint32_t> root;
+    if (ensureEncodeDeviceBuffer(input, len) == Error::None &&
+        copySourceToDevice(src, len, encoder, input.handle) == Error::None)
+        root = computeDeviceMerkleRoot(encoder, input.handle, len, chunk_size);
+    freeEncodeDeviceBuffer(input);
     return root;
+}
+
+bool writeMerkleRootOnDevice(EncoderState& encoder, DeviceBufferHandle frame, uint64_t offset) {
+    const uint32_t count = encoder.merkle_chunk_count;
+    const DeviceBuffer& leaves = encoderBuffer(encoder, kMerkleLeaves);
+    // The kernel takes 32-bit byte offsets and lengths.
+    if (!encoder.merkle_leaves_valid || count == 0 || count > kMaxRootWriteLeaves || !leaves.handle ||
+        offset > UINT32_MAX - 4 || !gpuOps().ctxSynchronize)
+        return false;
+    const std::optional<KernelHandle> kernel = getEncodePipeline(&EncodeKernelHandles::merkle_root_write_fn);
+    if (!kernel) return false;
+    return launchEncodeKernel(nullptr, nullptr, *kernel, kRootWriteShape, 1, {leaves.handle, frame},
+                              {count, static_cast<uint32_t>(offset)}) == Error::None &&
+           gpuOps().ctxSynchronize() == Error::None;
 }
 
 }  // namespace kvn

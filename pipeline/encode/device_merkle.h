@@ -24,10 +24,22 @@ void hashDeviceLeaves(EncoderState& encoder, DeviceBufferHandle input, uint64_t 
 // valid for `len` bytes in chunks of chunk_size, or cannot be read.
 std::optional<uint32_t> deviceLeavesRoot(EncoderState& encoder, uint64_t len, uint64_t chunk_size);
 
+// The root of the `len` bytes of the device buffer `src` in leaves of
+// leaf_size bytes, hashed in the encoder's leaf buffers (the body's leaves
+// of the frame are then gone). Empty on any failure.
+std::optional<uint32_t> computeDeviceMerkleRoot(EncoderState& encoder, DeviceBufferHandle src, uint64_t len,
+                                                uint64_t leaf_size);
+
 // The separate device pass: copies the frame input src[0, len)
-// (frame_source.h) and hashes it in temporary buffers, freed before
-// returning. Empty on any failure.
+// (frame_source.h) into a temporary buffer, freed before returning, and
+// hashes it there. Empty on any failure.
 std::optional<uint32_t> deviceMerkleRoot(const uint8_t* src, uint64_t len, uint64_t chunk_size,
-                                         const EncoderState& encoder);
+                                         EncoderState& encoder);
+
+// Writes the root over the leaves the body hashed for this frame into the
+// device frame at byte `offset`, little-endian, and waits for it. False when
+// it could not (no kernel, no leaves, a failed launch): the trailer then
+// finds the root on the host.
+bool writeMerkleRootOnDevice(EncoderState& encoder, DeviceBufferHandle frame, uint64_t offset);
 
 }  // namespace kvn

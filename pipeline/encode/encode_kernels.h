@@ -33,6 +33,8 @@ struct EncodeKernelHandles {
     KernelHandle wrt_encode_fn;
     KernelHandle wrt_gather_fn;
     KernelHandle byte_plane_deinterleave_fn;
+    // Only where merkleRootWrittenOnDevice() (backend_hooks.h): no row below.
+    KernelHandle merkle_root_write_fn;
 };
 
 // Which kernels a failure takes with it: a required kernel fails the whole

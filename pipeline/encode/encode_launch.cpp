@@ -7,9 +7,9 @@
 
 namespace kvn {
 
-Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
-                           uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
-                           std::initializer_list<uint32_t> words,
+Error launchEncodeKernelOn(StreamHandle stream, EncoderState* timed, const char* label, KernelHandle kernel,
+                           EncodeKernelShape shape, uint32_t blocks,
+                           std::initializer_list<DeviceBufferHandle> buffers, std::initializer_list<uint32_t> words,
                            std::initializer_list<DeviceBufferHandle> vulkan_only) {
     if (!kernel || !g_enc_launch_kernel) return Error::KernelMissing;
     const size_t extra_bindings = kernelsTakeCudaForms() ? 0 : vulkan_only.size();
@@ -23,15 +23,19 @@ Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle ke
     const uint32_t grid_x = shape.warp_kernel ? blocks * (shape.block_threads / 32) : blocks;
 
     const CoreDeviceOps ops = backend().deviceOps();
-    const KernelTiming timing = timed ? beginKernelTiming(ops, timed->record_timings, timed->pending_timings, label, 0)
-                                      : KernelTiming{0, false};
+    const KernelTiming timing = timed
+                                    ? beginKernelTiming(ops, timed->record_timings, timed->pending_timings, label, stream)
+                                    : KernelTiming{0, false};
     // A backend whose kernels take one argument per parameter rebuilds them from the counts.
     LaunchArgCounts counts{static_cast<uint32_t>(bindings), static_cast<uint32_t>(words.size())};
     void* extra[] = {&counts};
-    const Error launched = g_enc_launch_kernel(kernel, grid_x, 1, 1, shape.block_threads, 1, 1, 0, 0, params,
+    const Error launched = g_enc_launch_kernel(kernel, grid_x, 1, 1, shape.block_threads, 1, 1, 0, stream, params,
                                                extra, nullptr);
-    if (timing.ok) ops.eventRecord(timing.end, 0);
-    return launched;
+    if (timing.ok) ops.eventRecord(timing.end, stream);
+    KVN_TRY(launched);
+    if (!stream) return Error::None;
+    const GpuOpsTable& gpu = gpuOps();
+    return gpu.streamComputeBarrier ? gpu.streamComputeBarrier(stream) : Error::BackendNotAvailable;
 }
 
 }  // namespace kvn

@@ -1,6 +1,5 @@
 // Launches of the encode kernels: the buffers become storage-buffer bindings
-// in order and the 32-bit words the push block, on stream 0 of the device
-// layer (the encoder waits for each stage with ctxSynchronize).
+// in order and the 32-bit words the push block.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +24,19 @@ inline constexpr EncodeKernelShape kFrameAssembleShape{128, false};
 // timings, the launch is bracketed by a pair of events under `label`.
 // `vulkan_only` are bindings the Vulkan pipeline declares after `buffers` and
 // the kernel never reads; the CUDA form has no parameter for them.
-Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
-                           uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
-                           std::initializer_list<uint32_t> words,
+// On `stream` the launch is queued, with a barrier after it so that what
+// the stream does next sees what the kernel wrote; stream 0 launches and
+// waits for the kernel.
+Error launchEncodeKernelOn(StreamHandle stream, EncoderState* timed, const char* label, KernelHandle kernel,
+                           EncodeKernelShape shape, uint32_t blocks,
+                           std::initializer_list<DeviceBufferHandle> buffers, std::initializer_list<uint32_t> words,
                            std::initializer_list<DeviceBufferHandle> vulkan_only = {});
+
+inline Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
+                                uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
+                                std::initializer_list<uint32_t> words,
+                                std::initializer_list<DeviceBufferHandle> vulkan_only = {}) {
+    return launchEncodeKernelOn(0, timed, label, kernel, shape, blocks, buffers, words, vulkan_only);
+}
 
 }  // namespace kvn

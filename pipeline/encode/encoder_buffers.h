@@ -58,6 +58,7 @@ enum EncoderBuffer : uint32_t {
     kWrtOffsets,           // u32 output offset per segment
     kWrtTransformed,       // the packed transformed text
     kDestinationPatch,     // host-written bytes of a frame on their way to the device destination
+    kChunkTableUpload,     // the chunk-size table on its way into the frame buffer, before the root
     kEncoderBufferCount
 };
 static_assert(kEncoderBufferCount <= kEncoderDeviceBuffers);

@@ -33,11 +33,9 @@ std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t le
     {
         // The body reads the planes where the transform left them.
         const ScopedFrameSource plane_major(encoder, planes, 0);
-        frame = encodeFrameGpu(kDeviceSourcePlaceholder, len, dst, cap, params, encoder);
+        frame = encodeFrameGpu(kDeviceSourcePlaceholder, len, dst, cap, params, encoder, {}, FrameInput::Transformed);
     }
     if (frame.error == Error::None) dst[kFrameStrideOffset] = stride;
-    // The body encode's device leaves hash the planes, not the caller's bytes.
-    encoder.merkle_leaves_valid = false;
     return frame;
 }
 
@@ -45,6 +43,7 @@ std::optional<WrittenBytes> encodeBytePlaneFrame(const uint8_t* src, uint64_t le
 
 WrittenBytes compressFrame(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
                            EncoderState& encoder) {
+    encoder.source_merkle_root_present = false;
     std::optional<WrittenBytes> frame;
     if (const WrtFrameStep wrt = encodeWrtFrame(src, len, dst, cap, params, encoder); wrt.wrote) frame = wrt.frame;
     const uint8_t stride = frame ? 0 : requestedStride(params);

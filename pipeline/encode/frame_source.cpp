@@ -6,13 +6,17 @@
 
 namespace kvn {
 
-Error copySourceToDevice(const uint8_t* src, uint64_t len, const EncoderState& encoder, DeviceBufferHandle dst) {
+Error copySourceToDevice(const uint8_t* src, uint64_t len, const EncoderState& encoder, DeviceBufferHandle dst,
+                         StreamHandle stream) {
     const GpuOpsTable& ops = gpuOps();
     if (len == 0) return Error::None;
-    if (!sourceOnDevice(encoder)) return ops.memcpyHtoD ? ops.memcpyHtoD(dst, src, len) : Error::BackendNotAvailable;
+    if (!sourceOnDevice(encoder)) {
+        if (stream) return ops.memcpyHtoDAsync ? ops.memcpyHtoDAsync(dst, src, len, stream) : Error::BackendNotAvailable;
+        return ops.memcpyHtoD ? ops.memcpyHtoD(dst, src, len) : Error::BackendNotAvailable;
+    }
     if (!ops.memcpyDtoDSrcOffsetAsync || !ops.ctxSynchronize) return Error::BackendNotAvailable;
-    KVN_TRY(ops.memcpyDtoDSrcOffsetAsync(dst, encoder.dev_src, encoder.dev_src_offset, len, 0));
-    return ops.ctxSynchronize();
+    KVN_TRY(ops.memcpyDtoDSrcOffsetAsync(dst, encoder.dev_src, encoder.dev_src_offset, len, stream));
+    return stream ? Error::None : ops.ctxSynchronize();
 }
 
 HostSource hostSourceBytes(const uint8_t* src, uint64_t len, const EncoderState& encoder) {

@@ -15,8 +15,10 @@ namespace kvn {
 
 inline bool sourceOnDevice(const EncoderState& encoder) { return encoder.dev_src != 0; }
 
-// Copies the frame input [0, len) into the device buffer dst and waits.
-Error copySourceToDevice(const uint8_t* src, uint64_t len, const EncoderState& encoder, DeviceBufferHandle dst);
+// Copies the frame input [0, len) into the device buffer dst and waits; with
+// a stream, queues the copy on it.
+Error copySourceToDevice(const uint8_t* src, uint64_t len, const EncoderState& encoder, DeviceBufferHandle dst,
+                         StreamHandle stream = 0);
 
 // The frame input [0, len) on the host: src itself, or a copy read from the device.
 struct HostSource {

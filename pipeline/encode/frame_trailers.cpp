@@ -1,5 +1,8 @@
 #include "pipeline/encode/frame_trailers.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "core/format/frame_header.h"
 #include "core/integrity/merkle.h"
 #include "core/integrity/xxh32.h"
@@ -20,17 +23,28 @@ uint64_t merkleLeafSize(const uint8_t* frame, uint64_t written, const EncodePara
 WrittenBytes appendTrailers(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, uint64_t written,
                             const EncodeParams& params, EncoderState& encoder) {
     uint64_t o = written;
+    // The body appended the root already: the checksum goes before it.
+    const bool root_appended = params.merkle && encoder.merkle_root_appended;
     if (params.checksum) {
         if (o + 4 > cap) return {0, Error::DestinationTooSmall};
         const HostSource bytes = hostSourceBytes(src, len, encoder);
         if (bytes.error != Error::None) return {0, bytes.error};
-        storeLe32(dst + o, xxh32(bytes.bytes, len));
+        uint64_t at = o;
+        if (root_appended) {
+            at = o - kMerkleRootBytes;
+            std::memmove(dst + o, dst + at, kMerkleRootBytes);
+            // The device destination holds the root where the checksum goes now.
+            encoder.frame_bytes_on_device = std::min(encoder.frame_bytes_on_device, at);
+        }
+        storeLe32(dst + at, xxh32(bytes.bytes, len));
         o += 4;
     }
-    if (params.merkle) {
+    if (params.merkle && !root_appended) {
         if (o + 4 > cap) return {0, Error::DestinationTooSmall};
         uint32_t root = kEmptyMerkleRoot;
-        if (len != 0) {
+        if (len != 0 && encoder.source_merkle_root_present) {
+            root = encoder.source_merkle_root;
+        } else if (len != 0) {
             const uint64_t leaf_size = merkleLeafSize(dst, o, params);
             std::optional<uint32_t> device_root;
             if (deviceMerkleAvailable()) {

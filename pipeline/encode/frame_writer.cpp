@@ -5,7 +5,6 @@
 #include "core/format/frame_header.h"
 #include "core/format/size_math.h"
 #include "core/platform/platform.h"
-#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/body_encode.h"
 #include "pipeline/encode/dictionary_upload.h"
 #include "pipeline/encode/encode_kernels.h"
@@ -20,13 +19,8 @@ constexpr uint64_t kMinTableChunk = 65536;
 }  // namespace
 
 WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap, const EncodeParams& params,
-                            EncoderState& encoder, std::span<const uint8_t> wrt_section) {
+                            EncoderState& encoder, std::span<const uint8_t> wrt_section, FrameInput input) {
     if (!ensureEncodePipelines()) return {0, Error::BackendNotAvailable};
-    // Every frame's work shares the device layer's queue with other calls,
-    // also when the caller has a stream of its own: it is not interleaved
-    // with theirs.
-    const LockGuard work_lock(g_gpu_work_lock);
-
     // Each attempt at the frame starts with none of it on the device (a word-
     // transformed attempt that does not fit gives way to a plain frame).
     encoder.frame_bytes_on_device = 0;
@@ -38,11 +32,14 @@ WrittenBytes encodeFrameGpu(const uint8_t* src, uint64_t len, uint8_t* dst, uint
             e != Error::None)
             return {0, e};
     }
-    encoder.merkle_leaves_wanted = len != 0 && params.merkle && !envPresent("KVN_NO_DEVICE_MERKLE");
+    // The body's leaves serve the trailer only when it hashes the caller's bytes.
+    encoder.merkle_leaves_wanted = len != 0 && params.merkle && input == FrameInput::Caller && wrt_section.empty() &&
+                                   !envPresent("KVN_NO_DEVICE_MERKLE");
     encoder.merkle_chunk_size = static_cast<uint32_t>(frameChunkSize(fraction));
     encoder.merkle_chunk_count = encoder.merkle_chunk_size ? static_cast<uint32_t>(ceilDiv(len, encoder.merkle_chunk_size)) : 0;
     encoder.merkle_leaves_done = 0;
     encoder.merkle_leaves_valid = false;
+    encoder.merkle_root_appended = false;
 
     const uint64_t unclamped_chunk = static_cast<uint64_t>(fraction * static_cast<float>(kMaxChunkSize));
     FrameHeaderFields fields;

@@ -1,11 +1,15 @@
 #include "pipeline/encode/huffman_stage.h"
 
+#include <algorithm>
 #include <new>
 #include <span>
 
 #include "core/encode/huffman_jobs.h"
+#include "core/platform/platform.h"
+#include "pipeline/device/backend_hooks.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
+#include "pipeline/encode/encode_stream.h"
 #include "pipeline/encode/encoder_buffers.h"
 
 namespace kvn {
@@ -20,7 +24,6 @@ uint32_t u32(uint64_t v) { return static_cast<uint32_t>(v); }
 // Where every sub-chunk's literal, token and off16 streams lie in its LZ
 // output, read on the device from the LZ stage's descriptors and sizes.
 Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamScan>& scans) {
-    const GpuOpsTable& ops = gpuOps();
     const std::optional<KernelHandle> scan = getEncodePipeline(&EncodeKernelHandles::huff_scan_fn);
     if (!scan) return Error::KernelMissing;
     try {
@@ -30,13 +33,15 @@ Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamS
     }
     DeviceBuffer& records = encoderBuffer(encoder, kScanRecords);
     KVN_TRY(ensureEncodeDeviceBuffer(records, count * sizeof(LzStreamScan)));
-    KVN_TRY(launchEncodeKernel(nullptr, "kvnHuffScanStreamsKernel", *scan, kHuffScanShape,
-                               u32((count + 255) / 256),
-                               {encoderBuffer(encoder, kLzOutput).handle, encoderBuffer(encoder, kDescBuffer).handle,
-                                encoderBuffer(encoder, kLzSizes).handle, records.handle},
-                               {u32(count)}));
-    KVN_TRY(ops.ctxSynchronize());
-    return ops.memcpyDtoH(scans.data(), records.handle, count * sizeof(LzStreamScan));
+    KVN_TRY(ensureEncodeStream(encoder));
+    EncodeStretch stretch(encoder);
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), nullptr, "kvnHuffScanStreamsKernel", *scan, kHuffScanShape,
+                                 u32((count + 255) / 256),
+                                 {encoderBuffer(encoder, kLzOutput).handle, encoderBuffer(encoder, kDescBuffer).handle,
+                                  encoderBuffer(encoder, kLzSizes).handle, records.handle},
+                                 {u32(count)}));
+    KVN_TRY(stretch.read(scans.data(), records.handle, count * sizeof(LzStreamScan)));
+    return stretch.wait();
 }
 
 // The table builder, then the encoder, over one batch of jobs whose coded
@@ -44,10 +49,12 @@ Error scanLzStreams(EncoderState& encoder, uint64_t count, std::vector<LzStreamS
 Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> jobs, uint64_t output_bytes,
                       DeviceBuffer& output, std::vector<uint32_t>& sizes, const char* build_label,
                       const char* encode_label) {
-    const GpuOpsTable& ops = gpuOps();
     const std::optional<KernelHandle> build = getEncodePipeline(&EncodeKernelHandles::huff_build_tables_fn);
     const std::optional<KernelHandle> encode = getEncodePipeline(&EncodeKernelHandles::huff_encode_fn);
     if (!build || !encode) return Error::KernelMissing;
+    // The phases' boundaries, for the library's report.
+    double marks[kHuffBatchPhases + 1];
+    marks[0] = hostTimeMs();
     const uint64_t n = jobs.size();
     const uint32_t width = huffLaneWidth(jobs);
     try {
@@ -66,18 +73,30 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
                                        {&scratch, uint64_t(KVN_HUFF_LANES) * width * n},
                                        {&coded_sizes, 4 * n},
                                        {&output, output_bytes}}));
-    KVN_TRY(ops.memcpyHtoD(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
-    KVN_TRY(ops.ctxSynchronize());
+    marks[1] = hostTimeMs();
+    KVN_TRY(ensureEncodeStream(encoder));
+    EncodeStretch stretch(encoder);
+    KVN_TRY(stretch.upload(descs.handle, jobs.data(), n * sizeof(HuffEncodeDesc)));
+    marks[2] = hostTimeMs();
     const DeviceBufferHandle lz_output = encoderBuffer(encoder, kLzOutput).handle;
-    KVN_TRY(launchEncodeKernel(&encoder, build_label, *build, kHuffStreamShape, u32(n),
-                               {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
-    KVN_TRY(ops.ctxSynchronize());
-    KVN_TRY(launchEncodeKernel(&encoder, encode_label, *encode, kHuffStreamShape, u32(n),
-                               {lz_output, descs.handle, lengths.handle, codes.handle, scratch.handle, output.handle,
-                                coded_sizes.handle},
-                               {width, kTableStride, u32(n)}));
-    KVN_TRY(ops.ctxSynchronize());
-    return ops.memcpyDtoH(sizes.data(), coded_sizes.handle, 4 * n);
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, build_label, *build, kHuffStreamShape, u32(n),
+                                 {lz_output, descs.handle, lengths.handle, codes.handle}, {kTableStride, u32(n)}));
+    KVN_TRY(launchEncodeKernelOn(stretch.stream(), &encoder, encode_label, *encode, kHuffStreamShape, u32(n),
+                                 {lz_output, descs.handle, lengths.handle, codes.handle, scratch.handle, output.handle,
+                                  coded_sizes.handle},
+                                 {width, kTableStride, u32(n)}));
+    KVN_TRY(stretch.read(sizes.data(), coded_sizes.handle, 4 * n));
+    marks[3] = hostTimeMs();
+    // The upload and the read-back run inside the one wait.
+    KVN_TRY(stretch.wait());
+    marks[4] = hostTimeMs();
+    marks[5] = marks[4];
+    double phases[kHuffBatchPhases];
+    for (uint32_t i = 0; i < kHuffBatchPhases; ++i) phases[i] = marks[i + 1] - marks[i];
+    uint32_t largest = 0;
+    for (const HuffEncodeDesc& j : jobs) largest = std::max(largest, j.count);
+    reportHuffmanBatch(n, largest, phases);
+    return Error::None;
 }
 
 // One batch of jobs into the kind's results; the results stay empty unless

@@ -1,6 +1,7 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
 // every sub-chunk of the frame, in as few launches as the table memory allows.
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "core/encode/frame_geometry.h"
@@ -16,6 +17,7 @@
 #include "pipeline/encode/encode_diag_dump.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
+#include "pipeline/encode/encode_stream.h"
 #include "pipeline/encode/encoder_buffers.h"
 #include "pipeline/encode/frame_source.h"
 #include "pipeline/encode/sort_prepass.h"
@@ -72,6 +74,47 @@ Error allocateTables(LzPlan& plan, DeviceBuffer& tables) {
     return Error::GpuPipelineFailed;
 }
 
+// The device's cache window over the greedy tables, closed however the
+// stage ends.
+class LzTableWindow {
+public:
+    LzTableWindow(const LzPlan& plan, const DeviceBuffer& tables, StreamHandle stream)
+        : stream_(stream),
+          open_(plan.mode == ParseMode::Greedy &&
+                openLzTableWindow(stream, tables.handle, plan.tables * greedyTableBytes(plan.bits, plan.greedy16))) {}
+    ~LzTableWindow() { close(); }
+    void close() {
+        if (open_) closeLzTableWindow(stream_);
+        open_ = false;
+    }
+    LzTableWindow(const LzTableWindow&) = delete;
+    LzTableWindow& operator=(const LzTableWindow&) = delete;
+
+private:
+    StreamHandle stream_;
+    bool open_;
+};
+
+// Each sub-chunk's LZ bytes read back into a host copy laid out like the
+// device slots, for the library's report.
+Error reportOnLzOutput(const LzStage& stage, DeviceBufferHandle lz_output, uint64_t bytes, uint32_t floor,
+                       int32_t level) {
+    std::vector<uint8_t> copy;
+    try {
+        copy.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return Error::OutOfMemory;
+    }
+    for (size_t i = 0; i < stage.descs.size(); ++i) {
+        const uint32_t size = stage.lz_sizes[i];
+        if (size != 0)
+            KVN_TRY(gpuOps().memcpyDtoHSrcOffset(copy.data() + stage.descs[i].out_offset, lz_output, size,
+                                                 stage.descs[i].out_offset));
+    }
+    reportLzOutput(stage.descs.data(), stage.lz_sizes.data(), stage.descs.size(), copy.data(), floor, level);
+    return Error::None;
+}
+
 KernelHandle lzKernel(const LzPlan& plan) {
     const EncodeKernelHandles& k = encodeKernels();
     switch (plan.mode) {
@@ -85,6 +128,7 @@ KernelHandle lzKernel(const LzPlan& plan) {
 }  // namespace
 
 Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& stage) {
+    const double stage_start = hostTimeMs();
     const FrameGeometry& g = stage.geometry;
     try {
         stage.descs = buildChunkDescriptors(g, request.len);
@@ -93,7 +137,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         return Error::OutOfMemory;
     }
     const GpuOpsTable& ops = gpuOps();
-    if (!ensureEncodePipelines() || !ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memsetD8 || !ops.ctxSynchronize)
+    if (!ensureEncodePipelines() || !ops.memsetD8)
         return Error::GpuPipelineFailed;
     const uint64_t aw = g.sub_chunks;
     const uint32_t spc = g.subs_per_group;
@@ -129,12 +173,16 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const KernelHandle kernel = lzKernel(plan);
     if (!kernel) return Error::KernelMissing;
 
-    KVN_TRY(copySourceToDevice(request.src, request.len, encoder, input.handle));
+    // Each launch's work is queued on the encoder's stream and waited for
+    // once, when its sizes come back; lz_sizes holds zeros until then, the
+    // sizes' starting values.
+    KVN_TRY(ensureEncodeStream(encoder));
+    EncodeStretch stretch(encoder);
+    KVN_TRY(copySourceToDevice(request.src, request.len, encoder, input.handle, stretch.stream()));
     if (plan.batch >= aw) {
-        KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
-        KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * aw));
+        KVN_TRY(stretch.upload(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
+        KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data(), 4 * aw));
     }
-    KVN_TRY(ops.ctxSynchronize());
 
     const uint64_t table_address = bufferDeviceAddress(hash_tables.handle);
     const uint64_t input_address = bufferDeviceAddress(input.handle);
@@ -150,40 +198,48 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
+    LzTableWindow table_window(plan, hash_tables, encoder.own_stream);
+    const double launches_start = hostTimeMs();
     for (uint64_t s = 0; s < aw; s += plan.batch) {
         const uint64_t cnt = std::min(plan.batch, aw - s);
         if (plan.batch < aw) {
-            KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data() + s, cnt * sizeof(CompressChunkDesc)));
-            KVN_TRY(ops.memsetD8(sizes.handle, 0, 4 * cnt));
-            KVN_TRY(ops.ctxSynchronize());
+            KVN_TRY(stretch.upload(descs.handle, stage.descs.data() + s, cnt * sizeof(CompressChunkDesc)));
+            KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data() + s, 4 * cnt));
         }
         // Sort-parse: the batch's keys, sort and candidates, then the parse.
-        if (plan.mode == ParseMode::SortParse)
+        // The prepass launches wait for themselves, after the queued copies.
+        if (plan.mode == ParseMode::SortParse) {
+            KVN_TRY(stretch.wait());
             KVN_TRY(runSortPrepass({input.handle, descs.handle, low(cnt), plan.floor, table_address, input_address}));
+        }
         const double lz_mark = hostTimeMs();
         const uint64_t groups_of_batch = ceilDiv(cnt, spc);
         const uint64_t groups =
             plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
-        KVN_TRY(launchEncodeKernel(
-            &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
+        KVN_TRY(launchEncodeKernelOn(
+            stretch.stream(), &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
             {input.handle, lz_output.handle, descs.handle, sizes.handle},
             {low(cnt), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
              low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
              0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor},
             {diag.handle}));
-        KVN_TRY(ops.ctxSynchronize());
+        KVN_TRY(stretch.read(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
+        KVN_TRY(stretch.wait());
         if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
         if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
-        KVN_TRY(ops.memcpyDtoH(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
     }
+    reportLzStageTimes(request.level, launches_start - stage_start, hostTimeMs() - launches_start);
+    if (plan.batch >= aw && lzOutputReportsWanted(request.level))
+        KVN_TRY(reportOnLzOutput(stage, lz_output.handle, lzOutputBytes(g), plan.floor, request.level));
     // The stream scan and the assembly read every sub-chunk's descriptor and
     // LZ size from the device.
     if (plan.batch < aw) {
-        KVN_TRY(ops.memcpyHtoD(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
-        KVN_TRY(ops.memcpyHtoD(sizes.handle, stage.lz_sizes.data(), 4 * aw));
-        KVN_TRY(ops.ctxSynchronize());
+        KVN_TRY(stretch.upload(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
+        KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data(), 4 * aw));
+        KVN_TRY(stretch.wait());
     }
     // The tables are large and needed by this stage only.
+    table_window.close();
     freeEncodeDeviceBuffer(hash_tables);
     // The Merkle leaves while the input is on the device: the trailer then
     // needs 4 bytes per chunk back instead of hashing the input on the host.

@@ -13,7 +13,6 @@
 #include "core/wrt/word_selection.h"
 #include "core/wrt/wrt_encode.h"
 #include "pipeline/device/backend_hooks.h"
-#include "pipeline/device/gpu_work_lock.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "pipeline/encode/encode_launch.h"
 #include "pipeline/encode/encoder_buffers.h"
@@ -270,6 +269,7 @@ std::optional<Stop> transform(Run& run, const uint8_t* text, uint64_t n, WrtEnco
     run.addTime(start);
 
     result->text = run.buffer(kWrtTransformed);
+    result->source = run.buffer(kWrtText);
     result->text_size = total_encoded;
     result->section = std::move(section);
     result->elapsed_ns = run.gpu_ns;
@@ -291,9 +291,6 @@ bool wrtEncodeGpu(WrtEncodeResult* result, EncoderState& encoder, const uint8_t*
     if (!ops.memcpyHtoD || !ops.memcpyDtoH || !ops.memcpyDtoHSrcOffset || !g_enc_launch_kernel ||
         !ops.ctxSynchronize || !ops.memsetD8)
         return false;
-    // The encoder's work runs on the device layer's own queue, also for a
-    // caller with a stream of its own: it is not interleaved with other calls'.
-    const LockGuard work_lock(g_gpu_work_lock);
     Run run{encoder, ops, wrtEncodeDebugOn()};
     const std::optional<Stop> stop = transform(run, text, n, result);
     if (!stop) {
@@ -307,6 +304,7 @@ bool wrtEncodeGpu(WrtEncodeResult* result, EncoderState& encoder, const uint8_t*
 
 void freeWrtEncodeResult(WrtEncodeResult* result) {
     result->text = 0;
+    result->source = 0;
     result->section = WrtSectionBlob{};
 }
 

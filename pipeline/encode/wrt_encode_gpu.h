@@ -13,7 +13,8 @@
 namespace kvn {
 
 struct WrtEncodeResult {
-    DeviceBufferHandle text = 0;  // the transformed text, owned by the encoder's buffers
+    DeviceBufferHandle text = 0;    // the transformed text, owned by the encoder's buffers
+    DeviceBufferHandle source = 0;  // the caller's text it was made from, likewise
     uint64_t text_size = 0;       // E
     WrtSectionBlob section;
     uint64_t elapsed_ns = 0;      // GPU phases, for the process-wide statistic

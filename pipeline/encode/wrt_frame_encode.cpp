@@ -1,10 +1,13 @@
 #include "pipeline/encode/wrt_frame_encode.h"
 
+#include <optional>
 #include <span>
 
+#include "core/format/frame_header.h"
 #include "core/platform/platform.h"
 #include "core/wrt/wrt_encode.h"
 #include "pipeline/device/device_ops.h"
+#include "pipeline/encode/device_merkle.h"
 #include "pipeline/encode/encode_kernels.h"
 #include "core/jobs.h"
 #include "pipeline/encode/frame_source.h"
@@ -19,14 +22,13 @@ constexpr uint64_t kMinGpuTransformed = 129;
 
 WrtFrameStep wrote(WrittenBytes frame) { return {true, frame}; }
 
-// The frame of a transformed text. The body's device leaves hash the
-// transformed bytes, not the caller's, so the trailers must not use them.
-// A WRT frame a few bytes over the caller's bound (its section grows the
-// header) is dropped for the plain frame, which fits.
+// The frame of a transformed text (its body hashes no Merkle leaves: they
+// would not be the caller's bytes). A WRT frame a few bytes over the
+// caller's bound (its section grows the header) is dropped for the plain
+// frame, which fits.
 WrtFrameStep writeWrtFrame(const uint8_t* text, uint64_t size, std::span<const uint8_t> section, uint8_t* dst,
                            uint64_t cap, const EncodeParams& params, EncoderState& encoder) {
     const WrittenBytes frame = encodeFrameGpu(text, size, dst, cap, params, encoder, section);
-    encoder.merkle_leaves_valid = false;
     if (frame.error == Error::DestinationTooSmall) return {};
     return wrote(frame);
 }
@@ -47,6 +49,14 @@ GpuAttempt gpuRoad(const uint8_t* src, uint64_t len, uint8_t* dst, uint64_t cap,
     if (result.text_size < kMinGpuTransformed) {
         freeWrtEncodeResult(&result);
         return {GpuRoad::Failed, {}};
+    }
+    // The caller's bytes are on the device now: the trailer's root is hashed
+    // from them there rather than uploaded again.
+    if (params.merkle) {
+        const std::optional<uint32_t> root =
+            computeDeviceMerkleRoot(encoder, result.source, len, frameChunkSize(chunkFraction(params)));
+        encoder.source_merkle_root = root.value_or(0);
+        encoder.source_merkle_root_present = root.has_value();
     }
     // The frame writer reads the transformed text where the transform left it.
     WrtFrameStep step;

@@ -34,6 +34,7 @@ StandIn openStandIn() {
     bind(s.library, "kvnStandInCounts", &s.counts);
     bind(s.library, "kvnStandInLastSetContext", &s.lastSetContext);
     bind(s.library, "kvnStandInStickyError", &s.stickyError);
+    bind(s.library, "kvnStandInL2Calls", &s.l2Calls);
     return s;
 }
 

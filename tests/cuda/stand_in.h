@@ -26,6 +26,7 @@ struct StandIn {
     void (*counts)(StandInCounts*) = nullptr;
     CuContextTag (*lastSetContext)() = nullptr;
     int32_t (*stickyError)() = nullptr;
+    void (*l2Calls)(StandInL2Calls*) = nullptr;
 };
 
 // The stand-in on the loader path; a test failure when it is not there.

@@ -40,19 +40,29 @@ CuModule loadEmbedded(const CudaFunctions& cu, std::string_view name) {
     return nullptr;
 }
 
+// Two 16-byte buffers, two non-blocking streams and an event between them.
+struct TwoStreams {
+    CuDevicePtr a;
+    CuDevicePtr b;
+    CuStream first;
+    CuStream second;
+    CuEvent written;
+};
+
+TwoStreams twoStreams(const CudaFunctions& cu) {
+    TwoStreams t{alloc(cu, 16), alloc(cu, 16), nullptr, nullptr, nullptr};
+    EXPECT_EQ(cu.cuStreamCreate(&t.first, kCuStreamNonBlocking), kCuSuccess);
+    EXPECT_EQ(cu.cuStreamCreate(&t.second, kCuStreamNonBlocking), kCuSuccess);
+    EXPECT_EQ(cu.cuEventCreate(&t.written, 0), kCuSuccess);
+    return t;
+}
+
 TEST(StandIn, EventsOrderWorkAcrossStreams) {
     for (int lazy : {0, 1}) {
         inChildProcess([lazy] {
             const CudaFunctions& cu = readyDriver();
             standIn().setLazy(lazy);
-            const CuDevicePtr a = alloc(cu, 16);
-            const CuDevicePtr b = alloc(cu, 16);
-            CuStream first = nullptr;
-            CuStream second = nullptr;
-            CuEvent written = nullptr;
-            ASSERT_EQ(cu.cuStreamCreate(&first, kCuStreamNonBlocking), kCuSuccess);
-            ASSERT_EQ(cu.cuStreamCreate(&second, kCuStreamNonBlocking), kCuSuccess);
-            ASSERT_EQ(cu.cuEventCreate(&written, 0), kCuSuccess);
+            const auto [a, b, first, second, written] = twoStreams(cu);
             const char text[16] = "ordered bytes";
             ASSERT_EQ(cu.cuMemcpyHtoDAsync(a, text, 16, first), kCuSuccess);
             ASSERT_EQ(cu.cuEventRecord(written, first), kCuSuccess);
@@ -93,6 +103,31 @@ TEST(StandIn, LazyModeShowsAMissingSynchronisation) {
         ASSERT_EQ(cu.cuMemcpyDtoH(out, a, 16), kCuSuccess);
         EXPECT_EQ(std::memcmp(out, text, 16), 0);
     });
+}
+
+// Lazy mode 2: a stream's synchronisation runs the other streams' queued
+// work first, so a reader that did not wait for the writer's event reads
+// what was there before.
+TEST(StandIn, LazyModeTwoShowsAMissingEventWait) {
+    for (bool wait : {false, true}) {
+        inChildProcess([wait] {
+            const CudaFunctions& cu = readyDriver();
+            standIn().setLazy(2);
+            const auto [a, b, writer, reader, written] = twoStreams(cu);
+            const char before[16] = "old bytes";
+            ASSERT_EQ(cu.cuMemcpyHtoD(a, before, 16), kCuSuccess);
+            const char text[16] = "fresh bytes";
+            ASSERT_EQ(cu.cuMemcpyHtoDAsync(a, text, 16, writer), kCuSuccess);
+            ASSERT_EQ(cu.cuEventRecord(written, writer), kCuSuccess);
+            if (wait) ASSERT_EQ(cu.cuStreamWaitEvent(reader, written, 0), kCuSuccess);
+            ASSERT_EQ(cu.cuMemcpyDtoDAsync(b, a, 16, reader), kCuSuccess);
+            ASSERT_EQ(cu.cuStreamSynchronize(writer), kCuSuccess);
+            ASSERT_EQ(cu.cuStreamSynchronize(reader), kCuSuccess);
+            char out[16] = {};
+            ASSERT_EQ(cu.cuMemcpyDtoH(out, b, 16), kCuSuccess);
+            EXPECT_EQ(std::memcmp(out, wait ? text : before, 16), 0);
+        });
+    }
 }
 
 TEST(StandIn, CopiesAndFillsStayInsideOneAllocation) {

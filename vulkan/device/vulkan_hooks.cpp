@@ -5,6 +5,7 @@
 
 #include "core/encode/frame_geometry.h"
 #include "core/encode/lz_batch_plan.h"
+#include "core/platform/platform.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
 
@@ -44,7 +45,22 @@ uint64_t maxCompressedChunks() { return kMaxCompressedChunks; }
 
 bool compressNeedsBound() { return true; }
 
+// The trailer step folds the body's leaves into the root on the host.
+bool merkleRootWrittenOnDevice() { return false; }
+
 uint32_t lzHashBitsOverride() { return 0; }
+
+// The Vulkan library times its kernels through timing records only.
+void reportLzStageTimes(int32_t, double, double) {}
+void reportHuffmanBatch(uint64_t, uint32_t, const double (&)[kHuffBatchPhases]) {}
+
+// Nor does it report on the LZ output.
+bool lzOutputReportsWanted(int32_t) { return false; }
+void reportLzOutput(const CompressChunkDesc*, const uint32_t*, uint64_t, const uint8_t*, uint32_t, int32_t) {}
+
+// Vulkan offers no persisting cache window.
+bool openLzTableWindow(StreamHandle, DeviceBufferHandle, uint64_t) { return false; }
+void closeLzTableWindow(StreamHandle) {}
 
 // The greedy tables of a launch stay within about 9 MB, at least 170 pairs.
 uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu / table_bytes, 170); }
@@ -53,6 +69,13 @@ uint32_t lzForcedBatch() { return forcedLzBatch(); }
 
 // Batches run whole: the scratch is sized to the batch's own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
+
+// The auxiliary command buffers belong to a stream that the decode records
+// whole: a caller's stream may hold the caller's own work after the batch.
+SecondStreamForm decodeSecondStreamForm(bool own_stream) {
+    if (!own_stream || envPresent("KVN_VK_NO_AUX")) return {};
+    return {SecondStreamKind::AuxPart, !envPresent("KVN_VK_NO_AUX_D2H")};
+}
 
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();

@@ -29,17 +29,7 @@ struct EncodeCase {
 void expectCrossDecoding(const std::vector<EncodeCase>& cases) {
     for (const EncodeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const CudaFrames frames = cudaCompress(c.content, c.opts, c.user_dictionary);
-        ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
-        const Decoded on_cuda = cudaDecompress(frames.bytes, c.content.size(), c.user_dictionary);
-        EXPECT_EQ(on_cuda.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(on_cuda.bytes == c.content);
-        const VulkanFrames on_vulkan = vulkanDecompress(frames.bytes, c.content.size(), c.user_dictionary);
-        EXPECT_EQ(on_vulkan.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(on_vulkan.bytes == c.content);
-        const VulkanFrames vulkan_frames = vulkanCompress(c.content, c.opts, c.user_dictionary);
-        ASSERT_EQ(vulkan_frames.status, KVN_STATUS_SUCCESS);
-        EXPECT_TRUE(vulkan_frames.bytes == frames.bytes);
+        expectVulkanFrames(c.content, c.opts, cudaCompress(c.content, c.opts, c.user_dictionary), c.user_dictionary);
     }
 }
 

@@ -213,7 +213,7 @@ TEST(CudaKernels, AFailedDriverCallFailsTheCompressWithItsCause) {
         {"cuLaunchKernel", 719, KVN_STATUS_DEVICE_CALL_FAILED},  // launch failed
         {"cuLaunchKernel", 2, KVN_STATUS_OUT_OF_MEMORY},
         {"cuMemAlloc_v2", 2, KVN_STATUS_OUT_OF_MEMORY},
-        {"cuMemcpyDtoH_v2", 1, KVN_STATUS_DEVICE_CALL_FAILED},
+        {"cuMemcpyDtoHAsync_v2", 1, KVN_STATUS_DEVICE_CALL_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.code));

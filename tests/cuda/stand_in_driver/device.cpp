@@ -45,6 +45,7 @@ KVN_STAND_IN_EXPORT Result cuInit(unsigned flags) {
         if (!s.initialized) {
             const char* lazy = std::getenv("KVN_STAND_IN_LAZY");
             if (lazy && std::strcmp(lazy, "0") != 0) s.lazy = true;
+            if (lazy && std::strcmp(lazy, "2") == 0) s.others_first = true;
         }
         s.initialized = true;
         hook = s.init_hook;
@@ -114,9 +115,18 @@ KVN_STAND_IN_EXPORT Result cuCtxSetCurrent(CuContextTag context) {
     return kSuccess;
 }
 
-KVN_STAND_IN_EXPORT Result cuCtxSetLimit(int, size_t) {
-    std::lock_guard guard(state().lock);
-    return enter("cuCtxSetLimit");
+// The driver's CU_LIMIT_PERSISTING_L2_CACHE_SIZE; other limits are accepted unrecorded.
+constexpr int kPersistingL2Limit = 0x06;
+
+KVN_STAND_IN_EXPORT Result cuCtxSetLimit(int limit, size_t value) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    if (const Result r = enter("cuCtxSetLimit")) return r;
+    if (limit == kPersistingL2Limit) {
+        ++s.l2_calls.limit_calls;
+        s.l2_calls.limit = value;
+    }
+    return kSuccess;
 }
 
 KVN_STAND_IN_EXPORT Result cuCtxSynchronize() {

@@ -27,6 +27,20 @@ struct StandInLaunch {
     uint64_t arguments[kStandInMaxArguments];
 };
 
+// The persisting-cache calls so far: cuCtxSetLimit with the persisting-L2
+// limit (how often, the last value) and the access-policy windows set on any
+// stream (how many, how many of them zeroed, the last non-zero one).
+struct StandInL2Calls {
+    uint64_t limit_calls;
+    uint64_t limit;
+    uint64_t windows;
+    uint64_t zeroed_windows;
+    uint64_t window_base;
+    uint64_t window_bytes;
+    float hit_ratio;
+    int hit_prop;
+};
+
 // Device memory the stand-in offers (default 1 GiB), its multiprocessors
 // (default 8), its L2 cache (default 4 MiB) and whether it is an integrated
 // GPU (default not); the latter three are read at the library's bring-up.
@@ -35,7 +49,8 @@ void kvnStandInSetSmCount(int count);
 void kvnStandInSetL2Bytes(int bytes);
 void kvnStandInSetIntegrated(int integrated);
 void kvnStandInLastLaunch(const char* kernel, struct StandInLaunch* out);
-// Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit).
+// Queued work runs only when forced (also KVN_STAND_IN_LAZY=1 at cuInit);
+// with 2, a stream's synchronisation first runs every other stream's work.
 void kvnStandInSetLazy(int lazy);
 // A module whose PTX has this entry fails to load with `code`.
 void kvnStandInRejectModule(const char* entry, int32_t code);
@@ -49,6 +64,7 @@ void kvnStandInOnInit(void (*hook)(void));
 void kvnStandInCounts(struct StandInCounts* out);
 // The context the last cuCtxSetCurrent made current.
 CuContextTag kvnStandInLastSetContext(void);
+void kvnStandInL2Calls(struct StandInL2Calls* out);
 // The sticky error of a fault seen in a kernel or in the guard bytes (0: none).
 int32_t kvnStandInStickyError(void);
 

@@ -75,6 +75,9 @@ struct State {
     std::recursive_mutex lock;
     bool initialized = false;
     bool lazy = false;
+    // Lazy mode 2: a stream forced by its synchronisation lets every other
+    // stream's queued work run first, as a device may have run it earlier.
+    bool others_first = false;
     uint64_t total_memory = uint64_t{1} << 30;
     uint64_t used_memory = 0;
     int sm_count = 8;
@@ -94,6 +97,7 @@ struct State {
     std::map<std::string, LaunchRecord> launch_records;  // by kernel name
     void (*init_hook)() = nullptr;
     CuContextTag last_set_context = nullptr;
+    StandInL2Calls l2_calls{};
 };
 
 State& state();

@@ -68,6 +68,7 @@ KVN_STAND_IN_EXPORT void kvnStandInLastLaunch(const char* kernel, StandInLaunch*
 KVN_STAND_IN_EXPORT void kvnStandInSetLazy(int lazy) {
     std::lock_guard guard(state().lock);
     state().lazy = lazy != 0;
+    state().others_first = lazy == 2;
 }
 
 KVN_STAND_IN_EXPORT void kvnStandInRejectModule(const char* entry, int32_t code) {
@@ -101,6 +102,11 @@ KVN_STAND_IN_EXPORT void kvnStandInCounts(StandInCounts* out) {
     out->events = s.events.size();
     out->contexts = s.contexts.size();
     out->launches = launchCount();
+}
+
+KVN_STAND_IN_EXPORT void kvnStandInL2Calls(StandInL2Calls* out) {
+    std::lock_guard guard(state().lock);
+    *out = state().l2_calls;
 }
 
 KVN_STAND_IN_EXPORT CuContextTag kvnStandInLastSetContext(void) {

@@ -1,8 +1,12 @@
 // Streams as ordered queues and events as markers in them. Eager mode runs
 // work as it is queued; lazy mode keeps it until a call forces its stream:
 // a synchronisation, a synchronous copy (the legacy stream and the blocking
-// streams only), an event wait, a free.
+// streams only), an event wait, a free. Lazy mode 2 runs the other streams'
+// queued work before a synchronised stream's own, so that work a stream
+// queued without waiting for another's event runs too early.
 #include <chrono>
+#include <cstring>
+#include <set>
 
 #include "tests/cuda/stand_in_driver/exported.h"
 #include "tests/cuda/stand_in_driver/stand_in_state.h"
@@ -92,6 +96,9 @@ Result synchronizeStream(const char* name, void* handle) {
     if (const Result r = enter(name)) return r;
     Stream* stream = streamOf(handle);
     if (!stream) return kInvalidHandle;
+    if (state().others_first)
+        for (Stream* other : std::set<Stream*>(state().streams))
+            if (other != stream && state().streams.count(other)) flush(other);
     if (stream == &state().legacy) flushBlocking();
     else flush(stream);
     return state().sticky;
@@ -112,10 +119,37 @@ KVN_STAND_IN_EXPORT Result cuStreamCreate(void** out, unsigned flags) { return c
 KVN_STAND_IN_EXPORT Result cuStreamDestroy_v2(void* stream) { return destroyStream("cuStreamDestroy_v2", stream); }
 KVN_STAND_IN_EXPORT Result cuStreamSynchronize(void* stream) { return synchronizeStream("cuStreamSynchronize", stream); }
 
-KVN_STAND_IN_EXPORT Result cuStreamSetAttribute(void* stream, int, const void* value) {
-    std::lock_guard guard(state().lock);
+// The driver's CU_STREAM_ATTRIBUTE_ACCESS_POLICY_WINDOW and the leading
+// CUaccessPolicyWindow of its attribute value.
+constexpr int kAccessPolicyWindow = 1;
+struct AccessPolicyWindow {
+    uint64_t base_ptr;
+    size_t num_bytes;
+    float hit_ratio;
+    int hit_prop;
+    int miss_prop;
+};
+
+KVN_STAND_IN_EXPORT Result cuStreamSetAttribute(void* stream, int attribute, const void* value) {
+    State& s = state();
+    std::lock_guard guard(s.lock);
     if (const Result r = enter("cuStreamSetAttribute")) return r;
-    return streamOf(stream) && value ? kSuccess : kInvalidValue;
+    if (!streamOf(stream) || !value) return kInvalidValue;
+    if (attribute == kAccessPolicyWindow) {
+        AccessPolicyWindow window;
+        std::memcpy(&window, value, sizeof window);
+        StandInL2Calls& calls = s.l2_calls;
+        ++calls.windows;
+        if (window.base_ptr == 0 && window.num_bytes == 0) {
+            ++calls.zeroed_windows;
+        } else {
+            calls.window_base = window.base_ptr;
+            calls.window_bytes = window.num_bytes;
+            calls.hit_ratio = window.hit_ratio;
+            calls.hit_prop = window.hit_prop;
+        }
+    }
+    return kSuccess;
 }
 
 KVN_STAND_IN_EXPORT Result cuEventCreate(void** out, unsigned) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/cuda/decode/vulkan_frames.h"
+
 namespace kvn::test {
 
 CudaFrames cudaCompress(const std::vector<uint8_t>& content, CompressOpts opts,
@@ -23,6 +25,20 @@ CudaFrames cudaCompress(const std::vector<uint8_t>& content, CompressOpts opts,
     }
     kvnDestroy(handle);
     return out;
+}
+
+void expectVulkanFrames(const std::vector<uint8_t>& content, const CompressOpts& opts, const CudaFrames& frames,
+                        const std::vector<uint8_t>* user_dictionary) {
+    ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
+    const Decoded on_cuda = cudaDecompress(frames.bytes, content.size(), user_dictionary);
+    EXPECT_EQ(on_cuda.status, KVN_STATUS_SUCCESS);
+    EXPECT_TRUE(on_cuda.bytes == content);
+    const VulkanFrames on_vulkan = vulkanDecompress(frames.bytes, content.size(), user_dictionary);
+    EXPECT_EQ(on_vulkan.status, KVN_STATUS_SUCCESS);
+    EXPECT_TRUE(on_vulkan.bytes == content);
+    const VulkanFrames vulkan_frames = vulkanCompress(content, opts, user_dictionary);
+    ASSERT_EQ(vulkan_frames.status, KVN_STATUS_SUCCESS);
+    EXPECT_TRUE(vulkan_frames.bytes == frames.bytes);
 }
 
 }  // namespace kvn::test

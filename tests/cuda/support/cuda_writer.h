@@ -21,4 +21,9 @@ CudaFrames cudaCompress(const std::vector<uint8_t>& content, CompressOpts opts,
                         const std::vector<uint8_t>* user_dictionary = nullptr,
                         std::optional<uint64_t> cap = std::nullopt);
 
+// The frames decode to `content` on both libraries (a wrong trailer fails
+// the decode) and equal the Vulkan library's frames of it under `opts`.
+void expectVulkanFrames(const std::vector<uint8_t>& content, const CompressOpts& opts, const CudaFrames& frames,
+                        const std::vector<uint8_t>* user_dictionary = nullptr);
+
 }  // namespace kvn::test

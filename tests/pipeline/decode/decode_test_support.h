@@ -59,6 +59,15 @@ inline std::vector<uint8_t> storedFrame(std::span<const uint8_t> content, ref::F
     return builder.finish(content);
 }
 
+// Frame options with a Merkle root over chunks of fraction `sc`.
+inline ref::FrameOptions withRoot(float sc, bool checksum) {
+    ref::FrameOptions o;
+    o.sc_group_size = sc;
+    o.merkle_root = true;
+    o.checksum = checksum;
+    return o;
+}
+
 // A handle for the child's body; destroyed at its end.
 class ChildHandle {
 public:

@@ -19,14 +19,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-ref::FrameOptions withRoot(float sc, bool checksum) {
-    ref::FrameOptions o;
-    o.sc_group_size = sc;
-    o.merkle_root = true;
-    o.checksum = checksum;
-    return o;
-}
-
 void putRoot(Bytes& frame, uint32_t root) {
     for (int i = 0; i < 4; ++i) frame[frame.size() - 4 + i] = uint8_t(root >> (8 * i));
 }

@@ -16,7 +16,8 @@ static_assert(offsetof(GpuOpsTable, ctxSetCurrent) == 20 * sizeof(void*));
 static_assert(offsetof(GpuOpsTable, streamCreate) == 22 * sizeof(void*));
 static_assert(offsetof(GpuOpsTable, launchKernel) == 29 * sizeof(void*));
 static_assert(offsetof(GpuOpsTable, memcpyDtoHXferAsync) == 32 * sizeof(void*));
-static_assert(offsetof(GpuOpsTable, timestamp_period) == 33 * sizeof(void*));
+static_assert(offsetof(GpuOpsTable, streamWaitEvent) == 33 * sizeof(void*));
+static_assert(offsetof(GpuOpsTable, timestamp_period) == 34 * sizeof(void*));
 static_assert(sizeof(CopyRegion) == 24);
 
 // This process never brings the device up.

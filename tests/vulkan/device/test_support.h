@@ -13,6 +13,7 @@
 
 #include "kernels/embedded_modules.h"
 #include "tests/support/child_process.h"
+#include "tests/support/real_bytes.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/vulkan_context.h"
@@ -75,16 +76,6 @@ inline const GpuOpsTable& readyOps() {
         std::_Exit(1);
     }
     return gpuOps();
-}
-
-// `n` bytes of real text (a large system header, repeated as needed).
-inline std::vector<uint8_t> realBytes(size_t n, size_t skip = 0) {
-    std::ifstream file("/usr/include/vulkan/vulkan_core.h", std::ios::binary);
-    std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (text.empty()) ADD_FAILURE() << "no sample text";
-    std::vector<uint8_t> bytes(n);
-    for (size_t i = 0; i < n && !text.empty(); ++i) bytes[i] = text[(skip + i) % text.size()];
-    return bytes;
 }
 
 // Launches a kernel built from add_words.comp (dst[i] = src[i] + add for

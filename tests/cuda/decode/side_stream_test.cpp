@@ -1,0 +1,167 @@
+// The CUDA decode's side stream: the Merkle pass runs there, ordered with
+// the decode stream by events. The bytes and the verdicts are the same with
+// and without it, also when the stand-in runs every other stream's queued
+// work before a synchronised stream's own (lazy mode 2), where a missing
+// event would let the pass hash the output before it is decoded or the
+// verdict be read before it is judged.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pipeline/device/backend_hooks.h"
+#include "tests/cuda/decode/hand_frames.h"
+#include "tests/cuda/decode/vulkan_frames.h"
+#include "tests/cuda/stand_in.h"
+#include "tests/cuda/support/vulkan_writer.h"
+#include "tests/reference/ref_decoder.h"
+#include "tests/support/child_process.h"
+
+namespace kvn::test {
+namespace {
+
+struct Road {
+    const char* name;
+    bool side;  // the side stream's ordering operation is offered
+    int lazy;   // the stand-in's mode
+};
+
+constexpr Road kRoads[] = {
+    {"side stream", true, 0},
+    {"side stream, lazy", true, 1},
+    {"side stream, others first", true, 2},
+    {"one stream", false, 0},
+    {"one stream, others first", false, 2},
+};
+
+struct HandleDecode {
+    KvnStatus status;
+    Bytes bytes;
+    KvnStatus verdict;
+    uint64_t streams;  // the driver streams the handle made
+    uint32_t retries;  // frames decoded again after a mismatch
+};
+
+HandleDecode decodeOnHandle(const Bytes& src, uint64_t cap) {
+    const uint64_t streams_before = standInCounts().streams;
+    void* handle = nullptr;
+    EXPECT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
+    Bytes dst(cap + 1);
+    uint64_t size = 0;
+    DecompressOpts opts{};
+    const KvnStatus status = kvnDecompressHost(handle, src.data(), src.size(), dst.data(), cap, &size, &opts);
+    dst.resize(status == KVN_STATUS_SUCCESS ? size : 0);
+    const HandleDecode d{status, dst, kvnGetLastVerdict(handle), standInCounts().streams - streams_before,
+                         kvnGetPipelineRetries(handle)};
+    kvnDestroy(handle);
+    return d;
+}
+
+// Brings the library up, then takes the road: without the ordering
+// operation the pass stays on the decode stream.
+void takeRoad(const Road& road) {
+    ASSERT_TRUE(ensureDevice());
+    if (!road.side) gpuOps().streamWaitEvent = nullptr;
+    standIn().setLazy(road.lazy);
+}
+
+TEST(CudaSideStream, BytesAndVerdictsAreTheSameOnEveryRoad) {
+    const Bytes content = concat({repetitiveText(50000, 5), noiseBytes(4000, 6)});
+    struct Frame {
+        const char* name;
+        CompressOpts opts;
+        const char* no_pipeline;  // KVN_NO_PIPELINE: the leaves hashed by their own pass
+    };
+    const Frame frames[] = {
+        {"level 1", withChunkSize(optionsAt(1), 0.0625f), nullptr},
+        {"level 1, hash pass", withChunkSize(optionsAt(1), 0.0625f), "1"},
+        {"level 3", withChunkSize(optionsAt(3), 0.0625f), nullptr},
+        {"level 5", withChunkSize(optionsAt(5), 0.0625f), "1"},
+    };
+    for (const Road& road : kRoads) {
+        SCOPED_TRACE(road.name);
+        inChildProcess([&] {
+            takeRoad(road);
+            for (const Frame& f : frames) {
+                SCOPED_TRACE(f.name);
+                if (f.no_pipeline) setenv("KVN_NO_PIPELINE", f.no_pipeline, 1);
+                else unsetenv("KVN_NO_PIPELINE");
+                const VulkanFrames written = vulkanCompress(content, f.opts);
+                ASSERT_EQ(written.status, KVN_STATUS_SUCCESS);
+                const HandleDecode d = decodeOnHandle(written.bytes, content.size());
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes == content);
+                EXPECT_EQ(d.verdict, KVN_STATUS_SUCCESS) << "the device judged the frame";
+                // A first judgement of bytes not yet decoded would pass on the retry.
+                EXPECT_EQ(d.retries, 0u);
+                EXPECT_EQ(d.streams, road.side ? 2u : 1u) << "the decode stream and the side stream";
+                Bytes wrong = written.bytes;
+                wrong.back() ^= 0x40;  // the stored root
+                const HandleDecode bad = decodeOnHandle(wrong, content.size());
+                EXPECT_EQ(bad.status, KVN_STATUS_CORRUPT_FRAME);
+                EXPECT_EQ(bad.verdict, KVN_STATUS_CORRUPT_FRAME);
+            }
+        });
+    }
+}
+
+// A failed ordering call: the fork's failure reaches the caller's status; at
+// the join the side stream is drained instead, and the decode stands.
+TEST(CudaSideStream, AFailedOrderingCallFailsTheDecodeOrIsReplaced) {
+    const Bytes content = concat({repetitiveText(50000, 5), noiseBytes(4000, 6)});
+    struct Failure {
+        const char* call;
+        int after;  // calls that succeed first
+        bool decodes;
+    };
+    constexpr Failure kFailures[] = {
+        {"cuEventRecord", 0, false},      // the decode stream's mark for the fork
+        {"cuStreamWaitEvent", 0, false},  // the side stream's wait at the fork
+        {"cuEventRecord", 1, true},       // the side stream's mark for the join
+        {"cuStreamWaitEvent", 1, true},   // the decode stream's wait at the join
+    };
+    constexpr int32_t kCudaErrorUnknown = 999;
+    for (const Failure& f : kFailures) {
+        SCOPED_TRACE(std::string(f.call) + " after " + std::to_string(f.after));
+        inChildProcess([&] {
+            takeRoad({"side stream, others first", true, 2});
+            setenv("KVN_NO_PIPELINE", "1", 1);
+            const VulkanFrames written = vulkanCompress(content, withChunkSize(optionsAt(1), 0.0625f));
+            ASSERT_EQ(written.status, KVN_STATUS_SUCCESS);
+            standIn().failCall(f.call, f.after, kCudaErrorUnknown);
+            const HandleDecode d = decodeOnHandle(written.bytes, content.size());
+            if (f.decodes) {
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes == content);
+                EXPECT_EQ(d.verdict, KVN_STATUS_SUCCESS);
+                EXPECT_EQ(d.retries, 0u);
+            } else {
+                EXPECT_NE(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes.empty());
+            }
+        });
+    }
+}
+
+// Windowed batches (KVN_BATCH_CAP) on every road give the reference's bytes.
+TEST(CudaSideStream, WindowedBatchesAreTheSameOnEveryRoad) {
+    const Bytes frame = fourHuffmanStreamsFrame(300, 1);
+    const ref::DecodedFrame reference = ref::decodeFrame(frame, {});
+    ASSERT_EQ(reference.error, Error::None);
+    for (const Road& road : kRoads) {
+        SCOPED_TRACE(road.name);
+        inChildProcess([&] {
+            takeRoad(road);
+            for (const char* cap : {"257", "100000"}) {
+                SCOPED_TRACE(cap);
+                setenv("KVN_BATCH_CAP", cap, 1);
+                const HandleDecode d = decodeOnHandle(frame, reference.bytes.size());
+                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(d.bytes == reference.bytes);
+            }
+        });
+    }
+}
+
+}  // namespace
+}  // namespace kvn::test
