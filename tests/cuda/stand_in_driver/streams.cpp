@@ -3,7 +3,9 @@
 // a synchronisation, a synchronous copy (the legacy stream and the blocking
 // streams only), an event wait, a free. Lazy mode 2 runs the other streams'
 // queued work before a synchronised stream's own, so that work a stream
-// queued without waiting for another's event runs too early.
+// queued without waiting for another's event runs too early. The legacy
+// stream and the blocking streams are ordered with each other, as on the
+// device.
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -31,9 +33,18 @@ Stream* streamOf(void* handle) {
 }
 
 void enqueue(Stream* stream, std::function<void()> work) {
-    if (!state().lazy) {
+    State& s = state();
+    if (!s.lazy) {
         work();
         return;
+    }
+    // Work on the legacy stream waits for the blocking streams' earlier
+    // work, and work on a blocking stream for the legacy stream's.
+    if (stream == &s.legacy) {
+        for (Stream* other : s.streams)
+            if (!other->non_blocking) flush(other);
+    } else if (!stream->non_blocking) {
+        flush(&s.legacy);
     }
     stream->queue.push_back(std::move(work));
 }
