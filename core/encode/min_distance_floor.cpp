@@ -13,7 +13,7 @@ std::atomic<bool> g_min_dist_notice_printed{false};
 
 }  // namespace
 
-uint32_t minDistanceFloor(uint32_t requested, bool gateless) {
+uint32_t minDistanceFloor(uint32_t requested, bool gateless, const char* notice) {
     uint32_t floor = requested;
     if (floor <= kDefaultMinDistance) {
         const std::optional<uint64_t> env = envInteger("KVN_MIN_DIST", UINT32_MAX);
@@ -21,10 +21,7 @@ uint32_t minDistanceFloor(uint32_t requested, bool gateless) {
     }
     floor = std::min(floor, kMaxMinDistance);
     if (gateless && floor > kDefaultMinDistance) {
-        if (!g_min_dist_notice_printed.exchange(true))
-            std::fprintf(stderr,
-                         "warning: korvane_vk: min-dist floor ignored on this encode (dictionary or serial-chain "
-                         "path has no floor gates)\n");
+        if (!g_min_dist_notice_printed.exchange(true)) std::fprintf(stderr, "%s\n", notice);
         floor = kDefaultMinDistance;
     }
     return floor;

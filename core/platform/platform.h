@@ -90,6 +90,9 @@ void* allocGuardedStack(size_t bytes);
 // Creates or replaces the file at `path` with `len` bytes; false when any
 // step fails. Used by the diagnostic dumps, whose failures are ignored.
 bool writeWholeFile(const char* path, const void* bytes, uint64_t len);
+// Adds `len` bytes at the end of the file at `path`, creating it when it
+// does not exist; false when any step fails.
+bool appendToFile(const char* path, const void* bytes, uint64_t len);
 
 // ---- dynamic loading -----------------------------------------------------
 

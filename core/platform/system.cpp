@@ -65,12 +65,20 @@ void* allocGuardedStack(size_t bytes) {
     return static_cast<char*>(p) + page;
 }
 
-bool writeWholeFile(const char* path, const void* bytes, uint64_t len) {
-    std::FILE* file = std::fopen(path, "wb");
+namespace {
+
+bool writeFile(const char* path, const char* mode, const void* bytes, uint64_t len) {
+    std::FILE* file = std::fopen(path, mode);
     if (!file) return false;
     const bool written = len == 0 || std::fwrite(bytes, 1, len, file) == len;
     return std::fclose(file) == 0 && written;
 }
+
+}  // namespace
+
+bool writeWholeFile(const char* path, const void* bytes, uint64_t len) { return writeFile(path, "wb", bytes, len); }
+
+bool appendToFile(const char* path, const void* bytes, uint64_t len) { return writeFile(path, "ab", bytes, len); }
 
 void* openLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
 

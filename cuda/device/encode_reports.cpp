@@ -3,7 +3,9 @@
 // for a frame's LZ stage, KVN_SORT_STATS and KVN_MIN_DIST_AUDIT for its LZ
 // output, KVN_HUFF_TIMER for a Huffman batch, and
 // KVN_CL_CENSUS for the code-length census of a census build of the
-// Huffman module, which this library does not carry.
+// Huffman module, which this library does not carry; KVN_PROFILE_PHASES
+// (read once) keeps the body encoder's phase times, and a floor the parse
+// cannot keep is noticed in this library's words.
 #include <cstdio>
 
 #include "core/encode/lz_output_audit.h"
@@ -17,6 +19,12 @@ namespace {
 unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 }  // namespace
+
+bool encodePhaseProfileWanted() { return envPresent("KVN_PROFILE_PHASES"); }
+
+const char* minDistIgnoredNotice() {
+    return "korvane: KVN_MIN_DIST ignored on this encode (dictionary or serial-chain path has no floor gates)";
+}
 
 // KVN_SORT_STATS (levels 3 and up) and KVN_MIN_DIST_AUDIT, read at each frame.
 bool lzOutputReportsWanted(int32_t level) {

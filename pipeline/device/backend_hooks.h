@@ -82,6 +82,33 @@ struct CompressChunkDesc;  // core/encode/chunk_descriptors.h
 void reportLzOutput(const CompressChunkDesc* descs, const uint32_t* lz_sizes, uint64_t count, const uint8_t* lz_copy,
                     uint32_t floor, int32_t level);
 
+// Whether the body encoder keeps per-phase host times (phase_clock.h);
+// asked once per process.
+bool encodePhaseProfileWanted();
+
+// The line printed the first time in the process that a frame's parse
+// cannot keep a requested minimum distance above 8.
+const char* minDistIgnoredNotice();
+
+// After a Huffman batch coded its jobs (with these coded sizes), a library
+// that dumps the coded streams reads their symbols from the LZ output area
+// (`lz_output_bytes` at `lz_output`). `kind` is the batch's HuffStreamKind:
+// literal, token or off16 (the high-byte jobs, then the low-byte ones).
+struct HuffEncodeDesc;  // core/format/chunk_records.h
+void dumpCodedStreams(DeviceBufferHandle lz_output, uint64_t lz_output_bytes, const HuffEncodeDesc* jobs,
+                      const uint32_t* sizes, uint64_t count, uint32_t kind);
+
+// After the sort-parse pre-passes of an LZ batch, a library that audits
+// them checks each sub-chunk's sorted keys and candidate tables in
+// `workspace` (one region per sub-chunk of the batch) against its bytes in
+// `input`; a batch that does not pass fails the frame's LZ stage.
+struct SortAuditBatch {
+    DeviceBufferHandle workspace, input;
+    const CompressChunkDesc* descs;  // the batch's
+    uint64_t start, count;           // the batch's first sub-chunk in the frame, its sub-chunks
+};
+Error auditSortPrepass(const SortAuditBatch& batch);
+
 // The most sub-chunks of a level-3-and-up batch whose decoded streams are
 // held at once; a batch of more than that many is decoded in windows of at
 // most that many (when its streams allow it). `subchunks` or more: whole.

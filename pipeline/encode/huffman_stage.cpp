@@ -101,15 +101,17 @@ Error huffEncodeBatch(EncoderState& encoder, std::span<const HuffEncodeDesc> job
 
 // One batch of jobs into the kind's results; the results stay empty unless
 // every step succeeds.
-void codeKind(EncoderState& encoder, const std::vector<HuffEncodeDesc>& jobs, uint64_t output_bytes,
-              EncoderBuffer output, const char* build_label, const char* encode_label, std::vector<uint32_t>& offsets,
-              std::vector<uint32_t>& sizes) {
+void codeKind(EncoderState& encoder, HuffStreamKind kind, const std::vector<HuffEncodeDesc>& jobs,
+              uint64_t output_bytes, EncoderBuffer output, const char* build_label, const char* encode_label,
+              std::vector<uint32_t>& offsets, std::vector<uint32_t>& sizes) {
     // Output offsets are 32-bit; nothing to code leaves the kind raw too.
     if (output_bytes == 0 || output_bytes > UINT32_MAX) return;
     std::vector<uint32_t> coded;
     if (huffEncodeBatch(encoder, jobs, output_bytes, encoderBuffer(encoder, output), coded, build_label,
                         encode_label) != Error::None)
         return;
+    const DeviceBuffer& lz_output = encoderBuffer(encoder, kLzOutput);
+    dumpCodedStreams(lz_output.handle, lz_output.capacity, jobs.data(), coded.data(), jobs.size(), kind);
     try {
         offsets.resize(jobs.size());
     } catch (const std::bad_alloc&) {
@@ -126,7 +128,8 @@ void huffEncodeStream(EncoderState& encoder, std::span<const LzStreamScan> scans
     std::vector<HuffEncodeDesc> jobs;
     try {
         const uint64_t bytes = streamJobs(scans, kind, jobs);
-        codeKind(encoder, jobs, bytes, output, build_label, encode_label, offsets, sizes);
+        codeKind(encoder, kind == HuffKind::Literals ? kHuffLiteralStreams : kHuffTokenStreams, jobs, bytes, output,
+                 build_label, encode_label, offsets, sizes);
     } catch (const std::bad_alloc&) {
     }
 }
@@ -148,7 +151,7 @@ void runHuffmanStage(EncoderState& encoder, uint64_t sub_chunks, HuffmanResults&
     try {
         std::vector<HuffEncodeDesc> jobs;
         const uint64_t bytes = off16Jobs(scans, jobs);
-        codeKind(encoder, jobs, bytes, kHuffOff16, "huff-off16/build", "huff-off16/encode",
+        codeKind(encoder, kHuffOff16Streams, jobs, bytes, kHuffOff16, "huff-off16/build", "huff-off16/encode",
                  results.offsets[kHuffOff16Streams], results.sizes[kHuffOff16Streams]);
     } catch (const std::bad_alloc&) {
     }

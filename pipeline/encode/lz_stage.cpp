@@ -164,7 +164,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     // positions fit them.
     plan.greedy16 = plan.mode == ParseMode::Greedy && spc < 2 && !envPresent("KVN_FORCE_HASH32") &&
                     deviceHasStorage16() && longest_sub <= kGreedy16MaxSubChunk;
-    plan.floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready || plan.mode == ParseMode::Chain);
+    plan.floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready || plan.mode == ParseMode::Chain,
+                                  minDistIgnoredNotice());
     plan.batch = lzBatch(aw, lzForcedBatch());
     if (plan.mode == ParseMode::Greedy) plan.tables = greedyTables(aw, spc, plan.bits, plan.greedy16);
     DeviceBuffer& hash_tables = encoderBuffer(encoder, kHashTables);
@@ -211,6 +212,7 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (plan.mode == ParseMode::SortParse) {
             KVN_TRY(stretch.wait());
             KVN_TRY(runSortPrepass({input.handle, descs.handle, low(cnt), plan.floor, table_address, input_address}));
+            KVN_TRY(auditSortPrepass({hash_tables.handle, input.handle, stage.descs.data() + s, s, cnt}));
         }
         const double lz_mark = hostTimeMs();
         const uint64_t groups_of_batch = ceilDiv(cnt, spc);

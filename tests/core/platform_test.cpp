@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "core/platform/platform.h"
 
@@ -84,6 +88,26 @@ TEST(Pages, HugePagesAreAlignedZeroedAndWritable) {
     EXPECT_EQ(p[bytes - 1], 0);
     p[bytes - 1] = 7;
     freePages(p, bytes);
+}
+
+// A file replaced whole, then added to at its end; a missing folder fails.
+TEST(Files, WriteWholeThenAppend) {
+    const std::string path = testing::TempDir() + "kvn_platform_file.bin";
+    const auto contents = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    std::remove(path.c_str());
+    EXPECT_TRUE(appendToFile(path.c_str(), "ab", 2));
+    EXPECT_EQ(contents(), "ab");
+    EXPECT_TRUE(appendToFile(path.c_str(), "cd", 2));
+    EXPECT_EQ(contents(), "abcd");
+    EXPECT_TRUE(writeWholeFile(path.c_str(), "x", 1));
+    EXPECT_EQ(contents(), "x");
+    EXPECT_TRUE(appendToFile(path.c_str(), "", 0));
+    EXPECT_EQ(contents(), "x");
+    std::remove(path.c_str());
+    EXPECT_FALSE(appendToFile((testing::TempDir() + "no-such-folder/f").c_str(), "a", 1));
 }
 
 }  // namespace

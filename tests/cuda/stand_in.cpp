@@ -31,6 +31,7 @@ StandIn openStandIn() {
     bind(s.library, "kvnStandInDropKernel", &s.dropKernel);
     bind(s.library, "kvnStandInFailCall", &s.failCall);
     bind(s.library, "kvnStandInOnInit", &s.onInit);
+    bind(s.library, "kvnStandInAfterKernel", &s.afterKernel);
     bind(s.library, "kvnStandInCounts", &s.counts);
     bind(s.library, "kvnStandInLastSetContext", &s.lastSetContext);
     bind(s.library, "kvnStandInStickyError", &s.stickyError);

@@ -23,6 +23,7 @@ struct StandIn {
     void (*dropKernel)(const char*) = nullptr;
     void (*failCall)(const char*, int, int32_t) = nullptr;
     void (*onInit)(void (*)()) = nullptr;
+    void (*afterKernel)(const char*, StandInKernelHook) = nullptr;
     void (*counts)(StandInCounts*) = nullptr;
     CuContextTag (*lastSetContext)() = nullptr;
     int32_t (*stickyError)() = nullptr;

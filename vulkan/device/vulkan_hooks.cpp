@@ -54,9 +54,22 @@ uint32_t lzHashBitsOverride() { return 0; }
 void reportLzStageTimes(int32_t, double, double) {}
 void reportHuffmanBatch(uint64_t, uint32_t, const double (&)[kHuffBatchPhases]) {}
 
-// Nor does it report on the LZ output.
+// Nor does it report on the LZ output, audit the sort workspace or dump
+// the coded streams.
 bool lzOutputReportsWanted(int32_t) { return false; }
 void reportLzOutput(const CompressChunkDesc*, const uint32_t*, uint64_t, const uint8_t*, uint32_t, int32_t) {}
+
+Error auditSortPrepass(const SortAuditBatch&) { return Error::None; }
+void dumpCodedStreams(DeviceBufferHandle, uint64_t, const HuffEncodeDesc*, const uint32_t*, uint64_t, uint32_t) {}
+
+// Its phase switch, KVN_VK_PROFILE_PHASES, reports the device's transfer
+// setup instead; the encoder keeps no phase times.
+bool encodePhaseProfileWanted() { return false; }
+
+const char* minDistIgnoredNotice() {
+    return "warning: korvane_vk: min-dist floor ignored on this encode (dictionary or serial-chain path has no floor "
+           "gates)";
+}
 
 // Vulkan offers no persisting cache window.
 bool openLzTableWindow(StreamHandle, DeviceBufferHandle, uint64_t) { return false; }

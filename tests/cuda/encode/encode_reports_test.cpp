@@ -1,6 +1,7 @@
-// The CUDA encoder's timing lines, census report and LZ output reports:
-// printed to standard error only when their variables are set, in their
-// exact form, and the frames are the same bytes as without them.
+// The CUDA encoder's timing lines, census report, LZ output reports, phase
+// times and floor notice: printed to standard error only when their
+// variables are set (the phase times never), in their exact form, and the
+// frames are the same bytes as without them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/encode/phase_clock.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/stand_in.h"
 #include "tests/cuda/support/cuda_writer.h"
@@ -105,6 +107,40 @@ TEST(CudaEncodeReports, LzOutputReports) {
             EXPECT_TRUE(frames.bytes == plain.bytes);
             if (c.pattern.empty()) EXPECT_EQ(err, "");
             else EXPECT_TRUE(std::regex_match(err, std::regex(c.pattern))) << err;
+        });
+    }
+}
+
+// A floor the parse cannot keep (a dictionary frame) is noticed once per
+// process, in this library's words.
+TEST(CudaEncodeReports, IgnoredFloorNoticeOncePerProcess) {
+    const Bytes text = repetitiveText(40000, 53);
+    inChildProcess([&] {
+        setenv("KVN_MIN_DIST", "16", 1);
+        testing::internal::CaptureStderr();
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(cudaCompress(text, withDictionary(optionsAt(1), 1)).status, KVN_STATUS_SUCCESS);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "korvane: KVN_MIN_DIST ignored on this encode (dictionary or serial-chain path has no floor "
+                  "gates)\n");
+    });
+}
+
+// KVN_PROFILE_PHASES (read once per process) keeps the body encoder's phase
+// times without printing anything.
+TEST(CudaEncodeReports, PhaseTimesKeptSilentlyWhenAsked) {
+    const Bytes text = repetitiveText(40000, 54);
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "asked" : "not asked");
+        inChildProcess([&] {
+            if (asked) setenv("KVN_PROFILE_PHASES", "1", 1);
+            testing::internal::CaptureStderr();
+            ASSERT_EQ(cudaCompress(text, optionsAt(3)).status, KVN_STATUS_SUCCESS);
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+            for (const EncodePhase p : {EncodePhase::Lz, EncodePhase::Huffman, EncodePhase::Assembly}) {
+                if (asked) EXPECT_GT(encodePhaseTotal(p), 0u);
+                else EXPECT_EQ(encodePhaseTotal(p), 0u);
+            }
         });
     }
 }

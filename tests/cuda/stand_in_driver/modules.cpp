@@ -180,6 +180,8 @@ Result launch(const char* name, void* handle, unsigned grid_x, unsigned grid_y, 
             state().sticky = kLaunchFailed;
         }
         checkGuards(kernel_name.c_str());
+        if (const auto hook = state().after_kernel.find(kernel_name); hook != state().after_kernel.end())
+            hook->second(values.data(), uint32_t(values.size()));
     });
     return kSuccess;
 }

@@ -59,6 +59,11 @@ void kvnStandInDropKernel(const char* name);
 // The call named `name` (the exported name) succeeds `after` more times, then
 // fails once with `code`.
 void kvnStandInFailCall(const char* name, int after, int32_t code);
+// Runs each time this kernel has run, with its argument values (each scalar
+// in its low 4 bytes): a test's way to stand for a device that computed
+// something else. A null hook removes it.
+typedef void (*StandInKernelHook)(const uint64_t* arguments, uint32_t count);
+void kvnStandInAfterKernel(const char* name, StandInKernelHook hook);
 // Runs inside cuInit, before it returns (a driver calling back into its user).
 void kvnStandInOnInit(void (*hook)(void));
 void kvnStandInCounts(struct StandInCounts* out);

@@ -96,6 +96,7 @@ struct State {
     std::map<std::string, Injection> injections;
     std::map<std::string, LaunchRecord> launch_records;  // by kernel name
     void (*init_hook)() = nullptr;
+    std::map<std::string, StandInKernelHook> after_kernel;
     CuContextTag last_set_context = nullptr;
     StandInL2Calls l2_calls{};
 };

@@ -91,6 +91,12 @@ KVN_STAND_IN_EXPORT void kvnStandInOnInit(void (*hook)(void)) {
     state().init_hook = hook;
 }
 
+KVN_STAND_IN_EXPORT void kvnStandInAfterKernel(const char* name, StandInKernelHook hook) {
+    std::lock_guard guard(state().lock);
+    if (hook) state().after_kernel[name] = hook;
+    else state().after_kernel.erase(name);
+}
+
 KVN_STAND_IN_EXPORT void kvnStandInCounts(StandInCounts* out) {
     State& s = state();
     std::lock_guard guard(s.lock);

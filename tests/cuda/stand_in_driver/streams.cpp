@@ -3,9 +3,9 @@
 // a synchronisation, a synchronous copy (the legacy stream and the blocking
 // streams only), an event wait, a free. Lazy mode 2 runs the other streams'
 // queued work before a synchronised stream's own, so that work a stream
-// queued without waiting for another's event runs too early. In both modes
-// the legacy stream and the blocking streams keep the driver's order between
-// them; only non-blocking streams can overtake.
+// queued without waiting for another's event runs too early. The legacy
+// stream and the blocking streams are ordered with each other, as on the
+// device.
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -38,8 +38,8 @@ void enqueue(Stream* stream, std::function<void()> work) {
         work();
         return;
     }
-    // The legacy stream and the blocking streams order with each other: work
-    // queued on one comes after what the others hold.
+    // Work on the legacy stream waits for the blocking streams' earlier
+    // work, and work on a blocking stream for the legacy stream's.
     if (stream == &s.legacy) {
         for (Stream* other : s.streams)
             if (!other->non_blocking) flush(other);

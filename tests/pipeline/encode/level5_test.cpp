@@ -9,6 +9,7 @@
 #include "core/encode/level_table.h"
 #include "core/encode/min_distance_floor.h"
 #include "encode_test_support.h"
+#include "pipeline/device/backend_hooks.h"
 #include "reference/reference_codec.h"
 #include "support/child_process.h"
 #include "vulkan/device/device_buffers.h"
@@ -105,15 +106,15 @@ TEST(MinDistanceFloor, OptionEnvironmentCapAndGatelessParses) {
     };
     for (const FloorCase& c : floors) {
         ScopedEnv env("KVN_MIN_DIST", c.env);
-        EXPECT_EQ(minDistanceFloor(c.requested, c.gateless), c.floor) << c.what;
+        EXPECT_EQ(minDistanceFloor(c.requested, c.gateless, minDistIgnoredNotice()), c.floor) << c.what;
     }
 }
 
 TEST(MinDistanceFloor, IgnoredFloorNoticeIsPrintedOncePerProcess) {
     inChildProcess(
         [] {
-            EXPECT_EQ(minDistanceFloor(8, true), 8u);  // nothing asked: no notice
-            for (int i = 0; i < 3; ++i) EXPECT_EQ(minDistanceFloor(300, true), 8u);
+            EXPECT_EQ(minDistanceFloor(8, true, minDistIgnoredNotice()), 8u);  // nothing asked: no notice
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(minDistanceFloor(300, true, minDistIgnoredNotice()), 8u);
         },
         "^warning: korvane_vk: min-dist floor ignored on this encode \\(dictionary or serial-chain path has no floor "
         "gates\\)\n$");
