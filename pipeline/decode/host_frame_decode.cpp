@@ -181,9 +181,7 @@ Error checkFrameTrailers(const FrameHeader& header, const uint8_t* frame, uint64
     if (trailer.error != Error::None) return trailer.error == Error::ChecksumMismatch ? Error::Truncated : trailer.error;
     if (!trailer.present) return Error::None;
     dumpMerkleInput(out, bytes, "verdict", uint32_t(verdict), trailer.stored_root);
-    if (envPresent("KVN_VK_MERKLE_DEBUG")) {
-        KVN_TRY(compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root));
-    }
+    KVN_TRY(compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root));
     if (verdict == kVerdictMatch) return Error::None;
     if (verdict == kVerdictMismatch) return Error::ChecksumMismatch;
     const MerkleRoot root = chunkMerkleRoot(out, bytes, trailer.leaf_size);

@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 
+#include "core/handle/handle.h"
+#include "core/interface/interface_support.h"
+#include "pipeline/decode/decode_batch.h"
 #include "pipeline/device/backend_hooks.h"
 #include "tests/cuda/decode/hand_frames.h"
 #include "tests/cuda/decode/vulkan_frames.h"
@@ -159,6 +163,60 @@ TEST(CudaSideStream, WindowedBatchesAreTheSameOnEveryRoad) {
                 EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
                 EXPECT_TRUE(d.bytes == reference.bytes);
             }
+        });
+    }
+}
+
+// The bytes of the off16 region of a handle's decoded-stream scratch (the
+// last of its three equal regions) as the decode left them, read without the
+// driver, whose reads would first run what is still queued: the stand-in's
+// device memory is host memory, 0xCD where nothing wrote.
+std::map<uint8_t, uint64_t> off16Region(void* handle) {
+    const DeviceSlot& scratch = asHandle(handle)->decoder.device_slots[kEntropyScratch];
+    const uint64_t region = scratch.capacity / 3;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(scratch.handle) + 2 * region;
+    std::map<uint8_t, uint64_t> counts;
+    for (uint64_t i = 0; i < region; ++i) ++counts[bytes[i]];
+    return counts;
+}
+
+// Stored off16 halves: the gather copies them into the scratch on the side
+// stream, after the descriptor kernels and beside the Huffman decode, and the
+// LZ decode waits for it; a batch whole, and one held whole under a cap it
+// cannot go in windows of. Every distance is 33: 300 high halves of 0 and
+// 300 low halves of 33 are in place when the decode returns, whichever
+// stream's work the stand-in runs first (mode 2) or however late (mode 1).
+TEST(CudaSideStream, StoredOffsetHalvesAreGatheredBesideTheHuffmanDecode) {
+    const Bytes frame = storedOffsetHalvesFrame(300, 8);
+    const ref::DecodedFrame reference = ref::decodeFrame(frame, {});
+    ASSERT_EQ(reference.error, Error::None);
+    for (const Road& road : kRoads) {
+        SCOPED_TRACE(road.name);
+        inChildProcess([&] {
+            takeRoad(road);
+            for (const char* cap : {"100000", "257"}) {
+                SCOPED_TRACE(cap);
+                setenv("KVN_BATCH_CAP", cap, 1);
+                const uint64_t streams_before = standInCounts().streams;
+                void* handle = nullptr;
+                ASSERT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
+                Bytes dst(reference.bytes.size());
+                uint64_t size = 0;
+                DecompressOpts opts{};
+                EXPECT_EQ(kvnDecompressHost(handle, frame.data(), frame.size(), dst.data(), dst.size(), &size, &opts),
+                          KVN_STATUS_SUCCESS);
+                EXPECT_TRUE(dst == reference.bytes);
+                EXPECT_EQ(standInCounts().streams - streams_before, road.side ? 2u : 1u);
+                std::map<uint8_t, uint64_t> region = off16Region(handle);
+                EXPECT_EQ(region[0], 300u);
+                EXPECT_EQ(region[33], 300u);
+                region.erase(0);
+                region.erase(33);
+                region.erase(0xCD);
+                EXPECT_TRUE(region.empty()) << "nothing else written";
+                kvnDestroy(handle);
+            }
+            unsetenv("KVN_BATCH_CAP");
         });
     }
 }
