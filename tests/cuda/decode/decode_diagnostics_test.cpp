@@ -71,6 +71,14 @@ TEST(CudaDecodeDiagnostics, DumpLinesNameTheCudaLibrary) {
                                   "KVN_DUMP_OFF16_1\\[CUDA\\]: wrote 32768 bytes to " + at + "KVN_DUMP_OFF16_1\n"
                                   "KVN_DUMP_LUT5\\[CUDA\\]: wrote 1024 bytes to " + at + "KVN_DUMP_LUT5\n");
         EXPECT_TRUE(std::regex_match(lines, expected)) << lines;
+
+        // A dump that cannot be written says so.
+        const std::string nowhere = folder + "/missing/chunk1";
+        setenv("KVN_DUMP_CHUNK1", nowhere.c_str(), 1);
+        CaptureStderr();
+        EXPECT_EQ(cudaDecompress(frame, content.size()).status, KVN_STATUS_SUCCESS);
+        EXPECT_EQ(GetCapturedStderr(), "KVN_DUMP_CHUNK1[CUDA]: dump to " + nowhere + " FAILED: CopyFailed\n");
+        unsetenv("KVN_DUMP_CHUNK1");
     });
 }
 
