@@ -63,7 +63,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .tag = "CUDA",
         .call_warnings = false,
         .descriptor_lines = false,
-        .merkle_debug = false,
+        .merkle_switches = false,
         .stage_timing_lines = false,
         .dump_device_addresses = true,
         .leaf_pass_timed = true,

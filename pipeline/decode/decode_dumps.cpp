@@ -144,7 +144,7 @@ void dumpCpuMerkle(const uint8_t* out, uint64_t bytes, uint64_t chunk_size, uint
 
 Error compareDeviceLeaves(DecoderState& decoder, const uint8_t* out, uint64_t bytes, uint64_t chunk_size,
                           int32_t verdict, uint32_t expected) {
-    if (!decodeDiagnostics().merkle_debug || !envPresent("KVN_VK_MERKLE_DEBUG")) return Error::None;
+    if (!decodeDiagnostics().merkle_switches || !envPresent("KVN_VK_MERKLE_DEBUG")) return Error::None;
     std::fprintf(stderr, "[A-033] hdr.chunk_merkle=true device_verdict=%d expected=%08x\n", verdict, expected);
     const uint64_t chunks = ceilDiv(bytes, chunk_size);
     uint32_t* host = static_cast<uint32_t*>(std::malloc(chunks * 4 + 4));

@@ -109,7 +109,10 @@ struct DecodeDiagnostics {
     const char* tag;             // names the library in the dump lines: "KVN_DUMP_LIT1[<tag>]: ..."
     bool call_warnings;          // a failed copy, launch or synchronisation prints a warning line
     bool descriptor_lines;       // KVN_DUMP_MERKLE also lists each coded block's chunk descriptors
-    bool merkle_debug;           // KVN_VK_MERKLE_DEBUG compares the device's leaves with the host's
+    // The Merkle check's switches are read: KVN_NO_DEVICE_MERKLE (the check on
+    // the host), KVN_SKIP_MERKLE (a mismatch passes) and KVN_VK_MERKLE_DEBUG
+    // (the device's leaves compared with the host's).
+    bool merkle_switches;
     bool stage_timing_lines;     // KVN_SPLIT_TIMER and KVN_WRT_DEBUG print the stages' times
     bool dump_device_addresses;  // KVN_DUMP_TOK1 names the device address it read, not the slot offset
     bool leaf_pass_timed;        // the Merkle leaf pass is a timed launch ("kvnSegHashKernel")

@@ -82,7 +82,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .tag = "VK",
         .call_warnings = true,
         .descriptor_lines = true,
-        .merkle_debug = true,
+        .merkle_switches = true,
         .stage_timing_lines = true,
         .dump_device_addresses = false,
         .leaf_pass_timed = false,

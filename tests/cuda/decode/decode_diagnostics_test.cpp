@@ -48,7 +48,7 @@ std::string storedRoot(const Bytes& frame) {
 // dump within its slot.
 TEST(CudaDecodeDiagnostics, DumpLinesNameTheCudaLibrary) {
     inChildProcess([] {
-        const Bytes content = repetitiveText(200000, 7);
+        const Bytes content = repetitiveText(100000, 7);
         const Bytes frame = writtenFrames(content, withChunkSize(optionsAt(3), 0.0625f));
         const std::string folder = dumpFolder();
         const char* dumps[] = {"KVN_DUMP_CHUNK1", "KVN_DUMP_HUFF_DESCS", "KVN_DUMP_TOK1",
@@ -109,6 +109,13 @@ TEST(CudaDecodeDiagnostics, MerkleLinesOfACpuCheckNameTheCudaLibrary) {
         EXPECT_NE(lines.find("  CHUNK[2] len=4464 n_segs=5 hash="), std::string::npos) << lines;
         EXPECT_EQ(lines.find("src_off="), std::string::npos) << "no descriptor list";
         EXPECT_EQ(lines.find("[A-033]"), std::string::npos);
+
+        // Nor is KVN_SKIP_MERKLE: a root that does not match never passes.
+        Bytes wrong = frame;
+        wrong.back() ^= 0x40;
+        setenv("KVN_SKIP_MERKLE", "", 1);
+        EXPECT_EQ(cudaDecompress(wrong, content.size()).status, KVN_STATUS_CORRUPT_FRAME);
+        unsetenv("KVN_SKIP_MERKLE");
     });
 }
 
@@ -121,9 +128,11 @@ TEST(CudaDecodeDiagnostics, AFailedDeviceCallPrintsNoWarning) {
 }
 
 // The leaf pass is timed where it runs. The pipelined raw kernel hashes the
-// leaves of a frame of one chunk as it decodes: no pass runs.
+// leaves of a frame of one chunk as it decodes: no pass runs. The device
+// judges the frames whatever KVN_NO_DEVICE_MERKLE says: not this library's.
 TEST(CudaDecodeDiagnostics, TheLeafPassIsTimed) {
     inChildProcess([] {
+        setenv("KVN_NO_DEVICE_MERKLE", "", 1);
         struct Case {
             const char* name;
             uint64_t bytes;
@@ -162,6 +171,7 @@ TEST(CudaDecodeDiagnostics, TheLeafPassIsTimed) {
                 EXPECT_GE(entries[i].milliseconds, 0.0f);
             }
             EXPECT_EQ(passes, c.passes) << labels;
+            EXPECT_EQ(kvnGetLastVerdict(handle), KVN_STATUS_SUCCESS) << "the device judged the frame";
             kvnDestroy(handle);
             unsetenv("KVN_NO_PIPELINE");
         }
