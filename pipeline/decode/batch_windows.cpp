@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/format/chunk_walk.h"
+#include "core/platform/platform.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/dispatch_trace.h"
@@ -144,7 +145,11 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, const Windo
         KVN_TRY(addGeneralLzArguments(call, args, streams));
         KVN_TRY(call.launch(decoder, stream));
         KVN_TRY(computeBarrier(stream));
-        return side.side ? markSideEvent(decoder, kHalfFree + h, stream) : Error::None;
+        if (side.side) KVN_TRY(markSideEvent(decoder, kHalfFree + h, stream));
+        // KVN_BATCH_DBG: each window done before the next is queued.
+        if (!envPresent("KVN_BATCH_DBG")) return Error::None;
+        KVN_TRY(checkSync(ops.streamSynchronize(side.stream)));
+        return checkSync(ops.streamSynchronize(stream));
     };
     Error error = Error::None;
     for (uint32_t i = 0; i < windows.size() && error == Error::None; ++i) error = decodeWindow(i);

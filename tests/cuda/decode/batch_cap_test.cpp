@@ -23,12 +23,15 @@ using ::testing::internal::GetCapturedStderr;
 struct CapCase {
     const char* cap;  // KVN_BATCH_CAP, or null
     const char* road;
+    bool window_by_window;  // KVN_BATCH_DBG
 };
 
 // Without the variable the stand-in's free memory holds the whole batch.
 constexpr CapCase kCaps[] = {
-    {nullptr, "free memory: whole"}, {"100", "below the floor: 256"}, {"257", "257"},
-    {"300", "300"},                   {"abc", "unparsable: 256"},       {"100000", "above the batch: whole"},
+    {nullptr, "free memory: whole", false}, {"100", "below the floor: 256", false},
+    {"257", "257", false},                 {"257", "257, window by window", true},
+    {"300", "300", false},                 {"abc", "unparsable: 256", false},
+    {"100000", "above the batch: whole", false},
 };
 
 void expectEveryCapGives(const Bytes& frame, const Bytes& content) {
@@ -36,9 +39,11 @@ void expectEveryCapGives(const Bytes& frame, const Bytes& content) {
         SCOPED_TRACE(c.road);
         if (c.cap) setenv("KVN_BATCH_CAP", c.cap, 1);
         else unsetenv("KVN_BATCH_CAP");
+        if (c.window_by_window) setenv("KVN_BATCH_DBG", "1", 1);
         const Decoded d = cudaDecompress(frame, content.size());
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
         EXPECT_TRUE(d.bytes == content);
+        unsetenv("KVN_BATCH_DBG");
     }
     unsetenv("KVN_BATCH_CAP");
 }
