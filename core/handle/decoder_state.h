@@ -29,6 +29,9 @@ struct DecoderState {
     StreamHandle side_stream = 0;
     EventHandle side_events[4] = {};
     bool side_stream_created = false;
+    // The stored off16 halves' gather runs on the side stream until a later
+    // stage of the batch waits for it.
+    bool gather_pending = false;
 
     DeviceBuffer device_slots[kDecoderDeviceSlots] = {};
     // The uploaded dictionary and its cache key; only the destroy calls free it.

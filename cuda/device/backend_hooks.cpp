@@ -58,6 +58,21 @@ bool kernelsTakeCudaForms() { return true; }
 // too: events order it with whatever stream the batch is on.
 SecondStreamForm decodeSecondStreamForm(bool) { return {SecondStreamKind::SideStream, false}; }
 
+const DecodeDiagnostics& decodeDiagnostics() {
+    static constexpr DecodeDiagnostics kCuda{
+        .tag = "CUDA",
+        .call_warnings = false,
+        .descriptor_lines = false,
+        .merkle_switches = false,
+        .stage_timing_lines = false,
+        .dump_device_addresses = true,
+        .leaf_pass_timed = true,
+        .call_total_timing = false,
+        .slot_trace = SlotTrace::AllocTrace,
+    };
+    return kCuda;
+}
+
 // The CUDA library keeps no whole-decode profile.
 void rearmDecodeProfile() {}
 

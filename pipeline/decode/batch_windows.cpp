@@ -1,8 +1,6 @@
 #include "pipeline/decode/batch_windows.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include "core/platform/platform.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/dispatch_trace.h"
 #include "pipeline/decode/huffman_stage.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_launch_forms.h"
@@ -21,20 +20,13 @@ namespace {
 
 constexpr uint32_t kMaxWindows = 512;
 
-struct Window {
-    uint32_t first_chunk;
-    uint32_t n_chunks;
-    uint32_t sub_start;
-    uint32_t n_subs;
-};
-
 // Windows over the batch's work items (chunks an item walks may read each
 // other, so an item never straddles windows), each of at most `cap` slots.
 // Empty when an item alone exceeds the cap or the windows are too many.
-std::vector<Window> formWindows(const DecodeBatch& batch, uint64_t cap) {
-    std::vector<Window> windows;
+std::vector<BatchWindow> formWindows(const DecodeBatch& batch, uint64_t cap) {
+    std::vector<BatchWindow> windows;
     const uint32_t per_item = batch.chunks_per_item ? batch.chunks_per_item : 1;
-    Window current{0, 0, 0, 0};
+    BatchWindow current{0, 0, 0, 0};
     uint32_t slot = 0;
     for (uint64_t first = 0; first < batch.chunk_count; first += per_item) {
         const uint64_t end = std::min<uint64_t>(first + per_item, batch.chunk_count);
@@ -59,30 +51,27 @@ uint64_t roundUp256(uint64_t n) { return (n + 255) & ~uint64_t{255}; }
 
 }  // namespace
 
-Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, bool* windowed) {
-    *windowed = false;
-    const BatchBuffers& buffers = w.buffers;
+Error planWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, WindowPlan* plan) {
+    *plan = WindowPlan{};
+    plan->wanted = true;
     const GpuOpsTable& ops = gpuOps();
-    if (!w.batch.host_descs || buffers.slot_starts.empty()) return Error::None;
+    if (!w.batch.host_descs || w.buffers.slot_starts.empty()) return Error::None;
     // The list counts decide whether the batch can be windowed.
     uint8_t counters[kDescCounterBytes];
     KVN_TRY(checkSync(ops.streamSynchronize(stream)));
     KVN_TRY(checkCopy(ops.memcpyDtoH(counters, slotHandle(decoder, kDescCounters), kDescCounterBytes)));
-    uint32_t counts[4];
-    bool batched = buffers.coded_slots > 0;
-    for (uint32_t list = 0; list < 4; ++list) {
-        std::memcpy(&counts[list], counters + descCounterAt(list), 4);
-        batched &= counts[list] == buffers.coded_slots;
-    }
-    const std::vector<Window> windows = batched ? formWindows(w.batch, w.cap) : std::vector<Window>{};
-    const bool trace = envPresent("KVN_ALLOC_TRACE");
-    if (trace)
-        std::fprintf(stderr,
-                     "[dispatch-trace] batch_cap=%" PRIu64 " want_batched=true batched=%s counts={ %u, %u, %u, %u } "
-                     "windows=%zu n_huff=%u total_chunks=%" PRIu64 "\n",
-                     w.cap, windows.empty() ? "false" : "true", counts[0], counts[1], counts[2], counts[3],
-                     windows.size(), w.streams, w.batch.chunk_count);
-    if (windows.empty()) return Error::None;
+    constexpr uint32_t kCells[6] = {0, 1, 2, 3, KVN_DESC_COUNTER_RAW, KVN_DESC_COUNTER_MERGED};
+    for (uint32_t i = 0; i < 6; ++i) std::memcpy(&plan->counters[i], counters + descCounterAt(kCells[i]), 4);
+    bool batched = w.buffers.coded_slots > 0;
+    for (uint32_t list = 0; list < 4; ++list) batched &= plan->counters[list] == w.buffers.coded_slots;
+    if (batched) plan->windows = formWindows(w.batch, w.cap);
+    return Error::None;
+}
+
+Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, const WindowPlan& plan, StreamHandle stream) {
+    const BatchBuffers& buffers = w.buffers;
+    const GpuOpsTable& ops = gpuOps();
+    const std::vector<BatchWindow>& windows = plan.windows;
     const std::optional<LzKernelChoice> general = generalLzKernel();
     if (!general) return Error::KernelMissing;
 
@@ -92,7 +81,7 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
     std::vector<uint32_t> table_at;
     std::vector<uint32_t> chunk_counts;
     uint64_t half = 0;
-    for (const Window& win : windows) {
+    for (const BatchWindow& win : windows) {
         table_at.push_back(uint32_t(offsets.size()));
         const uint32_t base = starts[win.sub_start];
         for (uint32_t s = win.sub_start; s <= win.sub_start + win.n_subs; ++s) offsets.push_back(starts[s] - base);
@@ -120,14 +109,10 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
     const LzLaunchArgs shared = lzLaunchArgs(buffers, w.lz);
     const uint32_t per_item = shared.chunks_per_item;
     auto decodeWindow = [&](uint32_t i) -> Error {
-        const Window& win = windows[i];
+        const BatchWindow& win = windows[i];
         const uint32_t h = i & 1;
         const uint64_t base = scratch + h * 3 * half;
-        if (trace)
-            std::fprintf(stderr,
-                         "[dispatch-trace] batch=%u first_chunk=%u n_chunks=%u sub_start=%u n_subs=%u window=%u "
-                         "scratch_off=%" PRIu64 " stride=%" PRIu64 "\n",
-                         i, win.first_chunk, win.n_chunks, win.sub_start, win.n_subs, h, h * 3 * half, half);
+        traceWindow(i, win, h * 3 * half, half);
         if (win.n_subs > 0) {
             if (side.side && i > 1) KVN_TRY(waitSideEvent(decoder, side.stream, kHalfFree + h));
             const HuffStreamAreas areas{base, base + half, base + 2 * half, starts[win.sub_start]};
@@ -160,16 +145,18 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
         KVN_TRY(addGeneralLzArguments(call, args, streams));
         KVN_TRY(call.launch(decoder, stream));
         KVN_TRY(computeBarrier(stream));
-        return side.side ? markSideEvent(decoder, kHalfFree + h, stream) : Error::None;
+        if (side.side) KVN_TRY(markSideEvent(decoder, kHalfFree + h, stream));
+        // KVN_BATCH_DBG: each window done before the next is queued.
+        if (!envPresent("KVN_BATCH_DBG")) return Error::None;
+        KVN_TRY(checkSync(ops.streamSynchronize(side.stream)));
+        return checkSync(ops.streamSynchronize(stream));
     };
     Error error = Error::None;
     for (uint32_t i = 0; i < windows.size() && error == Error::None; ++i) error = decodeWindow(i);
     // Joined whatever happened: the decode stream must cover the side stream's work.
     const Error joined = joinSecondStream(decoder, stream, side);
     KVN_TRY(error);
-    KVN_TRY(joined);
-    *windowed = true;
-    return Error::None;
+    return joined;
 }
 
 }  // namespace kvn

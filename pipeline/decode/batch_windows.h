@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/errors.h"
 #include "pipeline/decode/decode_batch.h"
@@ -21,10 +22,30 @@ struct WindowedBatch {
     uint32_t streams;  // S: the merged Huffman list's bound
 };
 
-// Decodes the batch in windows when every coded sub-chunk has its four
-// streams entropy-coded (so that list k's entry for slot s is merged entry
-// k x slots + s) and its work items fit a window; *windowed is false, with
-// nothing launched but the counters' read-back, when it cannot be windowed.
-Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, bool* windowed);
+// A window of consecutive chunks and their sub-chunk slots.
+struct BatchWindow {
+    uint32_t first_chunk;
+    uint32_t n_chunks;
+    uint32_t sub_start;
+    uint32_t n_subs;
+};
+
+// How a batch's Huffman and LZ stages go: the descriptor counters as read
+// back for the choice (all zero when there was none to make), and the
+// windows (none: the batch runs whole).
+struct WindowPlan {
+    bool wanted = false;  // the batch exceeds its cap
+    uint32_t counters[6] = {};  // the four Huffman lists, the stored off16 halves, the merged list
+    std::vector<BatchWindow> windows;
+};
+
+// Reads the counters back and forms the windows when every coded sub-chunk
+// has its four streams entropy-coded (so that list k's entry for slot s is
+// merged entry k x slots + s) and its work items fit a window; nothing else
+// is queued.
+Error planWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, WindowPlan* plan);
+
+// Decodes the batch in the plan's windows.
+Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, const WindowPlan& plan, StreamHandle stream);
 
 }  // namespace kvn

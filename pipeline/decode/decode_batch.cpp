@@ -1,22 +1,17 @@
 #include "pipeline/decode/decode_batch.h"
 
-#include <cinttypes>
 #include <cstdio>
 
-#include "core/platform/platform.h"
+#include "pipeline/decode/slot_trace.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
 namespace {
 
-// Process-wide byte counts of the decoder slots, for the allocation trace
-// only; kept without a lock.
-uint64_t g_slot_total = 0;
-uint64_t g_slot_peak = 0;
-
 Error checkCall(Error result, const char* what, Error kind) {
     if (result == Error::None) return Error::None;
-    std::fprintf(stderr, "warning: vkCall(%s) failed: %s\n", what, errorName(result));
+    if (decodeDiagnostics().call_warnings)
+        std::fprintf(stderr, "warning: vkCall(%s) failed: %s\n", what, errorName(result));
     return result == Error::DeviceCallFailed ? kind : result;
 }
 
@@ -30,26 +25,20 @@ Error ensureDeviceSlot(DeviceSlot& slot, uint64_t bytes) {
     if (slot.capacity >= bytes && slot.handle != 0 && !(slot.capacity > limit && bytes <= limit)) return Error::None;
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memAlloc || !ops.memFree) return Error::BackendNotAvailable;
-    const bool trace = envPresent("KVN_VK_INIT_DEBUG");
-    if (trace && bytes >= 0x100000)
-        std::fprintf(stderr, "[vk-alloc] request %" PRIu64 " B (current total %" PRIu64 " B)\n", bytes, g_slot_total);
+    traceSlotRequest(bytes);
     if (slot.handle != 0) {
         ops.memFree(slot.handle);
-        g_slot_total -= slot.capacity < g_slot_total ? slot.capacity : g_slot_total;
+        countSlotFreed(slot.capacity);
     }
     slot = {0, 0};
     uint64_t handle = 0;
     const Error allocated = ops.memAlloc(&handle, bytes);
     if (allocated != Error::None || handle == 0) {
-        if (trace)
-            std::fprintf(stderr, "[vk-alloc] FAILED: %" PRIu64 " B refused (running total %" PRIu64 " B, peak %" PRIu64
-                                 " B)\n",
-                         bytes, g_slot_total, g_slot_peak);
+        traceSlotRefused(slot, bytes);
         return allocated == Error::None ? Error::OutOfDeviceMemory : allocated;
     }
     slot = {handle, bytes};
-    g_slot_total += bytes;
-    if (g_slot_total > g_slot_peak) g_slot_peak = g_slot_total;
+    traceSlotGrown(slot);
     return Error::None;
 }
 

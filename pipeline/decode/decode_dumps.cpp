@@ -9,6 +9,7 @@
 #include "core/format/size_math.h"
 #include "core/integrity/xxh32.h"
 #include "core/platform/platform.h"
+#include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
 namespace {
@@ -92,7 +93,8 @@ Error writeLzDiagnostics(DecoderState& decoder, StreamHandle stream, const char*
 }
 
 void dumpBlockChunks(std::span<const KvnChunkDesc> descs, std::span<const uint8_t> payload) {
-    if (envPresent("KVN_DUMP_MERKLE")) {
+    const DecodeDiagnostics& form = decodeDiagnostics();
+    if (form.descriptor_lines && envPresent("KVN_DUMP_MERKLE")) {
         for (size_t i = 0; i < descs.size(); ++i) {
             const KvnChunkDesc& d = descs[i];
             std::fprintf(stderr, "CHUNK[%zu] src_off=%u comp_size=%u decomp_size=%u dst_off=%u flags=%x\n", i,
@@ -105,26 +107,28 @@ void dumpBlockChunks(std::span<const KvnChunkDesc> descs, std::span<const uint8_
     // A byte-fill chunk has no bytes; a record never lies outside the payload.
     const uint64_t len = uint64_t(d.src_off) + d.comp_size <= payload.size() ? d.comp_size : 0;
     if (writeWholeFile(path, payload.data() + d.src_off, len))
-        std::fprintf(stderr, "KVN_DUMP_CHUNK1[VK]: wrote %" PRIu64 " bytes to %s\n", len, path);
+        std::fprintf(stderr, "KVN_DUMP_CHUNK1[%s]: wrote %" PRIu64 " bytes to %s\n", form.tag, len, path);
     else
-        std::fprintf(stderr, "KVN_DUMP_CHUNK1[VK]: dump to %s FAILED: %s\n", path, errorName(Error::CopyFailed));
+        std::fprintf(stderr, "KVN_DUMP_CHUNK1[%s]: dump to %s FAILED: %s\n", form.tag, path,
+                     errorName(Error::CopyFailed));
 }
 
 void dumpMerkleInput(const uint8_t* out, uint64_t bytes, const char* what, uint32_t value, uint32_t expected) {
     const char* path = envText("KVN_DUMP_MERKLE_INPUT");
     if (!path) return;
+    const char* tag = decodeDiagnostics().tag;
     if (writeWholeFile(path, out, bytes))
-        std::fprintf(stderr, "MERKLE_INPUT[VK]: wrote %" PRIu64 " bytes to %s (%s=%u expected=%08x)\n", bytes, path,
-                     what, value, expected);
+        std::fprintf(stderr, "MERKLE_INPUT[%s]: wrote %" PRIu64 " bytes to %s (%s=%u expected=%08x)\n", tag, bytes,
+                     path, what, value, expected);
     else
-        std::fprintf(stderr, "MERKLE_INPUT[VK]: dump to %s FAILED: %s (%s=%u expected=%08x)\n", path,
+        std::fprintf(stderr, "MERKLE_INPUT[%s]: dump to %s FAILED: %s (%s=%u expected=%08x)\n", tag, path,
                      errorName(Error::CopyFailed), what, value, expected);
 }
 
 void dumpCpuMerkle(const uint8_t* out, uint64_t bytes, uint64_t chunk_size, uint32_t computed, uint32_t expected) {
     if (!envPresent("KVN_DUMP_MERKLE")) return;
-    std::fprintf(stderr, "MERKLE[VK] dst_off=%" PRIu64 " eff=%" PRIu64 " computed=%08x expected=%08x\n", bytes,
-                 chunk_size, computed, expected);
+    std::fprintf(stderr, "MERKLE[%s] dst_off=%" PRIu64 " eff=%" PRIu64 " computed=%08x expected=%08x\n",
+                 decodeDiagnostics().tag, bytes, chunk_size, computed, expected);
     for (uint64_t at = 0, i = 0; at < bytes; at += chunk_size, ++i) {
         const uint64_t len = bytes - at < chunk_size ? bytes - at : chunk_size;
         const uint64_t segments = ceilDiv(len, kSegmentBytes);
@@ -140,6 +144,7 @@ void dumpCpuMerkle(const uint8_t* out, uint64_t bytes, uint64_t chunk_size, uint
 
 Error compareDeviceLeaves(DecoderState& decoder, const uint8_t* out, uint64_t bytes, uint64_t chunk_size,
                           int32_t verdict, uint32_t expected) {
+    if (!decodeDiagnostics().merkle_switches || !envPresent("KVN_VK_MERKLE_DEBUG")) return Error::None;
     std::fprintf(stderr, "[A-033] hdr.chunk_merkle=true device_verdict=%d expected=%08x\n", verdict, expected);
     const uint64_t chunks = ceilDiv(bytes, chunk_size);
     uint32_t* host = static_cast<uint32_t*>(std::malloc(chunks * 4 + 4));

@@ -34,8 +34,9 @@ void dumpMerkleInput(const uint8_t* out, uint64_t bytes, const char* what, uint3
 // KVN_DUMP_MERKLE after the CPU Merkle check.
 void dumpCpuMerkle(const uint8_t* out, uint64_t bytes, uint64_t chunk_size, uint32_t computed, uint32_t expected);
 
-// KVN_VK_MERKLE_DEBUG: the host's segment hashes against the device leaf
-// array. OutOfMemory when the host arrays cannot be had.
+// KVN_VK_MERKLE_DEBUG, in a library that offers it: the host's segment
+// hashes against the device leaf array. OutOfMemory when the host arrays
+// cannot be had.
 Error compareDeviceLeaves(DecoderState& decoder, const uint8_t* out, uint64_t bytes, uint64_t chunk_size,
                           int32_t verdict, uint32_t expected);
 

@@ -3,6 +3,7 @@
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
+#include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
 namespace {
@@ -89,7 +90,7 @@ Error hashDeviceLeaves(DecoderState& decoder, const DecodeBatch& batch, StreamHa
     KernelCall hash(seg_hash, leaves);
     hash.buffer(output, output_off).buffer(slotHandle(decoder, kSegHashes));
     hash.word(leaves).word(batch.merkle_chunk_size).wide(hashed);
-    KVN_TRY(hash.launch(decoder, stream));
+    KVN_TRY(hash.launch(decoder, stream, decodeDiagnostics().leaf_pass_timed ? "kvnSegHashKernel" : nullptr));
     KVN_TRY(computeBarrier(stream));
     KernelCall fold(combine, groupsOf(leaves));
     fold.buffer(slotHandle(decoder, kSegHashes)).buffer(slotHandle(decoder, kChunkHashes));

@@ -28,6 +28,9 @@ constexpr uint32_t kSubchunkSize = KVN_SUBCHUNK_SIZE;
 // the verdict's passes grow with the count.
 constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
 
+// A switch of the Merkle check, in a library that reads them.
+bool merkleSwitch(const char* variable) { return decodeDiagnostics().merkle_switches && envPresent(variable); }
+
 struct DeviceMerkle {
     bool armed = false;
     uint32_t expected_root = 0;
@@ -36,7 +39,7 @@ struct DeviceMerkle {
 
 DeviceMerkle armDeviceMerkle(const FrameHeader& header, const uint8_t* frame, uint64_t frame_len, uint64_t chunk,
                              const OutputTarget& target) {
-    if (envPresent("KVN_NO_DEVICE_MERKLE") || !header.has_merkle_root || target.on_device ||
+    if (merkleSwitch("KVN_NO_DEVICE_MERKLE") || !header.has_merkle_root || target.on_device ||
         !header.has_content_size || frame_len < 4)
         return {};
     if (!getKernelHandle(&DecodeKernelHandles::seg_hash_fn) || !getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) ||
@@ -181,16 +184,14 @@ Error checkFrameTrailers(const FrameHeader& header, const uint8_t* frame, uint64
     if (trailer.error != Error::None) return trailer.error == Error::ChecksumMismatch ? Error::Truncated : trailer.error;
     if (!trailer.present) return Error::None;
     dumpMerkleInput(out, bytes, "verdict", uint32_t(verdict), trailer.stored_root);
-    if (envPresent("KVN_VK_MERKLE_DEBUG")) {
-        KVN_TRY(compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root));
-    }
+    KVN_TRY(compareDeviceLeaves(decoder, out, bytes, trailer.leaf_size, verdict, trailer.stored_root));
     if (verdict == kVerdictMatch) return Error::None;
     if (verdict == kVerdictMismatch) return Error::ChecksumMismatch;
     const MerkleRoot root = chunkMerkleRoot(out, bytes, trailer.leaf_size);
     if (root.error != Error::None) return Error::ChecksumMismatch;
     dumpMerkleInput(out, bytes, "eff", uint32_t(trailer.leaf_size), trailer.stored_root);
     dumpCpuMerkle(out, bytes, trailer.leaf_size, root.root, trailer.stored_root);
-    if (root.root != trailer.stored_root && !envPresent("KVN_SKIP_MERKLE")) return Error::ChecksumMismatch;
+    if (root.root != trailer.stored_root && !merkleSwitch("KVN_SKIP_MERKLE")) return Error::ChecksumMismatch;
     return Error::None;
 }
 

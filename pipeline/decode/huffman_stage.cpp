@@ -8,6 +8,7 @@
 #include "core/platform/platform.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
+#include "pipeline/decode/off16_gather.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -102,21 +103,6 @@ Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, Stre
     return Error::None;
 }
 
-Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t slots,
-                           uint64_t payload_len) {
-    if (slots == 0) return Error::None;
-    const std::optional<KernelHandle> gather = getKernelHandle(&DecodeKernelHandles::gather_off16_fn);
-    if (!gather) return Error::KernelMissing;
-    KernelCall call(*gather, slots);
-    call.buffer(batch.payload_buf).buffer(slotHandle(decoder, kEntropyScratch), batch.off16_region_off);
-    call.buffer(slotHandle(decoder, kOff16List)).buffer(slotHandle(decoder, kDescCounters), descCounterAt(KVN_DESC_COUNTER_RAW));
-    call.word(uint32_t(payload_len + batch.payload_buf_off));
-    // The CUDA form also takes a first slot and a destination base: the whole list, from the region's start.
-    if (kernelsTakeCudaForms()) call.word(0).word(0);
-    KVN_TRY(call.launch(decoder, stream, "kvnGatherRawOff16Kernel"));
-    return computeBarrier(stream);
-}
-
 Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     const std::optional<KernelHandle> parallel = getKernelHandle(&DecodeKernelHandles::merge_huff_descs_par_fn);
     const std::optional<KernelHandle> single =
@@ -139,7 +125,7 @@ Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream) {
     uint8_t host[kHuffDescDumpBytes];
     if (ops.memcpyDtoHSrcOffset(host, merged.handle, k, 0) != Error::None) return Error::None;
     writeWholeFile(path, host, k);
-    std::fprintf(stderr, "KVN_DUMP_HUFF_DESCS[VK]: wrote %" PRIu64 " bytes to %s\n", k, path);
+    std::fprintf(stderr, "KVN_DUMP_HUFF_DESCS[%s]: wrote %" PRIu64 " bytes to %s\n", decodeDiagnostics().tag, k, path);
     return Error::None;
 }
 
@@ -198,7 +184,8 @@ Error launchHuffDecode(DecoderState& decoder, const BatchBuffers& batch, StreamH
             decode_ms += hostTimeMs() - built;
         }
     }
-    if (split_timer) std::fprintf(stderr, "  [huff split] build %.3f ms  decode %.3f ms\n", build_ms, decode_ms);
+    if (split_timer && decodeDiagnostics().stage_timing_lines)
+        std::fprintf(stderr, "  [huff split] build %.3f ms  decode %.3f ms\n", build_ms, decode_ms);
     return Error::None;
 }
 

@@ -16,7 +16,8 @@ namespace kvn {
 // a stage kernel is not built (a batch at this level never falls back to the
 // raw LZ kernel).
 // With `gather` false the stored off16 halves are left for the caller to
-// gather once the scratch they go to exists.
+// gather once the scratch they go to exists; else their gather may still be
+// pending (off16_gather.h).
 Error prepareHuffmanStage(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           uint64_t chunk_count, uint64_t payload_len, uint32_t subchunk_size, bool gather,
                           uint32_t* streams);
@@ -44,9 +45,6 @@ struct HuffStreamAreas {
 // dst_base needs the CUDA form (BadMode otherwise).
 Error launchHuffStreams(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t first,
                         uint32_t count, const HuffStreamAreas& areas, const char* label);
-
-Error launchGatherRawOff16(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream, uint32_t slots,
-                           uint64_t payload_len);
 
 Error mergeHuffDescs(DecoderState& decoder, StreamHandle stream);
 

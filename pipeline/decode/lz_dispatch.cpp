@@ -12,6 +12,7 @@
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_launch_forms.h"
+#include "pipeline/decode/off16_gather.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -60,20 +61,26 @@ Error runStageDumps(DecoderState& decoder, const BatchBuffers& batch, StreamHand
         {"KVN_DUMP_OFF16_1", kEntropyScratch, batch.off16_region_off + batch.second_slot_off, 0x8000, false},
         {"KVN_DUMP_LUT5", kHuffLuts, 5 * kHuffLutBytes, 1024, false},
     };
+    const DecodeDiagnostics& form = decodeDiagnostics();
     for (const StageDump& d : dumps) {
         const char* path = envText(d.variable);
         if (!path) continue;
         const DumpCopy copy = copySlotToFile(decoder, stream, d.slot, d.offset, d.bytes, path);
         if (copy.error != Error::None) return copy.error;
         if (copy.copied != Error::None) {
-            if (d.show_offset) std::fprintf(stderr, "%s[VK]: D2H failed: %s\n", d.variable, errorName(copy.copied));
+            if (!d.show_offset) continue;
+            if (form.dump_device_addresses) std::fprintf(stderr, "%s[%s]: D2H failed\n", d.variable, form.tag);
+            else std::fprintf(stderr, "%s[%s]: D2H failed: %s\n", d.variable, form.tag, errorName(copy.copied));
             continue;
         }
-        if (d.show_offset)
-            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s (entropy_scratch+0x%" PRIx64 ")\n", d.variable,
-                         d.bytes, path, d.offset);
+        if (!d.show_offset)
+            std::fprintf(stderr, "%s[%s]: wrote %" PRIu64 " bytes to %s\n", d.variable, form.tag, d.bytes, path);
+        else if (form.dump_device_addresses)
+            std::fprintf(stderr, "%s[%s]: wrote %" PRIu64 " bytes to %s (tok_chunk1_addr=0x%" PRIx64 ")\n", d.variable,
+                         form.tag, d.bytes, path, bufferDeviceAddress(slotHandle(decoder, d.slot)) + d.offset);
         else
-            std::fprintf(stderr, "%s[VK]: wrote %" PRIu64 " bytes to %s\n", d.variable, d.bytes, path);
+            std::fprintf(stderr, "%s[%s]: wrote %" PRIu64 " bytes to %s (entropy_scratch+0x%" PRIx64 ")\n", d.variable,
+                         form.tag, d.bytes, path, d.offset);
     }
     return Error::None;
 }
@@ -173,6 +180,8 @@ std::optional<LzKernelChoice> generalLzKernel() {
 
 LzResult dispatchLzDecode(DecoderState& decoder, const BatchBuffers& batch, StreamHandle stream,
                           const LzDispatch& lz) {
+    // The LZ decode reads the stored off16 halves.
+    if (Error e = joinGather(decoder, stream); e != Error::None) return {0, e};
     if (lz.chunk_count == 0) return {0, Error::None};
     const double start = lz.split_timer ? hostTimeMs() : 0.0;
     const uint32_t items = uint32_t((uint64_t(lz.chunk_count) + lz.chunks_per_item - 1) / lz.chunks_per_item);

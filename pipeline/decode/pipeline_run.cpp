@@ -11,9 +11,11 @@
 #include "pipeline/decode/batch_windows.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/device_merkle.h"
+#include "pipeline/decode/dispatch_trace.h"
 #include "pipeline/decode/huffman_stage.h"
 #include "pipeline/decode/kernel_call.h"
 #include "pipeline/decode/lz_dispatch.h"
+#include "pipeline/decode/off16_gather.h"
 #include "pipeline/decode/second_stream.h"
 #include "pipeline/device/backend_hooks.h"
 #include "pipeline/device/gpu_work_lock.h"
@@ -298,12 +300,16 @@ Error runBatch(DecoderState& decoder, const DecodeBatch& batch, StreamHandle str
         .dict_len = dict_len,
         .leaf_hashes = leaf_hashes,
     };
-    bool windowed = false;
     bool leaves_hashed = false;
+    const WindowedBatch in_windows{batch, buffers, lz, buffers.batch_cap, streams};
+    WindowPlan plan;
     if (capped && streams > 0) {
-        KVN_TRY(decodeInWindows(decoder, {batch, buffers, lz, buffers.batch_cap, streams}, stream, &windowed));
+        KVN_TRY(planWindows(decoder, in_windows, stream, &plan));
     }
-    if (!windowed) {
+    traceDispatch(decoder, batch, buffers, plan, streams);
+    if (!plan.windows.empty()) {
+        KVN_TRY(decodeInWindows(decoder, in_windows, plan, stream));
+    } else {
         // A capped batch that cannot go in windows holds all its streams at once.
         if (capped) {
             KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
@@ -349,6 +355,7 @@ Error runDecodePipeline(DecoderState& decoder, const DecodeBatch& batch) {
     if (own_stream) decoder.stream = decoder.own_stream;
     const Error error = runBatch(decoder, batch, decoder.stream, own_stream);
     // Nothing queued may outlive the lock or read freed stack data.
+    if (error != Error::None) drainGather(decoder);
     if (own_stream && error != Error::None) ops.streamSynchronize(decoder.stream);
     decoder.stream = previous;
     return error;

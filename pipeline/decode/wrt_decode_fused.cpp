@@ -22,12 +22,12 @@ constexpr uint32_t kSegmentFault = 0xFFFFFFFFu;
 
 uint64_t roundUp(uint64_t x) { return (x + kRegionAlign - 1) / kRegionAlign * kRegionAlign; }
 
-bool debugOn() { return envPresent("KVN_WRT_DEBUG"); }
-
 WrtFusedResult notApplied() { return {}; }
 WrtFusedResult failed(Error e) { return {false, e}; }
 
 }  // namespace
+
+bool wrtStageTimesWanted() { return decodeDiagnostics().stage_timing_lines && envPresent("KVN_WRT_DEBUG"); }
 
 Error buildWrtFusedTables(const WrtDecodeState& state, uint64_t inner, WrtFusedTables* tables) {
     *tables = WrtFusedTables{};
@@ -65,7 +65,7 @@ Error buildWrtFusedTables(const WrtDecodeState& state, uint64_t inner, WrtFusedT
 
 Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, DeviceBufferHandle trans, uint64_t inner,
                          DeviceBufferHandle output, uint64_t out) {
-    const bool debug = debugOn();
+    const bool debug = wrtStageTimesWanted();
     const std::optional<KernelHandle> kernel = getKernelHandle(&DecodeKernelHandles::wrt_decode_fused_fn);
     if (!kernel) return Error::KernelMissing;
     const GpuOpsTable& ops = gpuOps();
@@ -115,7 +115,7 @@ Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, Dev
 WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
                               uint64_t inner, uint8_t* dst, uint64_t out) {
     if (!getKernelHandle(&DecodeKernelHandles::wrt_decode_fused_fn)) {
-        if (debugOn()) std::fprintf(stderr, "[wrt-vk-dec] fused pipeline missing -> CPU\n");
+        if (wrtStageTimesWanted()) std::fprintf(stderr, "[wrt-vk-dec] fused pipeline missing -> CPU\n");
         return notApplied();
     }
     const GpuOpsTable& ops = gpuOps();

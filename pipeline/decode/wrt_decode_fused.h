@@ -13,6 +13,9 @@
 
 namespace kvn {
 
+// KVN_WRT_DEBUG's stage times ("[wrt-vk-dec]" lines), in a library that prints them.
+bool wrtStageTimesWanted();
+
 struct WrtFusedResult {
     bool applied = false;
     Error error = Error::None;  // a device failure the caller reports

@@ -29,7 +29,7 @@ FrameResult decodeWrtFrame(const FrameHeader& header, const uint8_t* frame, uint
     const uint64_t section_len = header.wrt_section_length;
     if (section_len == 0 || section_at > frame_len || frame_len - section_at < section_len)
         return {0, Error::BadFrame};
-    const bool debug = envPresent("KVN_WRT_DEBUG");
+    const bool debug = wrtStageTimesWanted();
     double t0 = hostTimeMs();
     ParsedSection parsed;
     if (const Error e = parseSection(frame + section_at, section_len, &parsed.state); e != Error::None) return {0, e};

@@ -128,6 +128,26 @@ struct SecondStreamForm {
 // Asked at each batch; `own_stream`: the batch runs on the decoder's own stream.
 SecondStreamForm decodeSecondStreamForm(bool own_stream);
 
+// How this library's decode diagnostics read. Slot growth is traced under
+// KVN_VK_INIT_DEBUG ("[vk-alloc]" lines) or under KVN_ALLOC_TRACE
+// ("[alloc-trace]" lines, with a "[dispatch-trace]" line for each batch).
+enum class SlotTrace { InitDebug, AllocTrace };
+struct DecodeDiagnostics {
+    const char* tag;             // names the library in the dump lines: "KVN_DUMP_LIT1[<tag>]: ..."
+    bool call_warnings;          // a failed copy, launch or synchronisation prints a warning line
+    bool descriptor_lines;       // KVN_DUMP_MERKLE also lists each coded block's chunk descriptors
+    // The Merkle check's switches are read: KVN_NO_DEVICE_MERKLE (the check on
+    // the host), KVN_SKIP_MERKLE (a mismatch passes) and KVN_VK_MERKLE_DEBUG
+    // (the device's leaves compared with the host's).
+    bool merkle_switches;
+    bool stage_timing_lines;     // KVN_SPLIT_TIMER and KVN_WRT_DEBUG print the stages' times
+    bool dump_device_addresses;  // KVN_DUMP_TOK1 names the device address it read, not the slot offset
+    bool leaf_pass_timed;        // the Merkle leaf pass is a timed launch ("kvnSegHashKernel")
+    bool call_total_timing;      // a host decode's timings are one "multi-frame total" (else the last frame's kernels)
+    SlotTrace slot_trace;
+};
+const DecodeDiagnostics& decodeDiagnostics();
+
 // A decompress call ended: the whole-decode profile restarts with the next one.
 void rearmDecodeProfile();
 

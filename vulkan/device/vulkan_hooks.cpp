@@ -90,6 +90,21 @@ SecondStreamForm decodeSecondStreamForm(bool own_stream) {
     return {SecondStreamKind::AuxPart, !envPresent("KVN_VK_NO_AUX_D2H")};
 }
 
+const DecodeDiagnostics& decodeDiagnostics() {
+    static constexpr DecodeDiagnostics kVulkan{
+        .tag = "VK",
+        .call_warnings = true,
+        .descriptor_lines = true,
+        .merkle_switches = true,
+        .stage_timing_lines = true,
+        .dump_device_addresses = false,
+        .leaf_pass_timed = false,
+        .call_total_timing = true,
+        .slot_trace = SlotTrace::InitDebug,
+    };
+    return kVulkan;
+}
+
 void rearmDecodeProfile() {
     VulkanContext& ctx = vulkanContext();
     if (!ctx.decode_profiling) return;

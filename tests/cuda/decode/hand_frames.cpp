@@ -32,9 +32,8 @@ Bytes finishFrame(ref::EncodedBlock& block, const Bytes& prefixes, uint32_t chun
     return ref::FrameBuilder(o).codedBlock(block).finish({});
 }
 
-}  // namespace
-
-Bytes fourHuffmanStreamsFrame(uint32_t chunks, uint32_t seed) {
+// Chunks of literals and one match, the off16 halves in `halves` form.
+Bytes matchChunksFrame(uint32_t chunks, uint32_t seed, ref::StreamForm halves) {
     constexpr uint32_t kMatch = 20;  // 15 behind the new distance, 5 more at the repeat
     ref::EncodedBlock block;
     block.raw_size = uint64_t(chunks) * kHuffmanChunk;
@@ -61,11 +60,21 @@ Bytes fourHuffmanStreamsFrame(uint32_t chunks, uint32_t seed) {
         s.literal_form = ref::StreamForm::Huffman;
         s.token_form = ref::StreamForm::Huffman;
         s.off16_form = ref::Off16Form::Split;
-        s.off16_high_form = ref::StreamForm::Huffman;
-        s.off16_low_form = ref::StreamForm::Huffman;
+        s.off16_high_form = halves;
+        s.off16_low_form = halves;
         appendRecord(block, ref::encodeSubChunk(s, true));
     }
     return finishFrame(block, prefixes, kHuffmanChunk);
+}
+
+}  // namespace
+
+Bytes fourHuffmanStreamsFrame(uint32_t chunks, uint32_t seed) {
+    return matchChunksFrame(chunks, seed, ref::StreamForm::Huffman);
+}
+
+Bytes storedOffsetHalvesFrame(uint32_t chunks, uint32_t seed) {
+    return matchChunksFrame(chunks, seed, ref::StreamForm::Stored);
 }
 
 Bytes literalChunksFrame(uint32_t chunks, uint32_t chunk_size) {

@@ -1,14 +1,21 @@
-// The CUDA decode's side stream: the Merkle pass runs there, ordered with
-// the decode stream by events. The bytes and the verdicts are the same with
-// and without it, also when the stand-in runs every other stream's queued
-// work before a synchronised stream's own (lazy mode 2), where a missing
-// event would let the pass hash the output before it is decoded or the
-// verdict be read before it is judged.
+// The CUDA decode's side stream: the Merkle pass, the windows' Huffman
+// decode and the gather of stored off16 halves run there, ordered with the
+// decode stream by events. The bytes and the verdicts are the same with and
+// without it, also when the stand-in runs every other stream's queued work
+// before a synchronised stream's own (lazy mode 2), where a missing event
+// would let the pass hash the output before it is decoded or the verdict be
+// read before it is judged, and when it runs queued work only when a call
+// forces it (lazy mode 1), where a missing wait leaves work undone.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
 
+#include "core/handle/handle.h"
+#include "core/interface/interface_support.h"
+#include "pipeline/decode/decode_batch.h"
 #include "pipeline/device/backend_hooks.h"
 #include "tests/cuda/decode/hand_frames.h"
 #include "tests/cuda/decode/vulkan_frames.h"
@@ -42,7 +49,8 @@ struct HandleDecode {
     uint32_t retries;  // frames decoded again after a mismatch
 };
 
-HandleDecode decodeOnHandle(const Bytes& src, uint64_t cap) {
+// `inspect` sees the handle before it is destroyed.
+HandleDecode decodeOnHandle(const Bytes& src, uint64_t cap, const std::function<void(void*)>& inspect = {}) {
     const uint64_t streams_before = standInCounts().streams;
     void* handle = nullptr;
     EXPECT_EQ(kvnCreate(&handle), KVN_STATUS_SUCCESS);
@@ -53,6 +61,7 @@ HandleDecode decodeOnHandle(const Bytes& src, uint64_t cap) {
     dst.resize(status == KVN_STATUS_SUCCESS ? size : 0);
     const HandleDecode d{status, dst, kvnGetLastVerdict(handle), standInCounts().streams - streams_before,
                          kvnGetPipelineRetries(handle)};
+    if (inspect) inspect(handle);
     kvnDestroy(handle);
     return d;
 }
@@ -143,22 +152,70 @@ TEST(CudaSideStream, AFailedOrderingCallFailsTheDecodeOrIsReplaced) {
     }
 }
 
-// Windowed batches (KVN_BATCH_CAP) on every road give the reference's bytes.
-TEST(CudaSideStream, WindowedBatchesAreTheSameOnEveryRoad) {
-    const Bytes frame = fourHuffmanStreamsFrame(300, 1);
-    const ref::DecodedFrame reference = ref::decodeFrame(frame, {});
-    ASSERT_EQ(reference.error, Error::None);
+// The bytes of the off16 region of a handle's decoded-stream scratch (the
+// last of its three equal regions) as the decode left them, read without the
+// driver, whose reads would first run what is still queued: the stand-in's
+// device memory is host memory, 0xCD where nothing wrote.
+std::map<uint8_t, uint64_t> off16Region(void* handle) {
+    const DeviceSlot& scratch = asHandle(handle)->decoder.device_slots[kEntropyScratch];
+    const uint64_t region = scratch.capacity / 3;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(scratch.handle) + 2 * region;
+    std::map<uint8_t, uint64_t> counts;
+    for (uint64_t i = 0; i < region; ++i) ++counts[bytes[i]];
+    return counts;
+}
+
+// Every distance of these frames is 33: the gathered halves are 300 high
+// halves of 0 and 300 low halves of 33, and nothing else is written.
+void expectGatheredHalves(void* handle) {
+    std::map<uint8_t, uint64_t> region = off16Region(handle);
+    EXPECT_EQ(region[0], 300u);
+    EXPECT_EQ(region[33], 300u);
+    region.erase(0);
+    region.erase(33);
+    region.erase(0xCD);
+    EXPECT_TRUE(region.empty()) << "nothing else written";
+}
+
+// Hand-built level-3 batches of 300 sub-chunks on every road, whole and
+// under a cap, give the reference's bytes. With all four streams coded the
+// capped batch goes in windows, whose Huffman decode takes the side stream.
+// With stored off16 halves it is held whole, and the halves are gathered
+// into the scratch on the side stream, after the descriptor kernels and
+// beside the Huffman decode, the LZ decode waiting for them: they are in
+// place when the decode returns, whichever stream's work the stand-in runs
+// first (mode 2) or however late (mode 1).
+TEST(CudaSideStream, HandBuiltBatchesAreTheSameOnEveryRoad) {
+    struct HandFrame {
+        const char* name;
+        Bytes frame;
+        bool stored_halves;
+    };
+    const HandFrame frames[] = {
+        {"four coded streams", fourHuffmanStreamsFrame(300, 1), false},
+        {"stored off16 halves", storedOffsetHalvesFrame(300, 8), true},
+    };
     for (const Road& road : kRoads) {
         SCOPED_TRACE(road.name);
         inChildProcess([&] {
             takeRoad(road);
-            for (const char* cap : {"257", "100000"}) {
-                SCOPED_TRACE(cap);
-                setenv("KVN_BATCH_CAP", cap, 1);
-                const HandleDecode d = decodeOnHandle(frame, reference.bytes.size());
-                EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
-                EXPECT_TRUE(d.bytes == reference.bytes);
+            for (const HandFrame& f : frames) {
+                SCOPED_TRACE(f.name);
+                const ref::DecodedFrame reference = ref::decodeFrame(f.frame, {});
+                ASSERT_EQ(reference.error, Error::None);
+                for (const char* cap : {"257", "100000"}) {
+                    SCOPED_TRACE(cap);
+                    setenv("KVN_BATCH_CAP", cap, 1);
+                    const uint64_t gathers = lastLaunch("kvnGatherRawOff16Kernel").count;
+                    const HandleDecode d = decodeOnHandle(f.frame, reference.bytes.size(),
+                                                          f.stored_halves ? expectGatheredHalves : nullptr);
+                    EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+                    EXPECT_TRUE(d.bytes == reference.bytes);
+                    EXPECT_EQ(d.streams, road.side ? 2u : 1u);
+                    if (f.stored_halves) EXPECT_EQ(lastLaunch("kvnGatherRawOff16Kernel").count, gathers + 1);
+                }
             }
+            unsetenv("KVN_BATCH_CAP");
         });
     }
 }

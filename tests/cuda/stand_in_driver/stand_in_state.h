@@ -41,10 +41,13 @@ struct Stream {
     std::deque<std::function<void()>> queue;
 };
 
+// Each record is a generation of the event; a wait waits for the generation
+// recorded when it was queued, as the driver's does, not for a later one.
 struct Event {
     Stream* stream = nullptr;
-    bool recorded = false;
-    bool done = false;
+    uint64_t recorded = 0;  // generations recorded
+    uint64_t reached = 0;   // the last generation its stream has run to
+    bool done() const { return reached == recorded; }
     double time_ms = 0;
 };
 

@@ -121,7 +121,7 @@ Event* eventOf(void* handle) {
 }
 
 void completeEvent(Event* event) {
-    if (event->recorded && !event->done && event->stream) flush(event->stream);
+    if (!event->done() && event->stream) flush(event->stream);
 }
 
 }  // namespace
@@ -194,10 +194,9 @@ KVN_STAND_IN_EXPORT Result cuEventRecord(void* handle, void* stream_handle) {
     Stream* stream = streamOf(stream_handle);
     if (!event || !stream) return kInvalidHandle;
     event->stream = stream;
-    event->recorded = true;
-    event->done = false;
-    enqueue(stream, [event] {
-        event->done = true;
+    const uint64_t generation = ++event->recorded;
+    enqueue(stream, [event, generation] {
+        if (generation > event->reached) event->reached = generation;
         event->time_ms = nowMs();
     });
     return kSuccess;
@@ -220,9 +219,10 @@ KVN_STAND_IN_EXPORT Result cuStreamWaitEvent(void* stream_handle, void* handle, 
     if (!event || !stream) return kInvalidHandle;
     if (!event->recorded || event->stream == stream) return kSuccess;
     Stream* source = event->stream;
+    const uint64_t generation = event->recorded;
     // The waiting stream's later work runs after the source's work up to the record.
-    enqueue(stream, [event, source] {
-        if (state().events.count(event) && !event->done) flush(source);
+    enqueue(stream, [event, source, generation] {
+        if (state().events.count(event) && event->reached < generation) flush(source);
     });
     return kSuccess;
 }
@@ -233,7 +233,7 @@ KVN_STAND_IN_EXPORT Result cuEventElapsedTime(float* ms, void* start_handle, voi
     Event* start = eventOf(start_handle);
     Event* end = eventOf(end_handle);
     if (!ms || !start || !end) return kInvalidHandle;
-    if (!start->done || !end->done) return 600;  // not ready
+    if (!start->done() || !end->done()) return 600;  // not ready
     *ms = float(end->time_ms - start->time_ms);
     return kSuccess;
 }
