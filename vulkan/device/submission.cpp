@@ -70,7 +70,7 @@ void reportWedgedDevice(const char* label) {
                  label);
 }
 
-int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
+int32_t waitFences(uint32_t count, const VkFence* fences, const char* label, const volatile uint32_t* progress) {
     const VulkanContext& ctx = vulkanContext();
     VkResult result = VK_TIMEOUT;
     g_fence_waits.fetch_add(1, std::memory_order_relaxed);
@@ -79,7 +79,14 @@ int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
         // when it has not finished yet, as a real timeout would.
         ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, 0);
     } else {
-        result = ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs);
+        uint32_t seen = progress ? *progress : 0;
+        for (;;) {
+            result = ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs);
+            if (result != VK_TIMEOUT || !progress) break;
+            const uint32_t now = *progress;
+            if (now == seen) break;
+            seen = now;
+        }
     }
     if (cbTraceOn()) std::fprintf(stderr, "[cb-trace] waitFences(%s) rc=%d\n", label, static_cast<int>(result));
     if (result == VK_TIMEOUT) reportWedgedDevice(label);

@@ -27,8 +27,13 @@ int32_t deviceWaitIdle();
 int32_t queueWaitIdle(VkQueue queue);
 
 // Waits for all fences up to 60 s; a timeout prints the wedged-device line
-// with `label` and returns VK_TIMEOUT (2).
-int32_t waitFences(uint32_t count, const VkFence* fences, const char* label);
+// with `label` and returns VK_TIMEOUT (2). With `progress` (a stream's
+// progress word, StreamProgress) the wait goes on for another 60 s as long
+// as the word changed in the last 60: a submission of many launches may take
+// longer than one wait while each of its launches stays far inside it, and a
+// device stuck in one launch still times out.
+int32_t waitFences(uint32_t count, const VkFence* fences, const char* label,
+                   const volatile uint32_t* progress = nullptr);
 void reportWedgedDevice(const char* label);
 
 // The wedge is permanent for the process: from the first wait that gave up,
