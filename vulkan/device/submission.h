@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/platform/platform.h"
 #include "vulkan/device/vulkan_api.h"
@@ -34,6 +35,9 @@ int32_t queueWaitIdle(VkQueue queue);
 // device stuck in one launch still times out.
 int32_t waitFences(uint32_t count, const VkFence* fences, const char* label,
                    const volatile uint32_t* progress = nullptr);
+// The loop of that wait: `wait` once, and again after each timeout that
+// found the progress word changed since the previous one; the last result.
+VkResult waitWhileProgressing(const std::function<VkResult()>& wait, const volatile uint32_t* progress);
 void reportWedgedDevice(const char* label);
 
 // The wedge is permanent for the process: from the first wait that gave up,
