@@ -1,5 +1,6 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
-// every sub-chunk of the frame, in as few launches as the table memory allows.
+// every sub-chunk of the frame, in as few launches as the table memory and
+// the device's bound on one launch allow.
 #include <algorithm>
 #include <cstring>
 #include <new>
