@@ -38,4 +38,7 @@ uint64_t lzBlockCap(uint64_t table_bytes) {
 // KVN_FORCE_BATCH, read at each frame.
 uint32_t lzForcedBatch() { return uint32_t(envCount("KVN_FORCE_BATCH")); }
 
+// A GPU parses a frame in milliseconds: one launch unless forced.
+uint64_t lzLaunchInputBytes() { return 0; }
+
 }  // namespace kvn

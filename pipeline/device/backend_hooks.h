@@ -55,6 +55,9 @@ bool merkleRootWrittenOnDevice();
 uint32_t lzHashBitsOverride();
 uint64_t lzBlockCap(uint64_t table_bytes);
 uint32_t lzForcedBatch();
+// The most frame input one LZ launch parses on this device (0: the whole
+// frame), so that each launch stays well inside the host's wait for it.
+uint64_t lzLaunchInputBytes();
 
 // While a frame's greedy LZ launches run on `stream`, a device that can may
 // keep their hash tables (`bytes` of `tables`) in a persisting part of its

@@ -10,7 +10,7 @@ namespace kvn {
 Error launchEncodeKernelOn(StreamHandle stream, EncoderState* timed, const char* label, KernelHandle kernel,
                            EncodeKernelShape shape, uint32_t blocks,
                            std::initializer_list<DeviceBufferHandle> buffers, std::initializer_list<uint32_t> words,
-                           std::initializer_list<DeviceBufferHandle> vulkan_only) {
+                           std::initializer_list<DeviceBufferHandle> vulkan_only, const uint64_t* binding_offsets) {
     if (!kernel || !g_enc_launch_kernel) return Error::KernelMissing;
     const size_t extra_bindings = kernelsTakeCudaForms() ? 0 : vulkan_only.size();
     const size_t bindings = buffers.size() + extra_bindings;
@@ -30,7 +30,7 @@ Error launchEncodeKernelOn(StreamHandle stream, EncoderState* timed, const char*
     LaunchArgCounts counts{static_cast<uint32_t>(bindings), static_cast<uint32_t>(words.size())};
     void* extra[] = {&counts};
     const Error launched = g_enc_launch_kernel(kernel, grid_x, 1, 1, shape.block_threads, 1, 1, 0, stream, params,
-                                               extra, nullptr);
+                                               extra, binding_offsets);
     if (timing.ok) ops.eventRecord(timing.end, stream);
     KVN_TRY(launched);
     if (!stream) return Error::None;

@@ -26,17 +26,23 @@ inline constexpr EncodeKernelShape kFrameAssembleShape{128, false};
 // the kernel never reads; the CUDA form has no parameter for them.
 // On `stream` the launch is queued, with a barrier after it so that what
 // the stream does next sees what the kernel wrote; stream 0 launches and
-// waits for the kernel.
+// waits for the kernel. `binding_offsets`, when given, holds a byte offset
+// for each of `buffers` and `vulkan_only`, multiples of the device's binding
+// alignment; such a launch also has bindings of its own among the stream's
+// launches of the same kernel.
 Error launchEncodeKernelOn(StreamHandle stream, EncoderState* timed, const char* label, KernelHandle kernel,
                            EncodeKernelShape shape, uint32_t blocks,
                            std::initializer_list<DeviceBufferHandle> buffers, std::initializer_list<uint32_t> words,
-                           std::initializer_list<DeviceBufferHandle> vulkan_only = {});
+                           std::initializer_list<DeviceBufferHandle> vulkan_only = {},
+                           const uint64_t* binding_offsets = nullptr);
 
 inline Error launchEncodeKernel(EncoderState* timed, const char* label, KernelHandle kernel, EncodeKernelShape shape,
                                 uint32_t blocks, std::initializer_list<DeviceBufferHandle> buffers,
                                 std::initializer_list<uint32_t> words,
-                                std::initializer_list<DeviceBufferHandle> vulkan_only = {}) {
-    return launchEncodeKernelOn(0, timed, label, kernel, shape, blocks, buffers, words, vulkan_only);
+                                std::initializer_list<DeviceBufferHandle> vulkan_only = {},
+                                const uint64_t* binding_offsets = nullptr) {
+    return launchEncodeKernelOn(0, timed, label, kernel, shape, blocks, buffers, words, vulkan_only,
+                                binding_offsets);
 }
 
 }  // namespace kvn

@@ -1,6 +1,8 @@
 // The LZ stage of a frame body: the encode kernel of the level's parse over
-// every sub-chunk of the frame, in as few launches as the table memory allows.
+// every sub-chunk of the frame, in as few launches as the table memory and
+// the device's bound on one launch allow.
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -115,6 +117,30 @@ Error reportOnLzOutput(const LzStage& stage, DeviceBufferHandle lz_output, uint6
     return Error::None;
 }
 
+// The host side of the launches' descriptors and sizes, laid out as the
+// device buffers hold them. They outlive the stretch that copies them.
+struct LzLaunchRecords {
+    std::vector<uint8_t> descs;
+    std::vector<uint32_t> sizes;  // zeros up, the kernels' sizes back
+
+    Error lay(const LzLaunchLayout& layout, const std::vector<CompressChunkDesc>& frame_descs) {
+        try {
+            descs.assign(layout.desc_bytes, 0);
+            sizes.assign(layout.size_bytes / 4, 0);
+        } catch (const std::bad_alloc&) {
+            return Error::OutOfMemory;
+        }
+        for (const LzLaunch& launch : layout.launches)
+            std::memcpy(descs.data() + launch.desc_offset, frame_descs.data() + launch.first,
+                        launch.count * sizeof(CompressChunkDesc));
+        return Error::None;
+    }
+    void takeSizes(const LzLaunchLayout& layout, std::vector<uint32_t>& lz_sizes) const {
+        for (const LzLaunch& launch : layout.launches)
+            std::copy_n(sizes.begin() + launch.size_offset / 4, launch.count, lz_sizes.begin() + launch.first);
+    }
+};
+
 KernelHandle lzKernel(const LzPlan& plan) {
     const EncodeKernelHandles& k = encodeKernels();
     switch (plan.mode) {
@@ -146,11 +172,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     DeviceBuffer& descs = encoderBuffer(encoder, kDescBuffer);
     DeviceBuffer& sizes = encoderBuffer(encoder, kLzSizes);
     DeviceBuffer& diag = encoderBuffer(encoder, kDiagBuffer);
-    KVN_TRY(ensureEncodeDeviceBuffers({{&input, inputCopyBytes(request.len)},
-                                       {&lz_output, lzOutputBytes(g)},
-                                       {&descs, aw * sizeof(CompressChunkDesc)},
-                                       {&sizes, 4 * aw},
-                                       {&diag, kEncodeDiagBytes}}));
+    KVN_TRY(ensureEncodeDeviceBuffers(
+        {{&input, inputCopyBytes(request.len)}, {&lz_output, lzOutputBytes(g)}, {&diag, kEncodeDiagBytes}}));
 
     const LevelParams& level = levelParams(request.level);
     const uint64_t longest_sub = std::min<uint64_t>(g.sub, request.len);
@@ -166,7 +189,8 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
                     deviceHasStorage16() && longest_sub <= kGreedy16MaxSubChunk;
     plan.floor = minDistanceFloor(encoder.min_dist_floor, encoder.dict_table_ready || plan.mode == ParseMode::Chain,
                                   minDistIgnoredNotice());
-    plan.batch = lzBatch(aw, lzForcedBatch());
+    plan.batch = lzBatch(aw, lzForcedBatch(),
+                         boundedLzBatch(lzLaunchInputBytes(), g.sub, spc, deviceBindingAlignment()));
     if (plan.mode == ParseMode::Greedy) plan.tables = greedyTables(aw, spc, plan.bits, plan.greedy16);
     DeviceBuffer& hash_tables = encoderBuffer(encoder, kHashTables);
     KVN_TRY(allocateTables(plan, hash_tables));
@@ -174,16 +198,18 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     const KernelHandle kernel = lzKernel(plan);
     if (!kernel) return Error::KernelMissing;
 
-    // Each launch's work is queued on the encoder's stream and waited for
-    // once, when its sizes come back; lz_sizes holds zeros until then, the
-    // sizes' starting values.
+    // Every launch's work is queued on the encoder's stream, one after the
+    // other, and waited for once, when the sizes come back: each launch binds
+    // its own part of the descriptors and sizes, all uploaded up front.
+    const LzLaunchLayout layout = lzLaunchLayout(aw, plan.batch, deviceBindingAlignment());
+    KVN_TRY(ensureEncodeDeviceBuffers({{&descs, layout.desc_bytes}, {&sizes, layout.size_bytes}}));
+    LzLaunchRecords records;
+    KVN_TRY(records.lay(layout, stage.descs));
     KVN_TRY(ensureEncodeStream(encoder));
     EncodeStretch stretch(encoder);
     KVN_TRY(copySourceToDevice(request.src, request.len, encoder, input.handle, stretch.stream()));
-    if (plan.batch >= aw) {
-        KVN_TRY(stretch.upload(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
-        KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data(), 4 * aw));
-    }
+    KVN_TRY(stretch.upload(descs.handle, records.descs.data(), layout.desc_bytes));
+    KVN_TRY(stretch.upload(sizes.handle, records.sizes.data(), layout.size_bytes));
 
     const uint64_t table_address = bufferDeviceAddress(hash_tables.handle);
     const uint64_t input_address = bufferDeviceAddress(input.handle);
@@ -195,47 +221,52 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
         if (!dict_address || !dict_table_address) return Error::GpuPipelineFailed;
     }
     if (!table_address || !input_address) return Error::GpuPipelineFailed;
-    // The dump of every batch shows the records of the frame so far.
+    // The dump shows the records of the whole frame.
     if (envPresent("KVN_DIAG_DUMP")) KVN_TRY(ops.memsetD8(diag.handle, 0, kEncodeDiagBytes));
 
     const uint32_t mode = static_cast<uint32_t>(plan.mode);
     LzTableWindow table_window(plan, hash_tables, encoder.own_stream);
     const double launches_start = hostTimeMs();
-    for (uint64_t s = 0; s < aw; s += plan.batch) {
-        const uint64_t cnt = std::min(plan.batch, aw - s);
-        if (plan.batch < aw) {
-            KVN_TRY(stretch.upload(descs.handle, stage.descs.data() + s, cnt * sizeof(CompressChunkDesc)));
-            KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data() + s, 4 * cnt));
-        }
-        // Sort-parse: the batch's keys, sort and candidates, then the parse.
-        // The prepass launches wait for themselves, after the queued copies.
+    for (const LzLaunch& launch : layout.launches) {
+        // Sort-parse: the launch's keys, sort and candidates, then the parse.
+        // The prepass launches wait for themselves, after what is queued.
         if (plan.mode == ParseMode::SortParse) {
             KVN_TRY(stretch.wait());
-            KVN_TRY(runSortPrepass({input.handle, descs.handle, low(cnt), plan.floor, table_address, input_address}));
-            KVN_TRY(auditSortPrepass({hash_tables.handle, input.handle, stage.descs.data() + s, s, cnt}));
+            KVN_TRY(runSortPrepass({input.handle, descs.handle, low(launch.count), plan.floor, table_address,
+                                    input_address, launch.desc_offset}));
+            KVN_TRY(auditSortPrepass(
+                {hash_tables.handle, input.handle, stage.descs.data() + launch.first, launch.first, launch.count}));
         }
         const double lz_mark = hostTimeMs();
-        const uint64_t groups_of_batch = ceilDiv(cnt, spc);
+        const uint64_t groups_of_batch = ceilDiv(launch.count, spc);
         const uint64_t groups =
             plan.mode == ParseMode::Greedy ? std::min(plan.tables, 2 * groups_of_batch) : groups_of_batch;
+        // The stream orders the launches: the tables and workspaces of one
+        // are free again when the next starts.
+        const uint64_t offsets[] = {0, 0, launch.desc_offset, launch.size_offset, 0};
         KVN_TRY(launchEncodeKernelOn(
             stretch.stream(), &encoder, "kvnLzEncodeKernel", kernel, kLzEncodeShape, low(groups),
             {input.handle, lz_output.handle, descs.handle, sizes.handle},
-            {low(cnt), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address), high(table_address),
-             low(dict_address), high(dict_address), low(dict_table_address), high(dict_table_address), low(dict_len),
-             0, spc, 0, low(input_address), high(input_address), plan.greedy16 ? 1u : 0u, plan.floor},
-            {diag.handle}));
-        KVN_TRY(stretch.read(stage.lz_sizes.data() + s, sizes.handle, 4 * cnt));
-        KVN_TRY(stretch.wait());
-        if (sortProfileOn()) printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
-        if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
+            {low(launch.count), plan.bits, mode, level.insert_in_matches ? 1u : 0u, low(table_address),
+             high(table_address), low(dict_address), high(dict_address), low(dict_table_address),
+             high(dict_table_address), low(dict_len), 0, spc, 0, low(input_address), high(input_address),
+             plan.greedy16 ? 1u : 0u, plan.floor},
+            {diag.handle}, offsets));
+        if (sortProfileOn()) {
+            KVN_TRY(stretch.wait());
+            printSortProfile("lz_encode(mode=" + std::to_string(mode) + ")", lz_mark);
+        }
     }
+    KVN_TRY(stretch.read(records.sizes.data(), sizes.handle, layout.size_bytes));
+    KVN_TRY(stretch.wait());
+    records.takeSizes(layout, stage.lz_sizes);
+    if (const char* path = envText("KVN_DIAG_DUMP")) KVN_TRY(writeEncodeDiagDump(encoder, path));
     reportLzStageTimes(request.level, launches_start - stage_start, hostTimeMs() - launches_start);
-    if (plan.batch >= aw && lzOutputReportsWanted(request.level))
+    if (layout.launches.size() == 1 && lzOutputReportsWanted(request.level))
         KVN_TRY(reportOnLzOutput(stage, lz_output.handle, lzOutputBytes(g), plan.floor, request.level));
     // The stream scan and the assembly read every sub-chunk's descriptor and
-    // LZ size from the device.
-    if (plan.batch < aw) {
+    // LZ size in frame order from the device.
+    if (!layout.packed) {
         KVN_TRY(stretch.upload(descs.handle, stage.descs.data(), aw * sizeof(CompressChunkDesc)));
         KVN_TRY(stretch.upload(sizes.handle, stage.lz_sizes.data(), 4 * aw));
         KVN_TRY(stretch.wait());

@@ -59,6 +59,7 @@ double printSortProfile(const std::string& what, double since_ms) {
 Error runSortPrepass(const SortPrepass& batch) {
     const bool profile = sortProfileOn();
     double mark = hostTimeMs();
+    const uint64_t offsets[] = {0, batch.desc_offset};
     for (const PrepassKernel& k : kPrepass) {
         const std::optional<KernelHandle> kernel = getEncodePipeline(k.kernel);
         if (!kernel) return Error::KernelMissing;
@@ -66,7 +67,8 @@ Error runSortPrepass(const SortPrepass& batch) {
                                    {batch.input, batch.descs},
                                    {batch.count, batch.floor, low(batch.workspace_address),
                                     high(batch.workspace_address), low(batch.input_address),
-                                    high(batch.input_address)}));
+                                    high(batch.input_address)},
+                                   {}, batch.desc_offset ? offsets : nullptr));
         if (profile) {
             KVN_TRY(gpuOps().ctxSynchronize());
             mark = printSortProfile(k.profile_name, mark);

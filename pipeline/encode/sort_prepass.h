@@ -15,6 +15,7 @@ struct SortPrepass {
     DeviceBufferHandle input = 0, descs = 0;  // the input copy, the batch's descriptors
     uint32_t count = 0, floor = 0;            // sub-chunks of the batch, minimum distance
     uint64_t workspace_address = 0, input_address = 0;
+    uint64_t desc_offset = 0;  // of the batch's descriptors in `descs`
 };
 
 // The three kernels in order, one block of 256 threads per sub-chunk on

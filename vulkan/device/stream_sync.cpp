@@ -102,7 +102,7 @@ int32_t submitRecording(StreamRecord& s, int32_t* wait_result) {
         if (VkResult r = resetFence(s.d2h_fence); r != VK_SUCCESS) return r;
         if (VkResult r = submit(ctx.transfer_queue, d2h, s.d2h_fence); r != VK_SUCCESS) return r;
         const VkFence fences[3] = {s.compute_fence, s.aux_fence, s.d2h_fence};
-        *wait_result = waitFences(3, fences, "stream end (aux 3-fence)");
+        *wait_result = waitFences(3, fences, "stream end (aux 3-fence)", s.progress.word);
         return 0;
     }
     if (!s.aux_mode) {
@@ -114,7 +114,7 @@ int32_t submitRecording(StreamRecord& s, int32_t* wait_result) {
     if (VkResult r = resetFence(s.compute_fence); r != VK_SUCCESS) return r;
     cbTrace("submit compute (single)", s.compute_cb);
     if (VkResult r = submit(ctx.compute_queue, compute, s.compute_fence); r != VK_SUCCESS) return r;
-    *wait_result = waitFences(1, &s.compute_fence, "stream end");
+    *wait_result = waitFences(1, &s.compute_fence, "stream end", s.progress.word);
     return 0;
 }
 
@@ -211,8 +211,11 @@ int32_t procStreamComputeBarrier(StreamHandle stream) {
     }
     const VkMemoryBarrier barrier{VK_STRUCTURE_TYPE_MEMORY_BARRIER, nullptr, VK_ACCESS_SHADER_WRITE_BIT,
                                   VK_ACCESS_SHADER_READ_BIT};
-    vk.vkCmdPipelineBarrier(cb, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, 0, 1,
-                            &barrier, 0, nullptr, 0, nullptr);
+    // The progress mark after it waits for the same compute work.
+    const VkPipelineStageFlags after =
+        VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT | (s->progress.buffer ? kProgressMarkStage : 0);
+    vk.vkCmdPipelineBarrier(cb, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, after, 0, 1, &barrier, 0, nullptr, 0, nullptr);
+    recordProgressMark(s->progress, cb);
     return 0;
 }
 

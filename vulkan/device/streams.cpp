@@ -99,6 +99,8 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
         destroyCommandObjects(ctx, s);
         return kVkRequestRefused;
     }
+    // Without its progress word a stream's waits give up after one wait's time.
+    createStreamProgress(s.progress);
     // A stream without the auxiliary set still works, without aux mode.
     if (allocateCommandBuffer(ctx, s.compute_pool, &s.aux_cb)) {
         const bool aux = allocateCommandBuffer(ctx, s.transfer_pool, &s.d2h_cb) &&
@@ -114,6 +116,7 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
     size_t index = 0;
     while (index < ctx.streams.size() && ctx.streams[index].live) ++index;
     if (index == ctx.streams.capacity()) {
+        destroyStreamProgress(s.progress);
         destroyCommandObjects(ctx, s);
         return kVkRequestRefused;
     }
@@ -129,6 +132,7 @@ int32_t procStreamDestroy(StreamHandle stream) {
     if (stream == 0 || stream > ctx.streams.size() || !ctx.streams[stream - 1].live) return 0;
     StreamRecord& s = ctx.streams[stream - 1];
     destroyStreamStaging(s);
+    destroyStreamProgress(s.progress);
     runDeferredReleases(s);
     destroyChain(s.transient_pools);
     destroyChain(s.cached_pools);

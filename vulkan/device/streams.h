@@ -8,6 +8,7 @@
 #include "vulkan/device/descriptor_sets.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/memory_allocator.h"
+#include "vulkan/device/stream_progress.h"
 
 namespace kvn {
 
@@ -91,6 +92,7 @@ struct StreamRecord {
 
     StreamStagingBuffer staging;
     std::vector<RetiredStagingBuffer> retired_staging;
+    StreamProgress progress;
     std::vector<PendingHostCopy> pending_copies;
     std::vector<DeferredRelease> deferred_releases;
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include "vulkan/device/vk_errors.h"
 
 #include "core/platform/fault_countdown.h"
@@ -70,7 +71,18 @@ void reportWedgedDevice(const char* label) {
                  label);
 }
 
-int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
+VkResult waitWhileProgressing(const std::function<VkResult()>& wait, const volatile uint32_t* progress) {
+    uint32_t seen = progress ? *progress : 0;
+    for (;;) {
+        const VkResult result = wait();
+        if (result != VK_TIMEOUT || !progress) return result;
+        const uint32_t now = *progress;
+        if (now == seen) return result;
+        seen = now;
+    }
+}
+
+int32_t waitFences(uint32_t count, const VkFence* fences, const char* label, const volatile uint32_t* progress) {
     const VulkanContext& ctx = vulkanContext();
     VkResult result = VK_TIMEOUT;
     g_fence_waits.fetch_add(1, std::memory_order_relaxed);
@@ -79,7 +91,8 @@ int32_t waitFences(uint32_t count, const VkFence* fences, const char* label) {
         // when it has not finished yet, as a real timeout would.
         ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, 0);
     } else {
-        result = ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs);
+        result = waitWhileProgressing(
+            [&] { return ctx.vk.vkWaitForFences(ctx.device, count, fences, VK_TRUE, kFenceTimeoutNs); }, progress);
     }
     if (cbTraceOn()) std::fprintf(stderr, "[cb-trace] waitFences(%s) rc=%d\n", label, static_cast<int>(result));
     if (result == VK_TIMEOUT) reportWedgedDevice(label);

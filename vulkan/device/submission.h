@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/platform/platform.h"
 #include "vulkan/device/vulkan_api.h"
@@ -27,8 +28,16 @@ int32_t deviceWaitIdle();
 int32_t queueWaitIdle(VkQueue queue);
 
 // Waits for all fences up to 60 s; a timeout prints the wedged-device line
-// with `label` and returns VK_TIMEOUT (2).
-int32_t waitFences(uint32_t count, const VkFence* fences, const char* label);
+// with `label` and returns VK_TIMEOUT (2). With `progress` (a stream's
+// progress word, StreamProgress) the wait goes on for another 60 s as long
+// as the word changed in the last 60: a submission of many launches may take
+// longer than one wait while each of its launches stays far inside it, and a
+// device stuck in one launch still times out.
+int32_t waitFences(uint32_t count, const VkFence* fences, const char* label,
+                   const volatile uint32_t* progress = nullptr);
+// The loop of that wait: `wait` once, and again after each timeout that
+// found the progress word changed since the previous one; the last result.
+VkResult waitWhileProgressing(const std::function<VkResult()>& wait, const volatile uint32_t* progress);
 void reportWedgedDevice(const char* label);
 
 // The wedge is permanent for the process: from the first wait that gave up,

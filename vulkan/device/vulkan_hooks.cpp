@@ -10,6 +10,11 @@
 #include "vulkan/device/vulkan_context.h"
 
 namespace kvn {
+namespace {
+
+constexpr uint64_t kCpuLzLaunchBytes = 4ull << 20;
+
+}  // namespace
 
 bool ensureDevice() { return ensureVulkanContext(); }
 
@@ -79,6 +84,15 @@ void closeLzTableWindow(StreamHandle) {}
 uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu / table_bytes, 170); }
 
 uint32_t lzForcedBatch() { return forcedLzBatch(); }
+
+// A device that runs on the processor works through a launch's groups a few
+// at a time: a frame's LZ launches there cover a few MiB each, every one of
+// them seconds long, where one launch over a frame of the default cap could
+// outlast the fence wait on a busy machine. A GPU parses a frame in
+// milliseconds and takes it in one launch.
+uint64_t lzLaunchInputBytes() {
+    return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_CPU ? kCpuLzLaunchBytes : 0;
+}
 
 // Batches run whole: the scratch is sized to the batch's own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
