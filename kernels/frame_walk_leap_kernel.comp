@@ -41,6 +41,7 @@ KVN_SHARED(u32, s_plausible, 32)
 KVN_CONST bool kMarkFrameFirst = true;
 KVN_FN u32 walkDecodedCapacity() { return 0xFFFFFFFFu; }
 #include "kernels/frame_reading.h"
+KVN_FN u32 walkRefusal(u32 pos, u32 frames, u32 flags) { return kWalkOk; }
 #include "kernels/frame_walk.h"
 #include "kernels/frame_walk_leap.h"
 
