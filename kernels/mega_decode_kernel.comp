@@ -36,6 +36,8 @@ KVN_SHARED(u32, s_dist, 128)
 KVN_SHARED(u32, s_rep, 128)
 KVN_SHARED(u32, s_off16_incl, 128)
 KVN_SHARED(u32, s_warp_sums, 4)
+// The leap walk's probes, 32 per warp.
+KVN_SHARED(u32, s_plausible, 128)
 // Warps 0 and 1 of a group each keep a Huffman table (or a table's work
 // arrays while building it) in their 4096 bytes.
 KVN_DYNAMIC_SHARED(u32, s_mega_dyn)
@@ -106,6 +108,9 @@ KVN_CONST u32 kSlotBuild = 5u;
 KVN_CONST u32 kSlotDecode = 6u;
 KVN_CONST u32 kSlotGather = 7u;
 KVN_CONST u32 kSlotEnd = 8u;
+KVN_CONST u32 kSlotLeapScan = 10u;
+KVN_CONST u32 kSlotLeapReconcile = 11u;
+KVN_CONST u32 kSlotLeapEmit = 12u;
 
 // ---- Values every thread holds after the walk ------------------------------
 // The walk's cells (frame_walk.h writes them through these).
@@ -116,6 +121,9 @@ u32* meta_payload_base;
 u32* meta_payload_len;
 u32* meta_status;
 u32* subchunk_total;
+// The leap walk's control block and its warps (every warp of the grid).
+u32* ctl;
+u32 warps;
 // The first block payload of the input, where every src_off counts from.
 const u8* payload;
 u32 payload_end;
@@ -143,9 +151,19 @@ KvnAddress<u32> lz_status;
 KVN_FN u32 globalThread() { return kvnBlockIndex() * kvn_block_threads + kvnThreadIndex(); }
 KVN_FN u32 globalWarp() { return kvnBlockIndex() * 4u + kvnWarpIndex(); }
 KVN_FN u32 warpCount() { return kvnGridBlocks() * 4u; }
+// Where the leap walk's warps run (frame_walk_leap.h).
+KVN_FN u32 leapWarp() { return globalWarp(); }
+KVN_FN u32 leapLane() { return kvnLane(); }
+KVN_FN u32 leapThread() { return globalThread(); }
+KVN_FN void leapWarpSync() { kvnWarpSync(); }
+KVN_FN u32 leapProbeBase() { return kvnWarpIndex() * 32u; }
 
 KVN_FN void stamp(u32 slot) {
     if (profile.data != nullptr && globalThread() == 0u) profile.data[slot] = kvnClock();
+}
+// Adds the cycles since `since` to a slot (global thread 0).
+KVN_FN void addCycles(u32 slot, u64 since) {
+    if (profile.data != nullptr && globalThread() == 0u) profile.data[slot] += kvnClock() - since;
 }
 
 // ---- Walk --------------------------------------------------------------------
@@ -200,8 +218,7 @@ KVN_FN u32 planTiles(u32 count) {
     return kWalkOk;
 }
 
-// Global thread 0: the serial walk, then what the later phases need of it.
-KVN_FN void walkInputOnce() {
+KVN_FN void bindWalkCells() {
     // frame_walk.h writes each cell at index 0 of its own pointer.
     meta_count = mega_meta + kMetaCount;
     meta_decoded = mega_meta + kMetaDecoded;
@@ -210,7 +227,10 @@ KVN_FN void walkInputOnce() {
     meta_payload_len = mega_meta + kMetaPayloadLen;
     meta_status = mega_meta + kMetaStatus;
     subchunk_total = mega_meta + kMetaSubchunks;
-    runWalk();
+}
+
+// Global thread 0, after a good walk: what the later phases need of it.
+KVN_FN void checkWalk() {
     if (mega_meta[kMetaStatus] != kWalkOk) return;
     u32 status = kWalkOk;
     if (kvnGridBlocks() < kMinGroups) status = KVN_WALK_MEGA_GRID;
@@ -218,6 +238,53 @@ KVN_FN void walkInputOnce() {
     if (total > list_slots || total > kMaxSubchunks) status = KVN_WALK_MEGA_SUBCHUNKS;
     if (status == kWalkOk) status = planTiles(mega_meta[kMetaCount]);
     if (status != kWalkOk) mega_meta[kMetaStatus] = status;
+}
+
+// The leap walk: the grid's warps follow each frame's chunk records in
+// slices, global thread 0 sets frames up and joins the slices.
+KVN_FN u32 leapState() { return ctl[KVN_LEAP_CTL_STATE]; }
+#include "kernels/frame_walk_leap.h"
+KVN_FN void leapWalk() {
+    bool walking = true;
+    while (walking) {
+        leapSetUp();
+        kvnGridSync();
+        walking = leapState() == KVN_LEAP_STATE_READY;
+        if (walking) {
+            u64 t = kvnClock();
+            leapFollow();
+            kvnGridSync();
+            addCycles(kSlotLeapScan, t);
+            t = kvnClock();
+            leapJoin();
+            kvnGridSync();
+            addCycles(kSlotLeapReconcile, t);
+            t = kvnClock();
+            walking = leapState() == KVN_LEAP_STATE_READY;
+            leapEmit();
+            kvnGridSync();
+            addCycles(kSlotLeapEmit, t);
+        }
+    }
+}
+
+// The leap walk where every frame suits it, else the serial walk.
+KVN_FN void walkAllFrames() {
+    bindWalkCells();
+    bool serial = leap_control.data == nullptr;
+    if (!serial) {
+        ctl = leap_control.data;
+        warps = warpCount();
+        leapSuitability();
+        kvnGridSync();
+        serial = ctl[KVN_LEAP_CTL_SERIAL] != 0u;
+    }
+    if (serial) {
+        if (globalThread() == 0u) runWalk();
+    } else {
+        leapWalk();
+    }
+    if (globalThread() == 0u) checkWalk();
 }
 
 // ---- Scan ---------------------------------------------------------------------
@@ -436,7 +503,7 @@ KVN_FN void decodeTiles() {
 
 KVN_FN void kvnMain() {
     stamp(kSlotStart);
-    if (globalThread() == 0u) walkInputOnce();
+    walkAllFrames();
     kvnGridSync();
     stamp(kSlotWalk);
     u32 count = mega_meta[kMetaCount];

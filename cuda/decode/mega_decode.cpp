@@ -36,6 +36,8 @@ constexpr uint64_t kMetaBytes = sizeof(MegaMeta);
 constexpr uint64_t kCounterBytes = 32;
 constexpr uint64_t kTileListBytes = 1024;
 constexpr uint64_t kProfileBytes = kMegaProfileSlots * 8;
+constexpr uint64_t kLeapHeaderBytes = KVN_LEAP_HEADER_WORDS * 4;
+constexpr uint64_t kLeapWarpBytes = (KVN_LEAP_RESULT_WORDS + 2 * KVN_LEAP_WARP_ENTRIES) * 4;
 constexpr uint64_t kHuffScanBytes = KVN_SCAN_HUFF_DESC_WORDS * 4;  // a scan list entry
 constexpr uint64_t kRawScanBytes = KVN_SCAN_RAW_DESC_WORDS * 4;
 constexpr uint64_t kScanBytes = 4 * kHuffScanBytes + 2 * kRawScanBytes;
@@ -58,14 +60,14 @@ constexpr uint64_t kMinTileSlots = 2;  // the sub-chunks of the largest chunk
 constexpr const char* kParamKinds = "BSBASBSBBBBBBBBBBBBBBBBBBSAASS";
 
 struct Workspace {
-    CuDevicePtr descs, meta, starts, scan, huff[4], raw, counters, merged, tables, scratch, tiles;
+    CuDevicePtr descs, meta, starts, scan, huff[4], raw, counters, merged, tables, scratch, tiles, leap;
 };
 
 CuDevicePtr slotAddress(const DecoderState& decoder, DecodeSlot slot) { return slotHandle(decoder, slot); }
 
 // Grows the workspace in the order the kernel's parameters name it. The scan
 // area holds the four Huffman lists and then the two stored-half lists.
-Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, Workspace* w) {
+Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, uint32_t grid, Workspace* w) {
     KVN_TRY(ensureDeviceSlot(decoder, kWalkDescs, kDescBytes));
     KVN_TRY(ensureDeviceSlot(decoder, kWalkMeta, kMetaBytes));
     KVN_TRY(ensureDeviceSlot(decoder, kSubchunkStarts, kStartsBytes));
@@ -79,6 +81,9 @@ Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, 
     KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, kScratchBytes * tile_slots));
     // The tile list takes the slot of a windowed batch's window counts.
     KVN_TRY(ensureDeviceSlot(decoder, kWindowCounts, kTileListBytes));
+    // The leap walk's control block: header words, then each warp's result and candidates.
+    const bool leap = !envPresent("KVN_WALK_SERIAL");
+    if (leap) KVN_TRY(ensureDeviceSlot(decoder, kLeapControl, kLeapHeaderBytes + kLeapWarpBytes * kGroupY * grid));
     w->descs = slotAddress(decoder, kWalkDescs);
     w->meta = slotAddress(decoder, kWalkMeta);
     w->starts = slotAddress(decoder, kSubchunkStarts);
@@ -90,6 +95,7 @@ Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, 
     w->tables = slotAddress(decoder, kHuffLuts);
     w->scratch = slotAddress(decoder, kEntropyScratch);
     w->tiles = slotAddress(decoder, kWindowCounts);
+    w->leap = leap ? slotAddress(decoder, kLeapControl) : 0;
     return Error::None;
 }
 
@@ -209,7 +215,7 @@ void fillArguments(CuDevicePtr src, uint32_t src_len, CuDevicePtr dst, const Dec
                                  w.scratch,
                                  w.tiles,
                                  tile_slots,
-                                 0,  // no leap walk: the serial walk
+                                 w.leap,
                                  profile,
                                  dst_cap,
                                  slots};
@@ -237,7 +243,7 @@ MegaDecode runMega(CuDevicePtr src, uint32_t src_len, CuDevicePtr dst, DecoderSt
     uint32_t grid = 0;
     if (Error e = gridSize(kernel, &grid); e != Error::None) return {0, e, {}};
     Workspace w{};
-    if (Error e = growWorkspace(decoder, slots, tile_slots, &w); e != Error::None) return {0, e, {}};
+    if (Error e = growWorkspace(decoder, slots, tile_slots, grid, &w); e != Error::None) return {0, e, {}};
     times.workspace = hostTimeMs();
     if (Error e = clearWorkspace(decoder, w); e != Error::None) return {0, e, {}};
     times.memsets = hostTimeMs();
