@@ -166,17 +166,39 @@ TEST(CudaMegaDecode, LeapWalkGivesTheSerialWalksDescriptors) {
 struct Launched {
     MegaDecode result;
     bool untouched;  // the destination and its guard hold what they held
+    bool guard_intact;
+    Bytes bytes;     // the decoded bytes
 };
 
 Launched launchMega(DeviceRoad& road, const Bytes& src, uint32_t cap) {
     const uint64_t in = road.upload(src);
     const uint64_t out = road.guardedDestination(cap);
     DecoderState& decoder = static_cast<KvnHandle*>(road.get())->decoder;
-    Launched l{decodeMega(in, uint32_t(src.size()), out, &decoder, cap), true};
+    Launched l{decodeMega(in, uint32_t(src.size()), out, &decoder, cap), true, true, {}};
     Bytes after(cap + kRoadGuardBytes);
     EXPECT_EQ(gpuOps().memcpyDtoH(after.data(), out, after.size()), Error::None);
-    for (uint8_t b : after) l.untouched &= b == kRoadGuard;
+    for (size_t i = 0; i < after.size(); ++i) {
+        l.untouched &= after[i] == kRoadGuard;
+        if (i >= cap) l.guard_intact &= after[i] == kRoadGuard;
+    }
+    l.bytes.assign(after.begin(), after.begin() + std::min<size_t>(cap, l.result.bytes));
     return l;
+}
+
+// Frames below level code 3 take the launch's stored-stream road (the
+// device road sends them frame by frame).
+TEST(CudaMegaDecode, StoredStreamRoadBelowLevelCode3) {
+    onCudaRoad([](DeviceRoad& road) {
+        const Bytes content = textOf(3 * 8192);
+        for (int level : {1, 2}) {
+            SCOPED_TRACE(level);
+            const Bytes src = framesOf(content, std::vector<FrameSpec>(3, FrameSpec{.level = level, .sc = 1.0f / 64}));
+            const Launched l = launchMega(road, src, uint32_t(content.size()));
+            EXPECT_EQ(l.result.error, Error::None);
+            EXPECT_TRUE(l.bytes == content);
+            EXPECT_TRUE(l.guard_intact);
+        }
+    });
 }
 
 Bytes concat(const Bytes& a, const Bytes& b) {
