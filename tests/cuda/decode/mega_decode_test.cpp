@@ -83,6 +83,28 @@ TEST(CudaMegaDecode, OneLaunchGivesTheInputAndTheHostRoadsBytes) {
     });
 }
 
+// One launch where the dispatched road needs a walk, a scan, compactions,
+// tables, streams and LZ launches; without the kernel (a module built
+// without it) those dispatches give the same bytes.
+TEST(CudaMegaDecode, WithoutTheKernelTheDispatchesDecode) {
+    const Bytes content = textOf(3 * 16384);
+    const Bytes src = framesOf(content, std::vector<FrameSpec>(3, FrameSpec{.level = 3}));
+    for (bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped);
+        inChildProcess([&] {
+            if (dropped) standIn().dropKernel("kvnD2dMegaDecodeKernel");
+            DeviceRoad road(kCudaRoad);
+            const uint64_t launches = standInCounts().launches;
+            const DeviceDecoded d = road.decode(src, content.size());
+            EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+            EXPECT_TRUE(d.bytes == content);
+            EXPECT_EQ(megaLaunches(), dropped ? 0u : 1u);
+            if (!dropped) EXPECT_EQ(standInCounts().launches - launches, 1u) << "nothing but the one launch";
+            if (dropped) EXPECT_GT(standInCounts().launches - launches, 4u);
+        });
+    }
+}
+
 // Eight sub-chunks: one tile by default, four of two slots each with
 // KVN_MEGA_TILE_SLOTS=2; the profile tells which ran.
 TEST(CudaMegaDecode, ManyTilesGiveWhatOneTileGives) {
