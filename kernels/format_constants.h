@@ -51,6 +51,21 @@
 #define KVN_WALK_SECOND_BLOCK 13u
 #define KVN_WALK_TABLE_MISMATCH 14u
 #define KVN_WALK_TOO_LARGE 15u
+// The cooperative whole-input decode only: a frame after the first that it
+// does not take with the first (another dictionary, a WRT or byte-plane
+// frame, a level code on the other side of 3) ...
+#define KVN_WALK_MEGA_REFUSED 16u
+// ... more sub-chunks than its per-sub-chunk lists hold, or than its 32-bit
+// scratch offsets reach ...
+#define KVN_WALK_MEGA_SUBCHUNKS 17u
+// ... more tiles than its tile list holds, or a grid too small for its phases.
+#define KVN_WALK_MEGA_TILES 18u
+#define KVN_WALK_MEGA_GRID 19u
+// Its descriptor counters: the four compacted Huffman list counts, the stored
+// off16 halves, the merged count, then the LZ decode's KVN_LZ_STATUS_* bits.
+#define KVN_MEGA_COUNTER_RAW 4u
+#define KVN_MEGA_COUNTER_MERGED 5u
+#define KVN_MEGA_COUNTER_LZ_STATUS 6u
 
 // ---- Leap walk (the whole-input walk over many warps) ---------------------
 // Frames it takes: one coded block of at least this much payload and chunks.
@@ -76,6 +91,7 @@
 #define KVN_FRAME_OFF_VERSION 4u
 #define KVN_FRAME_OFF_FLAGS 5u
 #define KVN_FRAME_OFF_CODEC 6u
+#define KVN_FRAME_OFF_LEVEL 7u
 #define KVN_FRAME_OFF_BLOCK_SIZE_CODE 8u
 #define KVN_FRAME_OFF_SC_GROUP_SIZE 9u
 #define KVN_FRAME_OFF_BYTE_PLANE 13u

@@ -5,6 +5,9 @@
 //   walkDecodedCapacity()  the most decoded bytes the walk may describe
 //   kMarkFrameFirst        true when each frame's first chunk gets
 //                          KVN_CHUNK_FLAG_FRAME_FIRST
+//   walkRefusal(pos, frames, flags)   a status for the frame at pos (after
+//                          `frames` good ones) that the walker does not take
+//                          although it is well formed, else kWalkOk
 
 // Running results of the walk.
 u32 walk_descs;
@@ -181,6 +184,8 @@ KVN_FN u32 walkInput() {
         u32 chunk_size = 0u;
         u32 header_status = frameHeaderStatus(pos, header, flags, chunk_size);
         if (header_status != kWalkOk) return header_status;
+        u32 refusal = walkRefusal(pos, frames, flags);
+        if (refusal != kWalkOk) return refusal;
         u32 body_end = 0u;
         u32 frame_raw = 0u;
         walk_frame_first = true;

@@ -29,6 +29,7 @@ KVN_CONST u32 kStepBudget = 65000u;
 KVN_CONST bool kMarkFrameFirst = false;
 KVN_FN u32 walkDecodedCapacity() { return decoded_capacity; }
 #include "kernels/frame_reading.h"
+KVN_FN u32 walkRefusal(u32 pos, u32 frames, u32 flags) { return kWalkOk; }
 #include "kernels/frame_walk.h"
 
 KVN_FN void kvnMain() { runWalk(); }
@@ -50,6 +51,7 @@ KVN_FN void kvnMain() { runWalk(); }
 KVN_CONST bool kMarkFrameFirst = true;
 KVN_FN u32 walkDecodedCapacity() { return 0xFFFFFFFFu; }
 #include "kernels/frame_reading.h"
+KVN_FN u32 walkRefusal(u32 pos, u32 frames, u32 flags) { return kWalkOk; }
 #include "kernels/frame_walk.h"
 
 KVN_FN void kvnMain() { runWalk(); }

@@ -1,6 +1,11 @@
 // The phases of the leap walk (frame_walk_leap_kernel.comp), on top of the
 // serial walk's record checks (frame_walk.h), whose globals the join phase
-// loads from and stores to the control block `ctl`.
+// loads from and stores to the control block `ctl`. The including entry
+// also provides the scalar `warps` and where a warp of the walk runs:
+//   leapWarp(), leapLane()   the warp (0 .. warps - 1) and the lane in it;
+//   leapThread()             the thread's index over the whole grid;
+//   leapWarpSync()           orders the warp's lanes around `s_plausible`;
+//   leapProbeBase()          the warp's 32 entries of `s_plausible`.
 
 // Control words.
 KVN_CONST u32 kCtlState = KVN_LEAP_CTL_STATE;  // a KVN_LEAP_STATE_* word
@@ -143,7 +148,10 @@ KVN_FN void leapSetUp() {
     // Phase 0 found every frame well formed; a frame that no longer is
     // stops the walk rather than taking a shape the later phases assume.
     if (status == kWalkOk && !leapBlockFits(pos + header, chunk_size)) status = kWalkUnsupported;
-    if (status == kWalkOk && readU32(pos + header + 4u) > 0xFFFFFFFFu - ctl[kCtlDecoded]) status = kWalkTooLarge;
+    if (status == kWalkOk) status = walkRefusal(pos, first ? 0u : 1u, flags);
+    if (status == kWalkOk && readU32(pos + header + 4u) > walkDecodedCapacity() - ctl[kCtlDecoded]) {
+        status = kWalkTooLarge;
+    }
     if (status != kWalkOk) {
         meta_status[0] = status;
         ctl[kCtlState] = KVN_LEAP_STATE_FAULT;
@@ -208,8 +216,8 @@ KVN_FN u32 plausibleRecord(u32 pos, u32 rec_end, u32 chunk_size, KVN_OUT(u32) ne
 // and keeps the chain when it ends at the record end or its next two records
 // parse too; otherwise it tries again one byte further.
 KVN_FN void leapFollow() {
-    u32 w = kvnBlockIndex();
-    u32 lane = kvnThreadIndex();
+    u32 w = leapWarp();
+    u32 lane = leapLane();
     u32 rec_start = ctl[kCtlRecStart];
     u32 rec_end = ctl[kCtlRecEnd];
     u32 chunk_size = ctl[kCtlChunkSize];
@@ -227,18 +235,18 @@ KVN_FN void leapFollow() {
     bool searching = live;
     while (searching) {
         // Uniform across the workgroup: every lane computes the same state.
-        s_plausible[lane] = 0u;
+        s_plausible[leapProbeBase() + lane] = 0u;
         u32 next = 0u;
         if (!known && probe + lane < to && plausibleRecord(probe + lane, rec_end, chunk_size, next) != kNoRecord) {
-            s_plausible[lane] = 1u;
+            s_plausible[leapProbeBase() + lane] = 1u;
         }
-        kvnBarrier();
+        leapWarpSync();
         u32 start = kNoRecord;
         if (known) start = probe;
         for (u32 l = 0u; l < 32u && start == kNoRecord; ++l) {
-            if (s_plausible[l] != 0u) start = probe + l;
+            if (s_plausible[leapProbeBase() + l] != 0u) start = probe + l;
         }
-        kvnBarrier();
+        leapWarpSync();
         steps += 1u;
         if (start == kNoRecord) {
             probe += 32u;
@@ -411,7 +419,7 @@ KVN_FN void leapJoin() {
 
 // Phase 4: thread w writes warp w's assigned entries.
 KVN_FN void leapEmit() {
-    u32 w = kvnBlockIndex() * 32u + kvnThreadIndex();
+    u32 w = leapThread();
     if (w >= warps || ctl[kCtlState] != KVN_LEAP_STATE_READY) return;
     u32 first = ctl[warpWord(w, kWarpFirst)];
     u32 count = ctl[warpWord(w, kWarpCount)];

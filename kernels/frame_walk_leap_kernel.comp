@@ -41,7 +41,14 @@ KVN_SHARED(u32, s_plausible, 32)
 KVN_CONST bool kMarkFrameFirst = true;
 KVN_FN u32 walkDecodedCapacity() { return 0xFFFFFFFFu; }
 #include "kernels/frame_reading.h"
+KVN_FN u32 walkRefusal(u32 pos, u32 frames, u32 flags) { return kWalkOk; }
 #include "kernels/frame_walk.h"
+// One warp per workgroup.
+KVN_FN u32 leapWarp() { return kvnBlockIndex(); }
+KVN_FN u32 leapLane() { return kvnThreadIndex(); }
+KVN_FN u32 leapThread() { return kvnBlockIndex() * 32u + kvnThreadIndex(); }
+KVN_FN void leapWarpSync() { kvnBarrier(); }
+KVN_FN u32 leapProbeBase() { return 0u; }
 #include "kernels/frame_walk_leap.h"
 
 KVN_FN void kvnMain() {

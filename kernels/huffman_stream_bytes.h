@@ -10,5 +10,3 @@ KVN_FN u32 streamByte(u32 src, u32 size, u64 off) {
     return u32(payload[src + u32(off)]);
 }
 
-// The coded stream's descriptor, read from the merged descriptor list.
-KVN_FN u32 descWord(u32 index, u32 word) { return descs[index * KVN_HUFF_DEC_DESC_WORDS + word]; }

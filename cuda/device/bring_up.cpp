@@ -99,6 +99,7 @@ bool loadLzGroup(CudaContext& ctx) {
     // The CUDA-only forms are optional: without them the forms above serve.
     resolveKernel(group, ctx.cu.cuModuleGetFunction, "kvnLzDecodeRawPipelinedBigKernel", &k.kernel_raw_pipeline_big_fn);
     resolveKernel(group, ctx.cu.cuModuleGetFunction, "kvnLzDecodeGeneralPipelinedKernel", &k.kernel_general_pipeline_fn);
+    resolveKernel(group, ctx.cu.cuModuleGetFunction, "kvnD2dMegaDecodeKernel", &k.mega_decode_fn);
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace {
 // The embedded PTX modules (named after their kernel sources) of each group.
 constexpr std::string_view kLzModules[] = {"lz_decode_kernel",       "subchunk_scan_kernel",   "descriptor_kernel",
                                            "integrity_kernel",       "frame_walk_kernel",      "frame_walk_table_kernel",
-                                           "frame_walk_leap_kernel"};
+                                           "frame_walk_leap_kernel", "mega_decode_kernel"};
 constexpr std::string_view kHuffmanModules[] = {"huffman_decode_kernel"};
 constexpr std::string_view kWrtModules[] = {"wrt_decode_kernel"};
 constexpr std::string_view kBytePlaneModules[] = {"byte_plane_kernel"};

@@ -59,6 +59,8 @@ KVN_FN void kvnBarrier() { __syncthreads(); }
 KVN_FN void kvnMemoryFence() { __threadfence(); }
 KVN_FN void kvnSpinPause() { __nanosleep(32); }
 KVN_FN void kvnGridSync() { cooperative_groups::this_grid().sync(); }
+// The multiprocessor's cycle counter (profile stamps of CUDA-only kernels).
+KVN_FN u64 kvnClock() { return u64(clock64()); }
 
 KVN_FN u32 kvnThreadIndex() { return threadIdx.x + threadIdx.y * blockDim.x; }
 KVN_FN u32 kvnThreadX() { return threadIdx.x; }

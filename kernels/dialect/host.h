@@ -81,6 +81,8 @@ inline void kvnBarrier() { kvn::host::blockBarrier(); }
 inline void kvnMemoryFence() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
 inline void kvnSpinPause() { kvn::host::spinPause(); }
 inline void kvnGridSync() { kvn::host::gridBarrier(); }
+// The processor's time-stamp counter stands for the device's cycle counter.
+inline u64 kvnClock() { return u64(__builtin_ia32_rdtsc()); }
 
 inline u32 kvnThreadIndex() { return kvn::host::currentThread().index; }
 inline u32 kvnThreadX() { return kvn::host::currentThread().x; }

@@ -36,10 +36,11 @@ struct DecodeKernelHandles {
     KernelHandle wrt_decode_fused_fn;
     KernelHandle byte_plane_interleave_fn;
     // CUDA only (no Vulkan form, no row below): the pipelined raw kernel
-    // under its name for chunks above 65536 bytes, and the four-warp form of
-    // kvnLzDecodeKernel.
+    // under its name for chunks above 65536 bytes, the four-warp form of
+    // kvnLzDecodeKernel, and the whole-input decode in one cooperative launch.
     KernelHandle kernel_raw_pipeline_big_fn;
     KernelHandle kernel_general_pipeline_fn;
+    KernelHandle mega_decode_fn;
 };
 
 using DecodeKernelField = KernelHandle DecodeKernelHandles::*;

@@ -47,12 +47,15 @@ Error decodeAll(DecoderState& decoder, const DeviceDecompressJob& job, std::vect
                 uint64_t total, uint64_t chunks) {
     const FrameHeader& first = frames.front().header;
     KVN_TRY(useFrameDictionary(decoder, first));
-    KVN_TRY(walkAllFrames(decoder, job, total));
+    bool decoded = false;
+    KVN_TRY(decodeInOneLaunch(job, decoder, total, &decoded));
+    if (!decoded) KVN_TRY(walkAllFrames(decoder, job, total));
     // Descriptor offsets count from the first frame's block payload.
     const uint64_t base = frames.front().frame_off + first.header_length + kBlockHeaderSize;
     const uint64_t end = frames.back().frame_off + frames.back().frame_len;
     KVN_TRY(stagePayload(decoder, job.dev_src, base, end - base));
-    KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, first, chunks, end - base, job.dev_dst, total)));
+    if (!decoded)
+        KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, first, chunks, end - base, job.dev_dst, total)));
     uint64_t out_off = 0;
     for (FrameShape& frame : frames) {
         frame.out_off = out_off;

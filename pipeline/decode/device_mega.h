@@ -27,4 +27,11 @@ struct MegaResult {
 
 MegaResult decodeMega(const DeviceDecompressJob& job, DecoderState& decoder, const std::vector<FrameShape>& frames);
 
+// The library's decode of such an input (`total` bytes) in one launch on the
+// stream in use, when it has one (each library links one definition): sets
+// `decoded` when the bytes are in place, before the frames' checks; leaves it
+// clear, without error, when it does not take the input, which the walk and
+// the dispatches of decodeMega then decode.
+Error decodeInOneLaunch(const DeviceDecompressJob& job, DecoderState& decoder, uint64_t total, bool* decoded);
+
 }  // namespace kvn

@@ -26,6 +26,10 @@ struct RoadLibrary {
     void (*destroyHandle)(void* handle);
     int64_t (*decodeCall)(void* handle, uint64_t in, const std::vector<uint8_t>& src, uint64_t out, uint64_t cap,
                           const DecompressOpts& opts);
+    // The timing label that marks the whole-input road, and whether its leap
+    // walk runs as dispatches of its own (KVN_WALK_SERIAL turns it off).
+    const char* whole_input_label = "kvnMegaWalkKernel";
+    bool leap_dispatches = true;
 };
 
 struct DeviceDecoded {
@@ -75,6 +79,10 @@ public:
         opts.record_timings = timings ? 1 : 0;
         return read(out, cap, library_.decodeCall(handle_, in, src, out, cap, opts));
     }
+
+    const RoadLibrary& library() const { return library_; }
+    // Whether the last call took the whole-input road.
+    bool wholeInput() const { return timed(library_.whole_input_label); }
 
     // Whether the last call's timings name `label`.
     bool timed(const char* label) const {

@@ -6,6 +6,7 @@
 #include "core/encode/frame_geometry.h"
 #include "core/encode/lz_batch_plan.h"
 #include "core/platform/platform.h"
+#include "pipeline/decode/device_mega.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
 
@@ -124,6 +125,12 @@ void rearmDecodeProfile() {
     if (!ctx.decode_profiling) return;
     ctx.profile_start_stamped = false;
     ctx.profile_end_stamped = false;
+}
+
+// No cooperative launch: the whole-input road runs its dispatches.
+Error decodeInOneLaunch(const DeviceDecompressJob&, DecoderState&, uint64_t, bool* decoded) {
+    *decoded = false;
+    return Error::None;
 }
 
 }  // namespace kvn

@@ -22,6 +22,7 @@ int64_t decodeAsync(void* handle, uint64_t in, const std::vector<uint8_t>& src, 
 
 }  // namespace
 
-const RoadLibrary kCudaRoad{createHandle, destroyHandle, decodeAsync};
+// The whole-input road is one cooperative launch, which walks the frames itself.
+const RoadLibrary kCudaRoad{createHandle, destroyHandle, decodeAsync, "kvnD2dMegaDecodeKernel", false};
 
 }  // namespace kvn::test
