@@ -82,9 +82,9 @@ struct CompressChunkDesc;  // core/encode/chunk_descriptors.h
 void reportLzOutput(const CompressChunkDesc* descs, const uint32_t* lz_sizes, uint64_t count, const uint8_t* lz_copy,
                     uint32_t floor, int32_t level);
 
-// The most sub-chunks of a level-3-and-up batch whose decoded streams are
-// held at once; a batch of more than that many is decoded in windows of at
-// most that many (when its streams allow it). `subchunks` or more: whole.
+// The most sub-chunks of a level-3-and-up batch of more than 256 whose
+// decoded streams the device's memory holds at once (batchWindowCap,
+// pipeline/decode/batch_windows.h, asks it). `subchunks` or more: whole.
 uint64_t decodeBatchCap(uint64_t subchunks);
 
 // Where a decode batch's Merkle pass runs while its output is copied back:

@@ -67,7 +67,7 @@ uint64_t lzBlockCap(uint64_t table_bytes) { return std::max<uint64_t>(0x8CCCCCu 
 
 uint32_t lzForcedBatch() { return forcedLzBatch(); }
 
-// Batches run whole: the scratch is sized to the batch's own streams.
+// The memory sets no cap: a batch's scratch is sized to its own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
 
 // The auxiliary command buffers belong to a stream that the decode records
