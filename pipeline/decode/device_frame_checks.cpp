@@ -5,7 +5,6 @@
 #include "core/format/byte_order.h"
 #include "core/format/frame_walk.h"
 #include "core/format/size_math.h"
-#include "core/platform/platform.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/decode_kernels.h"

@@ -9,6 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "pipeline/decode/batch_windows.h"
+#include "pipeline/device/backend_hooks.h"
 #include "tests/cuda/decode/hand_frames.h"
 #include "tests/pipeline/decode/vulkan_road.h"
 #include "tests/reference/ref_decoder.h"
@@ -61,6 +63,40 @@ TEST(DeviceWindows, WindowedAndWholeBatchesGiveTheReferenceBytes) {
             if (c.device_road) EXPECT_EQ(road.timed("kvnMegaWalkKernel"), c.frames > 1);
             const std::regex windows(c.trace ? c.trace : "\\[dispatch-trace\\]");
             EXPECT_EQ(std::regex_search(trace, windows), c.trace != nullptr) << trace;
+        }
+    });
+}
+
+// The cap: batches of at most 256 sub-chunks run whole; KVN_BATCH_CAP sets
+// it (256 at least); and a batch whose scratch regions one binding cannot
+// hold goes in windows of what a binding holds with full slots, whatever the
+// variable asks.
+TEST(DeviceWindows, TheCapKeepsEachRegionWithinOneBinding) {
+    inChildProcess([] {
+        readyOps();
+        const uint64_t limit = deviceBindingLimit();
+        const uint64_t held = limit / kSubchunkScratchBytes;
+        const uint64_t n = held + 1000;
+        struct Case {
+            const char* name;
+            uint64_t subchunks;
+            uint64_t region;
+            const char* cap;
+            uint64_t expected;
+        };
+        const Case cases[] = {
+            {"few_sub_chunks", 256, limit + 1, "100", 256},
+            {"within_the_binding", n, limit, nullptr, n},
+            {"beyond_the_binding", n, limit + 1, nullptr, held},
+            {"variable_below_the_floor", n, limit, "100", 256},
+            {"variable_within_the_binding", n, limit + 1, "300", 300},
+            {"variable_beyond_the_binding", n, limit + 1, "100000", held},
+            {"variable_unparsable", n, limit, "12a", 256},
+        };
+        for (const Case& c : cases) {
+            if (c.cap) setenv("KVN_BATCH_CAP", c.cap, 1);
+            EXPECT_EQ(batchWindowCap(c.subchunks, c.region), c.expected) << c.name;
+            unsetenv("KVN_BATCH_CAP");
         }
     });
 }
