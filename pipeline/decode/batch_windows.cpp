@@ -183,10 +183,13 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandl
                          i, win.first_chunk, win.n_chunks, win.sub_start, win.n_subs, h, h * 3 * half, half);
         if (win.n_subs > 0) {
             if (side.side && i > 1) KVN_TRY(waitSideEvent(decoder, side.stream, kHalfFree + h));
-            // A stream writes at its slot's batch offset: the areas stand
-            // where the window's first slot lands at the half's start.
-            const uint64_t shift = starts[win.sub_start];
-            const HuffStreamAreas areas{base - shift, base + half - shift, base + 2 * half - shift, 0};
+            // A stream's place is its slot's batch offset less the window's
+            // first: the CUDA form subtracts it, the Vulkan form writes at
+            // areas that stand where that slot lands at the half's start.
+            const uint32_t first_at = starts[win.sub_start];
+            const uint64_t shift = kernelsTakeCudaForms() ? 0 : first_at;
+            const HuffStreamAreas areas{base - shift, base + half - shift, base + 2 * half - shift,
+                                        kernelsTakeCudaForms() ? first_at : 0};
             for (uint32_t list = 0; list < 4; ++list) {
                 const uint32_t first = list * uint32_t(buffers.coded_slots) + win.sub_start;
                 for (uint32_t done = 0; done < win.n_subs; done += tables_held) {

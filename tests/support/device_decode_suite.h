@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@
 #include "core/wrt/wrt_encode.h"
 #include "core/wrt/wrt_format.h"
 #include "reference/ref_byte_plane.h"
+#include "reference/ref_decoder.h"
 #include "reference/reference_codec.h"
 #include "tests/core/format/chunk_record_at.h"
+#include "tests/cuda/decode/hand_frames.h"
 #include "tests/support/device_road.h"
 #include "tests/support/real_bytes.h"
 
@@ -559,6 +562,56 @@ inline void expectDamagedFramesOfEveryShapeFail(DeviceRoad& road) {
             EXPECT_TRUE(d.guard_intact);
             EXPECT_TRUE(hostDecode(src, cap).empty()) << "the host road refuses it too";
         }
+    }
+}
+
+// Level-3 batches whose decoded streams go in windows (KVN_BATCH_CAP below
+// their sub-chunks): on the device-input road for one frame and for two
+// frames through one walk, and on the host road. Every sub-chunk of these
+// hand-built frames has its four streams Huffman-coded, which windows need;
+// the bytes equal the reference decoder's, windowed or whole.
+struct WindowCase {
+    const char* name;
+    uint32_t frames;  // of 600 / frames chunks each
+    bool device_road;
+    const char* cap;    // KVN_BATCH_CAP, or null
+    const char* trace;  // what the trace says of the windows, or null for no windows
+};
+
+inline const WindowCase kWindowCases[] = {
+    {"one_frame_whole", 1, true, nullptr, nullptr},
+    {"one_frame_windows", 1, true, "256",
+     "batched=true counts=\\{ 600, 600, 600, 600 \\} windows=3 [^\\n]*\\n"
+     "(.|\\n)*first_chunk=512 n_chunks=88 sub_start=512 n_subs=88 window=0"},
+    {"two_frames_one_walk_windows", 2, true, "300",
+     "batched=true counts=\\{ 600, 600, 600, 600 \\} windows=2 [^\\n]*\\n"
+     "(.|\\n)*first_chunk=300 n_chunks=300 sub_start=300 n_subs=300 window=1"},
+    {"host_road_windows", 1, false, "256", "batched=true[^\\n]*windows=3 "},
+};
+
+inline void expectWindowedAndWholeBatchesGiveTheReferenceBytes(DeviceRoad& road) {
+    for (const WindowCase& c : kWindowCases) {
+        SCOPED_TRACE(c.name);
+        Bytes src, expected;
+        for (uint32_t f = 0; f < c.frames; ++f) {
+            const Bytes frame = fourHuffmanStreamsFrame(600 / c.frames, f + 1);
+            const ref::DecodedFrame decoded = ref::decodeFrame(frame, {});
+            ASSERT_EQ(decoded.error, Error::None);
+            src.insert(src.end(), frame.begin(), frame.end());
+            expected.insert(expected.end(), decoded.bytes.begin(), decoded.bytes.end());
+        }
+        const uint64_t cap = 600 * kHuffmanChunk;
+        if (c.cap) setenv("KVN_BATCH_CAP", c.cap, 1);
+        setenv("KVN_ALLOC_TRACE", "", 1);
+        ::testing::internal::CaptureStderr();
+        const Bytes bytes = c.device_road ? road.decode(src, cap, true).bytes : hostDecode(src, cap);
+        const std::string trace = ::testing::internal::GetCapturedStderr();
+        unsetenv("KVN_ALLOC_TRACE");
+        unsetenv("KVN_BATCH_CAP");
+        EXPECT_TRUE(bytes == expected);
+        if (c.device_road) EXPECT_EQ(road.timed("kvnMegaWalkKernel"), c.frames > 1);
+        const std::regex windows(c.trace ? c.trace : "\\[dispatch-trace\\]");
+        EXPECT_EQ(std::regex_search(trace, windows), c.trace != nullptr) << trace;
     }
 }
 

@@ -46,6 +46,10 @@ struct Event {
     bool recorded = false;
     bool done = false;
     double time_ms = 0;
+    // Recordings made, and the last one reached: a wait is for the recording
+    // that was the last when it was queued, not for a later one.
+    uint64_t records = 0;
+    uint64_t records_done = 0;
 };
 
 struct Function {

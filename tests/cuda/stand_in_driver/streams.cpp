@@ -185,8 +185,10 @@ KVN_STAND_IN_EXPORT Result cuEventRecord(void* handle, void* stream_handle) {
     event->stream = stream;
     event->recorded = true;
     event->done = false;
-    enqueue(stream, [event] {
+    const uint64_t recording = ++event->records;
+    enqueue(stream, [event, recording] {
         event->done = true;
+        event->records_done = recording;
         event->time_ms = nowMs();
     });
     return kSuccess;
@@ -209,9 +211,10 @@ KVN_STAND_IN_EXPORT Result cuStreamWaitEvent(void* stream_handle, void* handle, 
     if (!event || !stream) return kInvalidHandle;
     if (!event->recorded || event->stream == stream) return kSuccess;
     Stream* source = event->stream;
+    const uint64_t recording = event->records;
     // The waiting stream's later work runs after the source's work up to the record.
-    enqueue(stream, [event, source] {
-        if (state().events.count(event) && !event->done) flush(source);
+    enqueue(stream, [event, source, recording] {
+        if (state().events.count(event) && event->records_done < recording) flush(source);
     });
     return kSuccess;
 }
