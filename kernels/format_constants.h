@@ -283,6 +283,22 @@
 // Verdict cell words: the verdict, then the four XXH32 lanes between passes.
 #define KVN_VERDICT_CELL_WORDS 5u
 
+// ---- Content checksum on the device ---------------------------------------
+// Stripes (16 bytes) each content-hash pass folds, as the verdict's passes:
+// far inside lavapipe's 65,535 loop iterations per invocation.
+#define KVN_CONTENT_HASH_PASS_STRIPES 32768u
+// Its cell: the verdict (0 none yet, then the Merkle verdict's values or
+// KVN_CONTENT_HASH_CUT), the four XXH32 lanes between passes, and the stripe
+// each lane's loop reached.
+#define KVN_CONTENT_HASH_W_VERDICT 0u
+#define KVN_CONTENT_HASH_W_LANES 1u
+#define KVN_CONTENT_HASH_W_REACHED 5u
+#define KVN_CONTENT_HASH_CELL_WORDS 9u
+// A lane that did not fold every stripe it was given: no verdict exists.
+#define KVN_CONTENT_HASH_CUT 3u
+// The mark of such a lane in its reached word, which no stripe index equals.
+#define KVN_CONTENT_HASH_BROKEN 0xFFFFFFFFu
+
 // ---- Decode descriptor records -------------------------------------------
 // KvnChunkDesc: src_off, comp_size, decomp_size, dst_off, flags, fill byte
 // (low byte of word 5; the other three bytes are zero).

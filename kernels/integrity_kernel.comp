@@ -1,8 +1,9 @@
 // Integrity kernels: restore the chunk prefixes of a decoded block, hash each
 // chunk of the output into a Merkle leaf, place a batch's leaves in the
-// frame's leaf array, and fold the leaves into the root with XXH32 to give
-// the verdict. Leaves and root equal chunkMerkleLeaf / chunkMerkleRoot on the
-// CPU bit for bit.
+// frame's leaf array, fold the leaves into the root with XXH32 to give the
+// verdict, and fold the decoded bytes themselves into the content checksum.
+// Leaves, root and checksum equal chunkMerkleLeaf / chunkMerkleRoot / xxh32
+// on the CPU bit for bit.
 //
 // 64-bit lengths and offsets travel as two 32-bit words, low word first.
 #include "kernels/dialect.h"
@@ -10,6 +11,7 @@
 
 KVN_SHARED(u32, kvn_seg_sh_, 128)
 KVN_SHARED(u32, kvn_verdict_lanes_, 4)
+KVN_SHARED(u32, kvn_hash_intact_, 4)
 
 // Each word's multiplier is its absolute byte offset plus this bias.
 KVN_CONST u32 kMerkleOffsetBias = 0x9E3779B1u;
@@ -177,6 +179,83 @@ KVN_FN void kvnMain() {
     for (u32 i = stripes * 4u; i < leaf_count; ++i) h = xxhTailWord(h, leaves[i]);
     h = xxhAvalanche(h);
     verdict[0] = h == expected_root ? kVerdictMatch : kVerdictMismatch;
+}
+#include "kernels/kernel_end.h"
+#endif
+
+// ---------------------------------------------------------------------------
+#if defined(KVN_ENTRY_kvnContentHashKernel)
+#define KVN_KERNEL kvnContentHashKernel
+#define KVN_BLOCK_X 4
+#define KVN_BLOCK_Y 1
+#define KVN_SYNC KVN_SYNC_BARRIERS
+// The pass's first byte, byte 16 x first_stripe of the hashed bytes (whose
+// length is total), is byte `skew` at `data`, an address that keeps 4-byte
+// alignment.
+#define KVN_PARAMS(BUFFER, VIEW, ADDRESS, SCALAR) \
+    BUFFER(0, KVN_RW, u32, cell)                  \
+    ADDRESS(KVN_RO, u8, data)                     \
+    SCALAR(u32, skew)                             \
+    SCALAR(u32, first_stripe)                     \
+    SCALAR(u32, stripes)                          \
+    SCALAR(u32, total_lo)                         \
+    SCALAR(u32, total_hi)                         \
+    SCALAR(u32, expected)
+#include "kernels/kernel_begin.h"
+
+#include "kernels/xxh32_steps.h"
+
+KVN_FN u32 dataByte(u32 at) { return u32(data.data[skew + at]); }
+KVN_FN u32 dataWord(u32 at) {
+    return dataByte(at) | (dataByte(at + 1u) << 8u) | (dataByte(at + 2u) << 16u) | (dataByte(at + 3u) << 24u);
+}
+
+// XXH32 (seed 0) of the bytes in passes of at most
+// KVN_CONTENT_HASH_PASS_STRIPES stripes: thread t folds stripe lane t, which
+// the cell carries from pass to pass. Each lane also leaves there the stripe
+// its loop reached; a pass that does not find its lane where the last one
+// ended (a loop the device cut short, a pass skipped) carries a mark that no
+// stripe matches, and the last pass then gives KVN_CONTENT_HASH_CUT instead
+// of a verdict. The last pass joins the lanes and folds the 0 to 15 tail
+// bytes.
+KVN_FN void kvnMain() {
+    if (kvnBlockIndex() != 0u) return;
+    u32 t = kvnThreadIndex();
+    u64 total = (u64(total_hi) << 32u) | u64(total_lo);
+    u64 all_stripes = total >> 4u;
+    if (first_stripe == 0u && t == 0u) cell[KVN_CONTENT_HASH_W_VERDICT] = 0u;
+    bool resumed = first_stripe == 0u || cell[KVN_CONTENT_HASH_W_REACHED + t] == first_stripe;
+    u32 v = first_stripe == 0u ? laneSeed(t) : cell[KVN_CONTENT_HASH_W_LANES + t];
+    u32 i = 0u;
+    for (; i < stripes; ++i) v = xxhRound(v, dataWord(16u * i + 4u * t));
+    bool intact = resumed && i == stripes;
+    cell[KVN_CONTENT_HASH_W_LANES + t] = v;
+    cell[KVN_CONTENT_HASH_W_REACHED + t] = intact ? first_stripe + stripes : KVN_CONTENT_HASH_BROKEN;
+    if (u64(first_stripe) + u64(stripes) < all_stripes) return;
+    kvn_verdict_lanes_[t] = v;
+    kvn_hash_intact_[t] = intact ? 1u : 0u;
+    kvnBarrier();
+    if (t != 0u) return;
+    if ((kvn_hash_intact_[0] & kvn_hash_intact_[1] & kvn_hash_intact_[2] & kvn_hash_intact_[3]) == 0u) {
+        cell[KVN_CONTENT_HASH_W_VERDICT] = KVN_CONTENT_HASH_CUT;
+        return;
+    }
+    u32 h = xxhJoin(all_stripes > u64(0u) ? 1u : 0u, kvn_verdict_lanes_[0], kvn_verdict_lanes_[1],
+                    kvn_verdict_lanes_[2], kvn_verdict_lanes_[3], u32(total));
+    u32 at = 16u * stripes;
+    u32 left = u32(total & u64(15u));
+    for (; left >= 4u; left -= 4u) {
+        h = xxhTailWord(h, dataWord(at));
+        at += 4u;
+    }
+    for (; left > 0u; --left) {
+        h = xxhTailByte(h, dataByte(at));
+        at += 1u;
+    }
+    h = xxhAvalanche(h);
+    // The tail's loops are cut short too once the invocation's budget is spent.
+    if (left != 0u) cell[KVN_CONTENT_HASH_W_VERDICT] = KVN_CONTENT_HASH_CUT;
+    else cell[KVN_CONTENT_HASH_W_VERDICT] = h == expected ? kVerdictMatch : kVerdictMismatch;
 }
 #include "kernels/kernel_end.h"
 #endif

@@ -1,6 +1,7 @@
 // The steps of XXH32 with seed 0 that the kernels folding Merkle leaves into
-// a root share: the four stripe lanes' seeds and round, their join, the word
-// tail and the final avalanche. Included inside each entry after
+// a root or decoded bytes into the content checksum share: the four stripe
+// lanes' seeds and round, their join, the word and byte tails and the final
+// avalanche. Included inside each entry after
 // kernel_begin.h (no include guard: every entry takes its own copy).
 
 KVN_CONST u32 kPrime1 = 0x9E3779B1u;
@@ -27,6 +28,8 @@ KVN_FN u32 xxhJoin(u32 stripes, u32 v0, u32 v1, u32 v2, u32 v3, u32 total_bytes)
 }
 
 KVN_FN u32 xxhTailWord(u32 h, u32 word) { return kvnRotateLeft(h + word * kPrime3, 17u) * kPrime4; }
+
+KVN_FN u32 xxhTailByte(u32 h, u32 byte) { return kvnRotateLeft(h + byte * kPrime5, 11u) * kPrime1; }
 
 KVN_FN u32 xxhAvalanche(u32 h) {
     h ^= h >> 15u;

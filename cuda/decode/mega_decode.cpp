@@ -79,8 +79,8 @@ Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, 
     KVN_TRY(ensureDeviceSlot(decoder, kMergedDescs, kMergedBytes * slots));
     KVN_TRY(ensureDeviceSlot(decoder, kHuffLuts, kTablesBytes * tile_slots));
     KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, kScratchBytes * tile_slots));
-    // The tile list takes the slot of a windowed batch's window counts.
-    KVN_TRY(ensureDeviceSlot(decoder, kWindowCounts, kTileListBytes));
+    // The tile list takes the slot of a windowed batch's window tables.
+    KVN_TRY(ensureDeviceSlot(decoder, kWindowTables, kTileListBytes));
     // The leap walk's control block: header words, then each warp's result and candidates.
     const bool leap = !envPresent("KVN_WALK_SERIAL");
     if (leap) KVN_TRY(ensureDeviceSlot(decoder, kLeapControl, kLeapHeaderBytes + kLeapWarpBytes * kGroupY * grid));
@@ -94,7 +94,7 @@ Error growWorkspace(DecoderState& decoder, uint64_t slots, uint64_t tile_slots, 
     w->merged = slotAddress(decoder, kMergedDescs);
     w->tables = slotAddress(decoder, kHuffLuts);
     w->scratch = slotAddress(decoder, kEntropyScratch);
-    w->tiles = slotAddress(decoder, kWindowCounts);
+    w->tiles = slotAddress(decoder, kWindowTables);
     w->leap = leap ? slotAddress(decoder, kLeapControl) : 0;
     return Error::None;
 }

@@ -2,7 +2,6 @@
 // in windows that fit the free device memory.
 #include <algorithm>
 
-#include "core/platform/platform.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -14,17 +13,9 @@ constexpr uint64_t kScratchPerSubchunk = 0x60000;
 
 }  // namespace
 
-// KVN_BATCH_CAP (decimal; unparsable or below 257 is 256) caps a batch of
-// more than 256 sub-chunks; without it, a batch whose scratch would take
-// more than three quarters of the free memory is capped at one sub-chunk
-// per free MiB, at least 256.
+// A batch whose scratch would take more than three quarters of the free
+// memory is capped at one sub-chunk per free MiB, at least 256.
 uint64_t decodeBatchCap(uint64_t subchunks) {
-    if (subchunks <= kFloor) return subchunks;
-    if (const char* text = envText("KVN_BATCH_CAP")) {
-        const std::optional<uint64_t> value = parseDecimal(text, 0xFFFFFFFFull);
-        const uint64_t cap = value && *value > kFloor ? *value : kFloor;
-        return std::min(cap, subchunks);
-    }
     const GpuOpsTable& ops = gpuOps();
     uint64_t free_bytes = 0, total = 0;
     if (!ops.memGetInfo || ops.memGetInfo(&free_bytes, &total) != Error::None || free_bytes == 0) return kFloor;

@@ -19,6 +19,8 @@ namespace kvn {
 namespace {
 
 constexpr uint32_t kMaxWindows = 512;
+// Batches of at most this many sub-chunks are never capped.
+constexpr uint64_t kWindowFloor = 256;
 
 // Windows over the batch's work items (chunks an item walks may read each
 // other, so an item never straddles windows), each of at most `cap` slots.
@@ -49,7 +51,63 @@ std::vector<BatchWindow> formWindows(const DecodeBatch& batch, uint64_t cap) {
 
 uint64_t roundUp256(uint64_t n) { return (n + 255) & ~uint64_t{255}; }
 
+// Every window's own tables in one upload, each at an offset a binding
+// accepts: its chunk count, its descriptors, its chunks' first slots counted
+// from the window's first, and its slot starts counted from the first slot's.
+struct WindowTables {
+    std::vector<uint8_t> bytes;
+    struct At {
+        uint64_t count, descs, slots, offsets;
+    };
+    std::vector<At> at;
+    uint64_t alignment;
+
+    uint64_t place(const void* data, uint64_t size) {
+        const uint64_t offset = (bytes.size() + alignment - 1) / alignment * alignment;
+        bytes.resize(offset + std::max<uint64_t>(size, 4));
+        if (size > 0) std::memcpy(bytes.data() + offset, data, size);
+        return offset;
+    }
+};
+
+WindowTables windowTables(const DecodeBatch& batch, const BatchBuffers& buffers, const std::vector<BatchWindow>& windows) {
+    WindowTables tables{{}, {}, std::max<uint64_t>(deviceBindingAlignment(), 16)};
+    const std::vector<uint32_t>& starts = buffers.slot_starts;
+    for (const BatchWindow& win : windows) {
+        std::vector<uint32_t> slots(win.n_chunks, 0);
+        for (uint32_t c = 0; c < win.n_chunks; ++c) {
+            const uint32_t chunk = win.first_chunk + c;
+            // Chunks without streams read no slot.
+            if (holdsStreams(batch.host_descs[chunk])) slots[c] = buffers.chunk_slots[chunk] - win.sub_start;
+        }
+        std::vector<uint32_t> offsets;
+        for (uint32_t s = win.sub_start; s <= win.sub_start + win.n_subs; ++s)
+            offsets.push_back(starts[s] - starts[win.sub_start]);
+        WindowTables::At at{};
+        at.count = tables.place(&win.n_chunks, 4);
+        at.descs = tables.place(batch.host_descs + win.first_chunk, sizeof(KvnChunkDesc) * win.n_chunks);
+        at.slots = tables.place(slots.data(), 4 * slots.size());
+        at.offsets = tables.place(offsets.data(), 4 * offsets.size());
+        tables.at.push_back(at);
+    }
+    return tables;
+}
+
 }  // namespace
+
+uint64_t batchWindowCap(uint64_t subchunks, uint64_t region_bytes) {
+    if (subchunks <= kWindowFloor) return subchunks;
+    uint64_t cap = subchunks;
+    if (const char* text = envText("KVN_BATCH_CAP")) {
+        const std::optional<uint64_t> value = parseDecimal(text, 0xFFFFFFFFull);
+        cap = std::min(value && *value > kWindowFloor ? *value : kWindowFloor, subchunks);
+    } else {
+        cap = decodeBatchCap(subchunks);
+    }
+    const uint64_t limit = deviceBindingLimit();
+    if (region_bytes > limit) cap = std::min(cap, std::max(kWindowFloor, limit / kSubchunkScratchBytes));
+    return cap;
+}
 
 Error planWindows(DecoderState& decoder, const WindowedBatch& w, StreamHandle stream, WindowPlan* plan) {
     *plan = WindowPlan{};
@@ -75,51 +133,55 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, const Windo
     const std::optional<LzKernelChoice> general = generalLzKernel();
     if (!general) return Error::KernelMissing;
 
-    // Each window's slots, rebased to its first; the half holds the largest window.
+    // The half holds the largest window's streams.
     const std::vector<uint32_t>& starts = buffers.slot_starts;
-    std::vector<uint32_t> offsets;
-    std::vector<uint32_t> table_at;
-    std::vector<uint32_t> chunk_counts;
     uint64_t half = 0;
-    for (const BatchWindow& win : windows) {
-        table_at.push_back(uint32_t(offsets.size()));
-        const uint32_t base = starts[win.sub_start];
-        for (uint32_t s = win.sub_start; s <= win.sub_start + win.n_subs; ++s) offsets.push_back(starts[s] - base);
-        half = std::max<uint64_t>(half, starts[win.sub_start + win.n_subs] - base);
-        chunk_counts.push_back(win.n_chunks);
-    }
+    for (const BatchWindow& win : windows)
+        half = std::max<uint64_t>(half, starts[win.sub_start + win.n_subs] - starts[win.sub_start]);
     half = roundUp256(std::max<uint64_t>(half, 1));
+    const WindowTables tables = windowTables(w.batch, buffers, windows);
     KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 2 * 3 * half));
-    KVN_TRY(ensureDeviceSlot(decoder, kWindowOffsets, 4 * offsets.size()));
-    KVN_TRY(ensureDeviceSlot(decoder, kWindowCounts, 4 * chunk_counts.size()));
-    // Synchronous: both tables live on this stack frame.
-    KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kWindowOffsets), offsets.data(), 4 * offsets.size())));
-    KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kWindowCounts), chunk_counts.data(), 4 * chunk_counts.size())));
+    KVN_TRY(ensureDeviceSlot(decoder, kWindowTables, tables.bytes.size()));
+    // Synchronous: the tables live on this stack frame.
+    const DeviceBufferHandle table_buf = slotHandle(decoder, kWindowTables);
+    KVN_TRY(checkCopy(ops.memcpyHtoD(table_buf, tables.bytes.data(), tables.bytes.size())));
     const uint64_t scratch = bufferDeviceAddress(slotHandle(decoder, kEntropyScratch));
     if (scratch == 0) return Error::BackendNotAvailable;
+    // Streams whose tables the table array holds at once.
+    const uint32_t tables_held =
+        uint32_t(std::max<uint64_t>(decoder.device_slots[kHuffLuts].capacity / kHuffLutBytes, 1));
 
-    // Every stream's table once, on the decode stream; then window by window
-    // its streams into its half and its chunks from there. With a side
-    // stream a window's streams are decoded there while the window before is
-    // LZ-decoded: the side stream waits for its half to be free (the LZ
-    // decode of the window two before), the LZ decode for its streams.
-    KVN_TRY(launchHuffTables(decoder, buffers, stream, 0, w.streams));
+    // Window by window its streams into its half and its chunks from there.
+    // With a side stream a window's streams are decoded there while the
+    // window before is LZ-decoded: the side stream waits for its half to be
+    // free (the LZ decode of the window two before), the LZ decode for its
+    // streams.
     SecondStream side;
     KVN_TRY(openSideStream(decoder, stream, &side));
     const LzLaunchArgs shared = lzLaunchArgs(buffers, w.lz);
     const uint32_t per_item = shared.chunks_per_item;
     auto decodeWindow = [&](uint32_t i) -> Error {
         const BatchWindow& win = windows[i];
+        const WindowTables::At& at = tables.at[i];
         const uint32_t h = i & 1;
         const uint64_t base = scratch + h * 3 * half;
         traceWindow(i, win, h * 3 * half, half);
         if (win.n_subs > 0) {
             if (side.side && i > 1) KVN_TRY(waitSideEvent(decoder, side.stream, kHalfFree + h));
-            const HuffStreamAreas areas{base, base + half, base + 2 * half, starts[win.sub_start]};
+            // A stream's place is its slot's batch offset less the window's
+            // first: the CUDA form subtracts it, the Vulkan form writes at
+            // areas that stand where that slot lands at the half's start.
+            const uint32_t first_at = starts[win.sub_start];
+            const uint64_t shift = kernelsTakeCudaForms() ? 0 : first_at;
+            const HuffStreamAreas areas{base - shift, base + half - shift, base + 2 * half - shift,
+                                        kernelsTakeCudaForms() ? first_at : 0};
             for (uint32_t list = 0; list < 4; ++list) {
-                KVN_TRY(launchHuffStreams(decoder, buffers, side.stream,
-                                          list * uint32_t(buffers.coded_slots) + win.sub_start, win.n_subs, areas,
-                                          nullptr));
+                const uint32_t first = list * uint32_t(buffers.coded_slots) + win.sub_start;
+                for (uint32_t done = 0; done < win.n_subs; done += tables_held) {
+                    const uint32_t count = std::min(tables_held, win.n_subs - done);
+                    KVN_TRY(launchHuffTables(decoder, buffers, side.stream, first + done, count));
+                    KVN_TRY(launchHuffStreams(decoder, buffers, side.stream, first + done, count, areas, nullptr));
+                }
             }
             if (side.side) {
                 KVN_TRY(markSideEvent(decoder, kSideDone, side.stream));
@@ -129,18 +191,18 @@ Error decodeInWindows(DecoderState& decoder, const WindowedBatch& w, const Windo
         const uint32_t items = (win.n_chunks + per_item - 1) / per_item;
         KernelCall call(general->kernel, lzWorkgroups(items));
         LzLaunchArgs args = shared;
-        args.descs_off = uint64_t(win.first_chunk) * sizeof(KvnChunkDesc);
-        args.chunk_count = slotHandle(decoder, kWindowCounts);
-        args.chunk_count_off = uint64_t(i) * 4;
+        args.descs = table_buf;
+        args.descs_off = at.descs;
+        args.chunk_count = table_buf;
+        args.chunk_count_off = at.count;
         const LzScratchArgs streams{
             .scratch = base,
             .token_off = half,
             .off16_off = 2 * half,
-            .first_subchunk = slotHandle(decoder, kSubchunkStarts),
-            .first_subchunk_off = uint64_t(win.first_chunk) * 4,
-            .scratch_offsets = slotHandle(decoder, kWindowOffsets),
-            .scratch_offsets_off = uint64_t(table_at[i]) * 4,
-            .first_slot = win.sub_start,
+            .first_subchunk = table_buf,
+            .first_subchunk_off = at.slots,
+            .scratch_offsets = table_buf,
+            .scratch_offsets_off = at.offsets,
         };
         KVN_TRY(addGeneralLzArguments(call, args, streams));
         KVN_TRY(call.launch(decoder, stream));

@@ -1,8 +1,9 @@
-// The windowed road of a level-3-and-up batch whose sub-chunks exceed the
-// device's batch cap (decodeBatchCap): the batch's chunks go in windows of at
-// most `cap` sub-chunks, each window's streams decoded into one of two
-// scratch halves and its chunks LZ-decoded from there, so the scratch holds
-// two windows' streams however large the batch.
+// The windowed road of a level-3-and-up batch whose sub-chunks exceed its
+// cap (batchWindowCap): the batch's chunks go in windows of at most `cap`
+// sub-chunks, each window's streams decoded into one of two scratch halves
+// and its chunks LZ-decoded from there, so the scratch holds two windows'
+// streams however large the batch. The windows reach the scratch by address
+// and their tables by aligned bindings, so that both device forms take them.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,14 @@ struct WindowedBatch {
     uint64_t cap;
     uint32_t streams;  // S: the merged Huffman list's bound
 };
+
+// The cap of a batch of `subchunks` host-numbered sub-chunks whose decoded
+// streams take `region_bytes` in each of the scratch's three regions: none
+// (the batch itself) for at most 256; else KVN_BATCH_CAP when set (decimal;
+// unparsable or below 257 is 256), else what the device's memory holds
+// (decodeBatchCap); and at most what one binding reaches when the whole
+// batch's regions, which its road binds, would exceed it.
+uint64_t batchWindowCap(uint64_t subchunks, uint64_t region_bytes);
 
 // A window of consecutive chunks and their sub-chunk slots.
 struct BatchWindow {

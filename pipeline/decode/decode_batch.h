@@ -83,28 +83,24 @@ enum DecodeSlot : uint32_t {
     kWrtTransformed,  // a WRT frame's transformed text
     kWrtOutput,       // its untransformed text, for a host output
     kWrtMeta,         // segment and word tables of the GPU inverse
-    kWindowCounts,    // the chunk count of each window of a windowed batch
-    kWindowOffsets,   // each window's slot starts, from its first slot
+    kWindowTables,    // each window's chunk count, descriptors, first slots and slot starts
     kWalkDescs,       // descriptors a device frame walk wrote
     kWalkMeta,        // the walk's six result cells
     kLeapControl,     // the leap walk's control block
     kFrameIn,         // a later frame of device input, copied to offset 0
     kFrameOut,        // its decoded bytes (or a frame's planes) before they reach the caller
+    kContentHashCell,  // the device content checksum's verdict and lanes between passes
     kDecodeSlotCount
 };
 static_assert(kDecodeSlotCount <= kDecoderDeviceSlots);
 
 // Sizes and offsets of the slots the launchers share.
 inline constexpr uint64_t kSubchunkScratchBytes = KVN_SUBCHUNK_SIZE;  // the most a slot holds in each region
-// Descriptors a device walk wrote are not read by the host: their batch
-// reserves, for each chunk, the sub-chunks of the largest chunk (256 KiB),
-// each with a full slot in every region of the decoded-stream scratch.
+// Descriptors a device walk wrote, which the host does not read (a batch
+// without decoded streams): their batch counts, for each chunk, the
+// sub-chunks of the largest chunk (256 KiB).
 inline uint64_t deviceDescSubchunkBound(uint64_t chunks, uint64_t subchunk_size) {
     return subchunk_size == 0 ? 4 * chunks : chunks * std::max<uint64_t>(1, (0x40000 + subchunk_size - 1) / subchunk_size);
-}
-// One region of the scratch for n full slots, each region bound on its own.
-inline uint64_t fullSlotRegionBytes(uint64_t subchunks) {
-    return (subchunks * kSubchunkScratchBytes + 255) & ~uint64_t{255};
 }
 inline constexpr uint64_t kSubchunkStartsBytes = 0x40000;   // 65536 chunks
 inline constexpr uint64_t kHuffListEntryBytes = 20;   // a compacted Huffman descriptor
@@ -140,11 +136,13 @@ struct BatchBuffers {
     uint64_t tok_region_off = 0;
     uint64_t off16_region_off = 0;  // twice tok_region_off
     uint64_t second_slot_off = 0;   // where slot 1 starts in each region (for the stage dumps)
-    // Host-numbered slots: the slot starts as uploaded, and how many of the
-    // slots belong to coded sub-chunks (the spare one follows them).
+    // Host-numbered slots: the slot starts as uploaded, each chunk's first
+    // slot, and how many of the slots belong to coded sub-chunks (the spare
+    // one follows them).
     std::vector<uint32_t> slot_starts;
+    std::vector<uint32_t> chunk_slots;
     uint64_t coded_slots = 0;
-    // Sub-chunks whose streams the device holds at once (decodeBatchCap);
+    // Sub-chunks whose streams the device holds at once (batchWindowCap);
     // below `subchunks` the batch may go in windows (batch_windows.h). Only
     // batches with decoded streams have a cap.
     uint64_t batch_cap = UINT64_MAX;

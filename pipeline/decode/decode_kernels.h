@@ -10,7 +10,7 @@
 
 namespace kvn {
 
-inline constexpr uint32_t kDecodeKernelCount = 21;
+inline constexpr uint32_t kDecodeKernelCount = 22;
 
 // One handle per decode kernel; empty until its pipeline is built.
 struct DecodeKernelHandles {
@@ -35,6 +35,7 @@ struct DecodeKernelHandles {
     KernelHandle merkle_verdict_fn;
     KernelHandle wrt_decode_fused_fn;
     KernelHandle byte_plane_interleave_fn;
+    KernelHandle content_hash_fn;
     // CUDA only (no Vulkan form, no row below): the pipelined raw kernel
     // under its name for chunks above 65536 bytes, the four-warp form of
     // kvnLzDecodeKernel, and the whole-input decode in one cooperative launch.
@@ -89,6 +90,7 @@ inline constexpr KernelSpec kKernelSpecs[kDecodeKernelCount] = {
      false},
     {&DecodeKernelHandles::byte_plane_interleave_fn, "byte_plane_interleave_fn", "kvnBytePlaneInterleaveKernel", 2,
      12, false, false},
+    {&DecodeKernelHandles::content_hash_fn, "content_hash_fn", "kvnContentHashKernel", 1, 32, false, false},
 };
 
 // The lookup every decode step uses to learn whether a kernel is available:

@@ -5,11 +5,10 @@
 #include "core/format/byte_order.h"
 #include "core/format/frame_walk.h"
 #include "core/format/size_math.h"
-#include "core/integrity/xxh32.h"
-#include "core/platform/platform.h"
 #include "kernels/format_constants.h"
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/decode_kernels.h"
+#include "pipeline/decode/device_content_hash.h"
 #include "pipeline/decode/device_merkle.h"
 #include "pipeline/decode/host_frame_decode.h"
 #include "pipeline/decode/kernel_call.h"
@@ -23,19 +22,34 @@ constexpr uint64_t kPayloadSlack = 16;
 // The device leaf array and the verdict's passes grow with the leaf count.
 constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
 
-Error checkChecksum(const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
-    if (!shape.header.has_checksum) return Error::None;
+// The u32 trailer `back` bytes before the frame's end.
+Error readTrailer(const FrameShape& shape, DeviceBufferHandle frame, uint32_t back, uint32_t* value) {
     const GpuOpsTable& ops = gpuOps();
     if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
     uint8_t stored[4] = {};
-    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, shape.frame_off + shape.frame_len - shape.trailers)));
-    const uint64_t n = shape.header.content_size;
-    uint8_t* bytes = static_cast<uint8_t*>(allocPages(n));
-    if (!bytes) return Error::OutOfMemory;
-    Error error = checkCopy(ops.memcpyDtoHSrcOffset(bytes, out, n, shape.out_off));
-    if (error == Error::None && xxh32(bytes, n) != loadLe32(stored)) error = Error::ChecksumMismatch;
-    freePages(bytes, n);
-    return error;
+    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, shape.frame_off + shape.frame_len - back)));
+    *value = loadLe32(stored);
+    return Error::None;
+}
+
+Error queueMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
+    if (!shape.header.has_merkle_root) return Error::None;
+    if (!getKernelHandle(&DecodeKernelHandles::seg_hash_fn) || !getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) ||
+        !getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn) || shape.chunks > kMaxDeviceLeaves)
+        return Error::BadMode;
+    uint32_t root = 0;
+    KVN_TRY(readTrailer(shape, frame, 4, &root));
+    int32_t* verdict = resetVerdictCell(decoder);
+    if (!verdict) return Error::OutOfMemory;
+    const DecodeBatch judged{.out_len = shape.header.content_size,
+                             .verdict_dst = verdict,
+                             .merkle_leaves = uint32_t(shape.chunks),
+                             .leaf_total = uint32_t(shape.chunks),
+                             .merkle_chunk_size = uint32_t(shape.chunk),
+                             .expected_root = root,
+                             .last_batch = true};
+    KVN_TRY(computeBarrier(decoder.stream));
+    return launchDeviceMerkle(decoder, judged, BatchBuffers{}, decoder.stream, out, false, shape.out_off);
 }
 
 }  // namespace
@@ -54,26 +68,17 @@ Error restorePrefixes(DecoderState& decoder, const FrameShape& shape, DeviceBuff
     return call.launch(decoder, decoder.stream, "kvnScPrefixApplyKernel");
 }
 
-Error queueMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
-    if (!shape.header.has_merkle_root) return Error::None;
-    if (!getKernelHandle(&DecodeKernelHandles::seg_hash_fn) || !getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) ||
-        !getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn) || shape.chunks > kMaxDeviceLeaves)
-        return Error::BadMode;
-    const GpuOpsTable& ops = gpuOps();
-    if (!ops.memcpyDtoHSrcOffset) return Error::BackendNotAvailable;
-    uint8_t stored[4] = {};
-    KVN_TRY(checkCopy(ops.memcpyDtoHSrcOffset(stored, frame, 4, shape.frame_off + shape.frame_len - 4)));
-    int32_t* verdict = resetVerdictCell(decoder);
-    if (!verdict) return Error::OutOfMemory;
-    const DecodeBatch judged{.out_len = shape.header.content_size,
-                             .verdict_dst = verdict,
-                             .merkle_leaves = uint32_t(shape.chunks),
-                             .leaf_total = uint32_t(shape.chunks),
-                             .merkle_chunk_size = uint32_t(shape.chunk),
-                             .expected_root = loadLe32(stored),
-                             .last_batch = true};
-    KVN_TRY(computeBarrier(decoder.stream));
-    return launchDeviceMerkle(decoder, judged, BatchBuffers{}, decoder.stream, out, false, shape.out_off);
+Error queueTrailerChecks(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
+                         DeviceBufferHandle out) {
+    KVN_TRY(queueMerkle(decoder, shape, frame, out));
+    if (!shape.header.has_checksum) return Error::None;
+    // The checksum sits before the root when both are there.
+    uint32_t checksum = 0;
+    KVN_TRY(readTrailer(shape, frame, shape.trailers, &checksum));
+    const Error queued =
+        queueContentHash(decoder, decoder.stream, out, shape.out_off, shape.header.content_size, checksum);
+    // Bytes left unjudged would pass as the caller's: the host road takes the frame.
+    return queued == Error::KernelMissing ? Error::BadMode : queued;
 }
 
 Error readShape(DeviceBufferHandle frame, uint64_t frame_off, uint32_t frame_len, FrameShape* shape) {
@@ -123,11 +128,10 @@ Error stagePayload(DecoderState& decoder, DeviceBufferHandle src, uint64_t from,
     return checkCopy(ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kPayloadSlot), src, from, len, decoder.stream));
 }
 
-Error judgeFrame(const DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
-                 DeviceBufferHandle out) {
+Error judgeFrame(const DecoderState& decoder, const FrameShape& shape) {
     if (shape.header.has_merkle_root && (!decoder.verdict_cell || *decoder.verdict_cell != kVerdictMatch))
         return Error::ChecksumMismatch;
-    return checkChecksum(shape, frame, out);
+    return shape.header.has_checksum ? contentHashVerdict(decoder) : Error::None;
 }
 
 }  // namespace kvn

@@ -1,7 +1,7 @@
 // The steps around the decode of a device-resident frame that both device
 // roads share: what the host learns from the frame's first bytes, the move of
-// its payload into the payload slot, the chunk prefixes, the Merkle verdict
-// and the content checksum over the decoded bytes.
+// its payload into the payload slot, the chunk prefixes, and the Merkle
+// verdict and the content checksum over the decoded bytes, both on the device.
 #pragma once
 
 #include <cstdint>
@@ -42,14 +42,13 @@ Error stagePayload(DecoderState& decoder, DeviceBufferHandle src, uint64_t from,
 // chunk's first bytes from the chunk-prefix area (the frame's payload in the
 // payload slot at shape.payload_at) ...
 Error restorePrefixes(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle out);
-// ... and the Merkle leaves and verdict into the decoder's verdict cell
-// (reset here), over the element-major bytes.
-Error queueMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out);
+// ... and the trailers' checks over the element-major bytes: the Merkle
+// leaves and verdict into the decoder's verdict cell (reset here), and the
+// content checksum.
+Error queueTrailerChecks(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
+                         DeviceBufferHandle out);
 
-// After the stream drained: the Merkle verdict, then the content checksum
-// over the decoded bytes (read back to the host: no kernel hashes a whole
-// frame; the payload never travels).
-Error judgeFrame(const DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
-                 DeviceBufferHandle out);
+// After the stream drained: the Merkle verdict, then the content checksum's.
+Error judgeFrame(const DecoderState& decoder, const FrameShape& shape);
 
 }  // namespace kvn

@@ -39,7 +39,7 @@ Error decodeOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBuffe
         KVN_TRY(bytePlaneInverseGpu(decoder, target, dst, content, stride, bytePlaneBlockSize(shape.chunk, stride),
                                     decoder.stream));
     }
-    return queueMerkle(decoder, shape, frame, dst);
+    return queueTrailerChecks(decoder, shape, frame, dst);
 }
 
 }  // namespace
@@ -58,8 +58,11 @@ Error decodeFrameBody(DecoderState& decoder, const FrameShape& shape, DeviceBuff
     const uint64_t payload_len = shape.frame_len - payload_at;
     KVN_TRY(stagePayload(decoder, frame, payload_at, payload_len));
     // The walk wrote the real chunk count into its count cell; n bounds it.
-    KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, header, std::max<uint64_t>(shape.chunks, 1),
-                                                       payload_len, target, content)));
+    std::vector<KvnChunkDesc> descs;
+    DecodeBatch batch;
+    KVN_TRY(deviceWalkBatch(decoder, header, std::max<uint64_t>(shape.chunks, 1), payload_len, target, content,
+                            &descs, &batch));
+    KVN_TRY(runDecodePipeline(decoder, batch));
     return restorePrefixes(decoder, shape, target);
 }
 
@@ -97,9 +100,11 @@ Error judgeWalk(const DecoderState& decoder, uint64_t decoded) {
     return Error::None;
 }
 
-DecodeBatch deviceWalkBatch(const DecoderState& decoder, const FrameHeader& first, uint64_t chunk_bound,
-                            uint64_t payload_len, DeviceBufferHandle out, uint64_t out_len) {
-    return DecodeBatch{
+Error deviceWalkBatch(const DecoderState& decoder, const FrameHeader& first, uint64_t chunk_bound,
+                      uint64_t payload_len, DeviceBufferHandle out, uint64_t out_len,
+                      std::vector<KvnChunkDesc>* descs, DecodeBatch* batch) {
+    const bool streams = first.level_code > 2;
+    *batch = DecodeBatch{
         .chunk_count = chunk_bound,
         .payload_len = payload_len,
         .out_len = out_len,
@@ -108,15 +113,20 @@ DecodeBatch deviceWalkBatch(const DecoderState& decoder, const FrameHeader& firs
         .dev_payload = slotHandle(decoder, kPayloadSlot),
         .payload_on_device = true,
         .dev_descs = slotHandle(decoder, kWalkDescs),
-        .descs_on_device = true,
+        .descs_on_device = !streams,
         .dev_chunk_count = slotHandle(decoder, kWalkMeta),
-        .chunk_count_on_device = true,
+        .chunk_count_on_device = !streams,
         .dict_buf = first.has_dict_id ? decoder.dict_buffer.handle : 0,
         .dict_len = first.has_dict_id ? uint32_t(decoder.dict_buffer_len) : 0,
         .chunks_per_item = 1,
         .subchunk_size = KVN_SUBCHUNK_SIZE,
-        .level_code = uint8_t(first.level_code > 2 ? first.level_code : 1),
+        .level_code = uint8_t(streams ? first.level_code : 1),
     };
+    if (!streams) return Error::None;
+    KVN_TRY(readWalkDescs(decoder, descs));
+    batch->host_descs = descs->data();
+    batch->chunk_count = descs->size();
+    return Error::None;
 }
 
 FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, uint32_t frame_len,
@@ -139,7 +149,7 @@ FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, u
     const Error drained = checkSync(ops.streamSynchronize(decoder.stream));
     if (error == Error::None) error = drained;
     resolvePendingTimings(backend().deviceOps(), decoder.pending_timings, decoder.timings);
-    if (error == Error::None) error = judgeFrame(decoder, judged, frame, dst);
+    if (error == Error::None) error = judgeFrame(decoder, judged);
     if (error != Error::None) return {0, error};
     return {decoded_size, Error::None};
 }

@@ -1,10 +1,12 @@
 // The decode of one frame that lies in device memory into device memory:
 // the frame walk and the pipeline run on the device, the chunk prefixes, the
-// byte-plane inverse and the Merkle verdict too. The host reads the frame's
-// first bytes and its stored root, never its payload.
+// byte-plane inverse, the Merkle verdict and the content checksum too. The
+// host reads the frame's first bytes and its stored trailers, never its
+// payload or its decoded bytes.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
@@ -56,8 +58,14 @@ Error useFrameDictionary(DecoderState& decoder, const FrameHeader& header);
 // the walk's status and decoded total, read once the stream drained;
 Error judgeWalk(const DecoderState& decoder, uint64_t decoded);
 // the batch over the walk's descriptors and the payload slot, decoded in
-// place into `out`, with the first frame's level and dictionary.
-DecodeBatch deviceWalkBatch(const DecoderState& decoder, const FrameHeader& first, uint64_t chunk_bound,
-                            uint64_t payload_len, DeviceBufferHandle out, uint64_t out_len);
+// place into `out`, with the first frame's level and dictionary. A batch
+// with decoded streams (level code 3 and up) takes the descriptors read to
+// the host into `descs`, so that the run sizes each sub-chunk's scratch slot
+// to the sub-chunk and goes in windows where the device cannot hold every
+// stream at once; other batches read the walk's own on the device, at most
+// chunk_bound of them.
+Error deviceWalkBatch(const DecoderState& decoder, const FrameHeader& first, uint64_t chunk_bound,
+                      uint64_t payload_len, DeviceBufferHandle out, uint64_t out_len,
+                      std::vector<KvnChunkDesc>* descs, DecodeBatch* batch);
 
 }  // namespace kvn

@@ -15,7 +15,7 @@
 namespace kvn {
 namespace {
 
-// Each descriptor may number two sub-chunks in the batch's scratch bound.
+// A chunk holds at most two sub-chunks, each numbered in the batch.
 constexpr uint64_t kMaxMegaChunks = kMaxHuffmanSubchunks / 2;
 
 // The leap walk where it takes the input, else the serial walk.
@@ -38,9 +38,9 @@ Error walkAllFrames(DecoderState& decoder, const DeviceDecompressJob& job, uint6
 // Queues the frame's checks, waits for them and judges the frame.
 Error checkFrame(DecoderState& decoder, const DeviceDecompressJob& job, const FrameShape& frame) {
     KVN_TRY(restorePrefixes(decoder, frame, job.dev_dst));
-    KVN_TRY(queueMerkle(decoder, frame, job.dev_src, job.dev_dst));
+    KVN_TRY(queueTrailerChecks(decoder, frame, job.dev_src, job.dev_dst));
     KVN_TRY(checkSync(gpuOps().streamSynchronize(decoder.stream)));
-    return judgeFrame(decoder, frame, job.dev_src, job.dev_dst);
+    return judgeFrame(decoder, frame);
 }
 
 Error decodeAll(DecoderState& decoder, const DeviceDecompressJob& job, std::vector<FrameShape> frames,
@@ -54,8 +54,12 @@ Error decodeAll(DecoderState& decoder, const DeviceDecompressJob& job, std::vect
     const uint64_t base = frames.front().frame_off + first.header_length + kBlockHeaderSize;
     const uint64_t end = frames.back().frame_off + frames.back().frame_len;
     KVN_TRY(stagePayload(decoder, job.dev_src, base, end - base));
-    if (!decoded)
-        KVN_TRY(runDecodePipeline(decoder, deviceWalkBatch(decoder, first, chunks, end - base, job.dev_dst, total)));
+    if (!decoded) {
+        std::vector<KvnChunkDesc> descs;
+        DecodeBatch batch;
+        KVN_TRY(deviceWalkBatch(decoder, first, chunks, end - base, job.dev_dst, total, &descs, &batch));
+        KVN_TRY(runDecodePipeline(decoder, batch));
+    }
     uint64_t out_off = 0;
     for (FrameShape& frame : frames) {
         frame.out_off = out_off;
@@ -83,10 +87,9 @@ bool megaSuits(const std::vector<FrameShape>& frames) {
         out_off += h.content_size;
         chunks += frame.chunks;
     }
-    // One batch's decoded-stream scratch must fit a binding; frame by frame
-    // each frame reserves only its own.
-    const uint64_t region = fullSlotRegionBytes(deviceDescSubchunkBound(chunks, KVN_SUBCHUNK_SIZE));
-    return chunks <= kMaxMegaChunks && out_off <= UINT32_MAX && region <= deviceBindingLimit();
+    // The batch's decoded streams go in windows where the device cannot hold
+    // them at once; its chunks need no more than the batch's sub-chunk limit.
+    return chunks <= kMaxMegaChunks && out_off <= UINT32_MAX;
 }
 
 MegaResult decodeMega(const DeviceDecompressJob& job, DecoderState& decoder, const std::vector<FrameShape>& frames) {

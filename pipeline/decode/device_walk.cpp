@@ -59,6 +59,16 @@ WalkCells readWalkCells(const DecoderState& decoder) {
     return read;
 }
 
+Error readWalkDescs(const DecoderState& decoder, std::vector<KvnChunkDesc>* descs) {
+    const WalkCells walk = readWalkCells(decoder);
+    KVN_TRY(walk.error);
+    const uint32_t count = walk.cells[kWalkCount];
+    if (count > kWalkDescCapacity) return Error::BadMode;
+    descs->resize(count);
+    if (count == 0) return Error::None;
+    return checkCopy(gpuOps().memcpyDtoH(descs->data(), slotHandle(decoder, kWalkDescs), count * sizeof(KvnChunkDesc)));
+}
+
 Error walkStatusError(uint32_t status) {
     switch (status) {
         case KVN_WALK_OK: return Error::None;

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/errors.h"
+#include "core/format/chunk_records.h"
 #include "core/handle/decoder_state.h"
 #include "pipeline/device/device_ops.h"
 
@@ -60,6 +62,10 @@ struct WalkCells {
     Error error;
 };
 WalkCells readWalkCells(const DecoderState& decoder);
+
+// The descriptors the walk wrote, as many as its count cell says, read once
+// the stream drained.
+Error readWalkDescs(const DecoderState& decoder, std::vector<KvnChunkDesc>* descs);
 
 // What a non-zero walk status means to the caller: damaged framing
 // (BadFrame), or a shape this road does not take (BadMode, the host road

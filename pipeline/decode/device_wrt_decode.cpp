@@ -58,7 +58,7 @@ Error decodeWrtOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBu
     judged->header.content_size = out;
     judged->chunks = ceilDiv(out, shape.chunk);
     judged->out_off = 0;
-    return queueMerkle(decoder, *judged, frame, dst);
+    return queueTrailerChecks(decoder, *judged, frame, dst);
 }
 
 }  // namespace kvn

@@ -16,7 +16,7 @@ namespace kvn {
 
 // On the stream in use. `decoded` is the text length the frame announced when
 // it was listed; on success `judged` is the shape whose trailers cover the
-// text at the start of `dst`, with its Merkle leaves queued. BadFrame for a
+// text at the start of `dst`, with its trailer checks queued. BadFrame for a
 // section or text that does not invert faithfully.
 Error decodeWrtOnStream(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame,
                         DeviceBufferHandle dst, uint64_t decoded, FrameShape* judged);

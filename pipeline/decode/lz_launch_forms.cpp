@@ -29,10 +29,10 @@ Error addGeneralLzArguments(KernelCall& call, const LzLaunchArgs& a, const LzScr
         call.wide(s.scratch).wide(s.token_off);
         call.wide(bufferDeviceAddress(s.first_subchunk) + s.first_subchunk_off);
         call.wide(bufferDeviceAddress(s.scratch_offsets) + s.scratch_offsets_off).wide(a.dict_address);
-        call.word(a.dict_len).word(s.first_slot).wide(bufferDeviceAddress(a.status));
+        // Slot indices count from the scratch's first slot: no slot to subtract.
+        call.word(a.dict_len).word(0).wide(bufferDeviceAddress(a.status));
         return Error::None;
     }
-    if (s.first_slot != 0) return Error::BadMode;
     call.buffer(a.chunk_count, a.chunk_count_off).buffer(s.first_subchunk, s.first_subchunk_off).buffer(a.status);
     call.buffer(s.scratch_offsets, s.scratch_offsets_off);
     call.word(a.chunks_per_item).word(a.subchunk_size).wide(s.scratch).wide(token_scratch);

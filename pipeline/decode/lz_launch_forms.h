@@ -44,14 +44,11 @@ struct LzScratchArgs {
     uint64_t first_subchunk_off;
     DeviceBufferHandle scratch_offsets;
     uint64_t scratch_offsets_off = 0;  // in bytes
-    // The batch slot the scratch's first slot stands for (a window's first;
-    // CUDA form only, 0 otherwise).
-    uint32_t first_slot = 0;
 };
 
 // kvnLzDecodeKernel.
 // BadMode when the off16 region is not at twice the token region's offset,
-// where the CUDA form finds it, or for a first slot the Vulkan form lacks.
+// where the CUDA form finds it.
 Error addGeneralLzArguments(KernelCall& call, const LzLaunchArgs& a, const LzScratchArgs& s);
 
 }  // namespace kvn

@@ -90,14 +90,7 @@ Error numberStreamSlots(DecoderState& decoder, const DecodeBatch& batch, BatchBu
     KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkStarts), starts.data(), 4 * starts.size())));
     KVN_TRY(checkCopy(ops.memcpyHtoD(slotHandle(decoder, kSubchunkTotal), &total, 4)));
     buffers.subchunks = total;
-    return placeStreamRegions(decoder, slot_starts, buffers);
-}
-
-// Full slots for n sub-chunks numbered on the device (or without streams).
-Error placeFullSlots(DecoderState& decoder, uint64_t n, BatchBuffers& buffers) {
-    if (n > kMaxHuffmanSubchunks) return Error::BadMode;
-    std::vector<uint32_t> slot_starts(n + 1);
-    for (uint64_t g = 0; g <= n; ++g) slot_starts[g] = uint32_t(g * kSubchunkScratchBytes);
+    buffers.chunk_slots = std::move(starts);
     return placeStreamRegions(decoder, slot_starts, buffers);
 }
 
@@ -159,13 +152,11 @@ Error stageInputs(DecoderState& decoder, const DecodeBatch& batch, StreamHandle 
     }
     const uint64_t n = buffers.subchunks;
     if (batch.level_code >= 3 && buffers.entropy_coded) {
-        if (n > kMaxHuffmanSubchunks) return Error::BadMode;
-        // Host-numbered slots are placed already.
-        if (buffers.tok_region_off == 0 && n > 0) {
-            KVN_TRY(placeFullSlots(decoder, n, buffers));
-        }
+        // The host numbers the slots of decoded streams: descriptors only the
+        // device holds would leave them unplaced.
+        if (batch.descs_on_device || n > kMaxHuffmanSubchunks) return Error::BadMode;
         // A capped batch gets its scratch when its road is chosen.
-        buffers.batch_cap = !batch.descs_on_device && !buffers.slot_starts.empty() ? decodeBatchCap(n) : n;
+        buffers.batch_cap = buffers.slot_starts.empty() ? n : batchWindowCap(n, buffers.tok_region_off);
         if (buffers.batch_cap >= n) {
             KVN_TRY(ensureDeviceSlot(decoder, kEntropyScratch, 3 * buffers.tok_region_off));
         }

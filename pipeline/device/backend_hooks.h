@@ -112,9 +112,9 @@ struct SortAuditBatch {
 };
 Error auditSortPrepass(const SortAuditBatch& batch);
 
-// The most sub-chunks of a level-3-and-up batch whose decoded streams are
-// held at once; a batch of more than that many is decoded in windows of at
-// most that many (when its streams allow it). `subchunks` or more: whole.
+// The most sub-chunks of a level-3-and-up batch of more than 256 whose
+// decoded streams the device's memory holds at once (batchWindowCap,
+// pipeline/decode/batch_windows.h, asks it). `subchunks` or more: whole.
 uint64_t decodeBatchCap(uint64_t subchunks);
 
 // Where a decode batch's Merkle pass runs while its output is copied back:

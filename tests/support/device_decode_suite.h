@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,8 +23,10 @@
 #include "core/wrt/wrt_encode.h"
 #include "core/wrt/wrt_format.h"
 #include "reference/ref_byte_plane.h"
+#include "reference/ref_decoder.h"
 #include "reference/reference_codec.h"
 #include "tests/core/format/chunk_record_at.h"
+#include "tests/cuda/decode/hand_frames.h"
 #include "tests/support/device_road.h"
 #include "tests/support/real_bytes.h"
 
@@ -166,6 +169,11 @@ inline const GoodCase kGoodCases[] = {
     {"level1_table_merkle_prefixes", [] { return textOf(50000); },
      {{.level = 1, .sc = 1.0f / 64, .merkle = true, .table = true}}},
     {"stored_random", [] { return randomContent(20000); }, {{.level = 1, .checksum = true}}},
+    // The device folds the checksum in passes of 512 KiB: three and a tail of 7.
+    {"checksum_over_passes", [] { return textOf(3 * 524288 + 7); }, {{.level = 1, .checksum = true}}},
+    // More chunks than one batch held with a full scratch slot for each.
+    {"level3_600_chunks", [] { return textOf(600 * 4096); },
+     {{.level = 3, .sc = 1.0f / 64, .checksum = true, .merkle = true}}},
     {"dictionary", [] { return textOf(30000); }, {{.level = 3, .merkle = true, .dict = 1}}},
     {"byte_planes", [] { return records(40000); }, {{.level = 1, .merkle = true, .stride = 4}}},
     {"byte_planes_level3", [] { return records(40000); }, {{.level = 3, .stride = 4}}},
@@ -258,12 +266,10 @@ inline const FrameByFrameCase kFrameByFrameCases[] = {
     {{"frame_output_off_alignment", [] { return textOf(2 * 5001); }, {{.level = 3}, {.level = 3}}}, true},
 };
 
-inline void expectFaithfulRoads(DeviceRoad& road, uint64_t alignment,
-                                std::span<const GoodCase> more_frame_by_frame = {}) {
+inline void expectFaithfulRoads(DeviceRoad& road, uint64_t alignment) {
     std::vector<std::pair<const GoodCase*, bool>> cases;
     for (const GoodCase& c : kWholeInputCases) cases.push_back({&c, true});
     for (const FrameByFrameCase& c : kFrameByFrameCases) cases.push_back({&c.input, c.needs_alignment && alignment < 2});
-    for (const GoodCase& c : more_frame_by_frame) cases.push_back({&c, false});
     for (const auto& [c, whole] : cases) {
         SCOPED_TRACE(c->name);
         const Bytes content = c->content();
@@ -560,6 +566,56 @@ inline void expectDamagedFramesOfEveryShapeFail(DeviceRoad& road) {
             EXPECT_TRUE(d.guard_intact);
             EXPECT_TRUE(hostDecode(src, cap).empty()) << "the host road refuses it too";
         }
+    }
+}
+
+// Level-3 batches whose decoded streams go in windows (KVN_BATCH_CAP below
+// their sub-chunks): on the device-input road for one frame and for two
+// frames through one walk, and on the host road. Every sub-chunk of these
+// hand-built frames has its four streams Huffman-coded, which windows need;
+// the bytes equal the reference decoder's, windowed or whole.
+struct WindowCase {
+    const char* name;
+    uint32_t frames;  // of 600 / frames chunks each
+    bool device_road;
+    const char* cap;    // KVN_BATCH_CAP, or null
+    const char* trace;  // what the trace says of the windows, or null for no windows
+};
+
+inline const WindowCase kWindowCases[] = {
+    {"one_frame_whole", 1, true, nullptr, nullptr},
+    {"one_frame_windows", 1, true, "256",
+     "batched=true counts=\\{ 600, 600, 600, 600 \\} windows=3 [^\\n]*\\n"
+     "(.|\\n)*first_chunk=512 n_chunks=88 sub_start=512 n_subs=88 window=0"},
+    {"two_frames_one_walk_windows", 2, true, "300",
+     "batched=true counts=\\{ 600, 600, 600, 600 \\} windows=2 [^\\n]*\\n"
+     "(.|\\n)*first_chunk=300 n_chunks=300 sub_start=300 n_subs=300 window=1"},
+    {"host_road_windows", 1, false, "256", "batched=true[^\\n]*windows=3 "},
+};
+
+inline void expectWindowedAndWholeBatchesGiveTheReferenceBytes(DeviceRoad& road) {
+    for (const WindowCase& c : kWindowCases) {
+        SCOPED_TRACE(c.name);
+        Bytes src, expected;
+        for (uint32_t f = 0; f < c.frames; ++f) {
+            const Bytes frame = fourHuffmanStreamsFrame(600 / c.frames, f + 1);
+            const ref::DecodedFrame decoded = ref::decodeFrame(frame, {});
+            ASSERT_EQ(decoded.error, Error::None);
+            src.insert(src.end(), frame.begin(), frame.end());
+            expected.insert(expected.end(), decoded.bytes.begin(), decoded.bytes.end());
+        }
+        const uint64_t cap = 600 * kHuffmanChunk;
+        if (c.cap) setenv("KVN_BATCH_CAP", c.cap, 1);
+        setenv("KVN_ALLOC_TRACE", "", 1);
+        ::testing::internal::CaptureStderr();
+        const Bytes bytes = c.device_road ? road.decode(src, cap, true).bytes : hostDecode(src, cap);
+        const std::string trace = ::testing::internal::GetCapturedStderr();
+        unsetenv("KVN_ALLOC_TRACE");
+        unsetenv("KVN_BATCH_CAP");
+        EXPECT_TRUE(bytes == expected);
+        if (c.device_road) EXPECT_EQ(road.timed("kvnMegaWalkKernel"), c.frames > 1);
+        const std::regex windows(c.trace ? c.trace : "\\[dispatch-trace\\]");
+        EXPECT_EQ(std::regex_search(trace, windows), c.trace != nullptr) << trace;
     }
 }
 

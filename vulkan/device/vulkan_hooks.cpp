@@ -95,7 +95,7 @@ uint64_t lzLaunchInputBytes() {
     return vulkanContext().device_type == VK_PHYSICAL_DEVICE_TYPE_CPU ? kCpuLzLaunchBytes : 0;
 }
 
-// Batches run whole: the scratch is sized to the batch's own streams.
+// The memory sets no cap: a batch's scratch is sized to its own streams.
 uint64_t decodeBatchCap(uint64_t subchunks) { return subchunks; }
 
 // The auxiliary command buffers belong to a stream that the decode records

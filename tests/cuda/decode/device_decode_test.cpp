@@ -52,6 +52,10 @@ TEST(CudaDeviceDecode, DamagedFramesOfEveryShapeFailWithinTheCapacity) {
     onCudaRoad(expectDamagedFramesOfEveryShapeFail);
 }
 
+TEST(CudaDeviceDecode, WindowedAndWholeBatchesGiveTheReferenceBytes) {
+    onCudaRoad(expectWindowedAndWholeBatchesGiveTheReferenceBytes);
+}
+
 // A frame whose output starts off a word boundary of the destination is not
 // hashed there: the hash kernel reads words, which a GPU reads only at
 // aligned addresses (the stand-in's host build would read them anywhere).

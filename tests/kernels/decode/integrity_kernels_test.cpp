@@ -1,7 +1,9 @@
 // The integrity kernels against the CPU definitions: leaves equal
-// chunkMerkleLeaf, the device root's verdict agrees with chunkMerkleRoot, and
-// the chunk-prefix restore equals applyChunkPrefixes, never writing past the
-// output length.
+// chunkMerkleLeaf, the device root's verdict agrees with chunkMerkleRoot, the
+// chunk-prefix restore equals applyChunkPrefixes, never writing past the
+// output length, and the content hash agrees with Debian's libxxhash.
+#include <xxhash.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -229,6 +231,98 @@ TEST_P(MerkleKernels, PrefixApplyNeverWritesAtOrPastTheOutputLength) {
 }
 
 KVN_ON_BOTH_BACKENDS(MerkleKernels);
+
+// ---- content checksum ---------------------------------------------------------
+
+constexpr uint32_t kHashCut = KVN_CONTENT_HASH_CUT;
+constexpr uint64_t kPassBytes = 16ull * KVN_CONTENT_HASH_PASS_STRIPES;
+
+class ContentHashKernel : public DecodeKernelTest {
+protected:
+    struct Pass {
+        uint32_t first;
+        uint32_t stripes;
+    };
+
+    // The verdict of the given passes over `len` bytes at byte `at` of buffer `id`.
+    uint32_t verdictOf(uint32_t id, uint64_t at, uint64_t len, uint32_t expected, const std::vector<Pass>& passes) {
+        const uint32_t cell = guarded(4 * KVN_CONTENT_HASH_CELL_WORDS);
+        for (const Pass& p : passes) {
+            const uint64_t start = at + 16ull * p.first;
+            launch("kvnContentHashKernel", {1},
+                   {rigBuffer(cell), rigAddress(id, start & ~uint64_t{3}), rigU32(uint32_t(start & 3)),
+                    rigU32(p.first), rigU32(p.stripes), rigU32(uint32_t(len)), rigU32(uint32_t(len >> 32)),
+                    rigU32(expected)});
+        }
+        expectGuardFrom(cell, 4 * KVN_CONTENT_HASH_CELL_WORDS);
+        return readWords<uint32_t>(cell, 1)[0];
+    }
+
+    // As the decode pipeline launches it: passes of KVN_CONTENT_HASH_PASS_STRIPES.
+    uint32_t verdictOf(uint32_t id, uint64_t at, uint64_t len, uint32_t expected) {
+        const uint32_t stripes = uint32_t(len / 16);
+        std::vector<Pass> passes;
+        uint32_t first = 0;
+        do {
+            const uint32_t count = std::min(stripes - first, KVN_CONTENT_HASH_PASS_STRIPES);
+            passes.push_back({first, count});
+            first += count;
+        } while (first < stripes);
+        return verdictOf(id, at, len, expected, passes);
+    }
+};
+
+// Lengths below a stripe, around stripes and around pass boundaries, tails of
+// 1 to 15 bytes, at offsets that are not a multiple of 4.
+TEST_P(ContentHashKernel, EqualsLibxxhashAtEveryLengthAndOffset) {
+    const uint64_t lengths[] = {0,  1,   3,   4,    15,   16,   17, 31, 33, 64, 1000, 4099, kPassBytes - 1,
+                                kPassBytes, kPassBytes + 7, 2 * kPassBytes + 13, 3 * kPassBytes};
+    const std::vector<uint8_t> data = systemHeaderBytes(3 * kPassBytes + 16);
+    const uint32_t id = rig_.buffer(data);
+    for (uint64_t len : lengths) {
+        for (uint64_t at : {0, 1, 2, 3, 16}) {
+            SCOPED_TRACE(testing::Message() << "length " << len << " at " << at);
+            const uint32_t expected = XXH32(data.data() + at, len, 0);
+            EXPECT_EQ(verdictOf(id, at, len, expected), kVerdictMatch);
+            if (at == 0) EXPECT_EQ(verdictOf(id, at, len, expected ^ 0x10u), kVerdictMismatch);
+        }
+    }
+}
+
+TEST_P(ContentHashKernel, AChangedByteAnywhereChangesTheVerdict) {
+    std::vector<uint8_t> data = systemHeaderBytes(kPassBytes + 21);
+    const uint32_t expected = XXH32(data.data(), data.size(), 0);
+    for (uint64_t at : {uint64_t{0}, kPassBytes - 1, kPassBytes + 3, data.size() - 1}) {
+        data[at] ^= 0x01;
+        EXPECT_EQ(verdictOf(rig_.buffer(data), 0, data.size(), expected), kVerdictMismatch) << at;
+        data[at] ^= 0x01;
+    }
+}
+
+// Passes that do not fold every stripe give no verdict, never a match or a
+// mismatch: a stripe left out, a pass skipped, and on lavapipe a pass longer
+// than the 65,535 iterations its loop may run (the host runtime runs it whole).
+TEST_P(ContentHashKernel, StripesLeftUnfoldedGiveNoVerdict) {
+    const uint32_t long_pass = 70000;
+    const std::vector<uint8_t> data = systemHeaderBytes(16ull * long_pass + 5);
+    const uint32_t id = rig_.buffer(data);
+    const uint64_t len = data.size();
+    const uint32_t expected = XXH32(data.data(), len, 0);
+    struct Case {
+        const char* name;
+        std::vector<Pass> passes;
+        uint32_t verdict;
+    };
+    const Case cases[] = {
+        {"whole", {{0, 40000}, {40000, long_pass - 40000}}, kVerdictMatch},
+        {"stripe_left_out", {{0, 39999}, {40000, long_pass - 40000}}, kHashCut},
+        {"pass_skipped", {{0, 20000}, {40000, long_pass - 40000}}, kHashCut},
+        {"one_long_pass", {{0, long_pass}}, GetParam() == KernelBackend::Lavapipe ? kHashCut : kVerdictMatch},
+    };
+    for (const Case& c : cases) EXPECT_EQ(verdictOf(id, 0, len, expected, c.passes), c.verdict) << c.name;
+}
+
+KVN_ON_BOTH_BACKENDS(ContentHashKernel);
 
 }  // namespace
 }  // namespace kvn::test
