@@ -53,7 +53,7 @@ Error decodeFrameBody(DecoderState& decoder, const FrameShape& shape, DeviceBuff
     const WalkParams params{uint32_t(table_at), uint32_t(shape.chunks), header.has_chunk_table};
     const WalkResult walk = walkFrameDevice(decoder, frame, shape.frame_len, content, params);
     KVN_TRY(walk.error);
-    KVN_TRY(judgeWalk(decoder, content));
+    KVN_TRY(judgeWalk(decoder, shape.frame_len, content));
     const uint64_t payload_at = header.header_length + kBlockHeaderSize;
     const uint64_t payload_len = shape.frame_len - payload_at;
     KVN_TRY(stagePayload(decoder, frame, payload_at, payload_len));
@@ -90,10 +90,11 @@ Error useFrameDictionary(DecoderState& decoder, const FrameHeader& header) {
     return Error::None;
 }
 
-Error judgeWalk(const DecoderState& decoder, uint64_t decoded) {
+Error judgeWalk(const DecoderState& decoder, uint64_t input_bytes, uint64_t decoded) {
     KVN_TRY(checkSync(gpuOps().streamSynchronize(decoder.stream)));
     const WalkCells walk = readWalkCells(decoder);
     KVN_TRY(walk.error);
+    if (walk.cells[kWalkStatus] != KVN_WALK_OK) reportWalkStatus(walk.cells[kWalkStatus], input_bytes, decoded);
     KVN_TRY(walkStatusError(walk.cells[kWalkStatus]));
     // The blocks describe other bytes than the headers announce.
     if (walk.cells[kWalkDecoded] != decoded) return Error::SizeMismatch;

@@ -55,8 +55,12 @@ private:
 };
 // the frame's dictionary uploaded (UnknownDictionary when it has none such);
 Error useFrameDictionary(DecoderState& decoder, const FrameHeader& header);
-// the walk's status and decoded total, read once the stream drained;
-Error judgeWalk(const DecoderState& decoder, uint64_t decoded);
+// the walk's status and decoded total, read once the stream drained, over
+// `input_bytes` of frames;
+Error judgeWalk(const DecoderState& decoder, uint64_t input_bytes, uint64_t decoded);
+// a walk that stopped with a non-zero status, as each library reports it
+// (CUDA says so unasked, Vulkan only through the call's status);
+void reportWalkStatus(uint32_t status, uint64_t input_bytes, uint64_t decoded);
 // the batch over the walk's descriptors and the payload slot, decoded in
 // place into `out`, with the first frame's level and dictionary. A batch
 // with decoded streams (level code 3 and up) takes the descriptors read to

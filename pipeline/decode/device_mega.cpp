@@ -25,14 +25,14 @@ Error walkAllFrames(DecoderState& decoder, const DeviceDecompressJob& job, uint6
     KVN_TRY(prepareWalkBuffers(decoder));
     const LeapResult leap = leapWalk(decoder, job.dev_src, job.src_len);
     KVN_TRY(leap.error);
-    if (leap.walked) return judgeWalk(decoder, total);
+    if (leap.walked) return judgeWalk(decoder, job.src_len, total);
     KernelCall call(*walk, 1);
     call.buffer(job.dev_src);
     bindWalkOutputs(decoder, call);
     call.word(job.src_len).word(kWalkDescCapacity);
     KVN_TRY(call.launch(decoder, decoder.stream, "kvnMegaWalkKernel"));
     KVN_TRY(computeBarrier(decoder.stream));
-    return judgeWalk(decoder, total);
+    return judgeWalk(decoder, job.src_len, total);
 }
 
 // Queues the frame's checks, waits for them and judges the frame.

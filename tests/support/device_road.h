@@ -30,6 +30,11 @@ struct RoadLibrary {
     // walk runs as dispatches of its own (KVN_WALK_SERIAL turns it off).
     const char* whole_input_label = "kvnMegaWalkKernel";
     bool leap_dispatches = true;
+    // Whether a decode batch's KVN_ALLOC_TRACE lines ("[dispatch-trace]")
+    // show its windows, and whether the whole-input road decodes an input of
+    // several frames in one launch, without batches of its own.
+    bool traces_dispatch = false;
+    bool whole_input_in_one_launch = false;
 };
 
 struct DeviceDecoded {

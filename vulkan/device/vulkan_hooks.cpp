@@ -6,6 +6,7 @@
 #include "core/encode/frame_geometry.h"
 #include "core/encode/lz_batch_plan.h"
 #include "core/platform/platform.h"
+#include "pipeline/decode/device_frame_decode.h"
 #include "pipeline/decode/device_mega.h"
 #include "vulkan/device/host_import.h"
 #include "vulkan/device/vulkan_context.h"
@@ -132,5 +133,7 @@ Error decodeInOneLaunch(const DeviceDecompressJob&, DecoderState&, uint64_t, boo
     *decoded = false;
     return Error::None;
 }
+
+void reportWalkStatus(uint32_t, uint64_t, uint64_t) {}
 
 }  // namespace kvn

@@ -16,18 +16,13 @@
 #include "tests/cuda/support/vulkan_writer.h"
 #include "tests/reference/ref_decoder.h"
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace kvn::test {
 namespace {
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
-
-std::string dumpFolder() {
-    std::string path = ::testing::TempDir() + "kvn_cuda_dumps_XXXXXX";
-    if (!mkdtemp(path.data())) ADD_FAILURE() << "mkdtemp failed";
-    return path;
-}
 
 Bytes writtenFrames(const Bytes& content, const CompressOpts& opts) {
     const VulkanFrames frames = vulkanCompress(content, opts);
@@ -50,7 +45,7 @@ TEST(CudaDecodeDiagnostics, DumpLinesNameTheCudaLibrary) {
     inChildProcess([] {
         const Bytes content = repetitiveText(100000, 7);
         const Bytes frame = writtenFrames(content, withChunkSize(optionsAt(3), 0.0625f));
-        const std::string folder = dumpFolder();
+        const std::string folder = scratchFolder();
         const char* dumps[] = {"KVN_DUMP_CHUNK1", "KVN_DUMP_HUFF_DESCS", "KVN_DUMP_TOK1",
                                "KVN_DUMP_LIT1",   "KVN_DUMP_OFF16_1",    "KVN_DUMP_LUT5"};
         for (const char* variable : dumps) setenv(variable, (folder + "/" + variable).c_str(), 1);
@@ -88,7 +83,7 @@ TEST(CudaDecodeDiagnostics, MerkleLinesOfACpuCheckNameTheCudaLibrary) {
         standIn().dropKernel("kvnSegHashKernel");
         const Bytes content = repetitiveText(70000, 9);
         const Bytes frame = writtenFrames(content, withChunkSize(optionsAt(1), 0.125f));  // three 32 KiB leaves
-        const std::string path = dumpFolder() + "/merkle_input";
+        const std::string path = scratchFolder() + "/merkle_input";
         setenv("KVN_DUMP_MERKLE_INPUT", path.c_str(), 1);
         setenv("KVN_DUMP_MERKLE", "", 1);
         setenv("KVN_VK_MERKLE_DEBUG", "", 1);  // not this library's

@@ -18,6 +18,7 @@
 #include "tests/cuda/support/cuda_road.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_decode_suite.h"
+#include "tests/support/scratch_folder.h"
 
 namespace kvn::test {
 namespace {
@@ -163,25 +164,24 @@ Bytes fileBytes(const std::string& path) {
 TEST(CudaMegaDecode, LeapWalkGivesTheSerialWalksDescriptors) {
     const Bytes content = leapContent(2 * kLeapFrameBytes);
     const Bytes src = framesOf(content, std::vector<FrameSpec>(2, FrameSpec{.level = 3, .sc = kLeapChunk}));
-    const std::string leap_path = ::testing::TempDir() + "mega_leap_dump.bin";
-    const std::string serial_path = ::testing::TempDir() + "mega_serial_dump.bin";
-    for (bool serial : {false, true}) {
-        onCudaRoad(
-            [&](DeviceRoad& road) {
-                setenv("KVN_MEGA_PROFILE", "", 1);
+    onCudaRoad(
+        [&](DeviceRoad& road) {
+            const std::string folder = scratchFolder();
+            const std::string leap_path = folder + "/mega_leap_dump.bin";
+            const std::string serial_path = folder + "/mega_serial_dump.bin";
+            setenv("KVN_MEGA_PROFILE", "", 1);
+            for (bool serial : {false, true}) {
                 setenv("KVN_WALK_DUMP", (serial ? serial_path : leap_path).c_str(), 1);
                 if (serial) setenv("KVN_WALK_SERIAL", "", 1);
                 const DeviceDecoded d = road.decode(src, content.size());
                 EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
                 EXPECT_TRUE(d.bytes == content);
-            },
-            serial ? "" : R"(\[mega-walk\] leap B scan=[0-9]+ C reconcile=[0-9]+ D emit=[0-9]+ cycles)");
-    }
-    const Bytes leap = fileBytes(leap_path);
-    EXPECT_EQ(leap.size(), sizeof(MegaMeta) + 28 * 512) << "256 chunks a frame";
-    EXPECT_TRUE(leap == fileBytes(serial_path));
-    std::remove(leap_path.c_str());
-    std::remove(serial_path.c_str());
+            }
+            const Bytes leap = fileBytes(leap_path);
+            EXPECT_EQ(leap.size(), sizeof(MegaMeta) + 28 * 512) << "256 chunks a frame";
+            EXPECT_TRUE(leap == fileBytes(serial_path));
+        },
+        R"(\[mega-walk\] leap B scan=[0-9]+ C reconcile=[0-9]+ D emit=[0-9]+ cycles)");
 }
 
 // The kernel itself, through the host driver: the walk's statuses.
@@ -300,10 +300,29 @@ TEST(CudaMegaDecode, DamagedSubChunkFailsWithinTheCapacity) {
     });
 }
 
+// A single frame goes through the frame loop; its walk's status is said
+// unasked, with the frame's size and the bytes it announces.
+TEST(CudaMegaDecode, FrameLoopWalkStatusIsSaid) {
+    const Bytes content = textOf(16384);
+    Bytes src = framesOf(content, {FrameSpec{.level = 1}});
+    const FrameHeader header = parseFrameHeader(src.data(), src.size());
+    ASSERT_EQ(header.error, Error::None);
+    src[header.header_length + 8] ^= 0x0F;  // the first chunk header's magic
+    const std::string line = "\\[walk-status\\] non-zero walk status: [0-9]+, frame_size=" +
+                             std::to_string(src.size()) + ", decomp_size=" + std::to_string(content.size());
+    onCudaRoad(
+        [&](DeviceRoad& road) {
+            const DeviceDecoded d = road.decode(src, content.size());
+            EXPECT_EQ(d.status, KVN_STATUS_CORRUPT_FRAME);
+            EXPECT_TRUE(d.guard_intact);
+        },
+        line.c_str());
+}
+
 // KVN_WALK_DUMP: MegaMeta, the descriptors, the first-sub-chunk indices;
 // KVN_MEGA_DEBUG and KVN_MEGA_HOST_PROFILE print their lines.
 TEST(CudaMegaDecode, DiagnosticsLinesAndTheWalkDump) {
-    const std::string path = ::testing::TempDir() + "mega_walk_dump.bin";
+    const std::string path = scratchFolder() + "/mega_walk_dump.bin";
     onCudaRoad(
         [&](DeviceRoad& road) {
             setenv("KVN_MEGA_DEBUG", "", 1);

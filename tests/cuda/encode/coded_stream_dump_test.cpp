@@ -18,6 +18,7 @@
 #include "tests/reference/ref_encoder.h"
 #include "tests/reference/ref_huffman.h"
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_folder.h"
 
 namespace kvn::test {
 namespace {
@@ -98,7 +99,7 @@ TEST(CudaCodedStreamDump, RecordsAreTheFramesStreamsAppended) {
     const Bytes text = repetitiveText(40000, 71);
     const std::vector<Record> expected = referenceRecords(text, kFraction, 3);
     ASSERT_GE(expected.size(), 8u);  // literals, tokens and off16 halves of several sub-chunks
-    const std::string path = testing::TempDir() + "kvn_tans_gate2.bin";
+    const std::string path = scratchFolder() + "/kvn_tans_gate2.bin";
     std::remove(path.c_str());
     inChildProcess([&] {
         const CompressOpts opts = withChunkSize(optionsAt(3), kFraction);
@@ -121,7 +122,7 @@ TEST(CudaCodedStreamDump, RecordsAreTheFramesStreamsAppended) {
 // Level 1 codes nothing; an unopenable path writes nothing and fails nothing.
 TEST(CudaCodedStreamDump, NothingWithoutHuffmanOrWithoutAFile) {
     const Bytes text = repetitiveText(40000, 72);
-    const std::string path = testing::TempDir() + "kvn_tans_gate2_level1.bin";
+    const std::string path = scratchFolder() + "/kvn_tans_gate2_level1.bin";
     std::remove(path.c_str());
     inChildProcess([&] {
         const CudaFrames plain = cudaCompress(text, optionsAt(3));

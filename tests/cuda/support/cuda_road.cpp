@@ -23,6 +23,6 @@ int64_t decodeAsync(void* handle, uint64_t in, const std::vector<uint8_t>& src, 
 }  // namespace
 
 // The whole-input road is one cooperative launch, which walks the frames itself.
-const RoadLibrary kCudaRoad{createHandle, destroyHandle, decodeAsync, "kvnD2dMegaDecodeKernel", false};
+const RoadLibrary kCudaRoad{createHandle, destroyHandle, decodeAsync, "kvnD2dMegaDecodeKernel", false, true, true};
 
 }  // namespace kvn::test

@@ -8,6 +8,7 @@
 
 #include "encode_test_support.h"
 #include "pipeline/encode/encode_diag_dump.h"
+#include "tests/support/scratch_folder.h"
 
 namespace kvn {
 namespace {
@@ -43,7 +44,7 @@ TEST(EncodeDiagDump, RecordWordsInTheirBasesAndTheCountCappedAt4095) {
 // kernels write no records, so each batch leaves the header line alone.
 TEST_F(EncodeDiagDumpTest, EveryBatchRewritesTheFileAndSaysSo) {
     if (!kEncodeKernels) GTEST_SKIP() << "this build carries no encode kernels yet";
-    const std::string path = testing::TempDir() + "kvn_ediag.txt";
+    const std::string path = test::scratchFolder() + "/kvn_ediag.txt";
     const ScopedEnv dump("KVN_DIAG_DUMP", path.c_str());
     const Bytes input = realFile("/usr/include/stdio.h", 150000);
     testing::internal::CaptureStderr();

@@ -14,6 +14,7 @@
 #include "kernels/embedded_modules.h"
 #include "tests/support/child_process.h"
 #include "tests/support/real_bytes.h"
+#include "tests/support/scratch_folder.h"
 #include "vulkan/device/gpu_ops.h"
 #include "vulkan/device/kernel_table.h"
 #include "vulkan/device/vulkan_context.h"
@@ -33,12 +34,6 @@ inline void useModulesWithout(std::initializer_list<std::string_view> left_out) 
     useKernelModules(modules);
 }
 
-// A new empty folder for this process's files.
-inline std::string scratchFolder() {
-    std::string path = ::testing::TempDir() + "kvn_test_XXXXXX";
-    if (!mkdtemp(path.data())) ADD_FAILURE() << "mkdtemp failed";
-    return path;
-}
 
 // Whether a shared object whose path contains `name` is mapped into this process.
 inline bool libraryLoaded(const std::string& name) {
