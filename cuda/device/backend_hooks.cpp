@@ -58,6 +58,9 @@ bool kernelsTakeCudaForms() { return true; }
 // too: events order it with whatever stream the batch is on.
 SecondStreamForm decodeSecondStreamForm(bool) { return {SecondStreamKind::SideStream, false}; }
 
+// The restored text is on the device already: only the verdict comes back.
+bool wrtMerkleOnDevice() { return true; }
+
 const DecodeDiagnostics& decodeDiagnostics() {
     static constexpr DecodeDiagnostics kCuda{
         .tag = "CUDA",
@@ -68,6 +71,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .dump_device_addresses = true,
         .leaf_pass_timed = true,
         .call_total_timing = false,
+        .wrt_merkle_line = true,
         .slot_trace = SlotTrace::AllocTrace,
     };
     return kCuda;

@@ -131,6 +131,11 @@ struct SecondStreamForm {
 // Asked at each batch; `own_stream`: the batch runs on the decoder's own stream.
 SecondStreamForm decodeSecondStreamForm(bool own_stream);
 
+// Whether a WRT frame's Merkle root is judged on the device over the text
+// its GPU inverse restored, before the text is copied back (else the
+// trailer step hashes the host copy).
+bool wrtMerkleOnDevice();
+
 // How this library's decode diagnostics read. Slot growth is traced under
 // KVN_VK_INIT_DEBUG ("[vk-alloc]" lines) or under KVN_ALLOC_TRACE
 // ("[alloc-trace]" lines, with a "[dispatch-trace]" line for each batch).
@@ -147,6 +152,7 @@ struct DecodeDiagnostics {
     bool dump_device_addresses;  // KVN_DUMP_TOK1 names the device address it read, not the slot offset
     bool leaf_pass_timed;        // the Merkle leaf pass is a timed launch ("kvnSegHashKernel")
     bool call_total_timing;      // a host decode's timings are one "multi-frame total" (else the last frame's kernels)
+    bool wrt_merkle_line;        // KVN_WRT_DEBUG prints a WRT frame's device Merkle verdict ("[wrt-merkle]")
     SlotTrace slot_trace;
 };
 const DecodeDiagnostics& decodeDiagnostics();

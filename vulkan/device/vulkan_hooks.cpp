@@ -105,6 +105,9 @@ SecondStreamForm decodeSecondStreamForm(bool own_stream) {
     return {SecondStreamKind::AuxPart, !envPresent("KVN_VK_NO_AUX_D2H")};
 }
 
+// The trailer step hashes the text the inverse copied back.
+bool wrtMerkleOnDevice() { return false; }
+
 const DecodeDiagnostics& decodeDiagnostics() {
     static constexpr DecodeDiagnostics kVulkan{
         .tag = "VK",
@@ -115,6 +118,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .dump_device_addresses = false,
         .leaf_pass_timed = false,
         .call_total_timing = true,
+        .wrt_merkle_line = false,
         .slot_trace = SlotTrace::InitDebug,
     };
     return kVulkan;
