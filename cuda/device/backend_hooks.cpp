@@ -58,9 +58,6 @@ bool kernelsTakeCudaForms() { return true; }
 // too: events order it with whatever stream the batch is on.
 SecondStreamForm decodeSecondStreamForm(bool) { return {SecondStreamKind::SideStream, false}; }
 
-// The restored text is on the device already: only the verdict comes back.
-bool wrtMerkleOnDevice() { return true; }
-
 const DecodeDiagnostics& decodeDiagnostics() {
     static constexpr DecodeDiagnostics kCuda{
         .tag = "CUDA",

@@ -33,8 +33,7 @@ Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, Dev
                          DeviceBufferHandle output, uint64_t out);
 
 // The same for transformed text in host memory, into host memory, with the
-// frame's Merkle root judged on the text where the device holds it (when the
-// library does). Not applied (the caller then runs the CPU decoder, which
+// frame's Merkle root judged on the text where the device holds it. Not applied (the caller then runs the CPU decoder, which
 // judges the stream) where the device inverse does not run or does not match
 // the section.
 WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,

@@ -38,8 +38,8 @@ Error judgeWrtText(DecoderState& decoder, const MerkleTrailer& trailer, DeviceBu
                    int32_t* verdict) {
     *verdict = kVerdictNone;
     const GpuOpsTable& ops = gpuOps();
-    if (!wrtMerkleOnDevice() || !trailer.present || out == 0 || !ops.ctxSynchronize || !ops.memcpyDtoH ||
-        !wholeOutputMerkleRuns(out, trailer.leaf_size))
+    if (merkleSwitch("KVN_NO_DEVICE_MERKLE") || !trailer.present || out == 0 || !ops.ctxSynchronize ||
+        !ops.memcpyDtoH || !wholeOutputMerkleRuns(out, trailer.leaf_size))
         return Error::None;
     int32_t* cell = resetVerdictCell(decoder);
     if (!cell) return Error::OutOfMemory;

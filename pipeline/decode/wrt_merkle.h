@@ -26,9 +26,9 @@ void printWrtMerkle(const WrtMerkleRecord& record);
 
 // The verdict (kVerdictMatch or kVerdictMismatch) of the trailer's root over
 // the `out` bytes at the start of `text`, whose inverse has completed; or
-// kVerdictNone where the device does not judge them (this library does not,
-// no trailer, no text, the kernels not built, too many leaves), which leaves
-// the root to the trailer step. Device failures are returned.
+// kVerdictNone where the device does not judge them (KVN_NO_DEVICE_MERKLE in
+// a library that reads it, no trailer, no text, the kernels not built, too
+// many leaves), which leaves the root to the trailer step. Device failures are returned.
 Error judgeWrtText(DecoderState& decoder, const MerkleTrailer& trailer, DeviceBufferHandle text, uint64_t out,
                    int32_t* verdict);
 

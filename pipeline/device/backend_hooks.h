@@ -131,11 +131,6 @@ struct SecondStreamForm {
 // Asked at each batch; `own_stream`: the batch runs on the decoder's own stream.
 SecondStreamForm decodeSecondStreamForm(bool own_stream);
 
-// Whether a WRT frame's Merkle root is judged on the device over the text
-// its GPU inverse restored, before the text is copied back (else the
-// trailer step hashes the host copy).
-bool wrtMerkleOnDevice();
-
 // How this library's decode diagnostics read. Slot growth is traced under
 // KVN_VK_INIT_DEBUG ("[vk-alloc]" lines) or under KVN_ALLOC_TRACE
 // ("[alloc-trace]" lines, with a "[dispatch-trace]" line for each batch).

@@ -105,9 +105,6 @@ SecondStreamForm decodeSecondStreamForm(bool own_stream) {
     return {SecondStreamKind::AuxPart, !envPresent("KVN_VK_NO_AUX_D2H")};
 }
 
-// The trailer step hashes the text the inverse copied back.
-bool wrtMerkleOnDevice() { return false; }
-
 const DecodeDiagnostics& decodeDiagnostics() {
     static constexpr DecodeDiagnostics kVulkan{
         .tag = "VK",
