@@ -68,6 +68,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .dump_device_addresses = true,
         .leaf_pass_timed = true,
         .call_total_timing = false,
+        .wrt_merkle_line = true,
         .slot_trace = SlotTrace::AllocTrace,
     };
     return kCuda;

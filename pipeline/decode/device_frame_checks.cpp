@@ -19,8 +19,6 @@ namespace {
 constexpr uint32_t kHeadBytes = 64;
 constexpr uint32_t kPrefixGroup = 128;
 constexpr uint64_t kPayloadSlack = 16;
-// The device leaf array and the verdict's passes grow with the leaf count.
-constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
 
 // The u32 trailer `back` bytes before the frame's end.
 Error readTrailer(const FrameShape& shape, DeviceBufferHandle frame, uint32_t back, uint32_t* value) {
@@ -34,22 +32,14 @@ Error readTrailer(const FrameShape& shape, DeviceBufferHandle frame, uint32_t ba
 
 Error queueMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame, DeviceBufferHandle out) {
     if (!shape.header.has_merkle_root) return Error::None;
-    if (!getKernelHandle(&DecodeKernelHandles::seg_hash_fn) || !getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) ||
-        !getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn) || shape.chunks > kMaxDeviceLeaves)
-        return Error::BadMode;
+    if (!wholeOutputMerkleRuns(shape.header.content_size, shape.chunk)) return Error::BadMode;
     uint32_t root = 0;
     KVN_TRY(readTrailer(shape, frame, 4, &root));
     int32_t* verdict = resetVerdictCell(decoder);
     if (!verdict) return Error::OutOfMemory;
-    const DecodeBatch judged{.out_len = shape.header.content_size,
-                             .verdict_dst = verdict,
-                             .merkle_leaves = uint32_t(shape.chunks),
-                             .leaf_total = uint32_t(shape.chunks),
-                             .merkle_chunk_size = uint32_t(shape.chunk),
-                             .expected_root = root,
-                             .last_batch = true};
     KVN_TRY(computeBarrier(decoder.stream));
-    return launchDeviceMerkle(decoder, judged, BatchBuffers{}, decoder.stream, out, false, shape.out_off);
+    return launchWholeOutputMerkle(decoder, decoder.stream, out, shape.out_off, shape.header.content_size,
+                                   shape.chunk, root, verdict);
 }
 
 }  // namespace

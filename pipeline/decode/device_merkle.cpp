@@ -100,6 +100,29 @@ Error hashDeviceLeaves(DecoderState& decoder, const DecodeBatch& batch, StreamHa
     return launchVerdict(decoder, batch, stream);
 }
 
+bool wholeOutputMerkleRuns(uint64_t len, uint64_t leaf_size) {
+    // The verdict's passes and the leaf array grow with the leaf count.
+    return leaf_size > 0 && (len + leaf_size - 1) / leaf_size <= kMaxWholeOutputLeaves &&
+           getKernelHandle(&DecodeKernelHandles::seg_hash_fn) &&
+           getKernelHandle(&DecodeKernelHandles::chunk_combine_fn) &&
+           getKernelHandle(&DecodeKernelHandles::merkle_verdict_fn);
+}
+
+Error launchWholeOutputMerkle(DecoderState& decoder, StreamHandle stream, DeviceBufferHandle output,
+                              uint64_t output_off, uint64_t len, uint64_t leaf_size, uint32_t root,
+                              int32_t* verdict_dst) {
+    if (!wholeOutputMerkleRuns(len, leaf_size)) return Error::None;
+    const uint32_t leaves = uint32_t((len + leaf_size - 1) / leaf_size);
+    const DecodeBatch whole{.out_len = len,
+                            .verdict_dst = verdict_dst,
+                            .merkle_leaves = leaves,
+                            .leaf_total = leaves,
+                            .merkle_chunk_size = uint32_t(leaf_size),
+                            .expected_root = root,
+                            .last_batch = true};
+    return launchDeviceMerkle(decoder, whole, BatchBuffers{}, stream, output, false, output_off);
+}
+
 Error launchDeviceMerkle(DecoderState& decoder, const DecodeBatch& batch, const BatchBuffers& buffers,
                          StreamHandle stream, DeviceBufferHandle output, bool leaves_hashed,
                          uint64_t output_off) {

@@ -28,6 +28,17 @@ Error restoreChunkPrefixes(DecoderState& decoder, const DecodeBatch& batch, cons
 Error hashDeviceLeaves(DecoderState& decoder, const DecodeBatch& batch, StreamHandle stream,
                        DeviceBufferHandle output, bool leaves_hashed, uint64_t output_off = 0);
 
+// The pass over a whole frame's content, `len` bytes at output_off of
+// `output` with nothing before them: leaves of `leaf_size` bytes from its
+// first byte, no chunk prefixes, the verdict against `root` copied to
+// `verdict_dst` on `stream`. Nothing when the kernels are not built
+// (wholeOutputMerkleRuns).
+inline constexpr uint64_t kMaxWholeOutputLeaves = uint64_t{1} << 24;
+bool wholeOutputMerkleRuns(uint64_t len, uint64_t leaf_size);
+Error launchWholeOutputMerkle(DecoderState& decoder, StreamHandle stream, DeviceBufferHandle output,
+                              uint64_t output_off, uint64_t len, uint64_t leaf_size, uint32_t root,
+                              int32_t* verdict_dst);
+
 // Whether leaves hashed by the LZ kernel as it decodes (each chunk's whole
 // words from its start, weighted by their offset in the output) are this
 // batch's Merkle leaves: the batch is the whole frame from its first byte,

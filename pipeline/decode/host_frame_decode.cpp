@@ -28,9 +28,6 @@ constexpr uint32_t kSubchunkSize = KVN_SUBCHUNK_SIZE;
 // the verdict's passes grow with the count.
 constexpr uint64_t kMaxDeviceLeaves = uint64_t{1} << 24;
 
-// A switch of the Merkle check, in a library that reads them.
-bool merkleSwitch(const char* variable) { return decodeDiagnostics().merkle_switches && envPresent(variable); }
-
 struct DeviceMerkle {
     bool armed = false;
     uint32_t expected_root = 0;
@@ -153,6 +150,8 @@ Error decodeCodedBlock(const BlockContext& c, std::span<const uint8_t> payload, 
 }
 
 }  // namespace
+
+bool merkleSwitch(const char* variable) { return decodeDiagnostics().merkle_switches && envPresent(variable); }
 
 int32_t* resetVerdictCell(DecoderState& decoder) {
     int32_t* cell = ensureVerdictCell(decoder);

@@ -37,6 +37,10 @@ FrameResult decodeHostFrame(const uint8_t* frame, uint64_t frame_len, uint8_t* d
 Error checkFrameTrailers(const FrameHeader& header, const uint8_t* frame, uint64_t frame_len, const uint8_t* out,
                          uint64_t bytes, DecoderState& decoder, int32_t verdict);
 
+// A switch of the Merkle check (KVN_NO_DEVICE_MERKLE, KVN_SKIP_MERKLE), in a
+// library that reads them.
+bool merkleSwitch(const char* variable);
+
 // Uploads a dictionary unless the decoder's cached (id, length) matches.
 Error uploadDictionary(DecoderState& decoder, uint32_t id, const uint8_t* data, uint64_t len);
 

@@ -9,6 +9,7 @@
 #include "pipeline/decode/decode_batch.h"
 #include "pipeline/decode/decode_kernels.h"
 #include "pipeline/decode/kernel_call.h"
+#include "pipeline/decode/wrt_merkle.h"
 #include "pipeline/device/backend_hooks.h"
 
 namespace kvn {
@@ -113,7 +114,7 @@ Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, Dev
 }
 
 WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
-                              uint64_t inner, uint8_t* dst, uint64_t out) {
+                              uint64_t inner, uint8_t* dst, uint64_t out, const MerkleTrailer& trailer) {
     if (!getKernelHandle(&DecodeKernelHandles::wrt_decode_fused_fn)) {
         if (wrtStageTimesWanted()) std::fprintf(stderr, "[wrt-vk-dec] fused pipeline missing -> CPU\n");
         return notApplied();
@@ -137,8 +138,10 @@ WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder
         default:
             return failed(e);
     }
+    int32_t verdict = kVerdictNone;
+    if (const Error e = judgeWrtText(decoder, trailer, output, out, &verdict); e != Error::None) return failed(e);
     if (out && ops.memcpyDtoH(dst, output, out) != Error::None) return failed(Error::CopyFailed);
-    return {true, Error::None};
+    return {true, Error::None, verdict};
 }
 
 }  // namespace kvn

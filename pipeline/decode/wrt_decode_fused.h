@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "core/handle/decoder_state.h"
+#include "core/integrity/trailers.h"
 #include "pipeline/device/device_ops.h"
 #include "core/wrt/wrt_format.h"
 
@@ -19,6 +20,8 @@ bool wrtStageTimesWanted();
 struct WrtFusedResult {
     bool applied = false;
     Error error = Error::None;  // a device failure the caller reports
+    // The device's Merkle verdict on the text (kVerdictNone: it gave none).
+    int32_t verdict = kVerdictNone;
 };
 
 // The transformed text of `inner` bytes in `trans` inverted into the start of
@@ -29,11 +32,12 @@ struct WrtFusedResult {
 Error wrtInverseOnDevice(const WrtDecodeState& state, DecoderState& decoder, DeviceBufferHandle trans, uint64_t inner,
                          DeviceBufferHandle output, uint64_t out);
 
-// The same for transformed text in host memory, into host memory. Not applied
-// (the caller then runs the CPU decoder, which judges the stream) where the
-// device inverse does not run or does not match the section.
+// The same for transformed text in host memory, into host memory, with the
+// frame's Merkle root judged on the text where the device holds it. Not applied (the caller then runs the CPU decoder, which
+// judges the stream) where the device inverse does not run or does not match
+// the section.
 WrtFusedResult wrtDecodeFused(const WrtDecodeState& state, DecoderState& decoder, const uint8_t* transformed,
-                              uint64_t inner, uint8_t* dst, uint64_t out);
+                              uint64_t inner, uint8_t* dst, uint64_t out, const MerkleTrailer& trailer);
 
 // The tables the kernel reads, in one blob with every region at a multiple of
 // 256 bytes: encoded offsets, encoded lengths, decoded offsets, word lengths,

@@ -56,15 +56,18 @@ FrameResult decodeWrtFrame(const FrameHeader& header, const uint8_t* frame, uint
     if (debug) std::fprintf(stderr, "[wrt-vk-dec] LZ decode (device-target): %.2f ms\n", hostTimeMs() - t0);
 
     t0 = hostTimeMs();
-    const WrtFusedResult fused = wrtDecodeFused(state, decoder, transformed.get(), inner, dst, out);
+    // A trailer that cannot be read is the trailer step's to report.
+    MerkleTrailer trailer = readMerkleTrailer(header.has_merkle_root, header.sc_group_size, frame, frame_len);
+    if (trailer.error != Error::None) trailer = MerkleTrailer{};
+    const WrtFusedResult fused = wrtDecodeFused(state, decoder, transformed.get(), inner, dst, out, trailer);
     if (fused.error != Error::None) return {0, fused.error};
     if (fused.applied && debug) std::fprintf(stderr, "[wrt-vk-dec] fused+D2H: %.2f ms\n", hostTimeMs() - t0);
     // The CPU decoder checks every token: a stream the GPU could not invert is corrupt or it is not.
     const uint32_t threads = std::min<uint32_t>(processorCount(), 16);
     if (!fused.applied && wrtDecodeCpu(state, transformed.get(), inner, dst, out, threads) != Error::None)
         return {0, Error::BadFrame};
-    if (const Error e = checkFrameTrailers(header, frame, frame_len, dst, out, decoder, kVerdictNone); e != Error::None)
-        return {0, e};
+    const Error trailers = checkFrameTrailers(header, frame, frame_len, dst, out, decoder, fused.verdict);
+    if (trailers != Error::None) return {0, trailers};
     return {out, Error::None};
 }
 

@@ -147,6 +147,7 @@ struct DecodeDiagnostics {
     bool dump_device_addresses;  // KVN_DUMP_TOK1 names the device address it read, not the slot offset
     bool leaf_pass_timed;        // the Merkle leaf pass is a timed launch ("kvnSegHashKernel")
     bool call_total_timing;      // a host decode's timings are one "multi-frame total" (else the last frame's kernels)
+    bool wrt_merkle_line;        // KVN_WRT_DEBUG prints a WRT frame's device Merkle verdict ("[wrt-merkle]")
     SlotTrace slot_trace;
 };
 const DecodeDiagnostics& decodeDiagnostics();

@@ -116,6 +116,7 @@ const DecodeDiagnostics& decodeDiagnostics() {
         .dump_device_addresses = false,
         .leaf_pass_timed = false,
         .call_total_timing = true,
+        .wrt_merkle_line = false,
         .slot_trace = SlotTrace::InitDebug,
     };
     return kVulkan;

@@ -103,9 +103,16 @@ TEST(CudaDecodesTransformedFrames, WordTransformWithoutItsKernel) {
     });
 }
 
+// The launches of the Merkle pass so far.
+uint64_t merkleLaunches() {
+    return lastLaunch("kvnSegHashKernel").count + lastLaunch("kvnChunkCombineKernel").count +
+           lastLaunch("kvnMerkleVerdictKernel").count;
+}
+
 // A device inverse whose launch the driver refuses leaves the frame to the
-// CPU inverse: the call still returns the content. The inverse is the last
-// launch of a word-transform frame's decode.
+// CPU inverse: the call still returns the content, judged on the host. The
+// inverse is the last launch of a word-transform frame's decode before its
+// Merkle pass.
 TEST(CudaDecodesTransformedFrames, WordTransformInverseLaunchRefused) {
     inChildProcess([] {
         const Bytes text = repetitiveText(70000, 37);
@@ -116,14 +123,32 @@ TEST(CudaDecodesTransformedFrames, WordTransformInverseLaunchRefused) {
         ASSERT_EQ(cudaDecompress(frames.bytes, text.size()).status, KVN_STATUS_SUCCESS);
         const uint64_t per_decode = standInCounts().launches - before;
         const uint64_t inverses = lastLaunch("kvnWrtDecodeFusedKernel").count;
-        ASSERT_GE(per_decode, 2u);
+        const uint64_t judging = merkleLaunches();
+        ASSERT_GE(per_decode, 2u + judging);
         ASSERT_EQ(inverses, 1u);
-        standIn().failCall("cuLaunchKernel", int(per_decode - 1), kCuInvalidValue);
+        ASSERT_EQ(judging, 3u);
+        standIn().failCall("cuLaunchKernel", int(per_decode - judging - 1), kCuInvalidValue);
         const Decoded d = cudaDecompress(frames.bytes, text.size());
         EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
         EXPECT_TRUE(d.bytes == text);
         EXPECT_EQ(lastLaunch("kvnWrtDecodeFusedKernel").count, inverses);
-        EXPECT_EQ(standInCounts().launches - before, 2 * per_decode - 1);
+        EXPECT_EQ(merkleLaunches(), judging);
+        EXPECT_EQ(standInCounts().launches - before, 2 * per_decode - judging - 1);
+    });
+}
+
+// A Merkle launch the driver refuses after the inverse fails the call with
+// the launch's cause: no other road judges a text the device holds.
+TEST(CudaDecodesTransformedFrames, WordTransformMerkleLaunchRefused) {
+    inChildProcess([] {
+        const Bytes text = repetitiveText(70000, 38);
+        const VulkanFrames frames = vulkanCompress(text, withChunkSize(optionsAt(6), 0.0625f));
+        ASSERT_EQ(frames.status, KVN_STATUS_SUCCESS);
+        const uint64_t before = standInCounts().launches;
+        ASSERT_EQ(cudaDecompress(frames.bytes, text.size()).status, KVN_STATUS_SUCCESS);
+        const uint64_t per_decode = standInCounts().launches - before;
+        standIn().failCall("cuLaunchKernel", int(per_decode - 1), kCuInvalidValue);
+        EXPECT_EQ(cudaDecompress(frames.bytes, text.size()).status, KVN_STATUS_DEVICE_CALL_FAILED);
     });
 }
 

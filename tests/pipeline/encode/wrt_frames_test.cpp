@@ -3,6 +3,7 @@
 // the option), and damaged sections, which the decoder answers with the
 // corrupt-frame status without writing past the destination.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -90,6 +91,42 @@ TEST_F(WrtFramesTest, TextsWithoutGainGivePlainFrames) {
         EXPECT_FALSE(carriesWrt(frame));
         EXPECT_TRUE(frame == compressOk(c.input, withTrailers(1))) << "the plain frame, byte for byte";
         expectLibraryRestores(handle_, frame, c.input);
+    }
+}
+
+// The frame's root is judged on the device over the text the GPU inverse
+// restored (the handle's last verdict is the device's), a damaged root fails
+// the frame, and KVN_NO_DEVICE_MERKLE leaves the root to the host.
+TEST_F(WrtFramesTest, TheRestoredTextIsJudgedOnTheDevice) {
+    if (!kEncodeKernels || !kDecodeKernels) GTEST_SKIP() << "this build carries no kernels yet";
+    const Bytes text = headerText(70000);
+    const Bytes frame = compressOk(text, wrtOpts(1));
+    ASSERT_TRUE(carriesWrt(frame));
+    Bytes damaged = frame;
+    damaged.back() ^= 0x40;
+    struct Case {
+        const char* what;
+        const Bytes* frame;
+        bool on_host;
+        KvnStatus status, verdict;
+    };
+    const Case cases[] = {
+        {"on the device", &frame, false, KVN_STATUS_SUCCESS, KVN_STATUS_SUCCESS},
+        {"damaged root on the device", &damaged, false, kCorrupt, kCorrupt},
+        {"on the host", &frame, true, KVN_STATUS_SUCCESS, KVN_STATUS_UNSUPPORTED},
+        {"damaged root on the host", &damaged, true, kCorrupt, KVN_STATUS_UNSUPPORTED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.on_host) setenv("KVN_NO_DEVICE_MERKLE", "1", 1);
+        Bytes out(text.size());
+        uint64_t size = 0;
+        DecompressOpts dopts{};
+        EXPECT_EQ(kvnDecompressHost(handle_, c.frame->data(), c.frame->size(), out.data(), out.size(), &size, &dopts),
+                  c.status);
+        unsetenv("KVN_NO_DEVICE_MERKLE");
+        EXPECT_EQ(kvnGetLastVerdict(handle_), c.verdict);
+        if (c.status == KVN_STATUS_SUCCESS) EXPECT_TRUE(out == text);
     }
 }
 
