@@ -228,12 +228,11 @@ Error runLzStage(const BodyRequest& request, EncoderState& encoder, LzStage& sta
     LzTableWindow table_window(plan, hash_tables, encoder.own_stream);
     const double launches_start = hostTimeMs();
     for (const LzLaunch& launch : layout.launches) {
-        // Sort-parse: the launch's keys, sort and candidates, then the parse.
-        // The prepass launches wait for themselves, after what is queued.
+        // Sort-parse: the launch's keys, sort and candidates, then the parse,
+        // one after another on the stream (the workspace is the tables').
         if (plan.mode == ParseMode::SortParse) {
-            KVN_TRY(stretch.wait());
             KVN_TRY(runSortPrepass({input.handle, descs.handle, low(launch.count), plan.floor, table_address,
-                                    input_address, launch.desc_offset}));
+                                    input_address, launch.desc_offset, stretch.stream()}));
             KVN_TRY(auditSortPrepass(
                 {hash_tables.handle, input.handle, stage.descs.data() + launch.first, launch.first, launch.count}));
         }

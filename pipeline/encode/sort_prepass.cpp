@@ -63,12 +63,12 @@ Error runSortPrepass(const SortPrepass& batch) {
     for (const PrepassKernel& k : kPrepass) {
         const std::optional<KernelHandle> kernel = getEncodePipeline(k.kernel);
         if (!kernel) return Error::KernelMissing;
-        KVN_TRY(launchEncodeKernel(nullptr, k.label, *kernel, kSortPrepassShape, batch.count,
-                                   {batch.input, batch.descs},
-                                   {batch.count, batch.floor, low(batch.workspace_address),
-                                    high(batch.workspace_address), low(batch.input_address),
-                                    high(batch.input_address)},
-                                   {}, batch.desc_offset ? offsets : nullptr));
+        KVN_TRY(launchEncodeKernelOn(batch.stream, nullptr, k.label, *kernel, kSortPrepassShape, batch.count,
+                                     {batch.input, batch.descs},
+                                     {batch.count, batch.floor, low(batch.workspace_address),
+                                      high(batch.workspace_address), low(batch.input_address),
+                                      high(batch.input_address)},
+                                     {}, batch.desc_offset ? offsets : nullptr));
         if (profile) {
             KVN_TRY(gpuOps().ctxSynchronize());
             mark = printSortProfile(k.profile_name, mark);

@@ -16,12 +16,14 @@ struct SortPrepass {
     uint32_t count = 0, floor = 0;            // sub-chunks of the batch, minimum distance
     uint64_t workspace_address = 0, input_address = 0;
     uint64_t desc_offset = 0;  // of the batch's descriptors in `descs`
+    StreamHandle stream = 0;   // where the parse follows them
 };
 
-// The three kernels in order, one block of 256 threads per sub-chunk on
-// stream 0. With the sort profile on, each is followed by ctxSynchronize and
-// its line; otherwise the caller's synchronisation after the parse covers
-// them. KernelMissing when a pre-pass pipeline does not exist.
+// The three kernels in order, one block of 256 threads per sub-chunk, queued
+// on the batch's stream ahead of its parse. With the sort profile on, each is
+// followed by ctxSynchronize and its line; otherwise the caller's wait after
+// the parse covers them. KernelMissing when a pre-pass pipeline does not
+// exist.
 Error runSortPrepass(const SortPrepass& batch);
 
 // KVN_VK_SORT_PROF (presence), read once per process.
