@@ -12,6 +12,7 @@
 #include "pipeline/decode/device_merkle.h"
 #include "pipeline/decode/host_frame_decode.h"
 #include "pipeline/decode/kernel_call.h"
+#include "pipeline/decode/wrt_merkle.h"
 
 namespace kvn {
 namespace {
@@ -116,6 +117,16 @@ Error stagePayload(DecoderState& decoder, DeviceBufferHandle src, uint64_t from,
     if (!ops.memcpyDtoDSrcOffsetAsync) return Error::BackendNotAvailable;
     KVN_TRY(ensureDeviceSlot(decoder, kPayloadSlot, len + kPayloadSlack));
     return checkCopy(ops.memcpyDtoDSrcOffsetAsync(slotHandle(decoder, kPayloadSlot), src, from, len, decoder.stream));
+}
+
+Error reportWrtFrameMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame) {
+    if (!wrtMerkleLineWanted() || !shape.header.has_merkle_root || !decoder.verdict_cell ||
+        *decoder.verdict_cell == kVerdictNone)
+        return Error::None;
+    uint32_t root = 0;
+    KVN_TRY(readTrailer(shape, frame, 4, &root));
+    return reportWrtMerkle(decoder, {shape.chunk, root, true, Error::None}, shape.header.content_size,
+                           *decoder.verdict_cell);
 }
 
 Error judgeFrame(const DecoderState& decoder, const FrameShape& shape) {

@@ -51,4 +51,8 @@ Error queueTrailerChecks(DecoderState& decoder, const FrameShape& shape, DeviceB
 // After the stream drained: the Merkle verdict, then the content checksum's.
 Error judgeFrame(const DecoderState& decoder, const FrameShape& shape);
 
+// KVN_WRT_DEBUG's line for a WRT frame whose restored text the device judged
+// (`frame` holds the root), once the verdict is in.
+Error reportWrtFrameMerkle(DecoderState& decoder, const FrameShape& shape, DeviceBufferHandle frame);
+
 }  // namespace kvn

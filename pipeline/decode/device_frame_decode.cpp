@@ -150,6 +150,7 @@ FrameResult decodeDeviceFrame(DecoderState& decoder, DeviceBufferHandle frame, u
     const Error drained = checkSync(ops.streamSynchronize(decoder.stream));
     if (error == Error::None) error = drained;
     resolvePendingTimings(backend().deviceOps(), decoder.pending_timings, decoder.timings);
+    if (error == Error::None && wrt) error = reportWrtFrameMerkle(decoder, judged, frame);
     if (error == Error::None) error = judgeFrame(decoder, judged);
     if (error != Error::None) return {0, error};
     return {decoded_size, Error::None};

@@ -15,8 +15,10 @@ namespace {
 // The line shows the first leaves only: a frame may have millions.
 constexpr uint32_t kLineHashes = 16;
 
-Error reportVerdict(DecoderState& decoder, const MerkleTrailer& trailer, uint64_t out, uint32_t leaves,
-                    int32_t verdict) {
+}  // namespace
+
+Error reportWrtMerkle(DecoderState& decoder, const MerkleTrailer& trailer, uint64_t out, int32_t verdict) {
+    const uint32_t leaves = uint32_t((out + trailer.leaf_size - 1) / trailer.leaf_size);
     uint32_t hashes[kLineHashes] = {};
     const uint32_t shown = std::min(leaves, kLineHashes);
     KVN_TRY(checkCopy(gpuOps().memcpyDtoH(hashes, slotHandle(decoder, kChunkHashes), 4 * uint64_t(shown))));
@@ -24,7 +26,7 @@ Error reportVerdict(DecoderState& decoder, const MerkleTrailer& trailer, uint64_
     return Error::None;
 }
 
-}  // namespace
+bool wrtMerkleLineWanted() { return decodeDiagnostics().wrt_merkle_line && envPresent("KVN_WRT_DEBUG"); }
 
 void printWrtMerkle(const WrtMerkleRecord& record) {
     std::fprintf(stderr, "[wrt-merkle] raw_len=%llu eff=%llu n_chunks=%u expected=%08x verdict=%u hashes={ ",
@@ -47,9 +49,7 @@ Error judgeWrtText(DecoderState& decoder, const MerkleTrailer& trailer, DeviceBu
     // hash its finished text. The pass and its verdict copy go there too.
     KVN_TRY(launchWholeOutputMerkle(decoder, 0, text, 0, out, trailer.leaf_size, trailer.stored_root, cell));
     KVN_TRY(checkSync(ops.ctxSynchronize()));
-    const uint32_t leaves = uint32_t((out + trailer.leaf_size - 1) / trailer.leaf_size);
-    if (decodeDiagnostics().wrt_merkle_line && envPresent("KVN_WRT_DEBUG"))
-        KVN_TRY(reportVerdict(decoder, trailer, out, leaves, *cell));
+    if (wrtMerkleLineWanted()) KVN_TRY(reportWrtMerkle(decoder, trailer, out, *cell));
     *verdict = *cell;
     return Error::None;
 }

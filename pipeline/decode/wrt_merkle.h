@@ -24,6 +24,13 @@ struct WrtMerkleRecord {
 };
 void printWrtMerkle(const WrtMerkleRecord& record);
 
+// Whether the line is printed: KVN_WRT_DEBUG, in the library that has it.
+bool wrtMerkleLineWanted();
+
+// The line for the `out` bytes of text whose leaves the last whole-output
+// Merkle pass left in the decoder's leaf slot, with its verdict.
+Error reportWrtMerkle(DecoderState& decoder, const MerkleTrailer& trailer, uint64_t out, int32_t verdict);
+
 // The verdict (kVerdictMatch or kVerdictMismatch) of the trailer's root over
 // the `out` bytes at the start of `text`, whose inverse has completed; or
 // kVerdictNone where the device does not judge them (KVN_NO_DEVICE_MERKLE in

@@ -13,7 +13,9 @@
 #include "core/format/frame_header.h"
 #include "tests/cuda/decode/vulkan_frames.h"
 #include "tests/cuda/stand_in.h"
+#include "tests/cuda/support/cuda_road.h"
 #include "tests/cuda/support/vulkan_writer.h"
+#include "tests/support/device_road.h"
 #include "tests/support/child_process.h"
 
 namespace kvn::test {
@@ -105,6 +107,23 @@ TEST(CudaWrtMerkle, TheDeviceVerdictAndItsLine) {
         EXPECT_EQ(bare.status, KVN_STATUS_SUCCESS);
         EXPECT_TRUE(bare.bytes == text);
         EXPECT_EQ(lines, "");
+    });
+}
+
+// From device memory too: the device road judges the restored text there
+// and prints the same line once the verdict is in.
+TEST(CudaWrtMerkle, TheDeviceRoadsLine) {
+    inChildProcess([] {
+        const Bytes text = repetitiveText(kText, 45);
+        const Bytes frame = wrtFrame(text, 0.013671875f);
+        DeviceRoad road(kCudaRoad);
+        setenv("KVN_WRT_DEBUG", "1", 1);
+        CaptureStderr();
+        const DeviceDecoded d = road.decode(frame, text.size());
+        const std::string lines = GetCapturedStderr();
+        EXPECT_EQ(d.status, KVN_STATUS_SUCCESS);
+        EXPECT_TRUE(d.bytes == text);
+        EXPECT_EQ(lines, expectedLine(text, frame, 0.013671875f, 1));
     });
 }
 
