@@ -124,7 +124,7 @@ KVN_FN void lzwSequence(u32 lits, u32 match, u32 dist, bool recent, u32 far_w, b
         if (j < 2u) {
             v = (off16 ? dist : far_w) >> (8u * j);
         } else if (off16) {
-            v = far_w >> (8u * j);
+            v = 0u;  // an off16 entry has its two bytes
         } else if (j == 2u) {
             v = long_w ? KVN_OFF32_LONG_MARK | ((far_w >> 16u) & 0x3Fu) : far_w >> 16u;
         } else {

@@ -211,7 +211,11 @@ int32_t procStreamComputeBarrier(StreamHandle stream) {
     }
     const VkMemoryBarrier barrier{VK_STRUCTURE_TYPE_MEMORY_BARRIER, nullptr, VK_ACCESS_SHADER_WRITE_BIT,
                                   VK_ACCESS_SHADER_READ_BIT};
-    // The progress mark after it waits for the same compute work.
+    // The progress mark after it waits for the same compute work. The word is
+    // made with the stream's first barrier (a stream that never records one,
+    // like the bring-up's probe, holds none); without it the stream's waits
+    // give up after one wait's time.
+    if (!s->progress.buffer) createStreamProgress(s->progress);
     const VkPipelineStageFlags after =
         VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT | (s->progress.buffer ? kProgressMarkStage : 0);
     vk.vkCmdPipelineBarrier(cb, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, after, 0, 1, &barrier, 0, nullptr, 0, nullptr);

@@ -99,8 +99,6 @@ int32_t procStreamCreate(uint64_t* out, uint32_t /*flags*/) {
         destroyCommandObjects(ctx, s);
         return kVkRequestRefused;
     }
-    // Without its progress word a stream's waits give up after one wait's time.
-    createStreamProgress(s.progress);
     // A stream without the auxiliary set still works, without aux mode.
     if (allocateCommandBuffer(ctx, s.compute_pool, &s.aux_cb)) {
         const bool aux = allocateCommandBuffer(ctx, s.transfer_pool, &s.d2h_cb) &&
