@@ -3,14 +3,16 @@
 #include <cstring>
 #include <vector>
 
+#include "kernels/lz_sort_layout.h"
+
 namespace kvn {
 namespace {
 
 constexpr uint32_t kKeyBytes = 6;
 constexpr uint64_t kPositionMask = 0xFFFF;
 constexpr uint32_t kMinDistance = 8;
-constexpr uint32_t kMinLength = 4;
-constexpr uint32_t kMaxLength = 64;
+constexpr uint32_t kMinLength = KVN_SORT_MIN_MATCH;
+constexpr uint32_t kMaxLength = KVN_SORT_MAX_CAND_LEN;
 
 // The key the builder writes for position p: the six bytes at p (0 past the
 // end), most significant first, over the position.
